@@ -1,0 +1,25 @@
+// The driver registration check: make sure an object of the driver class can be created, else
+// ask the operator for the driver file, register it through its DllRegisterServer and try again.
+#pragma once
+
+#include "driver/Trutina_TLB.h"
+#include "platform/platform.h"
+
+#include <functional>
+#include <string>
+
+// "Необходимо зарегистрировать драйвер. \rУкажите местоположение файла драйвера %s"
+extern const char* const DriverPromptFormat;
+
+// Shows the prompt (the format with the file name in place of %s), lets the operator choose the
+// file and registers it with RegisterServerFile; raises runtime::EAbort when the operator cancels.
+// The GUI supplies it.
+using TAskAndRegisterServer = std::function<void(const std::string& PromptFormat, const std::string& FileName)>;
+
+// Loops until an object of CLSID_Statera can be created and gives ITrutina; returns that
+// reference in Driver. Between attempts calls AskAndRegisterServer(DriverPromptFormat,
+// "Trutina.dll"); its EAbort leaves at once.
+void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndRegisterServer& AskAndRegisterServer);
+
+// Loads the file, calls its exported DllRegisterServer, unloads it. Never raises, reports nothing.
+void RegisterServerFile(const std::string& Path);

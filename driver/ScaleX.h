@@ -1,0 +1,118 @@
+// TScaleX: the wrapper through which every driver call passes. One read per property that has a
+// read, Set plus the name for each write, one operation per method. Writes, methods and the read
+// of DriverVersion end with the result check: a non-zero ResultCode raises EScaleError. A failure
+// status of the call itself raises runtime::EOleException and the check does not run.
+#pragma once
+
+#include "driver/Trutina_TLB.h"
+#include "platform/platform.h"
+#include "runtime/exceptions.h"
+
+#include <cstdint>
+#include <string>
+
+// The driver refused an operation: its ResultCode and ResultDescription.
+class EScaleError : public runtime::Exception {
+public:
+    EScaleError(std::int32_t resultCode, std::string message)
+        : runtime::Exception(std::move(message)), FResultCode(resultCode) {}
+    std::int32_t ResultCode() const noexcept { return FResultCode; }
+
+private:
+    std::int32_t FResultCode;
+};
+
+class TScaleX {
+public:
+    // Keeps its own reference to the interface.
+    explicit TScaleX(ITrutina* driver);
+    TScaleX(const TScaleX&) = delete;
+    TScaleX& operator=(const TScaleX&) = delete;
+    ~TScaleX();
+
+    // Reads: no result check (except DriverVersion).
+    std::int32_t ResultCode();
+    std::string ResultDescription();
+    std::string DriverVersion(); // read, then the result check
+    std::int32_t CurrentDeviceIndex();
+    std::int32_t CurrentDeviceNumber();
+    std::string CurrentDeviceName();
+    std::int32_t DeviceCount();
+    bool LockDevices();
+    std::int32_t PollingInterval();
+    std::int32_t EventNumber();
+    std::int32_t DataCount();
+    double WeightStep();
+    std::int32_t Model();
+    bool AsyncMode();
+    std::int32_t PortNumber();
+    std::int32_t BaudRate();
+    std::int32_t Parity();
+    bool DeviceEnabled();
+    std::int64_t UnitPrice();  // money: amount x 10000
+    std::int64_t SalesPrice(); // money: amount x 10000
+    double Weight();
+    double TareWeight();
+    bool NettoWeight();
+    bool ZeroScaleWeight();
+    bool OutOfZero();
+    bool NegWeight();
+    bool BigWeight();
+    bool NonStable();
+    std::int32_t Value();
+    std::int32_t ValuePurpose();
+    std::int32_t ProtocolVersion();
+    std::int32_t DeviceType();
+    std::int32_t DeviceModel();
+    std::int32_t OperatingMode();
+    std::int32_t SoftwareVersion();
+    std::int32_t SoftwareSubVersion();
+    std::u16string DeviceName(); // handed over as UTF-16
+    std::int32_t CodePage();
+    std::int32_t SoftwareBuild();
+    bool UpdatePrice();
+    bool InvalidRange();
+    bool AutoDisable();
+    bool DataEventEnabled();
+
+    // Writes: each followed by the result check.
+    void SetCurrentDeviceIndex(std::int32_t value);
+    void SetCurrentDeviceNumber(std::int32_t value);
+    void SetCurrentDeviceName(const std::string& value);
+    void SetLockDevices(bool value);
+    void SetPollingInterval(std::int32_t value);
+    void SetWeightStep(double value);
+    void SetModel(std::int32_t value);
+    void SetAsyncMode(bool value);
+    void SetPortNumber(std::int32_t value);
+    void SetBaudRate(std::int32_t value);
+    void SetParity(std::int32_t value);
+    void SetDeviceEnabled(bool value);
+    void SetUnitPrice(std::int64_t value);
+    void SetTareWeight(double value);
+    void SetValue(std::int32_t value);
+    void SetValuePurpose(std::int32_t value);
+    void SetUpdatePrice(bool value);
+    void SetAutoDisable(bool value);
+    void SetDataEventEnabled(bool value);
+
+    // Methods: each followed by the result check.
+    void ShowProperties();
+    std::int32_t AddDevice(); // the method's result, only when the check passes
+    void DeleteDevice();
+    void DeleteEvent();
+    void ReadWeight();
+    void Zero();
+    void Tare();
+    void SetTare();
+    void GetDeviceMetrics();
+    void ReadValue();
+    void WriteValue();
+    void Reset();
+    void GenerateEvent();
+
+private:
+    void CheckResult();
+
+    platform::ComPtr<ITrutina> FDriver;
+};

@@ -1,0 +1,49 @@
+// TStatera: the control wrapper that hosts the driver component. It creates the component's
+// object by class id, connects its event interface on the first DriverInterface call and delivers
+// each data event as OnDataEvent, on the apartment's (GUI) thread.
+#pragma once
+
+#include "driver/Trutina_TLB.h"
+#include "platform/platform.h"
+
+#include <functional>
+
+class TStatera;
+using TNotifyEvent = std::function<void(TStatera* Sender)>;
+
+class TStatera {
+public:
+    // Creates the component's object (CLSID_Statera, or the given class); raises
+    // runtime::EOleException when it cannot be created.
+    TStatera();
+    explicit TStatera(REFCLSID clsid);
+    TStatera(const TStatera&) = delete;
+    TStatera& operator=(const TStatera&) = delete;
+    // Disconnects the events and releases the component; no event is delivered afterwards.
+    ~TStatera();
+
+    // The first call initialises the component as new (IPersistStreamInit::InitNew), connects
+    // the event interface and queries ITrutina (runtime::EIntfCastError when the object has none);
+    // later calls return the same reference.
+    platform::ComPtr<ITrutina> DriverInterface();
+
+    // Called once for each data event with this control as sender. An exception thrown by it is
+    // handed to runtime::HandleApplicationException and never reaches the driver.
+    TNotifyEvent OnDataEvent;
+
+    // The read-write properties of the member table, through the component's IDispatch by
+    // dispatch id (raises runtime::EOleException on a failure status).
+    VARIANT GetProperty(DISPID id);            // caller clears the result with VariantClear
+    void SetProperty(DISPID id, const VARIANT& value);
+
+private:
+    class TEventSink;
+    void FireDataEvent();
+
+    CLSID FClassId;
+    platform::ComPtr<IUnknown> FObject;
+    platform::ComPtr<ITrutina> FDriver;
+    platform::ComPtr<IConnectionPoint> FConnectionPoint;
+    TEventSink* FSink = nullptr;
+    DWORD FCookie = 0;
+};

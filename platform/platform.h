@@ -1,0 +1,177 @@
+// Small helpers around the platform services that have no single Windows API call of their own:
+// the class registry writes of DllRegisterServer, module loading, the apartment's call queue,
+// status texts and the program's own resources. Each has a Windows form and a Linux form.
+#pragma once
+
+#include "platform/ole.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace platform {
+
+// ---------------------------------------------------------------- BSTR <-> std::u16string
+// nullptr is the empty string; embedded NULs are kept.
+PLATFORM_API std::u16string BstrToU16(BSTR s);
+// A new BSTR (caller frees with SysFreeString); nullptr only when out of memory.
+PLATFORM_API BSTR U16ToBstr(std::u16string_view s);
+
+// Owns one BSTR and frees it on every path.
+class BStr {
+public:
+    BStr() = default;
+    explicit BStr(BSTR owned) : FValue(owned) {}
+    explicit BStr(std::u16string_view text) : FValue(U16ToBstr(text)) {}
+    BStr(const BStr&) = delete;
+    BStr& operator=(const BStr&) = delete;
+    BStr(BStr&& other) noexcept : FValue(other.Detach()) {}
+    BStr& operator=(BStr&& other) noexcept
+    {
+        if (this != &other) {
+            Reset();
+            FValue = other.Detach();
+        }
+        return *this;
+    }
+    ~BStr() { Reset(); }
+
+    BSTR Get() const { return FValue; }
+    BSTR* Out() { Reset(); return &FValue; } // for out parameters
+    BSTR Detach() { BSTR v = FValue; FValue = nullptr; return v; }
+    void Reset() { if (FValue) { SysFreeString(FValue); FValue = nullptr; } }
+    std::u16string Text() const { return BstrToU16(FValue); }
+
+private:
+    BSTR FValue = nullptr;
+};
+
+// ---------------------------------------------------------------- ComPtr
+// A counted interface reference: AddRef on copy, Release on destruction.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(std::nullptr_t) {}
+    // Takes a reference the caller already holds (no AddRef).
+    static ComPtr Attach(T* p) { ComPtr r; r.FPtr = p; return r; }
+    // Adds a reference of its own.
+    static ComPtr Share(T* p) { if (p) p->AddRef(); return Attach(p); }
+    ComPtr(const ComPtr& o) : FPtr(o.FPtr) { if (FPtr) FPtr->AddRef(); }
+    ComPtr(ComPtr&& o) noexcept : FPtr(o.FPtr) { o.FPtr = nullptr; }
+    ComPtr& operator=(ComPtr o) noexcept { std::swap(FPtr, o.FPtr); return *this; }
+    ~ComPtr() { Reset(); }
+
+    T* Get() const { return FPtr; }
+    T* operator->() const { return FPtr; }
+    explicit operator bool() const { return FPtr != nullptr; }
+    // For out parameters: releases what is held and hands out the slot.
+    T** Out() { Reset(); return &FPtr; }
+    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
+    T* Detach() { T* p = FPtr; FPtr = nullptr; return p; }
+    void Reset() { if (FPtr) { T* p = FPtr; FPtr = nullptr; p->Release(); } }
+    // QueryInterface into another ComPtr.
+    template <typename U>
+    HRESULT As(REFIID iid, ComPtr<U>& out) const
+    {
+        if (!FPtr) return E_POINTER;
+        return FPtr->QueryInterface(iid, out.OutVoid());
+    }
+
+private:
+    T* FPtr = nullptr;
+};
+
+// ---------------------------------------------------------------- class registry
+// The per-user registry of in-process servers. Off Windows it is a text file, by default
+// $XDG_CONFIG_HOME/ponderix/classes.reg (else ~/.config/ponderix/classes.reg); the environment
+// variable PONDERIX_CLASS_REGISTRY names another file (tests use a temporary one).
+PLATFORM_API std::string ClassRegistryPath();
+
+// What DllRegisterServer calls: records the class as an in-process server in modulePath with the
+// threading model ("Apartment", "Both", ...). Written atomically. SELFREG_E_CLASS on failure.
+PLATFORM_API HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath,
+                                          const std::string& threadingModel, const std::string& description);
+// What DllUnregisterServer calls. Removing a class that is not registered is S_OK.
+PLATFORM_API HRESULT UnregisterInprocServer(REFCLSID clsid);
+// The module registered for the class: S_OK with the path, REGDB_E_CLASSNOTREG when absent,
+// REGDB_E_READREGDB when the registry file is damaged or unreadable.
+PLATFORM_API HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath);
+
+// The file of the module (program or shared library) that contains the given address; what a
+// server passes to RegisterInprocServer. Empty when it cannot be told.
+PLATFORM_API std::string ModulePathOf(const void* addressInModule);
+
+// ---------------------------------------------------------------- module loading
+// One loaded library; unloaded when destroyed. The system's error box is suppressed on Windows.
+class PLATFORM_API Module {
+public:
+    Module() = default;
+    explicit Module(const std::string& path);
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+    Module(Module&& other) noexcept;
+    Module& operator=(Module&& other) noexcept;
+    ~Module();
+
+    bool Loaded() const { return FHandle != nullptr; }
+    // nullptr when not loaded or not exported.
+    void* Symbol(const char* name) const;
+    // The loader's message for the last failure (load or lookup).
+    const std::string& Error() const { return FError; }
+    void Unload();
+
+private:
+    void* FHandle = nullptr;
+    mutable std::string FError;
+};
+
+// ---------------------------------------------------------------- apartment
+// A single-threaded apartment: the thread that called CoInitializeEx(COINIT_APARTMENTTHREADED).
+// A worker thread posts calls to it; they run on the apartment's thread, in posting order, when
+// its event loop pumps. After CoUninitialize of that thread, posting fails and waiting calls are
+// dropped without running.
+class Apartment;
+using ApartmentRef = std::shared_ptr<Apartment>;
+
+// The apartment of the calling thread, or nullptr when the thread has not entered one.
+PLATFORM_API ApartmentRef CurrentApartment();
+// Queues fn to run on the apartment's thread. false when the apartment is gone (fn not queued).
+PLATFORM_API bool PostToApartment(const ApartmentRef& apartment, std::function<void()> fn);
+// Off Windows: a file descriptor of the calling thread's apartment that is readable while calls
+// wait (-1 without an apartment). The GUI watches it and then calls PumpApartment.
+PLATFORM_API int ApartmentNotifyHandle();
+// Runs the calls waiting for the calling thread's apartment; returns how many ran.
+PLATFORM_API int PumpApartment();
+// Waits up to timeoutMs for posted calls and runs them (for code without an event loop, e.g.
+// tests); returns how many ran.
+PLATFORM_API int WaitAndPumpApartment(int timeoutMs);
+
+// ---------------------------------------------------------------- status texts
+// The system's text for a status (FormatMessage on Windows; a table of the common statuses here).
+// false when the system has none.
+PLATFORM_API bool StatusText(HRESULT status, std::string& text);
+
+// ---------------------------------------------------------------- resources
+// The program's own resources (FindResource/LoadResource/LockResource on Windows). Off Windows a
+// module registers its resource bytes at start-up through a static ResourceEntry.
+struct ResourceData {
+    const void* Data = nullptr;
+    std::size_t Size = 0;
+};
+constexpr int RT_VERSION_ID = 16;
+constexpr int RT_BITMAP_ID = 2;
+// Looks up a resource by type and numeric id; false when absent.
+PLATFORM_API bool FindProgramResource(int type, int id, ResourceData& out);
+// Looks up a resource by type and name (e.g. the bitmap "LOGOBMP"); false when absent.
+PLATFORM_API bool FindProgramResource(int type, const char* name, ResourceData& out);
+#ifndef _WIN32
+PLATFORM_API void RegisterProgramResource(int type, int id, const void* data, std::size_t size);
+PLATFORM_API void RegisterProgramResource(int type, const char* name, const void* data, std::size_t size);
+PLATFORM_API void UnregisterProgramResource(int type, int id);
+#endif
+
+} // namespace platform
