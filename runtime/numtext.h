@@ -29,19 +29,26 @@ std::string CurrToStr(std::int64_t money);
 // Money converted to floating point and shown with FloatToStr.
 std::string CurrToFloatStr(std::int64_t money);
 
-// printf "%2.3f" with the locale separator: at least two characters, exactly three decimals.
+// printf "%2.3f" with the locale separator: at least two characters, exactly three decimals
+// (a negative value that rounds to zero keeps its sign, "-0.000", as printf does). Non-finite
+// values give the texts of FloatToStr.
 std::string FormatFixed3(double value);
 
-// Parses a decimal number: optional sign, digits with the locale separator, optional exponent.
-// On failure raises EConvertError "\"<text>\" не является дробным числом".
+// Parses a decimal number: optional sign, digits with the locale separator (at least one digit
+// before or after it), optional exponent ("e" or "E", optional sign, digits). Spaces before and
+// after the number are ignored; any other character, the other separator, "NaN"/"INF" and a
+// value beyond the double range fail. A value below the smallest subnormal reads as zero.
+// On failure raises EConvertError "\"<text>\" не является дробным числом" with the text as given.
 double StrToFloatChecked(std::string_view text);
 
-// Parses a 32-bit signed decimal integer. On failure (including overflow) raises EConvertError
-// "\"<text>\" не является целым числом".
+// Parses a 32-bit signed decimal integer: optional sign and digits, spaces around ignored. On
+// failure (including overflow) raises EConvertError "\"<text>\" не является целым числом".
 std::int32_t StrToIntChecked(std::string_view text);
 
 // Money from an amount: amount x 10000 rounded to the nearest integer, an exact half to even.
-// Outside the 64-bit range (or not finite) raises EInvalidOp.
+// The amount is taken at its shortest decimal digits that read back as the same double (the
+// digits typed, for a parsed text), so a typed half such as 0.00005 is a half: 0.00005 -> 0,
+// 0.00015 -> 2, 0.03125 -> 312. Outside the 64-bit range (or not finite) raises EInvalidOp.
 std::int64_t AmountToMoney(double amount);
 
 } // namespace runtime
