@@ -1,0 +1,73 @@
+#include "forms/Application.h"
+
+#include "platform/ole.h"
+#include "platform/platform.h"
+
+#include <QSocketNotifier>
+
+namespace forms {
+namespace {
+
+TApplication* TheApplication = nullptr;
+
+} // namespace
+
+TApplication* Application()
+{
+    return TheApplication;
+}
+
+TApplication::TApplication()
+{
+    TheApplication = this;
+    FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+
+    const int handle = platform::ApartmentNotifyHandle();
+    if (handle >= 0) {
+        FApartmentNotifier = new QSocketNotifier(handle, QSocketNotifier::Read, this);
+        connect(FApartmentNotifier, &QSocketNotifier::activated, this, &TApplication::PumpApartment);
+    }
+
+    FPreviousHook = runtime::SetApplicationExceptionHook([this](std::exception_ptr e) {
+        HandleException(nullptr, std::move(e));
+    });
+}
+
+TApplication::~TApplication()
+{
+    runtime::SetApplicationExceptionHook(std::move(FPreviousHook));
+    delete FApartmentNotifier;
+    FApartmentNotifier = nullptr;
+    if (FComInitialized)
+        CoUninitialize();
+    if (TheApplication == this)
+        TheApplication = nullptr;
+}
+
+void TApplication::PumpApartment()
+{
+    platform::PumpApartment();
+}
+
+void TApplication::HandleException(QObject* Sender, std::exception_ptr E) noexcept
+{
+    if (!E)
+        return;
+    try {
+        try {
+            std::rethrow_exception(E);
+        } catch (const runtime::EAbort&) {
+            // The silent abort: not a word.
+        } catch (const runtime::Exception& e) {
+            FOnException(Sender, e);
+        } catch (const std::exception& e) {
+            FOnException(Sender, runtime::Exception(e.what()));
+        } catch (...) {
+            FOnException(Sender, runtime::Exception("Unknown exception"));
+        }
+    } catch (...) {
+        // A failing handler must not take the event loop down.
+    }
+}
+
+} // namespace forms

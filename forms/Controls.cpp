@@ -1,0 +1,54 @@
+#include "forms/Controls.h"
+
+#include "forms/Silent.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+
+namespace forms {
+
+QFont StandardFont()
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top)
+{
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {}
+
+void TMemo::AddLine(const std::string& line)
+{
+    FLines.push_back(line);
+    QString shown = ToQ(line);
+    shown.remove(QLatin1Char('\r'));
+    appendPlainText(shown);
+}
+
+void TMemo::ClearLines()
+{
+    FLines.clear();
+    clear();
+}
+
+bool TMemo::event(QEvent* event)
+{
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            key->accept();
+            return true;
+        }
+    }
+    return QPlainTextEdit::event(event);
+}
+
+} // namespace forms

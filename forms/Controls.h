@@ -1,0 +1,49 @@
+// What the windows share for building themselves: the standard font, absolute placing, and the
+// multi-line edit with its list of lines.
+#pragma once
+
+#include <QFont>
+#include <QPlainTextEdit>
+
+#include <string>
+#include <vector>
+
+class QLabel;
+class QWidget;
+
+namespace forms {
+
+// "MS Sans Serif" 8 pt, falling back to the platform's sans-serif face.
+QFont StandardFont();
+
+// Places a control at left, top, width, height (pixels at 96 dpi) in its parent.
+template <typename T>
+T* Place(T* control, int left, int top, int width, int height)
+{
+    control->setGeometry(left, top, width, height);
+    return control;
+}
+
+// A label sized to its text, its top-left corner at left, top.
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top);
+
+// A multi-line edit that holds its text as a list of lines, each kept exactly as added (a carriage
+// return inside a line is kept in the line and not shown). It keeps the Escape key for itself, so
+// the window's Escape shortcut does not fire while it has the focus.
+class TMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TMemo(QWidget* parent = nullptr);
+
+    const std::vector<std::string>& Lines() const { return FLines; }
+    void AddLine(const std::string& line);
+    void ClearLines();
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    std::vector<std::string> FLines;
+};
+
+} // namespace forms

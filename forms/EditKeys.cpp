@@ -1,0 +1,88 @@
+#include "forms/EditKeys.h"
+
+#include "forms/Binding.h"
+
+#include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+namespace forms {
+namespace {
+
+class TEditEvents : public QObject {
+public:
+    explicit TEditEvents(QLineEdit* edit) : QObject(edit), FEdit(edit) { edit->installEventFilter(this); }
+
+    std::function<void()> Leave;
+    bool ValueKeys = false;
+
+    void RunLeave()
+    {
+        if (Leave)
+            Protect(FEdit, Leave);
+    }
+
+    static TEditEvents* Of(QLineEdit* edit)
+    {
+        if (auto* events = edit->findChild<TEditEvents*>(QString(), Qt::FindDirectChildrenOnly))
+            return events;
+        return new TEditEvents(edit);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != FEdit)
+            return false;
+        switch (event->type()) {
+        case QEvent::FocusOut: {
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                RunLeave();
+            return false;
+        }
+        case QEvent::KeyPress: {
+            if (!ValueKeys)
+                return false;
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                RunLeave();
+                return true;
+            }
+            return key == Qt::Key_Escape;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    QLineEdit* FEdit;
+};
+
+} // namespace
+
+void OnLeave(QLineEdit* edit, std::function<void()> handler)
+{
+    TEditEvents::Of(edit)->Leave = std::move(handler);
+}
+
+void HandleValueKeys(QLineEdit* edit)
+{
+    TEditEvents::Of(edit)->ValueKeys = true;
+}
+
+void RunLeaveHandler(QLineEdit* edit)
+{
+    if (auto* events = edit->findChild<TEditEvents*>(QString(), Qt::FindDirectChildrenOnly))
+        events->RunLeave();
+}
+
+void DetachEditEvents(QWidget* root)
+{
+    for (auto* events : root->findChildren<TEditEvents*>())
+        delete events;
+}
+
+} // namespace forms

@@ -1,0 +1,35 @@
+// Leaving an edit and the keys of the value edits. "Leave" is the focus moving from the edit to
+// another control of its window; a window losing activation or a popup opening is not a leave.
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class QLineEdit;
+class QWidget;
+
+namespace forms {
+
+// Runs handler (protected, with the edit as sender) each time the edit is left.
+void OnLeave(QLineEdit* edit, std::function<void()> handler);
+
+template <typename TReceiver>
+void OnLeave(QLineEdit* edit, TReceiver* receiver, void (TReceiver::*handler)(QObject* Sender))
+{
+    OnLeave(edit, [edit, receiver, handler] { (receiver->*handler)(edit); });
+}
+
+// The value-edit keys: Enter, whatever the modifiers, runs the edit's leave handler at once and
+// the edit keeps the focus; the Enter and Escape characters never reach the edit. Escape still
+// works as a shortcut of the window (it is taken before the edit sees the key).
+void HandleValueKeys(QLineEdit* edit);
+
+// Runs the edit's leave handler now, as Enter does (protected). Nothing when it has none.
+void RunLeaveHandler(QLineEdit* edit);
+
+// Stops the leave and key handling of every edit under root: a window calls it first when it is
+// destroyed, so that focus moving during the teardown runs none of its handlers.
+void DetachEditEvents(QWidget* root);
+
+} // namespace forms
