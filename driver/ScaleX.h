@@ -112,6 +112,31 @@ public:
     void GenerateEvent();
 
 private:
+    template <typename T>
+    using TGetter = HRESULT (STDMETHODCALLTYPE ITrutina::*)(T*);
+    template <typename T>
+    using TPutter = HRESULT (STDMETHODCALLTYPE ITrutina::*)(T);
+    using TMethod = HRESULT (STDMETHODCALLTYPE ITrutina::*)(LONG*);
+
+    // Every interface call passes through here: raises runtime::EOleException on a failure
+    // status. Member is the interface member's name.
+    template <typename TOperation>
+    void Call(const char* Member, TOperation&& Operation);
+
+    // One read per interface type, returning the program's type; no result check.
+    std::int32_t ReadInteger(const char* Member, TGetter<LONG> Getter);
+    bool ReadFlag(const char* Member, TGetter<VARIANT_BOOL> Getter);
+    double ReadReal(const char* Member, TGetter<DOUBLE> Getter);
+    std::int64_t ReadMoney(const char* Member, TGetter<CY> Getter);
+    std::u16string ReadText16(const char* Member, TGetter<BSTR> Getter);
+    std::string ReadText(const char* Member, TGetter<BSTR> Getter);
+    // A write of the interface value, then the result check.
+    template <typename T>
+    void Write(const char* Member, TPutter<T> Putter, T Value);
+    void WriteText(const char* Member, TPutter<BSTR> Putter, const std::string& Value);
+    // A method, then the result check; returns the method's result.
+    std::int32_t Execute(const char* Member, TMethod Method);
+
     void CheckResult();
 
     platform::ComPtr<ITrutina> FDriver;

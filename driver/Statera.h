@@ -38,7 +38,9 @@ public:
 
 private:
     class TEventSink;
+    void ConnectEvents();
     void FireDataEvent();
+    platform::ComPtr<IDispatch> Dispatch() const;
 
     CLSID FClassId;
     platform::ComPtr<IUnknown> FObject;
@@ -46,4 +48,5 @@ private:
     platform::ComPtr<IConnectionPoint> FConnectionPoint;
     TEventSink* FSink = nullptr;
     DWORD FCookie = 0;
+    bool FConnected = false; // InitNew done and events connected
 };

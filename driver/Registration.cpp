@@ -1,0 +1,57 @@
+#include "driver/Registration.h"
+
+#include "runtime/exceptions.h"
+
+const char* const DriverPromptFormat =
+    "Необходимо зарегистрировать драйвер. \rУкажите местоположение файла драйвера %s";
+
+namespace {
+
+// An object of the driver class that offers ITrutina, or nothing.
+platform::ComPtr<ITrutina> TryCreateDriver()
+{
+    platform::ComPtr<IUnknown> object;
+    if (FAILED(CoCreateInstance(CLSID_Statera, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                object.OutVoid())) ||
+        !object)
+        return nullptr;
+    platform::ComPtr<ITrutina> driver;
+    if (FAILED(object.As(IID_ITrutina, driver)))
+        return nullptr;
+    return driver;
+}
+
+} // namespace
+
+void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndRegisterServer& AskAndRegisterServer)
+{
+    for (;;) {
+        if (platform::ComPtr<ITrutina> driver = TryCreateDriver()) {
+            Driver = std::move(driver);
+            return;
+        }
+        if (!AskAndRegisterServer) // nobody to ask: as if the operator cancelled
+            throw runtime::EAbort();
+        AskAndRegisterServer(DriverPromptFormat, TRUTINA_MODULE_NAME);
+        Driver = nullptr;
+    }
+}
+
+void RegisterServerFile(const std::string& Path)
+{
+    // An empty path would load the program itself.
+    if (Path.empty())
+        return;
+    try {
+        platform::Module module(Path);
+        if (!module.Loaded())
+            return;
+        using TRegister = HRESULT(STDAPICALLTYPE*)();
+        auto registerServer = reinterpret_cast<TRegister>(module.Symbol("DllRegisterServer"));
+        if (!registerServer)
+            return;
+        registerServer(); // the next creation attempt tells whether it worked
+    } catch (...) {
+        // Reports nothing, whatever the file did.
+    }
+}

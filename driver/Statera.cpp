@@ -1,0 +1,212 @@
+#include "driver/Statera.h"
+
+#include "driver/OleError.h"
+#include "runtime/apphook.h"
+#include "runtime/exceptions.h"
+
+#include <atomic>
+#include <exception>
+
+// The event sink connected to the component: Invoke of the data event's dispatch id reaches the
+// control while it is attached. The control detaches it before it goes, so a late call does nothing.
+class TStatera::TEventSink final : public IDispatch {
+public:
+    explicit TEventSink(TStatera* owner) : FOwner(owner) {}
+
+    void Detach() { FOwner = nullptr; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_ITrutinaEvents) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefCount; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        ULONG n = --FRefCount;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        if (info)
+            *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override
+    {
+        if (id != DISPID_TRUTINA_DATAEVENT)
+            return DISP_E_MEMBERNOTFOUND;
+        if (result)
+            VariantInit(result);
+        if (FOwner)
+            FOwner->FireDataEvent();
+        return S_OK; // the handler's failures never reach the driver
+    }
+
+private:
+    ~TEventSink() = default;
+    std::atomic<ULONG> FRefCount{1};
+    TStatera* FOwner;
+};
+
+TStatera::TStatera() : TStatera(CLSID_Statera) {}
+
+TStatera::TStatera(REFCLSID clsid) : FClassId(clsid)
+{
+    driver::ClearErrorInfo();
+    HRESULT status = CoCreateInstance(FClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, FObject.OutVoid());
+    if (FAILED(status))
+        driver::RaiseOleError(status);
+    FSink = new TEventSink(this);
+}
+
+TStatera::~TStatera()
+{
+    if (FConnectionPoint && FCookie != 0)
+        FConnectionPoint->Unadvise(FCookie);
+    FSink->Detach();
+    FSink->Release();
+    FConnectionPoint.Reset();
+    FDriver.Reset();
+    FObject.Reset();
+}
+
+platform::ComPtr<ITrutina> TStatera::DriverInterface()
+{
+    if (FDriver)
+        return FDriver;
+    if (!FConnected) {
+        // Complete the control: its state is new (nothing loaded), its events reach us.
+        platform::ComPtr<IPersistStreamInit> persist;
+        if (SUCCEEDED(FObject.As(IID_IPersistStreamInit, persist))) {
+            driver::ClearErrorInfo();
+            if (HRESULT status = persist->InitNew(); FAILED(status))
+                driver::RaiseOleError(status);
+        }
+        ConnectEvents();
+        FConnected = true;
+    }
+    platform::ComPtr<ITrutina> trutina;
+    if (FAILED(FObject.As(IID_ITrutina, trutina)) || !trutina)
+        throw runtime::EIntfCastError();
+    FDriver = trutina;
+    return FDriver;
+}
+
+// A component without the event interface is still usable; it just raises no events.
+void TStatera::ConnectEvents()
+{
+    platform::ComPtr<IConnectionPointContainer> container;
+    if (FAILED(FObject.As(IID_IConnectionPointContainer, container)))
+        return;
+    platform::ComPtr<IConnectionPoint> point;
+    if (FAILED(container->FindConnectionPoint(DIID_ITrutinaEvents, point.Out())) || !point)
+        return;
+    DWORD cookie = 0;
+    if (FAILED(point->Advise(FSink, &cookie)))
+        return;
+    FConnectionPoint = point;
+    FCookie = cookie;
+}
+
+void TStatera::FireDataEvent()
+{
+    // A copy: the handler may replace OnDataEvent or destroy this control.
+    TNotifyEvent handler = OnDataEvent;
+    if (!handler)
+        return;
+    try {
+        handler(this);
+    } catch (...) {
+        runtime::HandleApplicationException(std::current_exception());
+    }
+}
+
+namespace {
+
+// The control's published properties: the read-write members of the member table.
+void RequirePublished(DISPID id)
+{
+    const TrutinaMemberInfo* member = FindTrutinaMember(id);
+    if (!member || member->Kind != TrutinaMemberKind::ReadWrite)
+        throw runtime::EOleException(driver::OleErrorMessage(DISP_E_MEMBERNOTFOUND, u""), DISP_E_MEMBERNOTFOUND);
+}
+
+// A failed IDispatch::Invoke: the exception's own status and text when the component reported one.
+[[noreturn]] void RaiseInvokeError(HRESULT status, EXCEPINFO& info)
+{
+    if (status == DISP_E_EXCEPTION && info.pfnDeferredFillIn)
+        info.pfnDeferredFillIn(&info);
+    // The exception's texts are ours now: freed on every path.
+    platform::BStr source(info.bstrSource), description(info.bstrDescription), help(info.bstrHelpFile);
+    if (status != DISP_E_EXCEPTION)
+        driver::RaiseOleError(status);
+    HRESULT code = info.scode != 0 ? info.scode : DISP_E_EXCEPTION;
+    throw runtime::EOleException(driver::OleErrorMessage(code, description.Text()), code);
+}
+
+} // namespace
+
+platform::ComPtr<IDispatch> TStatera::Dispatch() const
+{
+    platform::ComPtr<IDispatch> dispatch;
+    if (FAILED(FObject.As(IID_IDispatch, dispatch)) || !dispatch)
+        throw runtime::EIntfCastError();
+    return dispatch;
+}
+
+VARIANT TStatera::GetProperty(DISPID id)
+{
+    RequirePublished(id);
+    platform::ComPtr<IDispatch> dispatch = Dispatch();
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none{};
+    EXCEPINFO info{};
+    UINT argErr = 0;
+    driver::ClearErrorInfo();
+    HRESULT status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, &info,
+                                      &argErr);
+    if (FAILED(status)) {
+        VariantClear(&result);
+        RaiseInvokeError(status, info);
+    }
+    return result;
+}
+
+void TStatera::SetProperty(DISPID id, const VARIANT& value)
+{
+    RequirePublished(id);
+    platform::ComPtr<IDispatch> dispatch = Dispatch();
+    VARIANT argument = value; // a shallow copy: Invoke does not own or change its arguments
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&argument, &named, 1, 1};
+    EXCEPINFO info{};
+    UINT argErr = 0;
+    driver::ClearErrorInfo();
+    HRESULT status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &info,
+                                      &argErr);
+    if (FAILED(status))
+        RaiseInvokeError(status, info);
+}
