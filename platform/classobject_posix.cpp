@@ -1,0 +1,129 @@
+// Creating objects of registered in-process servers: the registry names the module, the module is
+// loaded once per path and asked for its class factory.
+#include "platform/internal.h"
+
+#include <sys/stat.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+struct LoadedServer {
+    Module Library;
+    DllGetClassObjectFn GetClassObject = nullptr;
+    DllCanUnloadNowFn CanUnloadNow = nullptr;
+};
+
+// The loaded server modules by path. Never destroyed: objects may outlive static destruction, and
+// unloading their code under them would crash at exit.
+class ServerCache {
+public:
+    static ServerCache& Instance()
+    {
+        static auto* cache = new ServerCache;
+        return *cache;
+    }
+
+    HRESULT Load(const std::string& path, std::shared_ptr<LoadedServer>& out)
+    {
+        // Recursive: a module's initialisers may themselves create objects.
+        std::lock_guard guard(FLock);
+        if (auto found = FServers.find(path); found != FServers.end()) {
+            out = found->second;
+            return S_OK;
+        }
+        struct stat st{};
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return CO_E_DLLNOTFOUND;
+        auto server = std::make_shared<LoadedServer>();
+        server->Library = Module(path);
+        if (!server->Library.Loaded())
+            return CO_E_ERRORINDLL;
+        server->GetClassObject = reinterpret_cast<DllGetClassObjectFn>(server->Library.Symbol("DllGetClassObject"));
+        if (!server->GetClassObject)
+            return CO_E_ERRORINDLL;
+        server->CanUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(server->Library.Symbol("DllCanUnloadNow"));
+        FServers.emplace(path, server);
+        out = std::move(server);
+        return S_OK;
+    }
+
+    // Unloads the modules that say they can go and that no caller is using at this moment.
+    void FreeUnused()
+    {
+        std::lock_guard guard(FLock);
+        for (auto it = FServers.begin(); it != FServers.end();) {
+            const auto& server = it->second;
+            if (server.use_count() == 1 && server->CanUnloadNow && server->CanUnloadNow() == S_OK)
+                it = FServers.erase(it);
+            else
+                ++it;
+        }
+    }
+
+private:
+    std::recursive_mutex FLock;
+    std::map<std::string, std::shared_ptr<LoadedServer>> FServers;
+};
+
+} // namespace
+} // namespace platform
+
+extern "C" HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, COSERVERINFO*, REFIID riid, LPVOID* ppv)
+{
+    if (!ppv)
+        return E_INVALIDARG;
+    *ppv = nullptr;
+    if (!platform::detail::ThreadComInitialised())
+        return CO_E_NOTINITIALIZED;
+    // Only in-process servers exist here; asking for any other kind finds no registered class.
+    if (!(context & CLSCTX_INPROC_SERVER))
+        return REGDB_E_CLASSNOTREG;
+    try {
+        std::string path;
+        HRESULT hr = platform::LookupInprocServer(clsid, path);
+        if (FAILED(hr))
+            return hr;
+        std::shared_ptr<platform::LoadedServer> server;
+        hr = platform::ServerCache::Instance().Load(path, server);
+        if (FAILED(hr))
+            return hr;
+        hr = server->GetClassObject(clsid, riid, ppv);
+        if (SUCCEEDED(hr) && !*ppv)
+            return CO_E_ERRORINDLL;
+        if (FAILED(hr))
+            *ppv = nullptr;
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+extern "C" HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID riid, LPVOID* ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    platform::ComPtr<IClassFactory> factory;
+    HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, factory.OutVoid());
+    if (FAILED(hr))
+        return hr;
+    hr = factory->CreateInstance(outer, riid, ppv);
+    if (FAILED(hr))
+        *ppv = nullptr;
+    return hr;
+}
+
+extern "C" void CoFreeUnusedLibraries()
+{
+    try {
+        platform::ServerCache::Instance().FreeUnused();
+    } catch (...) {
+    }
+}

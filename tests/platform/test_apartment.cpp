@@ -1,0 +1,182 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+bool NotifyHandleReadable()
+{
+    pollfd p{platform::ApartmentNotifyHandle(), POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
+}
+
+TEST(CoInitialize, CountsAndRefusesAnotherModel)
+{
+    std::thread([] {
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+        const platform::ApartmentRef apartment = platform::CurrentApartment();
+        ASSERT_NE(apartment, nullptr);
+        CoUninitialize();
+        EXPECT_EQ(platform::CurrentApartment(), apartment); // one initialisation is still open
+        CoUninitialize();
+        EXPECT_EQ(platform::CurrentApartment(), nullptr);
+        EXPECT_EQ(platform::ApartmentNotifyHandle(), -1);
+        CoUninitialize(); // one too many: harmless
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); // a new start may choose again
+        EXPECT_EQ(platform::CurrentApartment(), nullptr);
+        CoUninitialize();
+    }).join();
+}
+
+class ApartmentQueue : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        FApartment = platform::CurrentApartment();
+        ASSERT_NE(FApartment, nullptr);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    platform::ApartmentRef FApartment;
+};
+
+TEST_F(ApartmentQueue, WorkerCallsRunOnTheApartmentThreadInPostingOrder)
+{
+    constexpr int kCalls = 200;
+    std::mutex lock;
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+    int refused = 0;
+    std::thread worker([&, apartment = FApartment] {
+        for (int i = 0; i < kCalls; ++i)
+            if (!platform::PostToApartment(apartment, [&, i] {
+                    std::lock_guard guard(lock);
+                    order.push_back(i);
+                    threads.push_back(std::this_thread::get_id());
+                }))
+                ++refused;
+    });
+
+    int ran = 0;
+    for (int rounds = 0; ran < kCalls && rounds < 1000; ++rounds)
+        ran += platform::WaitAndPumpApartment(50);
+    worker.join();
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(ran, kCalls);
+    ASSERT_EQ(order.size(), std::size_t(kCalls));
+    for (int i = 0; i < kCalls; ++i) {
+        EXPECT_EQ(order[i], i);
+        EXPECT_EQ(threads[i], std::this_thread::get_id());
+    }
+}
+
+TEST_F(ApartmentQueue, NotifyHandleIsReadableExactlyWhileCallsWait)
+{
+    EXPECT_FALSE(NotifyHandleReadable());
+    int ran = 0;
+    std::thread([&, apartment = FApartment] {
+        platform::PostToApartment(apartment, [&] { ++ran; });
+        platform::PostToApartment(apartment, [&] { ++ran; });
+    }).join();
+    EXPECT_TRUE(NotifyHandleReadable());
+    EXPECT_EQ(ran, 0); // nothing runs until the apartment pumps
+    EXPECT_EQ(platform::PumpApartment(), 2);
+    EXPECT_EQ(ran, 2);
+    EXPECT_FALSE(NotifyHandleReadable());
+    EXPECT_EQ(platform::PumpApartment(), 0);
+}
+
+TEST_F(ApartmentQueue, CallPostedWhilePumpingWaitsForTheNextPump)
+{
+    int ran = 0;
+    std::function<void()> repost = [&] {
+        ++ran;
+        platform::PostToApartment(FApartment, repost);
+    };
+    platform::PostToApartment(FApartment, repost);
+    EXPECT_EQ(platform::PumpApartment(), 1);
+    EXPECT_TRUE(NotifyHandleReadable());
+    EXPECT_EQ(platform::PumpApartment(), 1);
+    EXPECT_EQ(ran, 2);
+}
+
+TEST_F(ApartmentQueue, WaitReturnsAfterTheTimeoutWhenNothingComes)
+{
+    EXPECT_EQ(platform::WaitAndPumpApartment(20), 0);
+}
+
+TEST(ApartmentLifetime, NothingRunsAfterCoUninitialize)
+{
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    const platform::ApartmentRef apartment = platform::CurrentApartment();
+    std::atomic<int> ran{0};
+    auto held = std::make_shared<int>(0); // captured by the waiting calls
+    std::thread([&] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(platform::PostToApartment(apartment, [&ran, held] { ++ran; }));
+    }).join();
+    EXPECT_EQ(held.use_count(), 4);
+
+    CoUninitialize();
+    EXPECT_EQ(held.use_count(), 1); // the waiting calls were dropped, with what they held
+    bool posted = true;
+    std::thread([&] { posted = platform::PostToApartment(apartment, [&ran] { ++ran; }); }).join();
+    EXPECT_FALSE(posted);
+
+    // A new apartment on the same thread does not inherit them.
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    EXPECT_NE(platform::CurrentApartment(), apartment);
+    EXPECT_EQ(platform::WaitAndPumpApartment(10), 0);
+    CoUninitialize();
+    EXPECT_EQ(ran.load(), 0);
+}
+
+TEST(ApartmentLifetime, CallThatUninitialisesDropsTheRest)
+{
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    const platform::ApartmentRef apartment = platform::CurrentApartment();
+    std::vector<int> ran;
+    platform::PostToApartment(apartment, [&] { ran.push_back(1); });
+    platform::PostToApartment(apartment, [&] {
+        ran.push_back(2);
+        CoUninitialize();
+    });
+    platform::PostToApartment(apartment, [&] { ran.push_back(3); });
+    EXPECT_EQ(platform::PumpApartment(), 2);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_EQ(platform::CurrentApartment(), nullptr);
+}
+
+TEST(ApartmentLifetime, ThreadEndingWithoutUninitialiseClosesItsApartment)
+{
+    platform::ApartmentRef apartment;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        apartment = platform::CurrentApartment();
+    }).join();
+    ASSERT_NE(apartment, nullptr);
+    EXPECT_FALSE(platform::PostToApartment(apartment, [] {}));
+}
+
+TEST(ApartmentLifetime, NoApartmentWithoutApartmentModel)
+{
+    EXPECT_FALSE(platform::PostToApartment(nullptr, [] {}));
+    std::thread([] {
+        EXPECT_EQ(platform::PumpApartment(), 0);
+        EXPECT_EQ(platform::ApartmentNotifyHandle(), -1);
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        EXPECT_EQ(platform::CurrentApartment(), nullptr);
+        CoUninitialize();
+    }).join();
+}
+
+} // namespace

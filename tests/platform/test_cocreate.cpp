@@ -1,0 +1,221 @@
+#include "platform/platform.h"
+#include "testserver.h"
+#include "testsupport.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using platform::ComPtr;
+
+namespace {
+
+class CoCreate : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
+    void TearDown() override { CoUninitialize(); }
+
+    // Registers the test server the way regsvr does: through its own DllRegisterServer.
+    static void RegisterTestServer()
+    {
+        platform::Module server(TEST_SERVER_PATH);
+        ASSERT_TRUE(server.Loaded()) << server.Error();
+        auto registerServer = reinterpret_cast<HRESULT (*)()>(server.Symbol("DllRegisterServer"));
+        ASSERT_NE(registerServer, nullptr);
+        ASSERT_EQ(registerServer(), S_OK);
+    }
+
+    static bool TestServerLoaded()
+    {
+        void* handle = dlopen(TEST_SERVER_PATH, RTLD_NOW | RTLD_NOLOAD);
+        if (handle)
+            dlclose(handle);
+        return handle != nullptr;
+    }
+
+    testsupport::TTempRegistry FRegistry;
+};
+
+TEST_F(CoCreate, CreatesAnObjectOfARegisteredServer)
+{
+    RegisterTestServer();
+    std::string path;
+    ASSERT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), S_OK);
+    EXPECT_EQ(path, std::filesystem::canonical(TEST_SERVER_PATH).string());
+
+    ComPtr<ICounter> counter;
+    ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_ICounter,
+                               counter.OutVoid()),
+              S_OK);
+    LONG value = 0;
+    counter->Increment(&value);
+    counter->Increment(&value);
+    EXPECT_EQ(value, 2);
+
+    // A second object is a separate instance.
+    ComPtr<ICounter> other;
+    ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, other.OutVoid()), S_OK);
+    other->Increment(&value);
+    EXPECT_EQ(value, 1);
+}
+
+TEST_F(CoCreate, ObjectCountsReferencesAndAnswersQueries)
+{
+    RegisterTestServer();
+    ICounter* counter = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter,
+                               reinterpret_cast<void**>(&counter)),
+              S_OK);
+    platform::Module server(TEST_SERVER_PATH);
+    auto liveObjects = reinterpret_cast<TestServerLiveObjectsFn>(server.Symbol("TestServerLiveObjects"));
+    ASSERT_NE(liveObjects, nullptr);
+    EXPECT_EQ(liveObjects(), 1);
+
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(counter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    EXPECT_EQ(static_cast<IUnknown*>(counter), unknown);
+    void* dispatch = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(counter->QueryInterface(IID_IDispatch, &dispatch), E_NOINTERFACE);
+    EXPECT_EQ(dispatch, nullptr);
+
+    EXPECT_EQ(counter->AddRef(), 3u);
+    EXPECT_EQ(counter->Release(), 2u);
+    EXPECT_EQ(unknown->Release(), 1u);
+    EXPECT_EQ(liveObjects(), 1);
+    EXPECT_EQ(counter->Release(), 0u);
+    EXPECT_EQ(liveObjects(), 0);
+}
+
+TEST_F(CoCreate, ModuleStaysLoadedWhileObjectsLiveAndUnloadsWhenUnused)
+{
+    RegisterTestServer();
+    ComPtr<ICounter> counter;
+    ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, counter.OutVoid()),
+              S_OK);
+    CoFreeUnusedLibraries();
+    ASSERT_TRUE(TestServerLoaded());
+    LONG value = 0;
+    EXPECT_EQ(counter->Increment(&value), S_OK); // its code is still there
+
+    counter.Reset();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(TestServerLoaded());
+
+    // And it loads again on demand.
+    ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, counter.OutVoid()),
+              S_OK);
+    EXPECT_TRUE(TestServerLoaded());
+}
+
+enum class Registration { TestServer, MissingFile, TextFile, NoEntryLibrary, DamagedRegistry, Nothing };
+
+struct FailureCase {
+    const char* Name;
+    Registration Setup;
+    CLSID Clsid;
+    DWORD Context;
+    HRESULT Expected;
+};
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.Name; }
+
+
+class CoCreateFailure : public CoCreate, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CoCreateFailure, ReportsAStatusAndNoObject)
+{
+    const FailureCase& c = GetParam();
+    const std::string dataFile = (FRegistry.Folder() / "not-a-library.dll").string();
+    switch (c.Setup) {
+    case Registration::TestServer:
+        RegisterTestServer();
+        // The module serves only its own two classes.
+        ASSERT_EQ(platform::RegisterInprocServer(CLSID_NotServed, TEST_SERVER_PATH, "Apartment", ""), S_OK);
+        break;
+    case Registration::MissingFile:
+        ASSERT_EQ(platform::RegisterInprocServer(c.Clsid, (FRegistry.Folder() / "gone.dll").string(), "", ""), S_OK);
+        break;
+    case Registration::TextFile:
+        testsupport::WriteFile(dataFile, "MZ this is only text\n");
+        ASSERT_EQ(platform::RegisterInprocServer(c.Clsid, dataFile, "", ""), S_OK);
+        break;
+    case Registration::NoEntryLibrary:
+        ASSERT_EQ(platform::RegisterInprocServer(c.Clsid, NO_ENTRY_MODULE_PATH, "", ""), S_OK);
+        break;
+    case Registration::DamagedRegistry:
+        RegisterTestServer();
+        testsupport::WriteFile(FRegistry.Path(), testsupport::ReadFile(FRegistry.Path()) + "garbage line\n");
+        break;
+    case Registration::Nothing:
+        break;
+    }
+
+    void* object = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CoCreateInstance(c.Clsid, nullptr, c.Context, IID_ICounter, &object), c.Expected);
+    EXPECT_EQ(object, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CoCreateFailure,
+    ::testing::Values(
+        FailureCase{"UnregisteredClass", Registration::Nothing, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"OtherClassRegistered", Registration::TestServer, IID_IDispatch, CLSCTX_INPROC_SERVER,
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"LocalServerOnly", Registration::TestServer, CLSID_TestCounter, CLSCTX_LOCAL_SERVER,
+                    REGDB_E_CLASSNOTREG},
+        FailureCase{"MissingFile", Registration::MissingFile, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
+                    CO_E_DLLNOTFOUND},
+        FailureCase{"NotALibrary", Registration::TextFile, CLSID_TestCounter, CLSCTX_INPROC_SERVER, CO_E_ERRORINDLL},
+        FailureCase{"NoDllGetClassObject", Registration::NoEntryLibrary, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
+                    CO_E_ERRORINDLL},
+        FailureCase{"FactoryFails", Registration::TestServer, CLSID_FailingFactory, CLSCTX_INPROC_SERVER,
+                    kFactoryFailure},
+        FailureCase{"ClassNotInModule", Registration::TestServer, CLSID_NotServed, CLSCTX_INPROC_SERVER,
+                    CLASS_E_CLASSNOTAVAILABLE},
+        FailureCase{"DamagedRegistry", Registration::DamagedRegistry, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
+                    REGDB_E_READREGDB}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(CoCreate, AggregationIsRefusedByTheFactory)
+{
+    RegisterTestServer();
+    testsupport::TCountedObject outer;
+    void* object = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+}
+
+TEST_F(CoCreate, GetClassObjectHandsOutTheFactory)
+{
+    RegisterTestServer();
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(CoGetClassObject(CLSID_TestCounter, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               factory.OutVoid()),
+              S_OK);
+    ComPtr<ICounter> counter;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ICounter, counter.OutVoid()), S_OK);
+    LONG value = 0;
+    EXPECT_EQ(counter->Increment(&value), S_OK);
+    EXPECT_EQ(value, 1);
+}
+
+TEST(CoCreateUninitialised, FailsOnAThreadWithoutCom)
+{
+    testsupport::TTempRegistry registry;
+    HRESULT hr = S_OK;
+    void* object = reinterpret_cast<void*>(0x1);
+    std::thread([&] { hr = CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object); })
+        .join();
+    EXPECT_EQ(hr, CO_E_NOTINITIALIZED);
+    EXPECT_EQ(object, nullptr);
+
+    // Initialised and uninitialised again: the same.
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    CoUninitialize();
+    EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              CO_E_NOTINITIALIZED);
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+// A small in-process server: two classes, a live-object count, BSTR helpers across the module edge.
+#include "platform/platform.h"
+#include "testserver.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<LONG> gLiveObjects{0};
+std::atomic<LONG> gServerLocks{0};
+
+class TCounter final : public ICounter {
+public:
+    TCounter() { ++gLiveObjects; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_ICounter) {
+            *ppv = static_cast<ICounter*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --FRefs;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE Increment(LONG* value) override
+    {
+        if (!value)
+            return E_POINTER;
+        *value = ++FValue;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Echo(BSTR text, BSTR* copy) override
+    {
+        if (!copy)
+            return E_POINTER;
+        *copy = SysAllocStringLen(text, SysStringLen(text));
+        return S_OK;
+    }
+
+private:
+    ~TCounter() { --gLiveObjects; }
+    std::atomic<ULONG> FRefs{1};
+    LONG FValue = 0;
+};
+
+// A class factory living as long as the module; it does not count as an object.
+class TFactory final : public IClassFactory {
+public:
+    explicit TFactory(bool fails) : FFails(fails) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        if (FFails)
+            return kFactoryFailure;
+        auto* counter = new TCounter;
+        const HRESULT hr = counter->QueryInterface(riid, ppv);
+        counter->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override
+    {
+        gServerLocks += lock ? 1 : -1;
+        return S_OK;
+    }
+
+private:
+    bool FFails;
+};
+
+TFactory gCounterFactory(false);
+TFactory gFailingFactory(true);
+
+} // namespace
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv)
+{
+    if (clsid == CLSID_TestCounter)
+        return gCounterFactory.QueryInterface(riid, ppv);
+    if (clsid == CLSID_FailingFactory)
+        return gFailingFactory.QueryInterface(riid, ppv);
+    if (ppv)
+        *ppv = nullptr;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() { return gLiveObjects == 0 && gServerLocks == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer()
+{
+    const std::string path = platform::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer));
+    if (path.empty())
+        return SELFREG_E_CLASS;
+    HRESULT hr = platform::RegisterInprocServer(CLSID_TestCounter, path, "Apartment", "Test counter");
+    if (SUCCEEDED(hr))
+        hr = platform::RegisterInprocServer(CLSID_FailingFactory, path, "Apartment", "Failing factory");
+    return hr;
+}
+
+STDAPI DllUnregisterServer()
+{
+    HRESULT hr = platform::UnregisterInprocServer(CLSID_TestCounter);
+    const HRESULT second = platform::UnregisterInprocServer(CLSID_FailingFactory);
+    return FAILED(hr) ? hr : second;
+}
+
+extern "C" BSTR TestServerAllocBstr(const OLECHAR* text, UINT length) { return SysAllocStringLen(text, length); }
+extern "C" void TestServerFreeBstr(BSTR text) { SysFreeString(text); }
+extern "C" UINT TestServerBstrLen(BSTR text) { return SysStringLen(text); }
+extern "C" LONG TestServerLiveObjects() { return gLiveObjects; }
