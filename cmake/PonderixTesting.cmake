@@ -12,6 +12,7 @@ function(ponderix_add_gtest name)
   if(ARG_QT)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()
+  string(REPLACE ";" "\\\\\\\\\\\\\\;" env "${env}") # kept one value through the list expansions of test discovery
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
