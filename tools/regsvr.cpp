@@ -1,0 +1,95 @@
+// regsvr [-u] <module>: registers a server module by calling its DllRegisterServer, or with -u
+// removes it by calling DllUnregisterServer. Exit code 0 on success, 1 on failure, 2 on misuse.
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: regsvr [-u] <module>\n"
+                         "  registers the server module by calling its DllRegisterServer;\n"
+                         "  -u unregisters it by calling DllUnregisterServer\n");
+    return kExitUsage;
+}
+
+std::string DescribeStatus(HRESULT status)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(status));
+    std::string text;
+    if (platform::StatusText(status, text))
+        return std::string(hex) + " (" + text + ")";
+    return hex;
+}
+
+// The loader searches its own folders for a bare file name; a module named on the command line is
+// a file relative to the current folder, as on Windows.
+std::string ModuleFile(const std::string& argument)
+{
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(argument, ec);
+    return ec ? argument : absolute.string();
+}
+
+int Run(const std::string& moduleFile, bool unregister)
+{
+    const char* entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    platform::Module module(moduleFile);
+    if (!module.Loaded()) {
+        std::fprintf(stderr, "regsvr: cannot load %s: %s\n", moduleFile.c_str(), module.Error().c_str());
+        return kExitFailure;
+    }
+    using EntryPoint = HRESULT(STDAPICALLTYPE*)();
+    auto entry = reinterpret_cast<EntryPoint>(module.Symbol(entryName));
+    if (!entry) {
+        std::fprintf(stderr, "regsvr: %s was loaded, but the entry point %s was not found.\n", moduleFile.c_str(),
+                     entryName);
+        return kExitFailure;
+    }
+    const HRESULT status = entry();
+    if (FAILED(status)) {
+        std::fprintf(stderr, "regsvr: %s in %s failed: %s\n", entryName, moduleFile.c_str(),
+                     DescribeStatus(status).c_str());
+        return kExitFailure;
+    }
+    std::printf("regsvr: %s in %s succeeded.\n", entryName, moduleFile.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool unregister = false;
+    std::string module;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-u")
+            unregister = true;
+        else if (arg == "-h" || arg == "--help")
+            return Usage(), 0;
+        else if (arg.size() > 1 && arg.front() == '-')
+            return std::fprintf(stderr, "regsvr: unknown option %s\n", argv[i]), Usage();
+        else if (!module.empty())
+            return std::fprintf(stderr, "regsvr: only one module may be named\n"), Usage();
+        else
+            module = arg;
+    }
+    if (module.empty())
+        return Usage();
+
+    // A server's registration code may use COM, as under the Windows tool.
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int result = Run(ModuleFile(module), unregister);
+    if (SUCCEEDED(init))
+        CoUninitialize();
+    return result;
+}
