@@ -1,0 +1,104 @@
+// What the driver keeps between runs: the logical devices with their stored device parameters,
+// the driver's own settings and the scripted load profiles. Plain data; TSettingsStore writes it.
+#pragma once
+
+#include "simulator/Clock.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trutina {
+
+// The parameters kept in the scales' own memory, chosen by ValuePurpose.
+enum class TValuePurpose : std::int32_t {
+    ProtocolType = 0, // 0..2
+    BaudRate = 1,     // a baud-rate code of the scales' port
+    SleepMode = 2,    // minutes of idleness before the display sleeps, 0 = never (0..60)
+    TareMode = 3,     // 0 = tare kept until cleared, 1 = cleared when the platform is emptied
+    Password = 4,     // 0..999999
+};
+constexpr std::int32_t ValuePurposeCount = 5;
+
+struct TDeviceParameters {
+    std::int32_t ProtocolType = 1;
+    std::int32_t BaudRate = 7;
+    std::int32_t SleepMode = 0;
+    std::int32_t TareMode = 0;
+    std::int32_t Password = 0;
+
+    std::int32_t Get(TValuePurpose purpose) const;
+    void Set(TValuePurpose purpose, std::int32_t value);
+    // Whether value is acceptable for the parameter.
+    static bool IsValid(TValuePurpose purpose, std::int32_t value);
+    bool operator==(const TDeviceParameters&) const = default;
+};
+
+struct TLoadStep {
+    TMillis At = 0;            // offset from the start of the profile
+    double Load = 0;           // kg on the platform from then on
+    bool Unstable = false;     // the weight swings (someone leans on the platform)
+    bool Disconnected = false; // the scales do not answer
+    bool operator==(const TLoadStep&) const = default;
+};
+
+// A scripted load: each step holds from its offset until the next one. With LoopMs > 0 the
+// script starts again every LoopMs.
+struct TLoadProfile {
+    std::vector<TLoadStep> Steps; // ordered by At
+    TMillis LoopMs = 0;
+    // The step in force at the elapsed time, or nullptr before the first one.
+    const TLoadStep* StepAt(TMillis elapsed) const;
+    bool operator==(const TLoadProfile&) const = default;
+};
+
+struct TDeviceSettings {
+    std::int32_t Number = 1;
+    std::u16string Name;
+    std::int32_t PortNumber = 1;
+    std::int32_t BaudRate = 7; // 9600
+    std::int32_t Parity = 0;
+    std::int32_t Model = 5;
+    bool Enabled = false;
+    TDeviceParameters Parameters;
+    std::string LoadProfile; // name of a profile in TDriverSettings::LoadProfiles, empty = none
+    bool operator==(const TDeviceSettings&) const = default;
+};
+
+constexpr std::size_t MaxDeviceNameLength = 64; // UTF-16 units
+
+struct TDriverSettings {
+    std::vector<TDeviceSettings> Devices;
+    std::int32_t CurrentDeviceNumber = 1;
+    bool LockDevices = false;
+    std::int32_t PollingInterval = 2; // 200 ms
+    double WeightStep = 0;
+    bool UpdatePrice = true;
+    bool AutoDisable = false;
+    std::int32_t Timeout = 1000; // ms
+    std::map<std::string, TLoadProfile> LoadProfiles;
+    // A damaged settings file put aside under this name and not yet reported by an operation. Kept
+    // in the file so that whichever instance makes the next operation reports it.
+    std::string DamagedCopy;
+    bool operator==(const TDriverSettings&) const = default;
+
+    // One enabled-off device number 1 on COM 1 at 9600, model 5.
+    static TDriverSettings Defaults();
+    // An empty text when the settings hold together, else what is wrong (for the damaged-file
+    // report): device numbers unique and 1-99, codes valid, current device present, profiles known.
+    std::string Problem() const;
+};
+
+// The default name of the device with the given number: "Весы N".
+std::u16string DefaultDeviceName(std::int32_t number);
+
+// Polling interval codes 0-4 and their period.
+constexpr std::int32_t PollingIntervalCount = 5;
+TMillis PollingPeriodMs(std::int32_t code); // 50, 100, 200, 500, 1000; 0 for an invalid code
+
+constexpr std::int32_t MinTimeout = 50;
+constexpr std::int32_t MaxTimeout = 60000;
+
+} // namespace trutina

@@ -1,0 +1,235 @@
+#include "simulator/PropertiesDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace trutina {
+
+namespace {
+
+struct TCodeItem {
+    const char* Text;
+    int Code;
+};
+constexpr TCodeItem BaudRateItems[] = {{"1200", 3},   {"2400", 4},   {"4800", 5},   {"9600", 7},
+                                       {"19200", 10}, {"38400", 12}, {"57600", 14}, {"115200", 18}};
+constexpr TCodeItem ParityItems[] = {{"Нет", 0}, {"Чётность", 2}};
+
+QComboBox* CodeList(QWidget* parent, const char* name)
+{
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QLatin1String(name));
+    return list;
+}
+
+void SelectCode(QComboBox* list, int code)
+{
+    list->setCurrentIndex(list->findData(code));
+}
+
+int SelectedCode(const QComboBox* list) { return list->currentData().toInt(); }
+
+} // namespace
+
+TResult ShowPropertiesDialog(TScaleDriver& driver)
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return TResult::NoGui;
+    TfmProperties dialog(driver, QApplication::activeWindow());
+    if (dialog.exec() != QDialog::Accepted)
+        return TResult::Ok;
+    return dialog.Apply();
+}
+
+TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
+    : QDialog(parent), FDriver(driver), FInitial(driver.CurrentDevice())
+{
+    setObjectName(QStringLiteral("TfmTrutinaProperties"));
+    setWindowTitle(QStringLiteral("Драйвер весов: свойства"));
+    setModal(true);
+    const bool locked = driver.LockDevices();
+
+    // The current logical device.
+    auto* deviceBox = new QGroupBox(
+        QStringLiteral("Логическое устройство № %1").arg(FInitial.Number), this);
+    auto* form = new QFormLayout(deviceBox);
+    edtName = new QLineEdit(QString::fromStdU16String(FInitial.Name), deviceBox);
+    edtName->setObjectName(QStringLiteral("edtName"));
+    edtName->setMaxLength(static_cast<int>(MaxDeviceNameLength));
+    cbPort = CodeList(deviceBox, "cbPort");
+    for (int port = MinPortNumber; port <= MaxPortNumber; ++port)
+        cbPort->addItem(QStringLiteral("COM %1").arg(port), port);
+    cbBaudRate = CodeList(deviceBox, "cbBaudRate");
+    for (const auto& item : BaudRateItems)
+        cbBaudRate->addItem(QString::fromUtf8(item.Text), item.Code);
+    cbParity = CodeList(deviceBox, "cbParity");
+    for (const auto& item : ParityItems)
+        cbParity->addItem(QString::fromUtf8(item.Text), item.Code);
+    cbModel = CodeList(deviceBox, "cbModel");
+    for (const auto& model : ScaleModels())
+        cbModel->addItem(QStringLiteral("%1 (НПВ %2 кг, d = %3 кг)")
+                             .arg(QString::fromUtf8(model.Name))
+                             .arg(model.Capacity)
+                             .arg(model.Discreteness),
+                         model.Code);
+    SelectCode(cbPort, FInitial.PortNumber);
+    SelectCode(cbBaudRate, FInitial.BaudRate);
+    SelectCode(cbParity, FInitial.Parity);
+    SelectCode(cbModel, FInitial.Model);
+    chkEnabled = new QCheckBox(QStringLiteral("Устройство включено"), deviceBox);
+    chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
+    chkEnabled->setChecked(FInitial.Enabled);
+    form->addRow(QStringLiteral("Название:"), edtName);
+    form->addRow(QStringLiteral("Порт:"), cbPort);
+    form->addRow(QStringLiteral("Скорость:"), cbBaudRate);
+    form->addRow(QStringLiteral("Чётность:"), cbParity);
+    form->addRow(QStringLiteral("Модель:"), cbModel);
+    form->addRow(chkEnabled);
+    if (locked) {
+        for (QWidget* w : {static_cast<QWidget*>(edtName), static_cast<QWidget*>(cbPort),
+                           static_cast<QWidget*>(cbBaudRate), static_cast<QWidget*>(cbParity),
+                           static_cast<QWidget*>(cbModel)})
+            w->setEnabled(false);
+        form->addRow(new QLabel(QStringLiteral("Логические устройства заблокированы"), deviceBox));
+    }
+
+    // The simulated scales: acts at once.
+    auto* loadBox = new QGroupBox(QStringLiteral("Имитация весов"), this);
+    auto* loadLayout = new QVBoxLayout(loadBox);
+    auto* loadRow = new QHBoxLayout;
+    edtLoad = new QDoubleSpinBox(loadBox);
+    edtLoad->setObjectName(QStringLiteral("edtLoad"));
+    edtLoad->setDecimals(3);
+    edtLoad->setRange(-1000, 1000);
+    edtLoad->setSuffix(QStringLiteral(" кг"));
+    auto* btnPutLoad = new QPushButton(QStringLiteral("Положить груз"), loadBox);
+    btnPutLoad->setObjectName(QStringLiteral("btnPutLoad"));
+    btnPutLoad->setAutoDefault(false);
+    auto* btnTakeOff = new QPushButton(QStringLiteral("Снять груз"), loadBox);
+    btnTakeOff->setObjectName(QStringLiteral("btnTakeOff"));
+    btnTakeOff->setAutoDefault(false);
+    loadRow->addWidget(new QLabel(QStringLiteral("Груз:"), loadBox));
+    loadRow->addWidget(edtLoad);
+    loadRow->addWidget(btnPutLoad);
+    loadRow->addWidget(btnTakeOff);
+    lblLoad = new QLabel(loadBox);
+    lblLoad->setObjectName(QStringLiteral("lblLoad"));
+    chkUnstable = new QCheckBox(QStringLiteral("Масса нестабильна (колебания платформы)"), loadBox);
+    chkUnstable->setObjectName(QStringLiteral("chkUnstable"));
+    chkConnected = new QCheckBox(QStringLiteral("Связь с весами"), loadBox);
+    chkConnected->setObjectName(QStringLiteral("chkConnected"));
+    loadLayout->addLayout(loadRow);
+    loadLayout->addWidget(lblLoad);
+    loadLayout->addWidget(chkUnstable);
+    loadLayout->addWidget(chkConnected);
+    connect(btnPutLoad, &QPushButton::clicked, this, &TfmProperties::btnPutLoadClick);
+    connect(btnTakeOff, &QPushButton::clicked, this, &TfmProperties::btnTakeOffClick);
+    connect(chkUnstable, &QCheckBox::clicked, this, &TfmProperties::chkUnstableClick);
+    connect(chkConnected, &QCheckBox::clicked, this, &TfmProperties::chkConnectedClick);
+
+    // A refusal for the next operation: taken when the dialog is closed with "ОК".
+    auto* refusalBox = new QGroupBox(QStringLiteral("Отказ в следующей операции"), this);
+    auto* refusalLayout = new QVBoxLayout(refusalBox);
+    chkInjectRefusal = new QCheckBox(QStringLiteral("Следующая операция завершится с ошибкой:"), refusalBox);
+    chkInjectRefusal->setObjectName(QStringLiteral("chkInjectRefusal"));
+    cbRefusalCode = CodeList(refusalBox, "cbRefusalCode");
+    for (const auto& row : ResultTable())
+        if (row.Code != TResult::Ok)
+            cbRefusalCode->addItem(QStringLiteral("%1: %2")
+                                       .arg(static_cast<int>(row.Code))
+                                       .arg(QString::fromUtf8(row.Description)),
+                                   static_cast<int>(row.Code));
+    if (const auto armed = driver.InjectedRefusal()) {
+        chkInjectRefusal->setChecked(true);
+        SelectCode(cbRefusalCode, static_cast<int>(*armed));
+    }
+    refusalLayout->addWidget(chkInjectRefusal);
+    refusalLayout->addWidget(cbRefusalCode);
+
+    auto* buttons = new QDialogButtonBox(this);
+    auto* btnOk = buttons->addButton(QStringLiteral("ОК"), QDialogButtonBox::AcceptRole);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    auto* btnCancel = buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(deviceBox);
+    layout->addWidget(loadBox);
+    layout->addWidget(refusalBox);
+    layout->addWidget(buttons);
+    UpdateLoadState();
+}
+
+void TfmProperties::UpdateLoadState()
+{
+    const TScaleDriver::TLoadState state = FDriver.LoadState();
+    lblLoad->setText(QStringLiteral("На платформе: %1 кг").arg(state.Load, 0, 'f', 3));
+    chkUnstable->setChecked(state.Unstable);
+    chkConnected->setChecked(state.Connected);
+}
+
+void TfmProperties::btnPutLoadClick()
+{
+    FDriver.PutLoad(edtLoad->value());
+    UpdateLoadState();
+}
+
+void TfmProperties::btnTakeOffClick()
+{
+    FDriver.PutLoad(0);
+    UpdateLoadState();
+}
+
+void TfmProperties::chkUnstableClick(bool checked)
+{
+    FDriver.SetUnstable(checked);
+    UpdateLoadState();
+}
+
+void TfmProperties::chkConnectedClick(bool checked)
+{
+    FDriver.SetScalesConnected(checked);
+    UpdateLoadState();
+}
+
+TResult TfmProperties::Apply()
+{
+    TResult first = TResult::Ok;
+    auto keep = [&](TResult r) {
+        if (first == TResult::Ok)
+            first = r;
+    };
+    const std::u16string name = edtName->text().toStdU16String();
+    if (name != FInitial.Name)
+        keep(FDriver.SetCurrentDeviceName(name));
+    if (SelectedCode(cbPort) != FInitial.PortNumber)
+        keep(FDriver.SetPortNumber(SelectedCode(cbPort)));
+    if (SelectedCode(cbBaudRate) != FInitial.BaudRate)
+        keep(FDriver.SetBaudRate(SelectedCode(cbBaudRate)));
+    if (SelectedCode(cbParity) != FInitial.Parity)
+        keep(FDriver.SetParity(SelectedCode(cbParity)));
+    if (SelectedCode(cbModel) != FInitial.Model)
+        keep(FDriver.SetModel(SelectedCode(cbModel)));
+    if (chkEnabled->isChecked() != FInitial.Enabled)
+        keep(FDriver.SetDeviceEnabled(chkEnabled->isChecked()));
+    FDriver.InjectRefusal(chkInjectRefusal->isChecked()
+                              ? std::optional<TResult>(TResult(SelectedCode(cbRefusalCode)))
+                              : std::nullopt);
+    return first;
+}
+
+} // namespace trutina

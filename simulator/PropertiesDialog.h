@@ -1,0 +1,52 @@
+// The driver's own settings dialog (ShowProperties): the current logical device's settings and
+// the load control of its simulated scales.
+#pragma once
+
+#include "simulator/ScaleDriver.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+
+namespace trutina {
+
+// Runs the dialog modally for the current device. NoGui when the process has no QApplication or
+// the caller is not on its thread; otherwise the result of applying the settings (Ok on cancel).
+TResult ShowPropertiesDialog(TScaleDriver& driver);
+
+class TfmProperties final : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfmProperties(TScaleDriver& driver, QWidget* parent = nullptr);
+    // Writes the changed device settings through the driver, then arms the refusal; the first
+    // refusal's code, or Ok.
+    TResult Apply();
+
+private:
+    void UpdateLoadState();
+    void btnPutLoadClick();
+    void btnTakeOffClick();
+    void chkUnstableClick(bool checked);
+    void chkConnectedClick(bool checked);
+
+    TScaleDriver& FDriver;
+    TDeviceSettings FInitial;
+    QLineEdit* edtName;
+    QComboBox* cbPort;
+    QComboBox* cbBaudRate;
+    QComboBox* cbParity;
+    QComboBox* cbModel;
+    QCheckBox* chkEnabled;
+    QDoubleSpinBox* edtLoad;
+    QLabel* lblLoad;
+    QCheckBox* chkUnstable;
+    QCheckBox* chkConnected;
+    QCheckBox* chkInjectRefusal;
+    QComboBox* cbRefusalCode;
+};
+
+} // namespace trutina

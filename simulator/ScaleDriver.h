@@ -1,0 +1,216 @@
+// The simulated scale driver behind ITrutina, without COM: logical devices, the weighing platform of
+// each device, the result of the last operation, the data messages of the asynchronous mode and the
+// polling thread. Every write and method sets the result (code and description); reads leave it.
+//
+// Thread use: interface calls come from one (GUI) thread; the polling thread calls PollOnce. All
+// state is guarded by one mutex, held only for the length of one operation or one reading.
+#pragma once
+
+#include "simulator/AsyncPoller.h"
+#include "simulator/Clock.h"
+#include "simulator/DriverSettings.h"
+#include "simulator/MessageQueue.h"
+#include "simulator/ResultCodes.h"
+#include "simulator/ScalePlatform.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace trutina {
+
+// Where the driver writes its settings after every change.
+class ISettingsSink {
+public:
+    virtual ~ISettingsSink() = default;
+    virtual bool Save(const TDriverSettings& settings) = 0;
+};
+
+// The report of GetDeviceMetrics.
+struct TDeviceMetrics {
+    std::int32_t ProtocolVersion = 0;
+    std::int32_t DeviceType = 0;
+    std::int32_t DeviceModel = 0;
+    std::int32_t OperatingMode = 0; // 0 weighing, 1 weighing with the sleep mode on
+    std::int32_t SoftwareVersion = 0;
+    std::int32_t SoftwareSubVersion = 0;
+    std::int32_t SoftwareBuild = 0;
+    std::int32_t CodePage = 0;
+    std::u16string DeviceName;
+};
+
+// Money: the amount times 10000.
+using TMoney = std::int64_t;
+constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
+// Weight (kg) times unit price, rounded to the money unit, halves away from zero.
+TMoney Cost(double weight, TMoney unitPrice);
+
+class TScaleDriver {
+public:
+    // sink may be nullptr (nothing is written). A settings.DamagedCopy is reported by the next
+    // operation, then cleared.
+    TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const IClock& clock);
+    TScaleDriver(const TScaleDriver&) = delete;
+    TScaleDriver& operator=(const TScaleDriver&) = delete;
+    ~TScaleDriver(); // stops the polling thread
+
+    // Called (from any thread, without the driver's lock held) when a data event is due: a message
+    // was queued or DataEventEnabled was turned on while messages wait.
+    void SetEventDue(std::function<void()> eventDue);
+    // On the GUI thread, for each due data event: true when one should be raised now (the oldest
+    // message not yet announced is marked announced; AutoDisable turns DataEventEnabled off).
+    bool TakeDataEvent();
+    // Whether another data event is due after the one just raised.
+    bool DataEventDue() const;
+
+    // ---- result of the last operation
+    std::int32_t ResultCode() const;
+    std::u16string ResultDescription() const;
+    // Sets the result as an operation that ends with the code would (ShowProperties).
+    void SetResult(TResult code);
+
+    // ---- devices
+    std::int32_t CurrentDeviceIndex() const;
+    std::int32_t CurrentDeviceNumber() const;
+    std::u16string CurrentDeviceName() const;
+    std::int32_t DeviceCount() const;
+    bool LockDevices() const;
+    bool Connected();
+    std::int32_t Model() const;
+    std::int32_t PortNumber() const;
+    std::int32_t BaudRate() const;
+    std::int32_t Parity() const;
+    bool DeviceEnabled() const;
+    std::int32_t Timeout() const;
+    TDeviceSettings CurrentDevice() const;
+    TDriverSettings Settings() const;
+
+    TResult SetCurrentDeviceIndex(std::int32_t index);
+    TResult SetCurrentDeviceNumber(std::int32_t number);
+    TResult SetCurrentDeviceName(const std::u16string& name);
+    TResult SetLockDevices(bool locked);
+    TResult SetModel(std::int32_t model);
+    TResult SetPortNumber(std::int32_t port);
+    TResult SetBaudRate(std::int32_t code);
+    TResult SetParity(std::int32_t code);
+    TResult SetDeviceEnabled(bool enabled);
+    TResult SetTimeout(std::int32_t ms);
+    TResult SetLogicalNumber(std::int32_t number); // renumbers the current device
+    // Adds a device under the lowest free number and makes it current; number gets that number.
+    TResult AddDevice(std::int32_t& number);
+    TResult DeleteDevice();
+
+    // ---- weighing
+    double Weight() const;
+    TMoney UnitPrice() const;
+    TMoney SalesPrice() const;
+    double TareWeight() const;
+    TReading ShownReading() const; // the current message's reading while messages wait
+    bool UpdatePrice() const;
+    TResult SetUnitPrice(TMoney price);
+    TResult SetTareWeight(double kg);
+    TResult SetUpdatePrice(bool on);
+    TResult ReadWeight();
+    TResult Zero();
+    TResult Tare();
+    TResult SetTare();
+    TResult Reset();
+
+    // ---- device parameters and report
+    std::int32_t Value() const;
+    std::int32_t ValuePurpose() const;
+    TResult SetValue(std::int32_t value);
+    TResult SetValuePurpose(std::int32_t purpose);
+    TResult ReadValue();
+    TResult WriteValue();
+    TDeviceMetrics Metrics() const;
+    TResult GetDeviceMetrics();
+
+    // ---- asynchronous mode
+    bool AsyncMode() const;
+    std::int32_t PollingInterval() const;
+    double WeightStep() const;
+    std::int32_t EventNumber() const;
+    std::int32_t DataCount() const;
+    bool AutoDisable() const;
+    bool DataEventEnabled() const;
+    TResult SetAsyncMode(bool on);
+    TResult SetPollingInterval(std::int32_t code);
+    TResult SetWeightStep(double kg);
+    TResult SetEventNumber(std::int32_t number);
+    TResult SetAutoDisable(bool on);
+    TResult SetDataEventEnabled(bool on);
+    TResult DeleteEvent();
+    TResult GenerateEvent();
+    // One poll of the polling thread: reads the current device and queues a message for a stable
+    // change of at least WeightStep.
+    void PollOnce();
+    bool PollerRunning() const { return FPoller.Running(); }
+
+    // ---- the rest of the interface
+    std::int32_t ApplicationHandle() const;
+    TResult SetApplicationHandle(std::int32_t handle);
+    std::u16string DriverVersion() const;
+
+    // ---- load control of the current device (the settings dialog); no result is set
+    struct TLoadState {
+        double Load = 0;
+        bool Unstable = false;
+        bool Connected = true;
+    };
+    TLoadState LoadState();
+    void PutLoad(double kg);
+    void SetUnstable(bool unstable);
+    void SetScalesConnected(bool connected);
+    // The next write or method (other than ShowProperties) is refused with the code, doing nothing.
+    void InjectRefusal(std::optional<TResult> code);
+    std::optional<TResult> InjectedRefusal() const;
+
+private:
+    using TLock = std::unique_lock<std::mutex>;
+    // Runs one write or method: the injected refusal, the body, the notices, then the poller.
+    template <typename Body> TResult Operation(Body&& body);
+    TResult Finish(TResult code, const std::string& detail = {});
+    TResult Persist(); // writes the settings; SettingsNotSaved when the sink fails
+    TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
+    TDeviceSettings& Current();
+    const TDeviceSettings& Current() const;
+    TScalePlatform& Platform(std::int32_t number);
+    TScalePlatform& CurrentPlatform() { return Platform(Current().Number); }
+    TResult CheckEnabledAndConnected();
+    const TReading& Shown() const;
+    void UpdatePoller();
+    void NotifyEventDue();
+
+    mutable std::mutex FMutex;
+    const IClock& FClock;
+    ISettingsSink* FSink;
+    TDriverSettings FSettings;
+    std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
+
+    std::int32_t FResultCode = 0;
+    std::u16string FResultDescription;
+    std::optional<TResult> FInjected;
+
+    TReading FLastReading;
+    TMoney FUnitPrice = 0;
+    double FTareWeight = 0;
+    std::int32_t FValue = 0;
+    std::int32_t FValuePurpose = 0;
+    TDeviceMetrics FMetrics;
+    std::int32_t FApplicationHandle = 0;
+
+    bool FAsyncMode = false;
+    bool FDataEventEnabled = false;
+    TMessageQueue FMessages;
+    std::int32_t FLastAnnounced = 0;        // number of the last message announced by an event
+    std::optional<double> FLastQueuedWeight; // weight of the last stable change queued by the poller
+    std::function<void()> FEventDue;
+    TAsyncPoller FPoller;
+};
+
+} // namespace trutina

@@ -1,0 +1,39 @@
+// The driver's settings file: JSON, one per user, written atomically after every change.
+// Location: the environment variable TRUTINA_SETTINGS, else <user config>/ponderix/trutina.json.
+// A missing file gives the defaults; a damaged one is renamed to "<name>.damaged-<time>" and the
+// defaults are used, with the copy's name kept for the next operation to report.
+#pragma once
+
+#include "simulator/ScaleDriver.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace trutina {
+
+class TSettingsStore final : public ISettingsSink {
+public:
+    explicit TSettingsStore(QString path);
+
+    static QString DefaultPath();
+    const QString& Path() const { return FPath; }
+
+    // The settings in the file, the defaults when it is missing, the defaults with DamagedCopy
+    // set when it is damaged (the damaged file is renamed aside and the defaults written).
+    TDriverSettings Load();
+    // Writes the whole file atomically (QSaveFile); false when it cannot be written.
+    bool Save(const TDriverSettings& settings) override;
+
+    static QByteArray ToJson(const TDriverSettings& settings);
+    // nullopt, with the reason in problem, when the text is not a valid settings file.
+    static std::optional<TDriverSettings> FromJson(const QByteArray& json, QString* problem = nullptr);
+
+private:
+    QString PutAside();
+
+    QString FPath;
+};
+
+} // namespace trutina
