@@ -23,9 +23,18 @@ public:
             Protect(FEdit, Leave);
     }
 
+    // The edit's own, or nullptr.
+    static TEditEvents* Find(QObject* edit)
+    {
+        for (QObject* child : edit->children())
+            if (auto* events = dynamic_cast<TEditEvents*>(child))
+                return events;
+        return nullptr;
+    }
+
     static TEditEvents* Of(QLineEdit* edit)
     {
-        if (auto* events = edit->findChild<TEditEvents*>(QString(), Qt::FindDirectChildrenOnly))
+        if (TEditEvents* events = Find(edit))
             return events;
         return new TEditEvents(edit);
     }
@@ -75,14 +84,14 @@ void HandleValueKeys(QLineEdit* edit)
 
 void RunLeaveHandler(QLineEdit* edit)
 {
-    if (auto* events = edit->findChild<TEditEvents*>(QString(), Qt::FindDirectChildrenOnly))
+    if (TEditEvents* events = TEditEvents::Find(edit))
         events->RunLeave();
 }
 
 void DetachEditEvents(QWidget* root)
 {
-    for (auto* events : root->findChildren<TEditEvents*>())
-        delete events;
+    for (QLineEdit* edit : root->findChildren<QLineEdit*>())
+        delete TEditEvents::Find(edit);
 }
 
 } // namespace forms

@@ -1,0 +1,55 @@
+// The memo keeps its lines as added and keeps Escape for itself.
+#include "forms/Controls.h"
+
+#include "QtTestApp.h"
+
+#include <QLineEdit>
+#include <QShortcut>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Memo, KeepsLinesAsAddedAndShowsNoCarriageReturn)
+{
+    forms::TMemo memo;
+    memo.AddLine("Название устройства: \r");
+    memo.AddLine("\"Весы 1\"");
+    ASSERT_EQ(memo.Lines().size(), 2u);
+    EXPECT_EQ(memo.Lines()[0], "Название устройства: \r");
+    EXPECT_EQ(memo.toPlainText(), QString::fromUtf8("Название устройства: \n\"Весы 1\""));
+    memo.ClearLines();
+    EXPECT_TRUE(memo.Lines().empty());
+    EXPECT_TRUE(memo.toPlainText().isEmpty());
+}
+
+TEST(Memo, EscapeInTheMemoDoesNotFireTheWindowShortcut)
+{
+    QWidget window;
+    window.resize(300, 200);
+    auto* memo = new forms::TMemo(&window);
+    memo->setGeometry(10, 10, 160, 100);
+    auto* edit = new QLineEdit(&window);
+    edit->setGeometry(10, 120, 100, 21);
+    int escapes = 0;
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+    QObject::connect(escape, &QShortcut::activated, [&] { ++escapes; });
+    ASSERT_TRUE(testsupport::ShowActive(&window));
+
+    memo->setFocus();
+    QTest::keyClick(memo, Qt::Key_Escape);
+    EXPECT_EQ(escapes, 0);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_EQ(escapes, 1);
+}
+
+TEST(StandardFont, AskedForTheClassicFaceAtEightPoints)
+{
+    const QFont font = forms::StandardFont();
+    EXPECT_EQ(font.family(), "MS Sans Serif");
+    EXPECT_EQ(font.pointSize(), 8);
+}
+
+} // namespace
