@@ -277,10 +277,11 @@ TEST_F(ScaleXTest, CyrillicTextSurvivesBothWays)
 
 TEST_F(ScaleXTest, DeviceNameIsHandedOverAsUtf16)
 {
-    const std::u16string name = u"ВЕСЫ-\U0001F600\0x"; // a surrogate pair and an embedded NUL stay
-    std::u16string withNul(name.data(), name.size() + 2);
-    fakedriver::SetText("DeviceName", withNul);
-    EXPECT_EQ(FScale->DeviceName(), withNul);
+    using namespace std::string_literals;
+    const std::u16string name = u"ВЕСЫ-\U0001F600\0x"s; // a surrogate pair and an embedded NUL stay
+    ASSERT_EQ(name.size(), 9u);
+    fakedriver::SetText("DeviceName", name);
+    EXPECT_EQ(FScale->DeviceName(), name);
 }
 
 // ---------------------------------------------------------------- automation errors

@@ -82,6 +82,19 @@ protected:
     platform::ComPtr<ITrutina> FDriver = CreateDriver();
 };
 
+TEST_F(TrutinaServerTest, CoCreateInstanceUsesTheCopyTheTestLinked)
+{
+    std::string registered;
+    ASSERT_EQ(platform::LookupInprocServer(CLSID_Statera, registered), S_OK);
+    EXPECT_EQ(registered, fakedriver::ModulePath());
+    // The instance created by path shows in the state of the linked copy.
+    EXPECT_EQ(fakedriver::LiveInstances(), 1);
+    LONG value = 0;
+    fakedriver::SetLong("DeviceCount", 77);
+    ASSERT_EQ(FDriver->get_DeviceCount(&value), S_OK);
+    EXPECT_EQ(value, 77);
+}
+
 TEST_F(TrutinaServerTest, NamesMapToDispatchIdsIgnoringCase)
 {
     std::u16string names[] = {u"LogicalNumber", u"readweight", u"CURRENTDEVICENAME", u"NoSuchMember"};
