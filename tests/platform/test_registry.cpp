@@ -2,7 +2,10 @@
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -139,6 +142,39 @@ TEST_F(ClassRegistry, UnwritableFolderFailsAndKeepsTheOldFile)
     EXPECT_EQ(hr, SELFREG_E_CLASS);
     EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
     EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"classes.reg"});
+}
+
+// A write that fails half-way (here: the file size limit) leaves the old file and no temporary one.
+TEST_F(ClassRegistry, FailedWriteKeepsTheOldFileAndLeavesNoTemporary)
+{
+    ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", ""), S_OK);
+    const std::string before = testsupport::ReadFile(FRegistry.Path());
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const HRESULT hr = platform::RegisterInprocServer(kSecond, "/b.so", "Apartment", std::string(200, 'x'));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(hr, SELFREG_E_CLASS);
+    EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
+    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), std::vector<std::string>{"classes.reg"});
+}
+
+int FunctionOfThisProgram() { return 1; }
+
+TEST(ModulePath, NamesTheFileHoldingAnAddress)
+{
+    EXPECT_EQ(platform::ModulePathOf(reinterpret_cast<const void*>(&FunctionOfThisProgram)),
+              fs::canonical("/proc/self/exe").string());
+    const std::string library = platform::ModulePathOf(reinterpret_cast<const void*>(&SysAllocString));
+    EXPECT_EQ(fs::path(library).filename(), "libplatform.so");
+    EXPECT_TRUE(fs::path(library).is_absolute());
+    EXPECT_EQ(platform::ModulePathOf(nullptr), "");
 }
 
 struct PathCase {
