@@ -23,12 +23,13 @@ void TScalePlatform::SetModel(const TScaleModel& model)
     PowerOn();
 }
 
-void TScalePlatform::PutLoad(double kg)
+void TScalePlatform::PutLoad(double kg) { ChangeLoad(kg, FClock.Now()); }
+
+void TScalePlatform::ChangeLoad(double kg, TMillis at)
 {
-    const TMillis now = FClock.Now();
-    FLoadBefore = RawLoad(now);
+    FLoadBefore = RawLoad(at);
     FLoad = kg;
-    FChangedAt = now;
+    FChangedAt = at;
 }
 
 void TScalePlatform::SetUnstable(bool unstable)
@@ -71,9 +72,13 @@ void TScalePlatform::ApplyProfile()
     if (key == FAppliedStep)
         return;
     FAppliedStep = key;
+    // The step took effect at its own time, however late the platform is looked at.
+    const TMillis stepTime = FProfileStart + cycle * FProfile->LoopMs + step->At;
     if (step->Load != FLoad)
-        PutLoad(step->Load);
-    SetUnstable(step->Unstable);
+        ChangeLoad(step->Load, stepTime);
+    if (FForcedUnstable && !step->Unstable)
+        ChangeLoad(FLoad, stepTime);
+    FForcedUnstable = step->Unstable;
     FConnected = !step->Disconnected;
 }
 

@@ -57,6 +57,7 @@ public:
 
 private:
     void ApplyProfile();
+    void ChangeLoad(double kg, TMillis at);
     double RawLoad(TMillis now) const; // what the load cell feels, before zero and rounding
     bool IsStable(TMillis now) const;
     std::int64_t Count(double kg) const; // kg in scale intervals, rounded half away from zero

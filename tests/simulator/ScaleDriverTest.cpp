@@ -1,0 +1,327 @@
+// The driver model without COM: money, result bookkeeping and notices, the message queue and the
+// asynchronous mode, on a hand-moved clock and an in-memory settings sink.
+#include "simulator/ScaleDriver.h"
+
+#include "runtime/utf.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace trutina;
+
+namespace {
+
+class TMemorySink final : public ISettingsSink {
+public:
+    bool Save(const TDriverSettings& settings) override
+    {
+        ++Saves;
+        if (!Works)
+            return false;
+        Saved = settings;
+        return true;
+    }
+    bool Works = true;
+    int Saves = 0;
+    TDriverSettings Saved;
+};
+
+TDriverSettings EnabledDevice()
+{
+    TDriverSettings s = TDriverSettings::Defaults();
+    s.Devices[0].Enabled = true;
+    return s;
+}
+
+std::string Description(const TScaleDriver& d) { return runtime::Utf16ToUtf8(d.ResultDescription()); }
+
+class ScaleDriverTest : public testing::Test {
+protected:
+    TManualClock Clock;
+    TMemorySink Sink;
+    std::unique_ptr<TScaleDriver> Driver = std::make_unique<TScaleDriver>(EnabledDevice(), &Sink, Clock);
+
+    void Load(double kg)
+    {
+        Driver->PutLoad(kg);
+        Clock.Advance(1000);
+    }
+};
+
+TEST(CostTest, WeightTimesUnitPriceRoundedToTheMoneyUnitHalvesAwayFromZero)
+{
+    struct Row {
+        double Weight;
+        TMoney Price, Cost;
+    };
+    const Row rows[] = {
+        {1.235, 125'000, 154'375},                // 1.235 kg x 12.50 = 15.4375
+        {2.345, 9'999, 23'448},                   // x 0.9999 = 2.3447655 -> 2.3448
+        {0.5, 1, 1},                              // 0.00005 -> up to 0.0001
+        {0.5, 3, 2},                              // 0.00015 -> 0.0002
+        {0.4, 1, 0},                              // 0.00004 -> 0
+        {-0.5, 1, -1},                            // away from zero on both sides
+        {150.0, MaxUnitPrice, 1'500'000'000'000}, // the largest: no overflow
+        {0.1, 3, 0},                              // 0.00003
+        {0.3, 5, 2},                              // 0.00015 from 0.1 + 0.2 style binary noise
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Cost(row.Weight, row.Price), row.Cost) << row.Weight << " x " << row.Price;
+}
+
+TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
+{
+    TMessageQueue queue;
+    TReading r;
+    for (std::size_t i = 1; i <= TMessageQueue::Bound; ++i) {
+        r.Weight = static_cast<double>(i);
+        ASSERT_EQ(queue.Push(r), static_cast<std::int32_t>(i));
+    }
+    r.Weight = 999;
+    EXPECT_EQ(queue.Push(r), 0);
+    EXPECT_EQ(queue.Push(r), 0);
+    EXPECT_EQ(queue.Count(), TMessageQueue::Bound);
+    EXPECT_EQ(queue.Current()->Reading.Weight, 1.0);
+    EXPECT_EQ(queue.TakeLost(), 2u);
+    EXPECT_EQ(queue.TakeLost(), 0u);
+
+    EXPECT_FALSE(queue.DropBefore(500));
+    EXPECT_EQ(queue.Count(), TMessageQueue::Bound);
+    EXPECT_TRUE(queue.DropBefore(40));
+    EXPECT_EQ(queue.Current()->Number, 40);
+    ASSERT_TRUE(queue.PopCurrent());
+    EXPECT_EQ(queue.Current()->Number, 41);
+    EXPECT_EQ(queue.Push(r), 101); // numbers go on after the drops
+}
+
+TEST_F(ScaleDriverTest, InjectedRefusalHitsOnlyTheNextOperationAndChangesNothing)
+{
+    Driver->InjectRefusal(TResult::Overload);
+    EXPECT_EQ(Driver->SetPortNumber(7), TResult::Overload);
+    EXPECT_EQ(Driver->ResultCode(), -11);
+    EXPECT_EQ(Description(*Driver), ResultDescription(TResult::Overload));
+    EXPECT_EQ(Driver->PortNumber(), 1);
+    EXPECT_EQ(Driver->SetPortNumber(7), TResult::Ok);
+    EXPECT_EQ(Driver->PortNumber(), 7);
+    EXPECT_EQ(Description(*Driver), "Ошибок нет");
+}
+
+TEST_F(ScaleDriverTest, ReadsLeaveTheResultOfTheLastOperation)
+{
+    EXPECT_EQ(Driver->SetBaudRate(6), TResult::InvalidParameter);
+    Driver->Weight();
+    Driver->CurrentDeviceName();
+    Driver->DataCount();
+    EXPECT_EQ(Driver->ResultCode(), static_cast<int>(TResult::InvalidParameter));
+}
+
+TEST_F(ScaleDriverTest, DamagedSettingsAreReportedOnceByTheNextSuccessfulOperation)
+{
+    TDriverSettings s = TDriverSettings::Defaults();
+    s.DamagedCopy = "trutina.json.damaged-20261207-101500";
+    Driver = std::make_unique<TScaleDriver>(s, &Sink, Clock);
+    EXPECT_EQ(Driver->ResultCode(), 0);
+    // A refusal does not swallow the notice.
+    EXPECT_EQ(Driver->SetParity(1), TResult::InvalidParameter);
+    EXPECT_EQ(Driver->SetParity(2), TResult::SettingsDamaged);
+    EXPECT_EQ(Driver->Parity(), 2); // the operation itself was done
+    EXPECT_NE(Description(*Driver).find("trutina.json.damaged-20261207-101500"), std::string::npos);
+    EXPECT_TRUE(Sink.Saved.DamagedCopy.empty());
+    EXPECT_EQ(Driver->SetParity(0), TResult::Ok);
+}
+
+TEST_F(ScaleDriverTest, InconsistentSettingsGiveTheDefaults)
+{
+    TDriverSettings s = TDriverSettings::Defaults();
+    s.Devices.push_back(s.Devices[0]); // number 1 twice
+    TScaleDriver driver(s, &Sink, Clock);
+    EXPECT_EQ(driver.DeviceCount(), 1);
+    EXPECT_EQ(driver.CurrentDeviceNumber(), 1);
+}
+
+TEST_F(ScaleDriverTest, UnwritableSettingsKeepTheChangeAndSaySo)
+{
+    Sink.Works = false;
+    EXPECT_EQ(Driver->SetPortNumber(3), TResult::SettingsNotSaved);
+    EXPECT_EQ(Driver->PortNumber(), 3);
+    Sink.Works = true;
+    EXPECT_EQ(Driver->SetPortNumber(4), TResult::Ok);
+    EXPECT_EQ(Sink.Saved.Devices[0].PortNumber, 4);
+}
+
+TEST_F(ScaleDriverTest, EveryChangeOfTheStoredSettingsIsWrittenAtOnce)
+{
+    const int before = Sink.Saves;
+    Driver->SetCurrentDeviceName(u"Весы в зале");
+    EXPECT_EQ(Sink.Saves, before + 1);
+    EXPECT_EQ(Sink.Saved.Devices[0].Name, u"Весы в зале");
+    std::int32_t number = 0;
+    Driver->AddDevice(number);
+    EXPECT_EQ(Sink.Saves, before + 2);
+    EXPECT_EQ(Sink.Saved.Devices.size(), 2u);
+    EXPECT_EQ(Sink.Saved.CurrentDeviceNumber, number);
+    // Session values are not settings.
+    Driver->SetUnitPrice(10000);
+    Driver->SetAsyncMode(false);
+    EXPECT_EQ(Sink.Saves, before + 2);
+}
+
+TEST_F(ScaleDriverTest, LockDevicesLeavesSwitchingOnAndSelectingFree)
+{
+    std::int32_t number = 0;
+    ASSERT_EQ(Driver->AddDevice(number), TResult::Ok);
+    ASSERT_EQ(Driver->SetLockDevices(true), TResult::Ok);
+    EXPECT_EQ(Driver->SetCurrentDeviceIndex(0), TResult::Ok);
+    EXPECT_EQ(Driver->SetDeviceEnabled(false), TResult::Ok);
+    EXPECT_EQ(Driver->SetLogicalNumber(50), TResult::DevicesLocked);
+    EXPECT_EQ(Driver->SetModel(3), TResult::DevicesLocked);
+}
+
+TEST_F(ScaleDriverTest, RenumberingKeepsTheDeviceAndRefusesATakenNumber)
+{
+    std::int32_t number = 0;
+    ASSERT_EQ(Driver->AddDevice(number), TResult::Ok);
+    ASSERT_EQ(number, 2);
+    EXPECT_EQ(Driver->SetLogicalNumber(1), TResult::DeviceNumberInUse);
+    EXPECT_EQ(Driver->SetLogicalNumber(100), TResult::OutOfRange);
+    EXPECT_EQ(Driver->SetLogicalNumber(42), TResult::Ok);
+    EXPECT_EQ(Driver->CurrentDeviceNumber(), 42);
+    EXPECT_EQ(Driver->CurrentDeviceIndex(), 1);
+    ASSERT_EQ(Driver->AddDevice(number), TResult::Ok);
+    EXPECT_EQ(number, 2); // the lowest free number
+}
+
+TEST_F(ScaleDriverTest, PollerQueuesStableChangesOfAtLeastTheStep)
+{
+    ASSERT_EQ(Driver->SetWeightStep(0.1), TResult::Ok);
+    ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
+    Load(1.0);
+    Driver->PollOnce();
+    EXPECT_EQ(Driver->DataCount(), 1); // the first stable weight is news
+    Driver->PollOnce();
+    Load(1.05);
+    Driver->PollOnce();
+    EXPECT_EQ(Driver->DataCount(), 1); // below the step
+    Driver->PutLoad(3.0);              // unstable while settling
+    Clock.Advance(500);
+    Driver->PollOnce();
+    EXPECT_EQ(Driver->DataCount(), 1);
+    Clock.Advance(500);
+    Driver->PollOnce();
+    Load(3.1);
+    Driver->PollOnce();
+    EXPECT_EQ(Driver->DataCount(), 3);
+
+    // The weight members show the oldest message until it is deleted.
+    EXPECT_EQ(Driver->EventNumber(), 1);
+    EXPECT_EQ(Driver->Weight(), 1.0);
+    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok);
+    EXPECT_EQ(Driver->EventNumber(), 2);
+    EXPECT_EQ(Driver->Weight(), 3.0);
+    EXPECT_EQ(Driver->SetEventNumber(3), TResult::Ok);
+    EXPECT_EQ(Driver->DataCount(), 1);
+    EXPECT_EQ(Driver->Weight(), 3.1);
+    EXPECT_EQ(Driver->SetEventNumber(2), TResult::NoSuchMessage);
+    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok);
+    EXPECT_EQ(Driver->DeleteEvent(), TResult::NoMessages);
+    EXPECT_EQ(Driver->EventNumber(), 0);
+    Driver->SetAsyncMode(false);
+}
+
+TEST_F(ScaleDriverTest, DataEventsAreDueOncePerMessageAndAutoDisableStopsThem)
+{
+    int due = 0;
+    Driver->SetEventDue([&] { ++due; });
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    EXPECT_FALSE(Driver->TakeDataEvent()); // events not enabled
+    EXPECT_EQ(due, 0);
+    ASSERT_EQ(Driver->SetDataEventEnabled(true), TResult::Ok);
+    EXPECT_EQ(due, 1); // the waiting message is announced
+    EXPECT_TRUE(Driver->TakeDataEvent());
+    EXPECT_FALSE(Driver->TakeDataEvent()); // one event per message
+    ASSERT_EQ(Driver->SetAutoDisable(true), TResult::Ok);
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    EXPECT_TRUE(Driver->TakeDataEvent());
+    EXPECT_FALSE(Driver->DataEventEnabled());
+    EXPECT_FALSE(Driver->TakeDataEvent());
+    EXPECT_EQ(Driver->DataCount(), 3);
+    ASSERT_EQ(Driver->SetDataEventEnabled(true), TResult::Ok);
+    EXPECT_TRUE(Driver->TakeDataEvent()); // the third message
+    EXPECT_FALSE(Driver->DataEventDue());
+}
+
+TEST_F(ScaleDriverTest, ReadingsLostToAFullQueueAreReportedByTheNextOperation)
+{
+    Driver->SetAsyncMode(true);
+    for (std::size_t i = 0; i < TMessageQueue::Bound; ++i)
+        ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    EXPECT_EQ(Driver->GenerateEvent(), TResult::QueueFull);
+    Load(5.0);
+    Driver->PollOnce(); // dropped: the queue is full
+    EXPECT_EQ(Driver->DataCount(), static_cast<std::int32_t>(TMessageQueue::Bound));
+    EXPECT_EQ(Driver->DeleteEvent(), TResult::MessagesLost);
+    EXPECT_EQ(Driver->DataCount(), static_cast<std::int32_t>(TMessageQueue::Bound) - 1);
+    EXPECT_EQ(Driver->DeleteEvent(), TResult::Ok);
+    Driver->SetAsyncMode(false);
+}
+
+TEST_F(ScaleDriverTest, PollingThreadRunsOnlyInAsyncModeOnAnEnabledDevice)
+{
+    EXPECT_FALSE(Driver->PollerRunning());
+    Driver->SetAsyncMode(true);
+    EXPECT_TRUE(Driver->PollerRunning());
+    Driver->SetDeviceEnabled(false);
+    EXPECT_FALSE(Driver->PollerRunning());
+    Driver->SetDeviceEnabled(true);
+    EXPECT_TRUE(Driver->PollerRunning());
+    std::int32_t number = 0;
+    Driver->AddDevice(number); // a new device is switched off
+    EXPECT_FALSE(Driver->PollerRunning());
+    Driver->SetCurrentDeviceNumber(1);
+    EXPECT_TRUE(Driver->PollerRunning());
+    Driver.reset();
+    EXPECT_EQ(TAsyncPoller::LiveThreads(), 0);
+}
+
+TEST_F(ScaleDriverTest, PollingThreadFillsTheQueueByItself)
+{
+    Driver->SetPollingInterval(0);
+    Load(2.0);
+    Driver->SetAsyncMode(true);
+    for (int i = 0; i < 200 && Driver->DataCount() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Driver->DataCount(), 1);
+    EXPECT_EQ(Driver->Weight(), 2.0);
+    Driver->SetAsyncMode(false);
+    EXPECT_FALSE(Driver->PollerRunning());
+}
+
+TEST_F(ScaleDriverTest, DeviceParametersAreCheckedStoredAndReadBack)
+{
+    struct Row {
+        TValuePurpose Purpose;
+        std::int32_t Good, Bad;
+    };
+    const Row rows[] = {{TValuePurpose::ProtocolType, 2, 3},
+                        {TValuePurpose::BaudRate, 18, 6},
+                        {TValuePurpose::SleepMode, 60, -1},
+                        {TValuePurpose::TareMode, 1, 2},
+                        {TValuePurpose::Password, 999999, 1000000}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.Purpose));
+        ASSERT_EQ(Driver->SetValuePurpose(static_cast<std::int32_t>(row.Purpose)), TResult::Ok);
+        ASSERT_EQ(Driver->SetValue(row.Bad), TResult::Ok);
+        EXPECT_EQ(Driver->WriteValue(), TResult::InvalidParameter);
+        ASSERT_EQ(Driver->SetValue(row.Good), TResult::Ok);
+        EXPECT_EQ(Driver->WriteValue(), TResult::Ok);
+        Driver->SetValue(12345);
+        EXPECT_EQ(Driver->ReadValue(), TResult::Ok);
+        EXPECT_EQ(Driver->Value(), row.Good);
+        EXPECT_EQ(Sink.Saved.Devices[0].Parameters.Get(row.Purpose), row.Good);
+    }
+}
+
+} // namespace

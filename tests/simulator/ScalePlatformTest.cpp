@@ -1,0 +1,206 @@
+// The simulated weighing platform: settling, rounding, zero, tare, flags and scripted loads, on a
+// hand-moved clock.
+#include "simulator/ScalePlatform.h"
+
+#include <gtest/gtest.h>
+
+using namespace trutina;
+
+namespace {
+
+class ScalePlatformTest : public testing::Test {
+protected:
+    // Model 5: capacity 15 kg, d = 5 g, zero range 0.3 kg, settling 1000 ms.
+    TManualClock Clock;
+    TScalePlatform Platform{*FindScaleModel(5), Clock};
+
+    TReading Settled(double load)
+    {
+        Platform.PutLoad(load);
+        Clock.Advance(1000);
+        return Platform.Read();
+    }
+};
+
+TEST_F(ScalePlatformTest, WeightIsUnstableWhileSettlingAndMovesTowardTheNewLoad)
+{
+    Settled(0);
+    Platform.PutLoad(2.0);
+    Clock.Advance(500);
+    const TReading half = Platform.Read();
+    EXPECT_FALSE(half.Stable);
+    EXPECT_GT(half.Weight, 0.5);
+    EXPECT_LT(half.Weight, 1.5);
+    Clock.Advance(500);
+    const TReading done = Platform.Read();
+    EXPECT_TRUE(done.Stable);
+    EXPECT_EQ(done.Weight, 2.0);
+}
+
+TEST_F(ScalePlatformTest, WeightIsRoundedToTheNearestScaleInterval)
+{
+    struct Row {
+        double Load, Shown;
+    };
+    for (const Row& row : {Row{1.2372, 1.235}, Row{1.2378, 1.24}, Row{0.0126, 0.015}, Row{14.9999, 15.0}}) {
+        EXPECT_EQ(Settled(row.Load).Weight, row.Shown) << "load " << row.Load;
+    }
+}
+
+TEST_F(ScalePlatformTest, OverloadStartsNineIntervalsAboveCapacity)
+{
+    const TReading atLimit = Settled(15.045);
+    EXPECT_FALSE(atLimit.Overload);
+    EXPECT_EQ(atLimit.Result, TResult::Ok);
+    const TReading over = Settled(15.05);
+    EXPECT_TRUE(over.Overload);
+    EXPECT_EQ(over.Result, TResult::Overload);
+}
+
+TEST_F(ScalePlatformTest, ZeroWithinRangeSetsZeroAndOutsideIsRefusedWithFlag)
+{
+    Settled(0.25);
+    EXPECT_EQ(Platform.Zero(), TResult::Ok);
+    EXPECT_EQ(Platform.Read().Weight, 0.0);
+    EXPECT_FALSE(Platform.Read().OutOfZero);
+
+    Settled(0.35);
+    EXPECT_EQ(Platform.Zero(), TResult::ZeroOutOfRange);
+    EXPECT_TRUE(Platform.Read().OutOfZero);
+    EXPECT_EQ(Platform.Read().Weight, 0.1); // the earlier zero stays
+
+    Platform.PutLoad(0.1);
+    EXPECT_EQ(Platform.Zero(), TResult::WeightNotStable);
+}
+
+TEST_F(ScalePlatformTest, UnloadingBelowTheZeroSetIsAnUnderload)
+{
+    Settled(0.25);
+    ASSERT_EQ(Platform.Zero(), TResult::Ok);
+    const TReading under = Settled(0);
+    EXPECT_TRUE(under.InvalidRange);
+    EXPECT_TRUE(under.Negative);
+    EXPECT_EQ(under.Result, TResult::WeightOutOfRange);
+}
+
+TEST_F(ScalePlatformTest, TareGivesNetWeightAndNegativeWeightWhenTheContainerGoes)
+{
+    Settled(0.5);
+    ASSERT_EQ(Platform.Tare(), TResult::Ok);
+    EXPECT_EQ(Platform.TareWeight(), 0.5);
+    TReading r = Platform.Read();
+    EXPECT_TRUE(r.Netto);
+    EXPECT_EQ(r.Weight, 0.0);
+    r = Settled(2.0);
+    EXPECT_EQ(r.Weight, 1.5);
+    EXPECT_EQ(r.Gross, 2.0);
+    r = Settled(0);
+    EXPECT_EQ(r.Weight, -0.5);
+    EXPECT_TRUE(r.Negative);
+    EXPECT_FALSE(r.InvalidRange);
+    // Tare on the empty platform clears it.
+    ASSERT_EQ(Platform.Tare(), TResult::Ok);
+    EXPECT_FALSE(Platform.Read().Netto);
+}
+
+TEST_F(ScalePlatformTest, TareNeedsAStableWeightAndPresetTareIsCheckedAndRounded)
+{
+    Platform.PutLoad(1.0);
+    EXPECT_EQ(Platform.Tare(), TResult::WeightNotStable);
+    EXPECT_EQ(Platform.TareWeight(), 0.0);
+    EXPECT_EQ(Platform.SetTare(15.5), TResult::OutOfRange);
+    EXPECT_EQ(Platform.SetTare(-0.1), TResult::OutOfRange);
+    EXPECT_EQ(Platform.SetTare(0.1234), TResult::Ok);
+    EXPECT_EQ(Platform.TareWeight(), 0.125);
+}
+
+TEST_F(ScalePlatformTest, TareModeOneClearsTheTareWhenThePlatformIsEmptied)
+{
+    Platform.SetTareMode(1);
+    Settled(0.5);
+    ASSERT_EQ(Platform.Tare(), TResult::Ok);
+    EXPECT_TRUE(Settled(1.0).Netto);
+    EXPECT_FALSE(Settled(0).Netto);
+    EXPECT_EQ(Platform.TareWeight(), 0.0);
+}
+
+TEST_F(ScalePlatformTest, AutoZeroTrackingTakesAStableRemainderBelowHalfAnInterval)
+{
+    const TReading dust = Settled(0.002);
+    EXPECT_TRUE(dust.ZeroTracking);
+    EXPECT_EQ(dust.Weight, 0.0);
+    // 1.0042 rounds to 1.005 from the factory zero but to 1.000 from the tracked one.
+    const TReading loaded = Settled(1.0042);
+    EXPECT_FALSE(loaded.ZeroTracking);
+    EXPECT_EQ(loaded.Weight, 1.0);
+}
+
+TEST_F(ScalePlatformTest, ForcedSwingIsUnstableUntilReleasedAndSettled)
+{
+    Settled(1.0);
+    Platform.SetUnstable(true);
+    Clock.Advance(5000);
+    EXPECT_FALSE(Platform.Read().Stable);
+    Platform.SetUnstable(false);
+    EXPECT_FALSE(Platform.Read().Stable);
+    Clock.Advance(1000);
+    const TReading r = Platform.Read();
+    EXPECT_TRUE(r.Stable);
+    EXPECT_EQ(r.Weight, 1.0);
+}
+
+TEST_F(ScalePlatformTest, CutConnectionRefusesEverything)
+{
+    Settled(1.0);
+    Platform.SetConnected(false);
+    EXPECT_EQ(Platform.Read().Result, TResult::NoConnection);
+    EXPECT_EQ(Platform.Zero(), TResult::NoConnection);
+    EXPECT_EQ(Platform.Tare(), TResult::NoConnection);
+    EXPECT_EQ(Platform.SetTare(1), TResult::NoConnection);
+    Platform.SetConnected(true);
+    EXPECT_EQ(Platform.Read().Weight, 1.0);
+}
+
+TEST_F(ScalePlatformTest, PowerOnDropsZeroTareAndFlagsAndSettlesAgain)
+{
+    Settled(0.2);
+    ASSERT_EQ(Platform.Zero(), TResult::Ok);
+    Settled(0.7);
+    ASSERT_EQ(Platform.Tare(), TResult::Ok);
+    Platform.PowerOn();
+    EXPECT_FALSE(Platform.Read().Stable);
+    Clock.Advance(1000);
+    const TReading r = Platform.Read();
+    EXPECT_EQ(r.Weight, 0.7);
+    EXPECT_FALSE(r.Netto);
+}
+
+TEST_F(ScalePlatformTest, LoadProfileDrivesLoadSwingAndConnectionAndLoops)
+{
+    TLoadProfile profile;
+    profile.Steps = {{0, 0.0, false, false}, {1000, 2.0, false, false}, {3000, 2.0, true, false}, {4000, 0.0, false, true}};
+    profile.LoopMs = 5000;
+    Platform.StartProfile(&profile);
+    EXPECT_EQ(Platform.Read().Weight, 0.0);
+    Clock.Advance(2000); // 2.0 put on at 1000, settled at 2000
+    EXPECT_EQ(Platform.Read().Weight, 2.0);
+    EXPECT_TRUE(Platform.Read().Stable);
+    Clock.Advance(1000); // 3000: swinging
+    EXPECT_FALSE(Platform.Read().Stable);
+    Clock.Advance(1000); // 4000: cable cut
+    EXPECT_EQ(Platform.Read().Result, TResult::NoConnection);
+    EXPECT_FALSE(Platform.Connected());
+    Clock.Advance(3000); // 7000 = 2000 of the second round
+    EXPECT_TRUE(Platform.Connected());
+    EXPECT_EQ(Platform.Read().Weight, 2.0);
+}
+
+TEST_F(ScalePlatformTest, ChangingTheModelRestartsWithItsInterval)
+{
+    Settled(1.2372);
+    Platform.SetModel(*FindScaleModel(3)); // d = 1 g, settling 800 ms
+    Clock.Advance(800);
+    EXPECT_EQ(Platform.Read().Weight, 1.237);
+}
+
+} // namespace
