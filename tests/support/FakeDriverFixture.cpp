@@ -21,11 +21,16 @@ TFakeDriverEnvironment::TFakeDriverEnvironment(bool register_)
     setenv(RegistryVariable, RegistryPath().c_str(), 1);
     FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     fakedriver::Reset();
-    if (register_ && FAILED(fakedriver::Register()))
-        throw std::runtime_error("cannot register the fake driver in " + RegistryPath());
+    if (register_ && FAILED(fakedriver::Register())) {
+        std::string registry = RegistryPath();
+        Restore();
+        throw std::runtime_error("cannot register the fake driver in " + registry);
+    }
 }
 
-TFakeDriverEnvironment::~TFakeDriverEnvironment()
+TFakeDriverEnvironment::~TFakeDriverEnvironment() { Restore(); }
+
+void TFakeDriverEnvironment::Restore()
 {
     fakedriver::Reset();
     if (FComInitialized)

@@ -22,6 +22,8 @@ public:
     std::string RegistryPath() const;
 
 private:
+    void Restore();
+
     std::string FFolder;
     std::optional<std::string> FPreviousRegistry;
     bool FComInitialized = false;
