@@ -168,6 +168,7 @@ constexpr int RT_BITMAP_ID = 2;
 PLATFORM_API bool FindProgramResource(int type, int id, ResourceData& out);
 // Looks up a resource by type and name (e.g. the bitmap "LOGOBMP"); false when absent.
 PLATFORM_API bool FindProgramResource(int type, const char* name, ResourceData& out);
+// The bytes of a version resource are built by BuildVersionInfo, declared in platform/versioninfo.h.
 #ifndef _WIN32
 PLATFORM_API void RegisterProgramResource(int type, int id, const void* data, std::size_t size);
 PLATFORM_API void RegisterProgramResource(int type, const char* name, const void* data, std::size_t size);
@@ -175,3 +176,5 @@ PLATFORM_API void UnregisterProgramResource(int type, int id);
 #endif
 
 } // namespace platform
+
+#include "platform/versioninfo.h"
