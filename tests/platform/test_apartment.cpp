@@ -140,6 +140,37 @@ TEST(ApartmentLifetime, NothingRunsAfterCoUninitialize)
     EXPECT_EQ(ran.load(), 0);
 }
 
+// Workers keep posting while the apartment pumps and then closes: every post either runs on the
+// apartment thread before the close or is refused; none is lost silently or runs later.
+TEST(ApartmentLifetime, WorkersPostingWhileTheApartmentCloses)
+{
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    const platform::ApartmentRef apartment = platform::CurrentApartment();
+    std::atomic<int> accepted{0};
+    std::atomic<int> ran{0};
+    std::atomic<bool> closed{false};
+    std::atomic<int> ranAfterClose{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&] {
+            while (platform::PostToApartment(apartment, [&] {
+                ++ran;
+                if (closed)
+                    ++ranAfterClose;
+            }))
+                ++accepted;
+        });
+    while (ran < 500)
+        platform::WaitAndPumpApartment(10);
+    CoUninitialize();
+    closed = true;
+    for (auto& t : workers)
+        t.join();
+    EXPECT_EQ(platform::PumpApartment(), 0);
+    EXPECT_EQ(ranAfterClose.load(), 0);
+    EXPECT_GE(accepted.load(), ran.load());
+}
+
 TEST(ApartmentLifetime, CallThatUninitialisesDropsTheRest)
 {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
