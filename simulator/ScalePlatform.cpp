@@ -13,7 +13,7 @@ constexpr std::int64_t UnderloadMargin = 20;  // shown down to -20 d
 } // namespace
 
 TScalePlatform::TScalePlatform(const TScaleModel& model, const IClock& clock)
-    : FModel(&model), FClock(clock), FChangedAt(clock.Now())
+    : FModel(&model), FClock(clock), FChangedAt(clock.Now() - model.SettlingMs) // standing idle: settled
 {
 }
 

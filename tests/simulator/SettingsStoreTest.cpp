@@ -1,0 +1,144 @@
+// The settings file: round trip, location, and a damaged file put aside with the defaults used.
+#include "simulator/SettingsStore.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+using namespace trutina;
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+TDriverSettings Sample()
+{
+    TDriverSettings s = TDriverSettings::Defaults();
+    TDeviceSettings second;
+    second.Number = 7;
+    second.Name = u"Весы «Фасовка» №7";
+    second.PortNumber = 32;
+    second.BaudRate = 18;
+    second.Parity = 2;
+    second.Model = 11;
+    second.Enabled = true;
+    second.Parameters.Password = 4321;
+    second.Parameters.TareMode = 1;
+    second.LoadProfile = "demo";
+    s.Devices.push_back(second);
+    s.CurrentDeviceNumber = 7;
+    s.LockDevices = true;
+    s.PollingInterval = 4;
+    s.WeightStep = 0.125;
+    s.UpdatePrice = false;
+    s.AutoDisable = true;
+    s.Timeout = 2500;
+    s.LoadProfiles["demo"] = TLoadProfile{{{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true}}, 6000};
+    return s;
+}
+
+TEST(SettingsStoreTest, EverySettingSurvivesTheFile)
+{
+    QTemporaryDir dir;
+    TSettingsStore store(dir.filePath("sub/folder/trutina.json"));
+    ASSERT_TRUE(store.Save(Sample()));
+    const TDriverSettings back = store.Load();
+    EXPECT_TRUE(back == Sample());
+    EXPECT_TRUE(back.DamagedCopy.empty());
+}
+
+TEST(SettingsStoreTest, MissingFileGivesOneDefaultDeviceAndWritesNothing)
+{
+    QTemporaryDir dir;
+    TSettingsStore store(dir.filePath("trutina.json"));
+    const TDriverSettings s = store.Load();
+    ASSERT_EQ(s.Devices.size(), 1u);
+    EXPECT_EQ(s.Devices[0].Number, 1);
+    EXPECT_EQ(s.Devices[0].Name, u"Весы 1");
+    EXPECT_TRUE(s.DamagedCopy.empty());
+    EXPECT_FALSE(QFile::exists(store.Path()));
+}
+
+TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithTheNotice)
+{
+    const QByteArray damaged[] = {
+        "{\"devices\": [{\"number\": 1, \"name\": \"x\"",                     // cut short
+        "[1, 2, 3]",                                                          // not an object
+        "{\"devices\": \"none\"}",                                            // wrong kind
+        "{\"devices\": [{\"number\": 1, \"port\": \"1\"}]}",                  // text for a number
+        "{\"devices\": [{\"number\": 1, \"baudRate\": 6}]}",                  // unknown code
+        "{\"devices\": [{\"number\": 1}, {\"number\": 1}]}",                  // number twice
+        "{\"devices\": []}",                                                  // no device
+        "{\"currentDevice\": 5, \"devices\": [{\"number\": 1}]}",             // no such current
+        "{\"devices\": [{\"number\": 1, \"loadProfile\": \"nowhere\"}]}",     // unknown profile
+        "{\"devices\": [{\"number\": 1.5}]}",                                 // not whole
+        "{\"format\": 9, \"devices\": [{\"number\": 1}]}",                    // unknown format
+    };
+    for (const QByteArray& bytes : damaged) {
+        SCOPED_TRACE(bytes.toStdString());
+        QTemporaryDir dir;
+        TSettingsStore store(dir.filePath("trutina.json"));
+        WriteAll(store.Path(), bytes);
+        const TDriverSettings s = store.Load();
+        EXPECT_EQ(s.Devices.size(), 1u);
+        ASSERT_FALSE(s.DamagedCopy.empty());
+        EXPECT_EQ(s.DamagedCopy.rfind("trutina.json.damaged-", 0), 0u);
+        EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(s.DamagedCopy))), bytes);
+        // The new file holds the defaults and the notice, for whichever instance reports it.
+        const auto written = TSettingsStore::FromJson(ReadAll(store.Path()));
+        ASSERT_TRUE(written.has_value());
+        EXPECT_EQ(written->DamagedCopy, s.DamagedCopy);
+    }
+}
+
+TEST(SettingsStoreTest, SecondDamageInTheSameSecondGetsItsOwnCopy)
+{
+    QTemporaryDir dir;
+    TSettingsStore store(dir.filePath("trutina.json"));
+    WriteAll(store.Path(), "first");
+    const std::string first = store.Load().DamagedCopy;
+    WriteAll(store.Path(), "second");
+    const std::string second = store.Load().DamagedCopy;
+    EXPECT_NE(first, second);
+    EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(first))), "first");
+    EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(second))), "second");
+}
+
+TEST(SettingsStoreTest, LocationComesFromTheEnvironmentElseTheUserConfigFolder)
+{
+    const char* previous = std::getenv("TRUTINA_SETTINGS");
+    const std::string saved = previous ? previous : "";
+    setenv("TRUTINA_SETTINGS", "/tmp/elsewhere/t.json", 1);
+    EXPECT_EQ(TSettingsStore::DefaultPath(), QStringLiteral("/tmp/elsewhere/t.json"));
+    unsetenv("TRUTINA_SETTINGS");
+    EXPECT_TRUE(TSettingsStore::DefaultPath().endsWith(QStringLiteral("/ponderix/trutina.json")));
+    if (previous)
+        setenv("TRUTINA_SETTINGS", saved.c_str(), 1);
+}
+
+TEST(SettingsStoreTest, UnwritableLocationFailsWithoutTouchingWhatIsThere)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("trutina.json"); // a folder where the file should be
+    TSettingsStore store(dir.filePath("trutina.json"));
+    EXPECT_FALSE(store.Save(Sample()));
+    EXPECT_TRUE(QFileInfo(store.Path()).isDir());
+}
+
+} // namespace

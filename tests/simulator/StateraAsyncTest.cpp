@@ -1,0 +1,223 @@
+// The asynchronous mode of Trutina.dll: the polling thread queues numbered messages and the data
+// event reaches the apartment's thread, through the program's own control TStatera.
+#include "SimulatorEnvironment.h"
+
+#include "driver/ScaleX.h"
+#include "driver/Statera.h"
+#include "simulator/ResultCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using trutina::TResult;
+
+namespace {
+
+// Device 1 on, its load stepping up every two seconds from 1 kg.
+const char* const SteppingLoad = R"({"pollingInterval": 0,
+  "devices": [{"number": 1, "enabled": true, "loadProfile": "steps"}],
+  "loadProfiles": {"steps": {"steps": [{"at": 0, "load": 1.0}, {"at": 2000, "load": 2.0}, {"at": 4000, "load": 2.02},
+                                       {"at": 6000, "load": 3.0}]}}})";
+
+struct TEventSeen {
+    std::thread::id Thread;
+    std::int32_t EventNumber, DataCount;
+    double Weight;
+};
+
+class StateraAsyncTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Env.WriteSettings(SteppingLoad);
+        Control = std::make_unique<TStatera>();
+        Scale = std::make_unique<TScaleX>(Control->DriverInterface().Get());
+        Control->OnDataEvent = [this](TStatera*) {
+            Seen.push_back({std::this_thread::get_id(), Scale->EventNumber(), Scale->DataCount(), Scale->Weight()});
+            if (DeleteInHandler)
+                Scale->DeleteEvent();
+        };
+    }
+    void TearDown() override
+    {
+        Scale.reset();
+        Control.reset();
+    }
+
+    // Moves the scripted load on and waits for the event it brings.
+    void StepAndWait(long long ms, std::size_t events)
+    {
+        Env.AdvanceClock(ms);
+        ASSERT_TRUE(PumpUntil([&] { return Seen.size() >= events; })) << "events seen: " << Seen.size();
+    }
+
+    TSimulatorEnvironment Env;
+    std::unique_ptr<TStatera> Control;
+    std::unique_ptr<TScaleX> Scale;
+    std::vector<TEventSeen> Seen;
+    bool DeleteInHandler = false;
+};
+
+TEST_F(StateraAsyncTest, StableChangesBecomeNumberedEventsOnTheApartmentThread)
+{
+    DeleteInHandler = true;
+    Scale->SetWeightStep(0.05);
+    Scale->ReadWeight(); // the scripted load starts
+    Scale->SetDataEventEnabled(true);
+    Scale->SetAsyncMode(true);
+    EXPECT_EQ(Env.LivePollers(), 1);
+    StepAndWait(1000, 1); // 1.0 settled
+    StepAndWait(2000, 2); // 2.0 settled
+    Env.AdvanceClock(2000); // 2.02: below the step, no event
+    platform::WaitAndPumpApartment(300);
+    EXPECT_EQ(Seen.size(), 2u);
+    StepAndWait(2000, 3); // 3.0
+    ASSERT_EQ(Seen.size(), 3u);
+    const double weights[] = {1.0, 2.0, 3.0};
+    for (std::size_t i = 0; i < Seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Seen[i].Thread, std::this_thread::get_id());
+        EXPECT_EQ(Seen[i].EventNumber, static_cast<std::int32_t>(i + 1));
+        EXPECT_EQ(Seen[i].DataCount, 1);
+        EXPECT_EQ(Seen[i].Weight, weights[i]);
+    }
+    EXPECT_EQ(Scale->DataCount(), 0);
+    EXPECT_EQ(Scale->EventNumber(), 0);
+}
+
+TEST_F(StateraAsyncTest, UndeletedMessagesPileUpAndTheOldestIsShown)
+{
+    Scale->ReadWeight();
+    Scale->SetDataEventEnabled(true);
+    Scale->SetAsyncMode(true);
+    StepAndWait(1000, 1);
+    StepAndWait(2000, 2);
+    Scale->GenerateEvent();
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() >= 3; }));
+    EXPECT_EQ(Seen[1].EventNumber, 1);
+    EXPECT_EQ(Seen[1].DataCount, 2);
+    EXPECT_EQ(Seen[2].DataCount, 3);
+    EXPECT_EQ(Scale->Weight(), 1.0); // the oldest message's reading
+    Scale->DeleteEvent();
+    EXPECT_EQ(Scale->EventNumber(), 2);
+    EXPECT_EQ(Scale->Weight(), 2.0);
+    Scale->DeleteEvent();
+    EXPECT_EQ(Scale->EventNumber(), 3);
+    Scale->DeleteEvent();
+    EXPECT_THROW(Scale->DeleteEvent(), EScaleError);
+    EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::NoMessages));
+}
+
+TEST_F(StateraAsyncTest, AutoDisableAllowsOneEventUntilEventsAreEnabledAgain)
+{
+    Scale->SetAutoDisable(true);
+    Scale->SetDataEventEnabled(true);
+    Scale->GenerateEvent();
+    Scale->GenerateEvent();
+    Scale->GenerateEvent();
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() >= 1; }));
+    platform::WaitAndPumpApartment(200);
+    EXPECT_EQ(Seen.size(), 1u);
+    EXPECT_FALSE(Scale->DataEventEnabled());
+    EXPECT_EQ(Scale->DataCount(), 3);
+    Scale->SetDataEventEnabled(true);
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() >= 2; }));
+    platform::WaitAndPumpApartment(200);
+    EXPECT_EQ(Seen.size(), 2u);
+    Scale->SetAutoDisable(false);
+    Scale->SetDataEventEnabled(true);
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() >= 3; }));
+    EXPECT_EQ(Scale->DataCount(), 3); // events announce messages; only DeleteEvent removes them
+}
+
+TEST_F(StateraAsyncTest, EventsWaitWhileDisabledAndTheQueueStopsAtItsBound)
+{
+    for (int i = 0; i < 100; ++i)
+        Scale->GenerateEvent();
+    platform::WaitAndPumpApartment(100);
+    EXPECT_TRUE(Seen.empty());
+    EXPECT_THROW(Scale->GenerateEvent(), EScaleError);
+    EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::QueueFull));
+    EXPECT_EQ(Scale->DataCount(), 100);
+    EXPECT_EQ(Scale->EventNumber(), 1);
+    DeleteInHandler = true;
+    Scale->SetDataEventEnabled(true);
+    ASSERT_TRUE(PumpUntil([&] { return Seen.size() >= 100; }));
+    EXPECT_EQ(Seen.back().EventNumber, 100);
+    EXPECT_EQ(Scale->DataCount(), 0);
+}
+
+TEST_F(StateraAsyncTest, TurningAsyncModeOffOrTheDeviceOffStopsTheThreadAtOnce)
+{
+    Scale->SetPollingInterval(4); // 1 s: stopping must not wait for the next poll
+    Scale->SetAsyncMode(true);
+    EXPECT_EQ(Env.LivePollers(), 1);
+    Scale->SetAsyncMode(false);
+    EXPECT_EQ(Env.LivePollers(), 0);
+    Scale->SetAsyncMode(true);
+    Scale->SetDeviceEnabled(false);
+    EXPECT_EQ(Env.LivePollers(), 0);
+    Scale->SetDeviceEnabled(true);
+    EXPECT_EQ(Env.LivePollers(), 1);
+}
+
+// A sink that counts data events and stays alive after the driver object is gone.
+class TCountingSink final : public IDispatch {
+public:
+    std::atomic<int> Events{0};
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_ITrutinaEvents) {
+            *ppv = static_cast<IDispatch*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (id == DISPID_TRUTINA_DATAEVENT)
+            ++Events;
+        return S_OK;
+    }
+};
+
+TEST(StateraReleaseTest, NoEventAndNoThreadAfterTheObjectIsReleased)
+{
+    TSimulatorEnvironment env;
+    env.WriteSettings(SteppingLoad);
+    TCountingSink sink;
+    auto driver = env.Create();
+    platform::ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(driver.As(IID_IConnectionPointContainer, container), S_OK);
+    platform::ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(container->FindConnectionPoint(DIID_ITrutinaEvents, point.Out()), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    point.Reset();
+    container.Reset();
+
+    auto scale = std::make_unique<TScaleX>(driver.Get());
+    scale->SetDataEventEnabled(true);
+    scale->SetAsyncMode(true);
+    scale->GenerateEvent();
+    ASSERT_TRUE(PumpUntil([&] { return sink.Events.load() == 1; }));
+    scale->GenerateEvent(); // its delivery is now waiting in the apartment
+    EXPECT_EQ(env.LivePollers(), 1);
+    // Released without Unadvise, with a delivery waiting.
+    scale.reset();
+    driver.Reset();
+    EXPECT_EQ(env.LivePollers(), 0);
+    platform::WaitAndPumpApartment(300);
+    EXPECT_EQ(sink.Events.load(), 1);
+}
+
+} // namespace
