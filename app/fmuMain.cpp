@@ -1,5 +1,6 @@
 #include "app/fmuMain.h"
 
+#include "about/fmuAbout.h"
 #include "forms/Application.h"
 #include "forms/Binding.h"
 #include "forms/EditKeys.h"
@@ -582,9 +583,14 @@ void TfmMain::btnDevicesClick(QObject*)
     // TODO(devices)
 }
 
+// Not a command: the buttons stay enabled and the result fields untouched. A refused version
+// read raises before any window opens.
 void TfmMain::btnAboutClick(QObject*)
 {
-    // TODO(about)
+    QStringList Lines;
+    Lines << QString::fromStdString("Версия теста: " + GetVersionString());
+    Lines << QString::fromStdString("Версия драйвера: " + FScale->DriverVersion());
+    ShowAboutBox(this, Text("Электронные весы"), Lines);
 }
 
 // ------------------------------------------------------------------------------ synchronous page
