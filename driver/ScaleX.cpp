@@ -3,6 +3,7 @@
 #include "driver/OleError.h"
 #include "runtime/utf.h"
 
+#include <chrono>
 #include <new>
 
 TScaleX::TScaleX(ITrutina* driver) : FDriver(platform::ComPtr<ITrutina>::Share(driver)) {}
@@ -10,48 +11,92 @@ TScaleX::TScaleX(ITrutina* driver) : FDriver(platform::ComPtr<ITrutina>::Share(d
 TScaleX::~TScaleX() = default;
 
 // ---------------------------------------------------------------- the call path
-template <typename TOperation>
-void TScaleX::Call(const char* Member, TOperation&& Operation)
+template <typename TOperation, typename TTracedValue>
+void TScaleX::Call(const char* Member, driver::TCallDirection Direction, TOperation&& Operation,
+                   TTracedValue&& TracedValue)
 {
-    (void)Member; // names the member for diagnostics
+    if (driver::DriverCallTraceOn()) [[unlikely]] {
+        TracedCall(Member, Direction, Operation, TracedValue);
+        return;
+    }
     driver::ClearErrorInfo();
     HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
     if (FAILED(status))
         driver::RaiseOleError(status);
 }
 
+template <typename TOperation, typename TTracedValue>
+void TScaleX::TracedCall(const char* Member, driver::TCallDirection Direction, TOperation&& Operation,
+                         TTracedValue&& TracedValue)
+{
+    using Clock = std::chrono::steady_clock;
+    driver::ClearErrorInfo();
+    const Clock::time_point start = Clock::now();
+    HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
+    const Clock::time_point end = Clock::now();
+
+    driver::TDriverCall call;
+    call.Member = Member;
+    call.Direction = Direction;
+    call.Status = status;
+    call.Duration = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start);
+    if (SUCCEEDED(status) || Direction == driver::TCallDirection::Write)
+        call.Value = TracedValue();
+    if (SUCCEEDED(status)) {
+        driver::ReportDriverCall(call);
+        return;
+    }
+    // The failure's text is the one the raised error carries (its error info is read only once).
+    try {
+        driver::RaiseOleError(status);
+    } catch (const runtime::EOleException& e) {
+        call.StatusText = e.Message();
+        driver::ReportDriverCall(call);
+        throw;
+    }
+}
+
+namespace {
+using driver::TCallDirection;
+}
+
 std::int32_t TScaleX::ReadInteger(const char* Member, TGetter<LONG> Getter)
 {
     LONG value = 0;
-    Call(Member, [&](ITrutina* d) { return (d->*Getter)(&value); });
+    Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
+         [&] { return driver::TCallValue(std::int32_t(value)); });
     return value;
 }
 
 bool TScaleX::ReadFlag(const char* Member, TGetter<VARIANT_BOOL> Getter)
 {
     VARIANT_BOOL value = VARIANT_FALSE;
-    Call(Member, [&](ITrutina* d) { return (d->*Getter)(&value); });
+    Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
+         [&] { return driver::TCallValue(driver::TTraceFlag{value}); });
     return value != 0;
 }
 
 double TScaleX::ReadReal(const char* Member, TGetter<DOUBLE> Getter)
 {
     DOUBLE value = 0;
-    Call(Member, [&](ITrutina* d) { return (d->*Getter)(&value); });
+    Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
+         [&] { return driver::TCallValue(double(value)); });
     return value;
 }
 
 std::int64_t TScaleX::ReadMoney(const char* Member, TGetter<CY> Getter)
 {
     CY value{};
-    Call(Member, [&](ITrutina* d) { return (d->*Getter)(&value); });
+    Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
+         [&] { return driver::TCallValue(driver::TTraceMoney{value.int64}); });
     return value.int64;
 }
 
 std::u16string TScaleX::ReadText16(const char* Member, TGetter<BSTR> Getter)
 {
     platform::BStr value; // freed on every path, also when the call fails
-    Call(Member, [&](ITrutina* d) { return (d->*Getter)(value.Out()); });
+    Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(value.Out()); },
+         [&] { return driver::TCallValue(runtime::Utf16ToUtf8(value.Text())); });
     return value.Text();
 }
 
@@ -60,10 +105,20 @@ std::string TScaleX::ReadText(const char* Member, TGetter<BSTR> Getter)
     return runtime::Utf16ToUtf8(ReadText16(Member, Getter));
 }
 
+namespace {
+// A written interface value as the trace shows it.
+driver::TCallValue TracedArgument(LONG v) { return std::int32_t(v); }
+driver::TCallValue TracedArgument(VARIANT_BOOL v) { return driver::TTraceFlag{v}; }
+driver::TCallValue TracedArgument(DOUBLE v) { return double(v); }
+driver::TCallValue TracedArgument(CY v) { return driver::TTraceMoney{v.int64}; }
+driver::TCallValue TracedArgument(BSTR v) { return runtime::Utf16ToUtf8(platform::BstrToU16(v)); }
+} // namespace
+
 template <typename T>
 void TScaleX::Write(const char* Member, TPutter<T> Putter, T Value)
 {
-    Call(Member, [&](ITrutina* d) { return (d->*Putter)(Value); });
+    Call(Member, TCallDirection::Write, [&](ITrutina* d) { return (d->*Putter)(Value); },
+         [&] { return TracedArgument(Value); });
     CheckResult();
 }
 
@@ -78,7 +133,8 @@ void TScaleX::WriteText(const char* Member, TPutter<BSTR> Putter, const std::str
 std::int32_t TScaleX::Execute(const char* Member, TMethod Method)
 {
     LONG result = 0;
-    Call(Member, [&](ITrutina* d) { return (d->*Method)(&result); });
+    Call(Member, TCallDirection::Call, [&](ITrutina* d) { return (d->*Method)(&result); },
+         [&] { return driver::TCallValue(std::int32_t(result)); });
     CheckResult();
     return result;
 }

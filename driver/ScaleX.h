@@ -1,9 +1,11 @@
 // TScaleX: the wrapper through which every driver call passes. One read per property that has a
 // read, Set plus the name for each write, one operation per method. Writes, methods and the read
 // of DriverVersion end with the result check: a non-zero ResultCode raises EScaleError. A failure
-// status of the call itself raises runtime::EOleException and the check does not run.
+// status of the call itself raises runtime::EOleException and the check does not run. Every
+// interface call is reported to the driver call trace while it is on (driver/CallTrace.h).
 #pragma once
 
+#include "driver/CallTrace.h"
 #include "driver/Trutina_TLB.h"
 #include "platform/platform.h"
 #include "runtime/exceptions.h"
@@ -119,9 +121,15 @@ private:
     using TMethod = HRESULT (STDMETHODCALLTYPE ITrutina::*)(LONG*);
 
     // Every interface call passes through here: raises runtime::EOleException on a failure
-    // status. Member is the interface member's name.
-    template <typename TOperation>
-    void Call(const char* Member, TOperation&& Operation);
+    // status. Member is the interface member's name. While the call trace is on, the call is
+    // timed and reported with TracedValue(): the argument of a write, the value read or the
+    // method's result (taken only after a successful call, except a write's).
+    template <typename TOperation, typename TTracedValue>
+    void Call(const char* Member, driver::TCallDirection Direction, TOperation&& Operation,
+              TTracedValue&& TracedValue);
+    template <typename TOperation, typename TTracedValue>
+    void TracedCall(const char* Member, driver::TCallDirection Direction, TOperation&& Operation,
+                    TTracedValue&& TracedValue);
 
     // One read per interface type, returning the program's type; no result check.
     std::int32_t ReadInteger(const char* Member, TGetter<LONG> Getter);

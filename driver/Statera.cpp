@@ -1,5 +1,6 @@
 #include "driver/Statera.h"
 
+#include "driver/CallTrace.h"
 #include "driver/OleError.h"
 #include "runtime/apphook.h"
 #include "runtime/exceptions.h"
@@ -132,6 +133,13 @@ void TStatera::ConnectEvents()
 
 void TStatera::FireDataEvent()
 {
+    // Into the call trace before the handler runs, so that the calls it makes follow it.
+    if (driver::DriverCallTraceOn()) [[unlikely]] {
+        driver::TDriverCall event;
+        event.Member = "DataEvent";
+        event.Direction = driver::TCallDirection::Event;
+        driver::ReportDriverCall(event);
+    }
     // A copy: the handler may replace OnDataEvent or destroy this control.
     TNotifyEvent handler = OnDataEvent;
     if (!handler)

@@ -27,7 +27,8 @@ public:
     // later calls return the same reference.
     platform::ComPtr<ITrutina> DriverInterface();
 
-    // Called once for each data event with this control as sender. An exception thrown by it is
+    // Called once for each data event with this control as sender (the event is reported to the
+    // driver call trace first, while the trace is on). An exception thrown by it is
     // handed to runtime::HandleApplicationException and never reaches the driver.
     TNotifyEvent OnDataEvent;
 
