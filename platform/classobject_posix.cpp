@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 
 namespace platform {
 namespace {
@@ -102,6 +103,8 @@ extern "C" HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, COSERVERINFO*
         return hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return CO_E_ERRORINDLL; // an exception thrown out of the module's entry point
     }
 }
 
@@ -114,7 +117,13 @@ extern "C" HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD conte
     HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, factory.OutVoid());
     if (FAILED(hr))
         return hr;
-    hr = factory->CreateInstance(outer, riid, ppv);
+    try {
+        hr = factory->CreateInstance(outer, riid, ppv);
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    } catch (...) {
+        hr = E_UNEXPECTED; // a factory must not throw; its caller gets a status instead
+    }
     if (FAILED(hr))
         *ppv = nullptr;
     return hr;

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -54,7 +55,16 @@ int Run(const std::string& moduleFile, bool unregister)
                      entryName);
         return kExitFailure;
     }
-    const HRESULT status = entry();
+    HRESULT status;
+    try {
+        status = entry();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "regsvr: %s in %s raised an exception: %s\n", entryName, moduleFile.c_str(), e.what());
+        return kExitFailure;
+    } catch (...) {
+        std::fprintf(stderr, "regsvr: %s in %s raised an exception\n", entryName, moduleFile.c_str());
+        return kExitFailure;
+    }
     if (FAILED(status)) {
         std::fprintf(stderr, "regsvr: %s in %s failed: %s\n", entryName, moduleFile.c_str(),
                      DescribeStatus(status).c_str());

@@ -171,6 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                     CO_E_ERRORINDLL},
         FailureCase{"FactoryFails", Registration::TestServer, CLSID_FailingFactory, CLSCTX_INPROC_SERVER,
                     kFactoryFailure},
+        FailureCase{"FactoryThrows", Registration::TestServer, CLSID_ThrowingFactory, CLSCTX_INPROC_SERVER,
+                    E_UNEXPECTED},
         FailureCase{"ClassNotInModule", Registration::TestServer, CLSID_NotServed, CLSCTX_INPROC_SERVER,
                     CLASS_E_CLASSNOTAVAILABLE},
         FailureCase{"DamagedRegistry", Registration::DamagedRegistry, CLSID_TestCounter, CLSCTX_INPROC_SERVER,

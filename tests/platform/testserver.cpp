@@ -3,6 +3,7 @@
 #include "testserver.h"
 
 #include <atomic>
+#include <stdexcept>
 
 namespace {
 
@@ -57,7 +58,8 @@ private:
 // A class factory living as long as the module; it does not count as an object.
 class TFactory final : public IClassFactory {
 public:
-    explicit TFactory(bool fails) : FFails(fails) {}
+    enum class Kind { Works, Fails, Throws };
+    explicit TFactory(Kind kind) : FKind(kind) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
         if (!ppv)
@@ -78,8 +80,10 @@ public:
         *ppv = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        if (FFails)
+        if (FKind == Kind::Fails)
             return kFactoryFailure;
+        if (FKind == Kind::Throws)
+            throw std::runtime_error("factory broke");
         auto* counter = new TCounter;
         const HRESULT hr = counter->QueryInterface(riid, ppv);
         counter->Release();
@@ -92,11 +96,12 @@ public:
     }
 
 private:
-    bool FFails;
+    Kind FKind;
 };
 
-TFactory gCounterFactory(false);
-TFactory gFailingFactory(true);
+TFactory gCounterFactory(TFactory::Kind::Works);
+TFactory gFailingFactory(TFactory::Kind::Fails);
+TFactory gThrowingFactory(TFactory::Kind::Throws);
 
 } // namespace
 
@@ -106,6 +111,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv)
         return gCounterFactory.QueryInterface(riid, ppv);
     if (clsid == CLSID_FailingFactory)
         return gFailingFactory.QueryInterface(riid, ppv);
+    if (clsid == CLSID_ThrowingFactory)
+        return gThrowingFactory.QueryInterface(riid, ppv);
     if (ppv)
         *ppv = nullptr;
     return CLASS_E_CLASSNOTAVAILABLE;
@@ -121,14 +128,18 @@ STDAPI DllRegisterServer()
     HRESULT hr = platform::RegisterInprocServer(CLSID_TestCounter, path, "Apartment", "Test counter");
     if (SUCCEEDED(hr))
         hr = platform::RegisterInprocServer(CLSID_FailingFactory, path, "Apartment", "Failing factory");
+    if (SUCCEEDED(hr))
+        hr = platform::RegisterInprocServer(CLSID_ThrowingFactory, path, "Apartment", "Throwing factory");
     return hr;
 }
 
 STDAPI DllUnregisterServer()
 {
-    HRESULT hr = platform::UnregisterInprocServer(CLSID_TestCounter);
-    const HRESULT second = platform::UnregisterInprocServer(CLSID_FailingFactory);
-    return FAILED(hr) ? hr : second;
+    HRESULT result = S_OK;
+    for (const CLSID& clsid : {CLSID_TestCounter, CLSID_FailingFactory, CLSID_ThrowingFactory})
+        if (const HRESULT hr = platform::UnregisterInprocServer(clsid); FAILED(hr))
+            result = hr;
+    return result;
 }
 
 extern "C" BSTR TestServerAllocBstr(const OLECHAR* text, UINT length) { return SysAllocStringLen(text, length); }
