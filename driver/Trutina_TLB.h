@@ -74,17 +74,18 @@
     RW(59, Timeout, LONG)                 \
     RW(60, LogicalNumber, LONG)
 
-// Class, interface and library identifiers.
-inline constexpr CLSID CLSID_Statera = {0xC4A2BE69, 0x0BC1, 0x4709, {0xA6, 0x13, 0x79, 0xDD, 0x2E, 0x28, 0x10, 0xA2}};
-inline constexpr IID IID_ITrutina = {0xBCB614C5, 0x50F3, 0x48F7, {0xB3, 0x7C, 0x4A, 0x39, 0xE0, 0xB0, 0x60, 0x7D}};
-inline constexpr IID DIID_ITrutinaEvents = {0x597AA8FC, 0x63D8, 0x471C, {0xB9, 0xFF, 0x45, 0x7B, 0x2E, 0x48, 0x37, 0x42}};
-inline constexpr GUID LIBID_Trutina = {0xE4D6B138, 0x9C9A, 0x4932, {0xA1, 0x51, 0x03, 0xE1, 0x80, 0x3E, 0x97, 0xB7}};
+// Class, interface and library identifiers. Plain constexpr (internal linkage): inline variables
+// would become unique symbols that keep a server module from ever being unloaded.
+constexpr CLSID CLSID_Statera = {0xC4A2BE69, 0x0BC1, 0x4709, {0xA6, 0x13, 0x79, 0xDD, 0x2E, 0x28, 0x10, 0xA2}};
+constexpr IID IID_ITrutina = {0xBCB614C5, 0x50F3, 0x48F7, {0xB3, 0x7C, 0x4A, 0x39, 0xE0, 0xB0, 0x60, 0x7D}};
+constexpr IID DIID_ITrutinaEvents = {0x597AA8FC, 0x63D8, 0x471C, {0xB9, 0xFF, 0x45, 0x7B, 0x2E, 0x48, 0x37, 0x42}};
+constexpr GUID LIBID_Trutina = {0xE4D6B138, 0x9C9A, 0x4932, {0xA1, 0x51, 0x03, 0xE1, 0x80, 0x3E, 0x97, 0xB7}};
 
 // The one event of the event interface: the data event, no arguments.
-inline constexpr DISPID DISPID_TRUTINA_DATAEVENT = 1;
+constexpr DISPID DISPID_TRUTINA_DATAEVENT = 1;
 
 // The driver's module file name.
-inline constexpr const char* TRUTINA_MODULE_NAME = "Trutina.dll";
+constexpr const char* TRUTINA_MODULE_NAME = "Trutina.dll";
 
 #define TRUTINA_DECLARE_RO(n, name, type) virtual HRESULT STDMETHODCALLTYPE get_##name(type* Value) = 0;
 #define TRUTINA_DECLARE_RW(n, name, type) \
@@ -125,14 +126,14 @@ template <> struct VarType<CY> { static constexpr VARTYPE value = VT_CY; };
     {n, #name, TrutinaMemberKind::ReadWrite, trutina_detail::VarType<type>::value},
 #define TRUTINA_INFO_METHOD(n, name) {n, #name, TrutinaMemberKind::Method, VT_I4},
 
-inline constexpr TrutinaMemberInfo TrutinaMembers[] = {
+constexpr TrutinaMemberInfo TrutinaMembers[] = {
     TRUTINA_MEMBERS(TRUTINA_INFO_RO, TRUTINA_INFO_RW, TRUTINA_INFO_METHOD)};
 
 #undef TRUTINA_INFO_RO
 #undef TRUTINA_INFO_RW
 #undef TRUTINA_INFO_METHOD
 
-inline constexpr std::size_t TrutinaMemberCount = sizeof(TrutinaMembers) / sizeof(TrutinaMembers[0]);
+constexpr std::size_t TrutinaMemberCount = sizeof(TrutinaMembers) / sizeof(TrutinaMembers[0]);
 
 // The row of a dispatch id, or nullptr.
 inline const TrutinaMemberInfo* FindTrutinaMember(DISPID id)
