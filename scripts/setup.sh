@@ -11,7 +11,7 @@ packages=(
   xvfb xauth fonts-dejavu-core
 )
 if [[ "${1:-}" == "--dev" ]]; then
-  packages+=(imagemagick x11-utils)
+  packages+=(imagemagick x11-utils xdotool)
 fi
 
 missing=()
