@@ -1,0 +1,157 @@
+// ShowProperties: the driver's own modal dialog, driven offscreen as an operator would.
+#include "SimulatorEnvironment.h"
+
+#include "driver/ScaleX.h"
+#include "simulator/ResultCodes.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <functional>
+
+using trutina::TResult;
+
+namespace {
+
+QApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "simulator_dialog_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Runs act on the driver's dialog once it is the active modal window.
+void WhenDialogOpens(std::function<void(QDialog&)> act)
+{
+    auto* timer = new QTimer(&App());
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("TfmTrutinaProperties"))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(*dialog);
+    });
+    timer->start();
+}
+
+template <typename T>
+T& Child(QDialog& dialog, const char* name)
+{
+    T* child = dialog.findChild<T*>(QLatin1String(name));
+    if (!child)
+        throw std::runtime_error(std::string("the dialog has no ") + name);
+    return *child;
+}
+
+void Choose(QComboBox& list, int code) { list.setCurrentIndex(list.findData(code)); }
+
+class PropertiesDialogTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        App();
+        Env.WriteSettings(R"({"devices": [{"number": 1, "name": "Весы 1", "enabled": true}]})");
+        Driver = Env.Create();
+        Scale = std::make_unique<TScaleX>(Driver.Get());
+    }
+
+    TSimulatorEnvironment Env;
+    platform::ComPtr<ITrutina> Driver;
+    std::unique_ptr<TScaleX> Scale;
+};
+
+TEST_F(PropertiesDialogTest, OkWritesTheDeviceSettingsPutsTheLoadAndArmsTheRefusal)
+{
+    WhenDialogOpens([](QDialog& d) {
+        Child<QLineEdit>(d, "edtName").setText(QStringLiteral("Весы на кассе"));
+        Choose(Child<QComboBox>(d, "cbPort"), 5);
+        Choose(Child<QComboBox>(d, "cbBaudRate"), 18);
+        Choose(Child<QComboBox>(d, "cbParity"), 2);
+        Choose(Child<QComboBox>(d, "cbModel"), 11);
+        Child<QDoubleSpinBox>(d, "edtLoad").setValue(2.5);
+        Child<QPushButton>(d, "btnPutLoad").click();
+        Child<QCheckBox>(d, "chkInjectRefusal").setChecked(true);
+        Choose(Child<QComboBox>(d, "cbRefusalCode"), static_cast<int>(TResult::Overload));
+        Child<QPushButton>(d, "btnOk").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_EQ(Scale->CurrentDeviceName(), "Весы на кассе");
+    EXPECT_EQ(Scale->PortNumber(), 5);
+    EXPECT_EQ(Scale->BaudRate(), 18);
+    EXPECT_EQ(Scale->Parity(), 2);
+    EXPECT_EQ(Scale->Model(), 11);
+    EXPECT_NE(Env.ReadSettings().find("Весы на кассе"), std::string::npos);
+
+    // The armed refusal takes the next operation, and only that one.
+    try {
+        Scale->SetUnitPrice(10000);
+        FAIL() << "the refusal was not armed";
+    } catch (const EScaleError& e) {
+        EXPECT_EQ(e.ResultCode(), static_cast<std::int32_t>(TResult::Overload));
+    }
+    EXPECT_EQ(Scale->UnitPrice(), 0);
+    Env.AdvanceClock(2000);
+    Scale->ReadWeight();
+    EXPECT_EQ(Scale->Weight(), 2.5);
+}
+
+TEST_F(PropertiesDialogTest, CancelKeepsTheSettingsButTheLoadControlActsAtOnce)
+{
+    WhenDialogOpens([](QDialog& d) {
+        Child<QLineEdit>(d, "edtName").setText(QStringLiteral("не сохранять"));
+        Child<QCheckBox>(d, "chkUnstable").click();
+        Child<QPushButton>(d, "btnCancel").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_EQ(Scale->CurrentDeviceName(), "Весы 1");
+    Scale->ReadWeight();
+    EXPECT_TRUE(Scale->NonStable());
+
+    WhenDialogOpens([](QDialog& d) {
+        Child<QCheckBox>(d, "chkConnected").click(); // cut the cable
+        Child<QPushButton>(d, "btnCancel").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_THROW(Scale->ReadWeight(), EScaleError);
+    EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
+}
+
+TEST_F(PropertiesDialogTest, LockedDevicesCannotBeEditedInTheDialog)
+{
+    Scale->SetLockDevices(true);
+    bool nameEditable = true, enabledEditable = false;
+    WhenDialogOpens([&](QDialog& d) {
+        nameEditable = Child<QLineEdit>(d, "edtName").isEnabled();
+        enabledEditable = Child<QCheckBox>(d, "chkEnabled").isEnabled();
+        Child<QPushButton>(d, "btnOk").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_FALSE(nameEditable);
+    EXPECT_TRUE(enabledEditable);
+}
+
+TEST_F(PropertiesDialogTest, ASecondShowPropertiesWhileOpenIsRefused)
+{
+    LONG inner = 0;
+    WhenDialogOpens([&](QDialog& d) {
+        Driver->ShowProperties(&inner);
+        d.reject();
+    });
+    Scale->ShowProperties();
+    EXPECT_EQ(inner, static_cast<LONG>(TResult::DialogOpen));
+    EXPECT_EQ(Scale->ResultCode(), 0); // the outer call ended well
+}
+
+} // namespace
