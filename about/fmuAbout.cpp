@@ -74,6 +74,16 @@ TLinkLabel* MakeLink(QWidget* parent, const QString& text, int left, int top, in
     return label;
 }
 
+// Shows the address in full when it fits the label's width in the label's font, otherwise
+// shortened in the middle with the whole address as the tool tip. (The window's font falls back
+// to a wider face where MS Sans Serif is missing.)
+void ShowAddress(QLabel* label, const QString& address)
+{
+    const QString shown = label->fontMetrics().elidedText(address, Qt::ElideMiddle, label->width());
+    label->setText(shown);
+    label->setToolTip(shown == address ? QString() : address);
+}
+
 void SetTextColour(QWidget* control, const QColor& colour)
 {
     QPalette palette = control->palette();
@@ -184,6 +194,8 @@ void TfmAbout::FormShow(QObject*)
         label->setFont(link);
         SetTextColour(label, QColor(0x00, 0x00, 0xFF)); // blue
     }
+    ShowAddress(lblURL, Text(about::DeveloperWebAddress));
+    ShowAddress(lblSupportMail, Text(about::DeveloperSupportMail));
 }
 
 void TfmAbout::FormPaint(QObject*)
