@@ -9,7 +9,10 @@ namespace forms {
 
 QFont StandardFont()
 {
+    // Faces with the classic face's proportions first, then the platform's sans-serif.
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
     font.setPointSize(8);
     font.setStyleHint(QFont::SansSerif);
     return font;

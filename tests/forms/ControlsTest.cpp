@@ -49,6 +49,7 @@ TEST(StandardFont, AskedForTheClassicFaceAtEightPoints)
 {
     const QFont font = forms::StandardFont();
     EXPECT_EQ(font.family(), "MS Sans Serif");
+    EXPECT_EQ(font.families().value(1), "Liberation Sans") << "a face of the same proportions next";
     EXPECT_EQ(font.pointSize(), 8);
 }
 
