@@ -1,0 +1,82 @@
+# Installation and the Debian package.
+#
+# Layout under the prefix (/usr in the package):
+#   bin/ponderix                              the launcher: registers the substitute driver for
+#                                             the user on first start, then starts the program
+#   lib/ponderix/Ponderix                     the program
+#   lib/ponderix/regsvr                       registers or unregisters a server module
+#   lib/ponderix/libplatform.so               the platform library shared by program and driver
+#   lib/ponderix/Trutina.dll                  the substitute driver
+#   share/applications/ponderix.desktop
+#   share/icons/hicolor/{48x48,128x128}/apps/ponderix.png
+# Everything private lives in one folder, so the install RPATH's $ORIGIN finds libplatform for the
+# program, the tool and the driver alike.
+#
+#   cmake --preset release && cmake --build --preset release && cpack --config build/release/CPackConfig.cmake
+
+set(PONDERIX_INSTALL_PRIVATE_DIR "${CMAKE_INSTALL_LIBDIR}/ponderix")
+
+foreach(program Ponderix regsvr)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${PONDERIX_INSTALL_PRIVATE_DIR})
+  endif()
+endforeach()
+foreach(module platform Trutina)
+  if(TARGET ${module})
+    install(TARGETS ${module} LIBRARY DESTINATION ${PONDERIX_INSTALL_PRIVATE_DIR})
+  endif()
+endforeach()
+
+if(TARGET Ponderix)
+  # The launcher finds the private folder relative to itself, so the installed tree can move.
+  file(RELATIVE_PATH PONDERIX_PRIVATE_FROM_BIN "${CMAKE_INSTALL_FULL_BINDIR}"
+       "${CMAKE_INSTALL_PREFIX}/${PONDERIX_INSTALL_PRIVATE_DIR}")
+  # The class id of Statera, as the registry file writes it, from the driver's type library.
+  file(STRINGS "${PROJECT_SOURCE_DIR}/driver/Trutina_TLB.h" statera_line REGEX "CLSID CLSID_Statera =")
+  string(REGEX MATCHALL "0x[0-9A-Fa-f]+" parts "${statera_line}")
+  list(LENGTH parts count)
+  if(NOT count EQUAL 11)
+    message(FATAL_ERROR "CLSID_Statera not found in driver/Trutina_TLB.h")
+  endif()
+  list(TRANSFORM parts REPLACE "^0x" "")
+  list(GET parts 0 1 2 groups)
+  list(SUBLIST parts 3 2 clock)
+  list(SUBLIST parts 5 6 node)
+  list(JOIN groups "-" first)
+  list(JOIN clock "" clock)
+  list(JOIN node "" node)
+  set(PONDERIX_STATERA_CLSID "{${first}-${clock}-${node}}")
+  string(TOUPPER "${PONDERIX_STATERA_CLSID}" PONDERIX_STATERA_CLSID)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/ponderix.sh.in ${PROJECT_BINARY_DIR}/packaging/ponderix @ONLY)
+  install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/ponderix DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/ponderix.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(size 48x48 128x128)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/${size}/ponderix.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
+  endforeach()
+endif()
+
+# ---------------------------------------------------------------- the Debian package
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "ponderix")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Ponderix hosts one instance of an electronic weighing-scale driver (a COM
+automation server), offers every driver operation as a control and shows
+everything the driver reports. A substitute driver that simulates the scales
+comes with it.")
+set(CPACK_PACKAGE_CONTACT "Ponderix maintainers <maintainers@ponderix.example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "devel")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://ponderix.example.org")
+# The Qt 6 runtime (its platform plugins come with libqt6gui6) and the C++ runtime, named
+# explicitly so that building the package needs no dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.34)")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
