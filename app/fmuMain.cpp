@@ -223,6 +223,10 @@ void TfmMain::BuildSyncPage()
     btnGetDeviceMetrics = MakeButton(page, "Параметры устройства", 192, 104, 172, 25);
 
     gbParams = Place(new QGroupBox(Text("Параметры"), page), 192, 136, 172, 129);
+    // The frame runs through the middle of the caption, as the layout's positions assume.
+    gbParams->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px; padding: 0 1px; }"));
     Label11 = MakeLabel(gbParams, "Тип:", 7, 22);
     cbValuePurpose = MakeList(gbParams, 48, 16, 113, 21,
                               {"Тип протокола", "Скорость связи", "Режим \"Sleep\"", "Режим \"Тара\"", "Пароль"});
@@ -232,6 +236,9 @@ void TfmMain::BuildSyncPage()
     sbValue = Place(new forms::TSpinButton(gbParams), 144, 40, 15, 21);
     btnGetValue = MakeButton(gbParams, "Прочитать", 8, 64, 153, 25);
     btnSetValue = MakeButton(gbParams, "Записать", 8, 96, 153, 25);
+    // Under a style sheet the children would fall back to the application's font.
+    for (QWidget* child : gbParams->findChildren<QWidget*>())
+        child->setFont(font());
 }
 
 void TfmMain::BuildAsyncPage()
