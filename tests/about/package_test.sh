@@ -1,0 +1,111 @@
+#!/bin/sh
+# Builds the Debian package from a build tree, unpacks it into a temporary root as dpkg would
+# install it, and checks the installed program: files in their places, libraries found through
+# the RPATH, every library the package's binaries need provided by a package it depends on, and
+# the launcher starting the program against the substitute driver for a new user.
+#
+#   package_test.sh <cpack> <build dir> <version>
+# Exit 77 (skipped) when dpkg or dpkg-deb is missing.
+set -u
+cpack=$1 build=$2 version=$3
+
+for tool in dpkg dpkg-deb readelf ldd timeout; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not available"; exit 77; }
+done
+[ -x "$build/bin/Ponderix" ] || { echo "FAIL: $build/bin/Ponderix is not built"; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# ------------------------------------------------------------------ the package
+(cd "$work" && "$cpack" --config "$build/CPackConfig.cmake" -B "$work/out") >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
+deb="$work/out/ponderix_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || { ls "$work/out"; echo "FAIL: $deb was not made"; exit 1; }
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = ponderix ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', the project's is $version"
+depends=$(field Depends)
+
+root="$work/root"
+dpkg -x "$deb" "$root" || { echo "FAIL: dpkg -x"; exit 1; }
+private="$root/usr/lib/ponderix"
+
+# ------------------------------------------------------------------ files in their places
+for file in usr/bin/ponderix usr/lib/ponderix/Ponderix usr/lib/ponderix/regsvr; do
+    [ -x "$root/$file" ] || fail "$file missing or not executable"
+done
+for file in usr/lib/ponderix/libplatform.so usr/lib/ponderix/Trutina.dll usr/share/applications/ponderix.desktop; do
+    [ -f "$root/$file" ] || fail "$file missing"
+done
+for size in 48 128; do
+    icon="$root/usr/share/icons/hicolor/${size}x${size}/apps/ponderix.png"
+    # PNG signature, then the IHDR width as a 32-bit big-endian number.
+    header=$(od -An -tx1 -N20 "$icon" 2>/dev/null | tr -d ' \n')
+    [ "$header" = "89504e470d0a1a0a0000000d49484452$(printf '%08x' "$size")" ] ||
+        fail "icon ${size}x${size}: not a PNG of that width ($header)"
+done
+desktop="$root/usr/share/applications/ponderix.desktop"
+grep -qx 'Exec=ponderix' "$desktop" || fail "the desktop entry does not start the launcher"
+grep -qx 'Icon=ponderix' "$desktop" || fail "the desktop entry does not name the icon"
+
+# ------------------------------------------------------------------ libraries
+for binary in "$private/Ponderix" "$private/regsvr" "$private/Trutina.dll" "$private/libplatform.so"; do
+    name=${binary##*/}
+    libs=$(ldd "$binary" 2>&1)
+    echo "$libs" | grep -q 'not found' && fail "$name: $(echo "$libs" | grep 'not found')"
+    case $name in
+        libplatform.so) ;;
+        *)
+            readelf -d "$binary" | grep -q 'R.*PATH.*\$ORIGIN' || fail "$name has no \$ORIGIN RPATH"
+            echo "$libs" | grep -q "libplatform.so => $private/libplatform.so" ||
+                fail "$name does not load the installed libplatform: $(echo "$libs" | grep libplatform)" ;;
+    esac
+    # Every library it needs directly comes from the package or from a package it depends on.
+    for needed in $(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+        [ "$needed" = libplatform.so ] && continue
+        # "name => /path (address)", or "/path/name (address)" for the dynamic loader.
+        path=$(echo "$libs" | awk -v n="$needed" '
+            $1 == n && $2 == "=>" { print $3 }
+            substr($1, 1, 1) == "/" && substr($1, length($1) - length(n) + 1) == n { print $1 }' | head -n1)
+        owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n1 | cut -d: -f1)
+        [ -z "$owner" ] && owner=$(dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1)
+        echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/[ (].*//' | grep -qxF "$owner" ||
+            fail "$name needs $needed from '${owner:-no package}', which Depends does not name"
+    done
+done
+
+# ------------------------------------------------------------------ the launcher
+# A new user: no class registry yet. The launcher registers the installed substitute driver and
+# the program starts against it (the driver call trace shows the first refresh); it still runs
+# when the timeout stops it.
+run() {
+    env -u PONDERIX_CLASS_REGISTRY HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+        QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="ponderix.driver.debug=true" \
+        timeout 5 "$root/usr/bin/ponderix" >"$work/run.out" 2>"$work/run.err"
+}
+mkdir -p "$work/home"
+run
+status=$?
+registry="$work/config/ponderix/classes.reg"
+[ $status -eq 124 ] || { cat "$work/run.err"; fail "the program ended by itself (exit $status) instead of running"; }
+grep -qx "InprocServer32=$private/Trutina.dll" "$registry" 2>/dev/null ||
+    fail "the installed Trutina.dll is not registered for the user: $(cat "$registry" 2>&1)"
+grep -q 'get ResultCode' "$work/run.err" || { cat "$work/run.err"; fail "the program did not refresh from the driver"; }
+
+# A user who registered another driver keeps it.
+mkdir -p "${registry%/*}"
+cat >"$registry" <<REG
+[{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}]
+InprocServer32=$work/elsewhere/Trutina.dll
+ThreadingModel=Apartment
+REG
+run
+grep -qx "InprocServer32=$work/elsewhere/Trutina.dll" "$registry" ||
+    fail "the launcher replaced a driver the user had registered: $(cat "$registry")"
+
+[ $failures -eq 0 ] && echo "PASS: $deb installs and starts"
+exit $((failures > 0))
