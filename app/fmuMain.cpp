@@ -1,6 +1,7 @@
 #include "app/fmuMain.h"
 
 #include "about/fmuAbout.h"
+#include "devices/fmuDevice.h"
 #include "forms/Application.h"
 #include "forms/Binding.h"
 #include "forms/EditKeys.h"
@@ -587,7 +588,8 @@ void TfmMain::btnPropertiesClick(QObject*)
 
 void TfmMain::btnDevicesClick(QObject*)
 {
-    // TODO(devices)
+    // Then the window shows what the editor left in the driver.
+    ApplyAndUpdate([this] { ShowDevicesDialog(*FScale, font()); });
 }
 
 // Not a command: the buttons stay enabled and the result fields untouched. A refused version
