@@ -65,6 +65,14 @@ const IClock& ModuleClock() { return Clock(); }
 
 // ------------------------------------------------------------------ data event delivery
 
+// Keeps the module loaded (DllCanUnloadNow says no) for as long as it exists.
+struct TModuleHold {
+    TModuleHold() { trutina_server::LockModule(true); }
+    ~TModuleHold() { trutina_server::LockModule(false); }
+    TModuleHold(const TModuleHold&) = delete;
+    TModuleHold& operator=(const TModuleHold&) = delete;
+};
+
 // What the polling thread's posted calls hold: the object while it lives, nullptr after. Posted
 // calls run on the apartment thread, where the object is also destroyed, so they never see it
 // half gone; the flag keeps at most one delivery call waiting.
@@ -78,7 +86,9 @@ public:
     {
         if (!gate->Apartment || gate->Posted.exchange(true))
             return;
-        if (!platform::PostToApartment(gate->Apartment, [gate] { Deliver(gate); }))
+        // The posted call is code of this module: the module stays loaded while it waits.
+        auto hold = std::make_shared<TModuleHold>();
+        if (!platform::PostToApartment(gate->Apartment, [gate, hold] { Deliver(gate); }))
             gate->Posted = false;
     }
 

@@ -98,3 +98,5 @@ void TSimulatorEnvironment::AdvanceClock(long long ms) const
 }
 
 int TSimulatorEnvironment::LivePollers() const { return Hook<int (*)()>(FModule, "TrutinaTestLivePollers")(); }
+
+HRESULT TSimulatorEnvironment::CanUnloadNow() const { return Hook<HRESULT (*)()>(FModule, "DllCanUnloadNow")(); }

@@ -27,6 +27,7 @@ public:
 
     void AdvanceClock(long long ms) const;
     int LivePollers() const;
+    HRESULT CanUnloadNow() const; // the module's DllCanUnloadNow
 
 private:
     std::string FFolder;

@@ -216,8 +216,11 @@ TEST(StateraReleaseTest, NoEventAndNoThreadAfterTheObjectIsReleased)
     scale.reset();
     driver.Reset();
     EXPECT_EQ(env.LivePollers(), 0);
+    // The waiting delivery is code of the module: it must stay loaded until the call is gone.
+    EXPECT_EQ(env.CanUnloadNow(), S_FALSE);
     platform::WaitAndPumpApartment(300);
     EXPECT_EQ(sink.Events.load(), 1);
+    EXPECT_EQ(env.CanUnloadNow(), S_OK);
 }
 
 } // namespace

@@ -522,8 +522,11 @@ TEST(StateraComTest, RegsvrRegistersTheModuleInTheClassRegistry)
     ASSERT_EQ(platform::UnregisterInprocServer(CLSID_Statera), S_OK);
     std::string path;
     ASSERT_EQ(platform::LookupInprocServer(CLSID_Statera, path), REGDB_E_CLASSNOTREG);
+    // regsvr loads and unloads the module and with it Qt Core, which leaves 8 bytes of its load-time
+    // initialisation behind (a bare dlopen/dlclose of libQt6Core shows the same): no leak check
+    // for the child in sanitizer builds.
     const std::string command = std::string("cd '") + std::filesystem::path(TRUTINA_MODULE_PATH).parent_path().string() +
-                                "' && '" + REGSVR_PATH + "' Trutina.dll > /dev/null";
+                                "' && LSAN_OPTIONS=detect_leaks=0 '" + REGSVR_PATH + "' Trutina.dll > /dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
