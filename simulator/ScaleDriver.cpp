@@ -74,7 +74,9 @@ TResult TScaleDriver::Finish(TResult code, const std::string& detail)
         // Notices wait for an operation that succeeded: the operation is done, the code reports them.
         if (!FSettings.DamagedCopy.empty()) {
             code = TResult::SettingsDamaged;
-            text = trutina::ResultDescription(code) + " (повреждённый файл сохранён как " + FSettings.DamagedCopy + ")";
+            const std::string& copy = FSettings.DamagedCopy;
+            text = trutina::ResultDescription(code) +
+                   (copy.front() == '(' ? " " + copy : " (повреждённый файл сохранён как " + copy + ")");
             FSettings.DamagedCopy.clear();
             if (Persist() != TResult::Ok)
                 text += "; " + trutina::ResultDescription(TResult::SettingsNotSaved);

@@ -247,7 +247,13 @@ TDriverSettings TSettingsStore::Load()
     if (loaded)
         return *loaded;
     TDriverSettings defaults = TDriverSettings::Defaults();
-    defaults.DamagedCopy = PutAside().toStdString();
+    const QString aside = PutAside();
+    if (aside.isEmpty()) {
+        // No copy could be made: the damaged file stays where it is until the first change.
+        defaults.DamagedCopy = "(копию сохранить не удалось)";
+        return defaults;
+    }
+    defaults.DamagedCopy = aside.toStdString();
     Save(defaults);
     return defaults;
 }
@@ -260,7 +266,7 @@ QString TSettingsStore::PutAside()
         aside = FPath + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
     if (QFile::rename(FPath, aside) || QFile::copy(FPath, aside))
         return QFileInfo(aside).fileName();
-    return QStringLiteral("(копию сохранить не удалось)");
+    return {};
 }
 
 bool TSettingsStore::Save(const TDriverSettings& settings)

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace trutina;
 
@@ -139,6 +142,31 @@ TEST(SettingsStoreTest, UnwritableLocationFailsWithoutTouchingWhatIsThere)
     TSettingsStore store(dir.filePath("trutina.json"));
     EXPECT_FALSE(store.Save(Sample()));
     EXPECT_TRUE(QFileInfo(store.Path()).isDir());
+}
+
+TEST(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trutina.json");
+    TDriverSettings a = Sample();
+    TDriverSettings b = TDriverSettings::Defaults();
+    ASSERT_TRUE(TSettingsStore(path).Save(a));
+    for (int round = 0; round < 5; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            TSettingsStore store(path);
+            for (int i = 0;; ++i)
+                store.Save(i % 2 ? a : b);
+        }
+        usleep(50'000 + round * 17'000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        const auto loaded = TSettingsStore::FromJson(ReadAll(path));
+        ASSERT_TRUE(loaded.has_value()) << "round " << round;
+        EXPECT_TRUE(*loaded == a || *loaded == b);
+    }
 }
 
 } // namespace
