@@ -171,6 +171,7 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     layout->addWidget(loadBox);
     layout->addWidget(refusalBox);
     layout->addWidget(buttons);
+    edtLoad->setValue(driver.LoadState().Load);
     UpdateLoadState();
 }
 
@@ -213,6 +214,8 @@ TResult TfmProperties::Apply()
         if (first == TResult::Ok)
             first = r;
     };
+    // A refusal armed earlier must not hit the settings written here.
+    FDriver.InjectRefusal(std::nullopt);
     const std::u16string name = edtName->text().toStdU16String();
     if (name != FInitial.Name)
         keep(FDriver.SetCurrentDeviceName(name));

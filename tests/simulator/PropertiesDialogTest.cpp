@@ -128,6 +128,27 @@ TEST_F(PropertiesDialogTest, CancelKeepsTheSettingsButTheLoadControlActsAtOnce)
     EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
 }
 
+TEST_F(PropertiesDialogTest, AnArmedRefusalDoesNotHitTheDialogsOwnSettingsAndCanBeDisarmed)
+{
+    WhenDialogOpens([](QDialog& d) {
+        Child<QCheckBox>(d, "chkInjectRefusal").setChecked(true);
+        Choose(Child<QComboBox>(d, "cbRefusalCode"), static_cast<int>(TResult::NoConnection));
+        Child<QPushButton>(d, "btnOk").click();
+    });
+    Scale->ShowProperties();
+    bool shownArmed = false;
+    WhenDialogOpens([&](QDialog& d) {
+        shownArmed = Child<QCheckBox>(d, "chkInjectRefusal").isChecked();
+        Child<QCheckBox>(d, "chkInjectRefusal").setChecked(false);
+        Choose(Child<QComboBox>(d, "cbPort"), 9);
+        Child<QPushButton>(d, "btnOk").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_TRUE(shownArmed);
+    EXPECT_EQ(Scale->PortNumber(), 9);
+    EXPECT_NO_THROW(Scale->SetUnitPrice(5000));
+}
+
 TEST_F(PropertiesDialogTest, LockedDevicesCannotBeEditedInTheDialog)
 {
     Scale->SetLockDevices(true);
