@@ -40,9 +40,12 @@ QString Text(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+// Enter presses the focused button, as Space does.
 QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top, int width, int height)
 {
-    return Place(new QPushButton(Text(caption), parent), left, top, width, height);
+    auto* button = Place(new QPushButton(Text(caption), parent), left, top, width, height);
+    button->setAutoDefault(true);
+    return button;
 }
 
 QCheckBox* MakeCheckBox(QWidget* parent, const char* caption, int left, int top, int width, int height)

@@ -359,6 +359,17 @@ TEST_F(MainWindowTest, EachTareFieldWritesItsOwnText)
     EXPECT_EQ(Text(Form->edtTareWeight), "0.75");
 }
 
+TEST_F(MainWindowTest, EnterAndSpacePressTheFocusedButton)
+{
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        Form->btnTare->setFocus(Qt::TabFocusReason);
+        fakedriver::ClearCalls();
+        QTest::keyClick(Form->btnTare, key);
+        ASSERT_FALSE(Log().empty()) << key;
+        EXPECT_EQ(Log().front(), "call Tare");
+    }
+}
+
 TEST_F(MainWindowTest, EnterInTheValueFieldWritesNothingLeavingItDoes)
 {
     Retype(Form->edtValue, "12");
