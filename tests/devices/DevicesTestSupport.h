@@ -7,6 +7,7 @@
 #include "forms/Application.h"
 
 #include "../forms/QtTestApp.h"
+#include "EditorInput.h"
 #include "FakeDriverFixture.h"
 
 #include <QAbstractItemView>
@@ -56,41 +57,6 @@ inline platform::ComPtr<ITrutina> CreateFakeDriver()
     if (FAILED(hr) || !driver)
         throw std::runtime_error("CoCreateInstance of the fake driver failed");
     return driver;
-}
-
-inline std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
-inline QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// Types the text key by key (QTest::keyClicks takes ASCII only).
-inline void Type(QWidget* widget, const QString& text)
-{
-    for (const QChar ch : text) {
-        const auto key = ch.isLetterOrNumber() && ch.unicode() < 0x80 ? Qt::Key(ch.toUpper().unicode()) : Qt::Key_unknown;
-        QTest::sendKeyEvent(QTest::Click, widget, key, QString(ch), Qt::NoModifier);
-    }
-}
-
-// Replaces an edit's text as a user would: click into it, select all, type.
-inline void Retype(QLineEdit* edit, const char* text)
-{
-    QTest::mouseClick(edit, Qt::LeftButton);
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(edit, Qt::Key_Delete);
-    Type(edit, QString::fromUtf8(text));
-}
-
-// Chooses the entry with the mouse: opens the list and clicks the entry.
-inline void Choose(QComboBox* list, const char* text)
-{
-    const int index = list->findText(QString::fromUtf8(text));
-    ASSERT_GE(index, 0) << text;
-    list->showPopup();
-    QAbstractItemView* view = list->view();
-    const QModelIndex item = view->model()->index(index, list->modelColumn(), view->rootIndex());
-    view->scrollTo(item);
-    // The list ignores a release that comes right after it opened (the click that opened it).
-    QTest::qWait(QApplication::doubleClickInterval() + 50);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(item).center());
 }
 
 class DevicesTest : public ::testing::Test {
