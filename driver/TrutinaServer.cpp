@@ -35,8 +35,8 @@ HRESULT Fail(HRESULT status, std::u16string_view description, REFIID iid)
     std::u16string text(description); // the setters take a NUL-terminated string
     std::u16string source(u"Statera");
     create->SetGUID(iid);
-    create->SetSource(source.data());
-    create->SetDescription(text.data());
+    create->SetSource(platform::AsOleStr(source.data()));
+    create->SetDescription(platform::AsOleStr(text.data()));
     platform::ComPtr<IErrorInfo> info;
     if (SUCCEEDED(create.As(IID_IErrorInfo, info)))
         SetErrorInfo(0, info.Get());

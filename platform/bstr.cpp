@@ -54,13 +54,19 @@ extern "C" UINT SysStringLen(BSTR s) { return s ? *PrefixOf(s) / sizeof(OLECHAR)
 
 namespace platform {
 
-std::u16string BstrToU16(BSTR s) { return s ? std::u16string(s, SysStringLen(s)) : std::u16string(); }
+// OLECHAR is a 16-bit unit on every system (wchar_t on Windows, char16_t elsewhere).
+static_assert(sizeof(OLECHAR) == sizeof(char16_t));
+
+std::u16string BstrToU16(BSTR s)
+{
+    return s ? std::u16string(reinterpret_cast<const char16_t*>(s), SysStringLen(s)) : std::u16string();
+}
 
 BSTR U16ToBstr(std::u16string_view s)
 {
     if (s.size() > 0xFFFFFFFFu)
         return nullptr;
-    return SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()), static_cast<UINT>(s.size()));
 }
 
 } // namespace platform

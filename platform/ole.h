@@ -14,7 +14,12 @@
 #include <oleauto.h>
 #include <ocidl.h>
 
-#define PLATFORM_API
+// libplatform is a DLL here too (one apartment queue for the program and its server modules).
+#if defined(PLATFORM_BUILDING)
+#define PLATFORM_API __declspec(dllexport)
+#else
+#define PLATFORM_API __declspec(dllimport)
+#endif
 
 #else // !_WIN32
 

@@ -20,6 +20,11 @@ PLATFORM_API std::u16string BstrToU16(BSTR s);
 // A new BSTR (caller frees with SysFreeString); nullptr only when out of memory.
 PLATFORM_API BSTR U16ToBstr(std::u16string_view s);
 
+// The same 16-bit text seen as the system's OLECHAR string (wchar_t on Windows) and back.
+inline LPOLESTR AsOleStr(char16_t* s) { return reinterpret_cast<LPOLESTR>(s); }
+inline LPCOLESTR AsOleStr(const char16_t* s) { return reinterpret_cast<LPCOLESTR>(s); }
+inline const char16_t* AsU16(LPCOLESTR s) { return reinterpret_cast<const char16_t*>(s); }
+
 // Owns one BSTR and frees it on every path.
 class BStr {
 public:

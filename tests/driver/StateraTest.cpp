@@ -206,7 +206,7 @@ VARIANT SampleValue(const TrutinaMemberInfo& m)
     case VT_BOOL: v.boolVal = VARIANT_TRUE; break;
     case VT_R8: v.dblVal = m.Number + 0.5; break;
     case VT_CY: v.cyVal.int64 = m.Number * 10000LL; break;
-    case VT_BSTR: v.bstrVal = SysAllocString(u"Весы"); break;
+    case VT_BSTR: v.bstrVal = SysAllocString(platform::AsOleStr(u"Весы")); break;
     }
     return v;
 }
@@ -281,7 +281,7 @@ TEST_F(StateraTest, APropertyFailureCarriesTheComponentsText)
     VARIANT text;
     VariantInit(&text);
     text.vt = VT_BSTR;
-    text.bstrVal = SysAllocString(u"4");
+    text.bstrVal = SysAllocString(platform::AsOleStr(u"4"));
     EXPECT_THROW(control.SetProperty(16, text), runtime::EOleException) << "text for an integer";
     VariantClear(&text);
 }

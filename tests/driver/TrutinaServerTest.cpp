@@ -100,7 +100,7 @@ TEST_F(TrutinaServerTest, NamesMapToDispatchIdsIgnoringCase)
     std::u16string names[] = {u"LogicalNumber", u"readweight", u"CURRENTDEVICENAME", u"NoSuchMember"};
     DISPID expected[] = {60, 50, 6, DISPID_UNKNOWN};
     for (std::size_t i = 0; i < std::size(names); ++i) {
-        LPOLESTR name = names[i].data();
+        LPOLESTR name = platform::AsOleStr(names[i].data());
         DISPID id = 0;
         HRESULT hr = FDriver->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
         EXPECT_EQ(hr, expected[i] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK);
@@ -155,7 +155,7 @@ TEST_F(TrutinaServerTest, ArgumentsAreCoercedToTheMembersType)
         const char* Logged; // nullptr: nothing reaches the member
     };
     VARIANT text = Var(VT_BSTR);
-    text.bstrVal = SysAllocString(u"16");
+    text.bstrVal = SysAllocString(platform::AsOleStr(u"16"));
     const TCase cases[] = {
         {16, I2(7), S_OK, "put PortNumber 7"},
         {16, R8(2.5), S_OK, "put PortNumber 2"},   // half to even

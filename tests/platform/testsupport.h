@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "TestEnv.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -15,14 +16,13 @@ class TTempRegistry {
 public:
     TTempRegistry()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ponderix-test-XXXXXX").string();
-        FFolder = mkdtemp(pattern.data());
+        FFolder = testenv::MakeTempFolder("ponderix-test-");
         FPath = (FFolder / "config" / "classes.reg").string();
-        setenv("PONDERIX_CLASS_REGISTRY", FPath.c_str(), 1);
+        testenv::SetVariable("PONDERIX_CLASS_REGISTRY", FPath);
     }
     ~TTempRegistry()
     {
-        unsetenv("PONDERIX_CLASS_REGISTRY");
+        testenv::UnsetVariable("PONDERIX_CLASS_REGISTRY");
         std::error_code ec;
         std::filesystem::remove_all(FFolder, ec);
     }

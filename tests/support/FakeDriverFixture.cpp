@@ -1,4 +1,5 @@
 #include "FakeDriverFixture.h"
+#include "TestEnv.h"
 
 #include "platform/platform.h"
 
@@ -12,15 +13,16 @@ constexpr const char* RegistryVariable = "PONDERIX_CLASS_REGISTRY";
 
 TFakeDriverEnvironment::TFakeDriverEnvironment(bool register_)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ponderix-fake-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    FFolder = pattern;
+    FFolder = testenv::MakeTempFolder("ponderix-fake-").string();
     if (const char* previous = std::getenv(RegistryVariable))
         FPreviousRegistry = previous;
-    setenv(RegistryVariable, RegistryPath().c_str(), 1);
+    testenv::SetVariable(RegistryVariable, RegistryPath());
     FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     fakedriver::Reset();
+#ifdef _WIN32
+    // The system registry outlives the environment: start without the class registered.
+    fakedriver::Unregister();
+#endif
     if (register_ && FAILED(fakedriver::Register())) {
         std::string registry = RegistryPath();
         Restore();
@@ -33,12 +35,15 @@ TFakeDriverEnvironment::~TFakeDriverEnvironment() { Restore(); }
 void TFakeDriverEnvironment::Restore()
 {
     fakedriver::Reset();
+#ifdef _WIN32
+    fakedriver::Unregister(); // the registry is the system's, not a temporary file
+#endif
     if (FComInitialized)
         CoUninitialize();
     if (FPreviousRegistry)
-        setenv(RegistryVariable, FPreviousRegistry->c_str(), 1);
+        testenv::SetVariable(RegistryVariable, *FPreviousRegistry);
     else
-        unsetenv(RegistryVariable);
+        testenv::UnsetVariable(RegistryVariable);
     std::error_code ignored;
     std::filesystem::remove_all(FFolder, ignored);
 }

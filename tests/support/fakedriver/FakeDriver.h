@@ -18,7 +18,13 @@
 #include <string_view>
 #include <vector>
 
+#if defined(_WIN32) && defined(FAKEDRIVER_BUILDING)
+#define FAKEDRIVER_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define FAKEDRIVER_API __declspec(dllimport)
+#else
 #define FAKEDRIVER_API __attribute__((visibility("default")))
+#endif
 
 namespace fakedriver {
 

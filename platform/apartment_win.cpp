@@ -1,0 +1,277 @@
+// The single-threaded apartment's call queue on the system's COM. The thread that entered the
+// apartment owns a hidden message-only window; a worker queues its call and posts the window a
+// wake message, so the thread's own message loop (the GUI's, or WaitAndPumpApartment) runs the
+// queued calls. An initialisation spy on the owning thread closes the queue when the thread's
+// last CoUninitialize leaves the apartment.
+#include "platform/internal_win.h"
+
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+
+namespace platform {
+namespace {
+
+constexpr UINT kWakeMessage = WM_APP + 0x5A1;
+constexpr const wchar_t* kWindowClass = L"PonderixApartmentWindow";
+constexpr int kMaxDispatchedMessages = 10000; // one WaitAndPump never loops for ever
+
+HINSTANCE ThisModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+bool RegisterWindowClass()
+{
+    static const bool registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = ApartmentWindowProc;
+        wc.hInstance = ThisModule();
+        wc.lpszClassName = kWindowClass;
+        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    return registered;
+}
+
+} // namespace
+
+class Apartment {
+public:
+    // Runs on the owning thread.
+    Apartment()
+    {
+        if (!RegisterWindowClass())
+            throw std::runtime_error("cannot register the apartment's window class");
+        FWindow = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr);
+        if (!FWindow)
+            throw std::runtime_error("cannot create the apartment's window");
+        SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~Apartment() { Close(); }
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+
+    bool Post(std::function<void()> fn)
+    {
+        if (!fn)
+            return false;
+        std::lock_guard guard(FLock);
+        if (FClosed)
+            return false;
+        if (FCalls.empty() && !PostMessageW(FWindow, kWakeMessage, 0, 0))
+            return false;
+        FCalls.push_back(std::move(fn));
+        return true;
+    }
+
+    // Runs the calls waiting when it starts, in posting order; calls posted meanwhile wait for the
+    // next pump, so a call that posts again cannot keep the loop from returning. Owning thread.
+    int Pump()
+    {
+        std::size_t waiting;
+        {
+            std::lock_guard guard(FLock);
+            waiting = FCalls.size();
+        }
+        int ran = 0;
+        for (; waiting > 0; --waiting) {
+            std::function<void()> call;
+            {
+                std::lock_guard guard(FLock);
+                if (FClosed || FCalls.empty())
+                    break;
+                call = std::move(FCalls.front());
+                FCalls.pop_front();
+                if (FCalls.empty())
+                    RemoveWakeMessages();
+            }
+            call();
+            ++ran;
+        }
+        return ran;
+    }
+
+    // Waits for a message, delivers the thread's other messages to their windows (the system's
+    // COM has windows of its own) and runs the waiting calls once. Owning thread.
+    int WaitAndPump(int timeoutMs)
+    {
+        if (!HasWaitingCalls())
+            MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs),
+                                        QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        MSG msg;
+        for (int i = 0; i < kMaxDispatchedMessages && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam)); // left for the thread's own loop
+                break;
+            }
+            if (msg.hwnd == FWindow && msg.message == kWakeMessage)
+                continue; // the queue runs below, once
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        return Pump();
+    }
+
+    // No more calls are accepted; those waiting are dropped without running. Owning thread.
+    void Close()
+    {
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard guard(FLock);
+            if (FClosed)
+                return;
+            FClosed = true;
+            dropped.swap(FCalls);
+            RemoveWakeMessages();
+            DestroyWindow(FWindow);
+        }
+        // The dropped calls are destroyed here, outside the lock: what they hold may post again.
+    }
+
+private:
+    bool HasWaitingCalls()
+    {
+        std::lock_guard guard(FLock);
+        return !FCalls.empty();
+    }
+    void RemoveWakeMessages()
+    {
+        MSG msg;
+        while (PeekMessageW(&msg, FWindow, kWakeMessage, kWakeMessage, PM_REMOVE)) {
+        }
+    }
+
+    HWND FWindow = nullptr;
+    std::mutex FLock;
+    std::deque<std::function<void()>> FCalls;
+    bool FClosed = false;
+};
+
+namespace {
+
+LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kWakeMessage) {
+        if (auto* apartment = reinterpret_cast<Apartment*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+            apartment->Pump();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void CloseThreadApartment();
+
+// Tells the thread's apartment when the thread's last CoUninitialize has left COM.
+class TUninitializeSpy final : public IInitializeSpy {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IInitializeSpy)) {
+            *ppv = static_cast<IInitializeSpy*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives as long as the thread's state that owns it.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE PreInitialize(DWORD, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE PostInitialize(HRESULT hrCoInit, DWORD, DWORD) override { return hrCoInit; }
+    HRESULT STDMETHODCALLTYPE PreUninitialize(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE PostUninitialize(DWORD remainingInits) override
+    {
+        if (remainingInits == 0)
+            CloseThreadApartment();
+        return S_OK;
+    }
+};
+
+// The calling thread's apartment queue. A thread that ends without uninitialising closes it.
+struct ThreadApartmentState {
+    ApartmentRef Own;
+    TUninitializeSpy Spy;
+    ULARGE_INTEGER SpyCookie{};
+    bool SpyRegistered = false;
+
+    ~ThreadApartmentState()
+    {
+        if (SpyRegistered)
+            CoRevokeInitializeSpy(SpyCookie);
+        if (Own)
+            Own->Close();
+    }
+};
+thread_local ThreadApartmentState tApartment;
+
+void CloseThreadApartment()
+{
+    if (ApartmentRef apartment = std::move(tApartment.Own))
+        apartment->Close();
+}
+
+bool InSingleThreadedApartment()
+{
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    if (FAILED(CoGetApartmentType(&type, &qualifier)))
+        return false;
+    return type == APTTYPE_STA || type == APTTYPE_MAINSTA;
+}
+
+} // namespace
+
+ApartmentRef CurrentApartment()
+{
+    if (!InSingleThreadedApartment()) {
+        CloseThreadApartment(); // left COM without our spy noticing (none was registered yet)
+        return nullptr;
+    }
+    if (!tApartment.Own) {
+        try {
+            if (!tApartment.SpyRegistered)
+                tApartment.SpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&tApartment.Spy, &tApartment.SpyCookie));
+            tApartment.Own = std::make_shared<Apartment>();
+        } catch (...) {
+            return nullptr;
+        }
+    }
+    return tApartment.Own;
+}
+
+bool PostToApartment(const ApartmentRef& apartment, std::function<void()> fn)
+{
+    try {
+        return apartment && apartment->Post(std::move(fn));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// The system's message loop is the notification on Windows: posted calls arrive as window
+// messages of the apartment's thread.
+int ApartmentNotifyHandle() { return -1; }
+
+int PumpApartment()
+{
+    const ApartmentRef apartment = tApartment.Own; // kept alive while its calls run
+    return apartment ? apartment->Pump() : 0;
+}
+
+int WaitAndPumpApartment(int timeoutMs)
+{
+    const ApartmentRef apartment = CurrentApartment();
+    if (apartment)
+        return apartment->WaitAndPump(timeoutMs);
+    return 0;
+}
+
+} // namespace platform

@@ -1,0 +1,88 @@
+// Loading libraries with LoadLibraryW; the system's error box for a missing or broken file is
+// suppressed while loading.
+#include "platform/internal_win.h"
+
+namespace platform {
+namespace {
+
+std::string LoaderError(const char* fallback)
+{
+    const DWORD code = GetLastError();
+    std::string message = detail::SystemMessage(code);
+    if (message.empty())
+        message = fallback;
+    return message + " (error " + std::to_string(code) + ")";
+}
+
+} // namespace
+
+Module::Module(const std::string& path)
+{
+    const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    FHandle = LoadLibraryW(detail::WideFromUtf8(path).c_str());
+    if (!FHandle)
+        FError = LoaderError("cannot load the library");
+    SetErrorMode(previous);
+}
+
+Module::Module(Module&& other) noexcept : FHandle(other.FHandle), FError(std::move(other.FError))
+{
+    other.FHandle = nullptr;
+}
+
+Module& Module::operator=(Module&& other) noexcept
+{
+    if (this != &other) {
+        Unload();
+        FHandle = other.FHandle;
+        FError = std::move(other.FError);
+        other.FHandle = nullptr;
+    }
+    return *this;
+}
+
+Module::~Module() { Unload(); }
+
+void* Module::Symbol(const char* name) const
+{
+    if (!FHandle) {
+        FError = "the library is not loaded";
+        return nullptr;
+    }
+    void* address = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(FHandle), name));
+    if (!address)
+        FError = LoaderError("symbol not found");
+    return address;
+}
+
+void Module::Unload()
+{
+    if (FHandle) {
+        FreeLibrary(static_cast<HMODULE>(FHandle));
+        FHandle = nullptr;
+    }
+}
+
+std::string ModulePathOf(const void* addressInModule)
+{
+    HMODULE module = nullptr;
+    if (!addressInModule ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(addressInModule), &module))
+        return {};
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return detail::Utf8FromWide(path);
+        }
+        if (path.size() >= 32768)
+            return {};
+        path.resize(path.size() * 2); // truncated: try a larger buffer
+    }
+}
+
+} // namespace platform
