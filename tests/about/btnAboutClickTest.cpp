@@ -82,9 +82,11 @@ protected:
             seen.CallsWhileOpen = fakedriver::CallTexts();
             QTest::keyClick(about, Qt::Key_Return);
             return true;
-        }, 20, 2000);
+        }, 20, 500);
         QTest::mouseClick(Form->btnAbout, Qt::LeftButton);
-        QTest::qWait(100); // a window that should not have opened would be seen and closed here
+        // Outlasts the watch, so that it never looks at a later test's window: a window that
+        // should not have opened would be seen and closed meanwhile.
+        QTest::qWait(600);
         return seen;
     }
 
