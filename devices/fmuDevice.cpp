@@ -106,9 +106,13 @@ QLineEdit* MakeResultEdit(QWidget* parent, int left, int top, int width, int hei
     return edit;
 }
 
+// No button of the window is its default button: Enter presses only the focused button
+// (keyPressEvent), never a button elsewhere.
 QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top, int width, int height)
 {
-    return Place(new QPushButton(QString::fromUtf8(caption), parent), left, top, width, height);
+    auto* button = Place(new QPushButton(QString::fromUtf8(caption), parent), left, top, width, height);
+    button->setAutoDefault(false);
+    return button;
 }
 
 // The fixed selector entries: first, first + 1, ... as text.
@@ -288,18 +292,24 @@ void TfmDevices::showEvent(QShowEvent* event)
         if (QScreen* s = screen())
             move(s->geometry().center() - rect().center());
         btnClose->setFocus();
+        // Focus frames shown from the start, so that the operator sees where Enter goes.
+        setAttribute(Qt::WA_KeyboardFocusChange);
     }
 }
 
 void TfmDevices::keyPressEvent(QKeyEvent* event)
 {
-    // No action on Escape (a dialog would close on it), and Enter outside a button or an edit
-    // presses no button.
+    // No action on Escape (a dialog would close on it). Enter presses the focused button and
+    // nothing elsewhere (the edits take it themselves).
     switch (event->key()) {
     case Qt::Key_Escape:
+        event->accept();
+        return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         event->accept();
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->hasFocus())
+            button->click();
         return;
     default:
         QDialog::keyPressEvent(event);

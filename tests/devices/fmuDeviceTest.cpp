@@ -266,14 +266,26 @@ TEST_F(DevicesTest, EscapeDoesNothingAnywhere)
     EXPECT_EQ(log.size(), Accepted("put Parity 1").size());
 }
 
-TEST_F(DevicesTest, EnterOutsideTheFieldsPressesNoButton)
+TEST_F(DevicesTest, EnterPressesOnlyTheFocusedButton)
 {
-    Form->cboModelID->setFocus();
-    QTest::keyClick(Form->cboModelID, Qt::Key_Return);
-    Form->chkDeviceEnabled->setFocus();
-    QTest::keyClick(Form->chkDeviceEnabled, Qt::Key_Return);
-    EXPECT_TRUE(Form->isVisible());
+    for (QWidget* target : std::initializer_list<QWidget*>{Form->cboModelID, Form->chkDeviceEnabled}) {
+        QTest::mouseClick(target, Qt::LeftButton); // from "Закрыть", focused at opening
+        if (target == Form->cboModelID)
+            Form->cboModelID->hidePopup();
+        fakedriver::ClearCalls();
+        QTest::keyClick(target, Qt::Key_Return);
+        EXPECT_TRUE(Form->isVisible());
+        for (QPushButton* button : {Form->btnAdd, Form->btnDelete, Form->btnClose})
+            EXPECT_FALSE(button->isDefault()) << "no default button to press";
+    }
     EXPECT_EQ(Log(), NoCalls);
+
+    Form->btnAdd->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Form->btnAdd, Qt::Key_Return);
+    EXPECT_EQ(Log(), testsupport::Accepted("call AddDevice"));
+    Form->btnClose->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(Form->btnClose, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(Form->isVisible());
 }
 
 // ------------------------------------------------------------------ the device name
