@@ -5,6 +5,7 @@
 #include "forms/Controls.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -294,6 +295,12 @@ TEST_F(DevicesTest, TypingStopsAtTwentyCharactersButALongerDriverNameIsKeptWhole
 {
     Retype(Form->edtDeviceName, "123456789012345678901234");
     EXPECT_EQ(Text(Form->edtDeviceName), "12345678901234567890");
+    // A paste is cut to what still fits, at the cursor.
+    Retype(Form->edtDeviceName, "ab");
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_Home);
+    QApplication::clipboard()->setText(Q("Весы весов и весовщиков"));
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Form->edtDeviceName->text(), Q("Весы весов и весовab"));
 
     const std::string longName = "Весы самообслуживания у входа №12";
     fakedriver::SetTextUtf8("CurrentDeviceName", longName);
