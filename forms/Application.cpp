@@ -46,7 +46,12 @@ TApplication::~TApplication()
 
 void TApplication::PumpApartment()
 {
-    platform::PumpApartment();
+    // Posted calls run inside Qt's event loop: nothing they raise may leave here.
+    try {
+        platform::PumpApartment();
+    } catch (...) {
+        HandleException(nullptr, std::current_exception());
+    }
 }
 
 void TApplication::HandleException(QObject* Sender, std::exception_ptr E) noexcept

@@ -1,7 +1,11 @@
 // The application object's exception handling and the protected handler binding.
 #include "forms/Application.h"
 #include "forms/Binding.h"
+#include "platform/platform.h"
 #include "runtime/apphook.h"
+
+#include <QTest>
+#include <thread>
 
 #include <QPushButton>
 
@@ -132,6 +136,24 @@ TEST_F(ApplicationTest, AFailingHandlerDoesNotEscape)
     } thrower;
     App().SetOnException(forms::TExceptionHandler::Bind(&thrower, &TThrower::Handle));
     EXPECT_NO_THROW(forms::Protect(nullptr, [] { throw runtime::Exception("x"); }));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ApplicationTest, CallsPostedToTheApartmentRunInTheEventLoopAndTheirExceptionsAreCaught)
+{
+    const platform::ApartmentRef apartment = platform::CurrentApartment();
+    ASSERT_TRUE(apartment) << "the application object puts the GUI thread in an apartment";
+    int ran = 0;
+    std::thread worker([&] {
+        platform::PostToApartment(apartment, [&] { ++ran; });
+        platform::PostToApartment(apartment, [] { throw runtime::Exception("posted call failed"); });
+    });
+    worker.join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran == 1 && !FRecorder.Messages.empty(); }, 2000));
+    EXPECT_EQ(FRecorder.Messages, std::vector<std::string>{"posted call failed"});
 }
 
 } // namespace
