@@ -250,7 +250,7 @@ TResult TScaleDriver::SetCurrentDeviceIndex(std::int32_t index)
     return Operation([&] {
         if (index < 0 || index >= static_cast<std::int32_t>(FSettings.Devices.size()))
             return TResult::NoSuchDevice;
-        FSettings.CurrentDeviceNumber = FSettings.Devices[static_cast<std::size_t>(index)].Number;
+        SelectDevice(FSettings.Devices[static_cast<std::size_t>(index)].Number);
         return Persist();
     });
 }
@@ -260,11 +260,21 @@ TResult TScaleDriver::SetCurrentDeviceNumber(std::int32_t number)
     return Operation([&] {
         for (const auto& d : FSettings.Devices)
             if (d.Number == number) {
-                FSettings.CurrentDeviceNumber = number;
+                SelectDevice(number);
                 return Persist();
             }
         return TResult::NoSuchDevice;
     });
+}
+
+void TScaleDriver::SelectDevice(std::int32_t number)
+{
+    if (number == FSettings.CurrentDeviceNumber)
+        return;
+    // Another device: nothing of it has been read yet.
+    FSettings.CurrentDeviceNumber = number;
+    FLastReading = TReading{};
+    FMetrics = TDeviceMetrics{};
 }
 
 TResult TScaleDriver::ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change)
@@ -398,7 +408,7 @@ TResult TScaleDriver::AddDevice(std::int32_t& number)
         device.Name = DefaultDeviceName(free);
         FPlatforms.erase(free);
         FSettings.Devices.push_back(device);
-        FSettings.CurrentDeviceNumber = free;
+        SelectDevice(free);
         number = free;
         return Persist();
     });
@@ -419,7 +429,7 @@ TResult TScaleDriver::DeleteDevice()
         FPlatforms.erase(it->Number);
         it = devices.erase(it);
         // The device that took its place becomes current, or the last one.
-        FSettings.CurrentDeviceNumber = (it != devices.end() ? *it : devices.back()).Number;
+        SelectDevice((it != devices.end() ? *it : devices.back()).Number);
         return Persist();
     });
 }

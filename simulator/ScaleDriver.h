@@ -177,6 +177,7 @@ private:
     TResult Finish(TResult code, const std::string& detail = {});
     TResult Persist(); // writes the settings; SettingsNotSaved when the sink fails
     TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
+    void SelectDevice(std::int32_t number); // makes it current; its readings start empty
     TDeviceSettings& Current();
     const TDeviceSettings& Current() const;
     TScalePlatform& Platform(std::int32_t number);

@@ -179,6 +179,21 @@ TEST_F(ScaleDriverTest, LockDevicesLeavesSwitchingOnAndSelectingFree)
     EXPECT_EQ(Driver->SetModel(3), TResult::DevicesLocked);
 }
 
+TEST_F(ScaleDriverTest, AnotherDeviceShowsNothingUntilItIsRead)
+{
+    Load(2.0);
+    ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
+    ASSERT_EQ(Driver->GetDeviceMetrics(), TResult::Ok);
+    std::int32_t number = 0;
+    ASSERT_EQ(Driver->AddDevice(number), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 0.0);
+    EXPECT_EQ(Driver->Metrics().DeviceModel, 0);
+    ASSERT_EQ(Driver->SetCurrentDeviceNumber(1), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 0.0);
+    ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 2.0); // the first device's scales kept their load
+}
+
 TEST_F(ScaleDriverTest, RenumberingKeepsTheDeviceAndRefusesATakenNumber)
 {
     std::int32_t number = 0;
