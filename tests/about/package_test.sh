@@ -9,7 +9,7 @@
 set -u
 cpack=$1 build=$2 version=$3
 
-for tool in dpkg dpkg-deb readelf ldd timeout; do
+for tool in dpkg dpkg-deb dpkg-query readelf ldd; do
     command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not available"; exit 77; }
 done
 [ -x "$build/bin/Ponderix" ] || { echo "FAIL: $build/bin/Ponderix is not built"; exit 1; }
@@ -86,19 +86,30 @@ for binary in "$private/Ponderix" "$private/regsvr" "$private/Trutina.dll" "$pri
 done
 
 # ------------------------------------------------------------------ the launcher
-# A new user: no class registry yet. The launcher registers the installed substitute driver and
-# the program starts against it (the driver call trace shows the first refresh); it still runs
-# when the timeout stops it.
-run() {
+# Starts the launcher as a user with its own (temporary) home and waits up to $1 tenths of a
+# second for the driver call trace to show the first refresh; then stops the program. running:
+# whether it was still running when stopped.
+start() {
     env -u PONDERIX_CLASS_REGISTRY HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
         QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="ponderix.driver.debug=true" \
-        timeout 5 "$root/usr/bin/ponderix" >"$work/run.out" 2>"$work/run.err"
+        "$root/usr/bin/ponderix" >"$work/run.out" 2>"$work/run.err" &
+    pid=$!
+    tenths=0
+    while [ $tenths -lt "$1" ] && kill -0 $pid 2>/dev/null && ! grep -q 'get ResultCode' "$work/run.err"; do
+        sleep 0.1
+        tenths=$((tenths + 1))
+    done
+    running=no
+    kill $pid 2>/dev/null && running=yes
+    wait $pid 2>/dev/null
 }
 mkdir -p "$work/home"
-run
-status=$?
 registry="$work/config/ponderix/classes.reg"
-[ $status -eq 124 ] || { cat "$work/run.err"; fail "the program ended by itself (exit $status) instead of running"; }
+
+# A new user: no class registry yet. The launcher registers the installed substitute driver and
+# the program starts against it: the trace shows the first refresh, and it runs until stopped.
+start 300
+[ $running = yes ] || { cat "$work/run.err"; fail "the program ended by itself instead of running"; }
 grep -qx "InprocServer32=$private/Trutina.dll" "$registry" 2>/dev/null ||
     fail "the installed Trutina.dll is not registered for the user: $(cat "$registry" 2>&1)"
 grep -q 'get ResultCode' "$work/run.err" || { cat "$work/run.err"; fail "the program did not refresh from the driver"; }
@@ -110,7 +121,7 @@ cat >"$registry" <<REG
 InprocServer32=$work/elsewhere/Trutina.dll
 ThreadingModel=Apartment
 REG
-run
+start 20 # the launcher looks at the registry before it starts the program
 grep -qx "InprocServer32=$work/elsewhere/Trutina.dll" "$registry" ||
     fail "the launcher replaced a driver the user had registered: $(cat "$registry")"
 
