@@ -63,8 +63,8 @@ protected:
         std::vector<std::string> CallsWhileOpen;
     };
 
-    // Clicks "О программе"; an About window that opens is looked at and closed with Enter.
-    TSeen ClickAbout()
+    // Clicks "О программе"; an About window that opens is looked at and closed with closeKey.
+    TSeen ClickAbout(Qt::Key closeKey = Qt::Key_Return)
     {
         TSeen seen;
         WhenReady([&] {
@@ -80,7 +80,7 @@ protected:
             for (QPushButton* button : Form->CommandButtons())
                 seen.ButtonsEnabled = seen.ButtonsEnabled && button->isEnabled();
             seen.CallsWhileOpen = fakedriver::CallTexts();
-            QTest::keyClick(about, Qt::Key_Return);
+            QTest::keyClick(about, closeKey);
             return true;
         }, 20, 500);
         QTest::mouseClick(Form->btnAbout, Qt::LeftButton);
@@ -128,6 +128,15 @@ TEST_F(AboutButtonTest, IsNotACommandButtonsStayEnabledResultAndValuesAreNotTouc
     EXPECT_EQ(fakedriver::CallTexts(), versionRead) << "no refresh after it";
     EXPECT_EQ(Form->edtResultCode->text(), "keep");
     EXPECT_EQ(Form->edtResultDescription->text(), "me");
+}
+
+TEST_F(AboutButtonTest, EscapeClosesOnlyTheAboutWindow)
+{
+    // Escape in the main window closes the program; in the About window only the About window.
+    const TSeen seen = ClickAbout(Qt::Key_Escape);
+    ASSERT_TRUE(seen.Opened);
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_TRUE(QApplication::topLevelWidgets().contains(Form.get()));
 }
 
 TEST_F(AboutButtonTest, ARefusedVersionReadOpensNoWindowAndShowsTheCodeAndText)
