@@ -1,0 +1,161 @@
+// The main window against the substitute driver: one refresh (UpdateAll) against the same widget
+// updates done directly (the floor); the refresh with the driver call trace off and on; building
+// and showing the window against showing a bare window with the same controls.
+#include "BenchSupport.h"
+
+#include "app/DriverTrace.h"
+#include "app/fmuMain.h"
+#include "driver/CallTrace.h"
+#include "forms/Silent.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QByteArray>
+#include <QLoggingCategory>
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <string>
+
+namespace {
+
+using forms::SetCheckedSilently;
+using forms::SetItemIndexSilently;
+using forms::SetTextSilently;
+
+constexpr int Repetitions = 9;
+
+// What one refresh shows, taken from the window after a refresh.
+struct TShown {
+    std::string Code, Description, Weight, UnitPrice, UnitPriceAsync, SalesPrice, SalesPriceAsync, Tare, Value,
+        WeightStep, EventNumber, DataCount;
+    bool LockDevices, DeviceEnabled, AsyncMode, UpdatePrice, AutoDisable, DataEventEnabled;
+    std::array<bool, 7> Flags;
+    int ValuePurpose, PollingInterval;
+};
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+TShown Shown(const TfmMain& w)
+{
+    return TShown{Text(w.edtResultCode),  Text(w.edtResultDescription), Text(w.edtWeight),
+                  Text(w.edtUnitPrice),   Text(w.edtUnitPriceAsync),    Text(w.edtSalesPrice),
+                  Text(w.edtAsyncSalesPrice), Text(w.edtTareWeight),    Text(w.edtValue),
+                  Text(w.edtWeightStep),  Text(w.edtEventNumber),       Text(w.edtDataCount),
+                  w.chkLockDevices->isChecked(), w.chkDeviceEnabled->isChecked(), w.chkAsyncMode->isChecked(),
+                  w.chkUpdatePrice->isChecked(), w.chkAutoDisable->isChecked(), w.chkDataEventEnabled->isChecked(),
+                  {w.chkNettoWeight->isChecked(), w.chkZeroScaleWeight->isChecked(), w.chkOutOfZero->isChecked(),
+                   w.chkNegWeight->isChecked(), w.chkBigWeight->isChecked(), w.chkNonStable->isChecked(),
+                   w.chkInvalidRange->isChecked()},
+                  w.cbValuePurpose->currentIndex(), w.cbPollingInterval->currentIndex()};
+}
+
+// The 31 widget updates of UpdateAll, in its order, with the values it showed.
+void UpdateWidgetsDirectly(TfmMain& w, const TShown& s)
+{
+    SetTextSilently(w.edtResultCode, s.Code);
+    SetTextSilently(w.edtResultDescription, s.Description);
+    SetCheckedSilently(w.chkLockDevices, s.LockDevices);
+    SetCheckedSilently(w.chkDeviceEnabled, s.DeviceEnabled);
+    SetTextSilently(w.edtWeight, s.Weight);
+    SetTextSilently(w.edtAsyncWeight, s.Weight);
+    SetTextSilently(w.edtUnitPrice, s.UnitPrice);
+    SetTextSilently(w.edtUnitPriceAsync, s.UnitPriceAsync);
+    SetTextSilently(w.edtSalesPrice, s.SalesPrice);
+    SetTextSilently(w.edtAsyncSalesPrice, s.SalesPriceAsync);
+    SetCheckedSilently(w.chkAsyncMode, s.AsyncMode);
+    SetTextSilently(w.edtTareWeight, s.Tare);
+    SetTextSilently(w.edtAsyncTareWeight, s.Tare);
+    SetItemIndexSilently(w.cbValuePurpose, s.ValuePurpose);
+    SetTextSilently(w.edtValue, s.Value);
+    SetTextSilently(w.edtWeightStep, s.WeightStep);
+    SetItemIndexSilently(w.cbPollingInterval, s.PollingInterval);
+    QCheckBox* const flags[] = {w.chkNettoWeight, w.chkZeroScaleWeight, w.chkOutOfZero, w.chkNegWeight,
+                                w.chkBigWeight,   w.chkNonStable,       w.chkInvalidRange};
+    for (std::size_t i = 0; i < s.Flags.size(); ++i)
+        SetCheckedSilently(flags[i], s.Flags[i]);
+    SetTextSilently(w.edtSalesPrice, s.SalesPrice);
+    SetTextSilently(w.edtAsyncSalesPrice, s.SalesPriceAsync);
+    SetCheckedSilently(w.chkUpdatePrice, s.UpdatePrice);
+    SetCheckedSilently(w.chkAutoDisable, s.AutoDisable);
+    SetTextSilently(w.edtEventNumber, s.EventNumber);
+    SetTextSilently(w.edtDataCount, s.DataCount);
+    SetCheckedSilently(w.chkDataEventEnabled, s.DataEventEnabled);
+}
+
+TfmMain& RefreshWindow() { return bench::SharedMainWindow(false); }
+
+void BM_UpdateAll(benchmark::State& state)
+{
+    TfmMain& window = RefreshWindow();
+    for (auto _ : state)
+        window.UpdateAll();
+}
+BENCHMARK(BM_UpdateAll)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+
+void BM_UpdateAllFloor(benchmark::State& state)
+{
+    TfmMain& window = RefreshWindow();
+    window.UpdateAll();
+    const TShown shown = Shown(window);
+    for (auto _ : state)
+        UpdateWidgetsDirectly(window, shown);
+}
+BENCHMARK(BM_UpdateAllFloor)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+
+// The driver call trace through the program's logging category, as at start-up: the rule
+// decides whether ConnectDriverTrace installs the hook. Messages on are formatted and dropped
+// (not written), so the trace's own cost is measured, not the terminal's.
+void DropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+void RefreshWithTrace(benchmark::State& state, bool on)
+{
+    TfmMain& window = RefreshWindow();
+    QLoggingCategory::setFilterRules(on ? "ponderix.driver.debug=true" : "ponderix.driver.debug=false");
+    const QtMessageHandler previous = qInstallMessageHandler(DropMessage);
+    if (ConnectDriverTrace() != on)
+        state.SkipWithError("the trace did not follow the category");
+    for (auto _ : state)
+        window.UpdateAll();
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules("ponderix.driver.debug=false");
+    ConnectDriverTrace();
+}
+
+void BM_UpdateAllTraceOff(benchmark::State& state) { RefreshWithTrace(state, false); }
+void BM_UpdateAllTraceOn(benchmark::State& state) { RefreshWithTrace(state, true); }
+BENCHMARK(BM_UpdateAllTraceOff)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+BENCHMARK(BM_UpdateAllTraceOn)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+
+// Start-up: the registration check, the control, the wrapper and the first refresh, then the
+// show; the window is destroyed outside the timing.
+void BM_ShowMainWindow(benchmark::State& state)
+{
+    bench::Drivers().UseSubstitute();
+    for (auto _ : state) {
+        auto window = bench::ShowMainWindow();
+        state.PauseTiming();
+        window.reset();
+        bench::SettleEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ShowMainWindow)->Repetitions(Repetitions)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+
+void BM_ShowBareWindow(benchmark::State& state)
+{
+    bench::Drivers().UseSubstitute();
+    const QByteArray blueprint = bench::WindowBlueprint(RefreshWindow());
+    for (auto _ : state) {
+        auto window = bench::ShowBareWindow(blueprint);
+        state.PauseTiming();
+        window.reset();
+        bench::SettleEvents();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ShowBareWindow)->Repetitions(Repetitions)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+
+} // namespace
