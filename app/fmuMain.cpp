@@ -385,7 +385,7 @@ void TfmMain::SetCommandButtonsEnabled(bool Enabled)
     // No control active: the keyboard goes to the window itself. Cleared first as well, so that
     // disabling the focused button does not walk the focus through the other controls.
     auto leaveNoControlActive = [this] {
-        if (QWidget* focused = focusWidget(); focused && focused->hasFocus())
+        if (QWidget* focused = focusWidget())
             focused->clearFocus();
     };
     leaveNoControlActive();
