@@ -53,7 +53,7 @@ public:
             throw std::runtime_error("cannot create the apartment's window");
         SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
-    ~Apartment() { Close(); }
+    ~Apartment() { Close(false); }
     Apartment(const Apartment&) = delete;
     Apartment& operator=(const Apartment&) = delete;
 
@@ -119,7 +119,8 @@ public:
     }
 
     // No more calls are accepted; those waiting are dropped without running. Owning thread.
-    void Close()
+    // destroyWindow false: the thread is ending, and the system destroys its windows itself.
+    void Close(bool destroyWindow)
     {
         std::deque<std::function<void()>> dropped;
         {
@@ -128,8 +129,10 @@ public:
                 return;
             FClosed = true;
             dropped.swap(FCalls);
-            RemoveWakeMessages();
-            DestroyWindow(FWindow);
+            if (destroyWindow) {
+                RemoveWakeMessages();
+                DestroyWindow(FWindow);
+            }
         }
         // The dropped calls are destroyed here, outside the lock: what they hold may post again.
     }
@@ -181,7 +184,7 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    // Lives as long as the thread's state that owns it.
+    // One object for every thread, never destroyed: the system may hold it while threads end.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE PreInitialize(DWORD, DWORD) override { return S_OK; }
@@ -195,19 +198,23 @@ public:
     }
 };
 
-// The calling thread's apartment queue. A thread that ends without uninitialising closes it.
+TUninitializeSpy& Spy()
+{
+    static auto* spy = new TUninitializeSpy;
+    return *spy;
+}
+
+// The calling thread's apartment queue. A thread that ends without uninitialising closes it; its
+// spy registration goes with the thread's COM data. Nothing here waits or sends messages at thread
+// end, where the loader's lock is held.
 struct ThreadApartmentState {
     ApartmentRef Own;
-    TUninitializeSpy Spy;
-    ULARGE_INTEGER SpyCookie{};
     bool SpyRegistered = false;
 
     ~ThreadApartmentState()
     {
-        if (SpyRegistered)
-            CoRevokeInitializeSpy(SpyCookie);
-        if (Own)
-            Own->Close();
+        if (ApartmentRef apartment = std::move(Own))
+            apartment->Close(false);
     }
 };
 thread_local ThreadApartmentState tApartment;
@@ -215,7 +222,7 @@ thread_local ThreadApartmentState tApartment;
 void CloseThreadApartment()
 {
     if (ApartmentRef apartment = std::move(tApartment.Own))
-        apartment->Close();
+        apartment->Close(true);
 }
 
 bool InSingleThreadedApartment()
@@ -237,8 +244,10 @@ ApartmentRef CurrentApartment()
     }
     if (!tApartment.Own) {
         try {
-            if (!tApartment.SpyRegistered)
-                tApartment.SpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&tApartment.Spy, &tApartment.SpyCookie));
+            if (!tApartment.SpyRegistered) {
+                ULARGE_INTEGER cookie{};
+                tApartment.SpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&Spy(), &cookie));
+            }
             tApartment.Own = std::make_shared<Apartment>();
         } catch (...) {
             return nullptr;

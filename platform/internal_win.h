@@ -1,7 +1,7 @@
 // Pieces shared between the platform's Windows source files; not part of its interface.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/internal.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
-// The system's texts for the common statuses, as Windows gives them in English.
-#include "platform/platform.h"
-
-#ifndef _WIN32
+// The system's texts for the common statuses, as Windows gives them in English. Off Windows they
+// are the status texts; on Windows they stand in where the system has no text of its own (Wine
+// has none for most COM statuses).
+#include "platform/internal.h"
 
 namespace platform {
 namespace {
@@ -53,7 +53,7 @@ constexpr StatusEntry kStatusTexts[] = {
 
 } // namespace
 
-bool StatusText(HRESULT status, std::string& text)
+bool detail::CommonStatusText(HRESULT status, std::string& text)
 {
     for (const auto& entry : kStatusTexts)
         if (entry.Status == status) {
@@ -63,6 +63,8 @@ bool StatusText(HRESULT status, std::string& text)
     return false;
 }
 
-} // namespace platform
+#ifndef _WIN32
+bool StatusText(HRESULT status, std::string& text) { return detail::CommonStatusText(status, text); }
+#endif
 
-#endif // !_WIN32
+} // namespace platform

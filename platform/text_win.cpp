@@ -52,7 +52,7 @@ bool StatusText(HRESULT status, std::string& text)
 {
     std::string message = detail::SystemMessage(static_cast<DWORD>(status));
     if (message.empty())
-        return false;
+        return detail::CommonStatusText(status, text);
     text = std::move(message);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -36,8 +37,17 @@ std::string DescribeStatus(HRESULT status)
 std::string ModuleFile(const std::string& argument)
 {
     std::error_code ec;
+#ifdef _WIN32
+    // The argument is UTF-8; the system's own separators in what is printed and loaded.
+    const auto absolute =
+        std::filesystem::absolute(std::filesystem::path(std::u8string(argument.begin(), argument.end())), ec)
+            .make_preferred();
+    const std::u8string text = absolute.u8string();
+    return ec ? argument : std::string(text.begin(), text.end());
+#else
     const auto absolute = std::filesystem::absolute(argument, ec);
     return ec ? argument : absolute.string();
+#endif
 }
 
 int Run(const std::string& moduleFile, bool unregister)
@@ -76,18 +86,41 @@ int Run(const std::string& moduleFile, bool unregister)
 
 } // namespace
 
+// The command line's arguments in UTF-8: on Windows from the system's UTF-16 command line, since
+// the ANSI argv cannot hold every file name.
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    std::vector<std::string> args;
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i) {
+            const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string arg(n > 0 ? n - 1 : 0, '\0');
+            if (n > 1)
+                WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+            args.push_back(std::move(arg));
+        }
+        LocalFree(wide);
+        return args;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 int main(int argc, char** argv)
 {
     bool unregister = false;
     std::string module;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
+    const std::vector<std::string> args = Arguments(argc, argv);
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
         if (arg == "-u")
             unregister = true;
         else if (arg == "-h" || arg == "--help")
             return Usage(), 0;
         else if (arg.size() > 1 && arg.front() == '-')
-            return std::fprintf(stderr, "regsvr: unknown option %s\n", argv[i]), Usage();
+            return std::fprintf(stderr, "regsvr: unknown option %s\n", args[i].c_str()), Usage();
         else if (!module.empty())
             return std::fprintf(stderr, "regsvr: only one module may be named\n"), Usage();
         else

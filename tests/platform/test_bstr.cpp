@@ -22,13 +22,13 @@ TEST(Bstr, LayoutIsByteCountPrefixCharactersAndNul)
     EXPECT_EQ(BytePrefix(s), 8u);
     EXPECT_EQ(SysStringLen(s), 4u);
     EXPECT_EQ(s[4], 0);
-    EXPECT_EQ(platform::BstrToU16(s), std::u16string(text, 4)); // the embedded NUL is kept
+    EXPECT_EQ(platform::BstrToU16(s), std::u16string(platform::AsU16(text), 4)); // the embedded NUL is kept
     SysFreeString(s);
 }
 
 TEST(Bstr, AllocStringStopsAtTheFirstNul)
 {
-    BSTR s = SysAllocString(u"ab\0cd");
+    BSTR s = SysAllocString(platform::AsOleStr(u"ab\0cd"));
     EXPECT_EQ(SysStringLen(s), 2u);
     EXPECT_EQ(BytePrefix(s), 4u);
     SysFreeString(s);
@@ -41,7 +41,7 @@ TEST(Bstr, NullIsTheEmptyString)
     EXPECT_TRUE(platform::BstrToU16(nullptr).empty());
     SysFreeString(nullptr);
 
-    BSTR empty = SysAllocString(u"");
+    BSTR empty = SysAllocString(platform::AsOleStr(u""));
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(SysStringLen(empty), 0u);
     EXPECT_EQ(empty[0], 0);
@@ -72,7 +72,7 @@ TEST(Bstr, OwnerFreesAndConvertsBothWays)
     EXPECT_EQ(owned.Text(), text);
     BSTR* out = owned.Out(); // frees what it held
     EXPECT_EQ(*out, nullptr);
-    *out = SysAllocString(u"new");
+    *out = SysAllocString(platform::AsOleStr(u"new"));
     EXPECT_EQ(owned.Text(), u"new");
 }
 
@@ -90,7 +90,7 @@ TEST(Bstr, CrossesTheModuleBoundaryBothWays)
     const OLECHAR text[] = {u'x', 0, u'y'};
     BSTR fromServer = alloc(text, 3);
     EXPECT_EQ(SysStringLen(fromServer), 3u);
-    EXPECT_EQ(platform::BstrToU16(fromServer), std::u16string(text, 3));
+    EXPECT_EQ(platform::BstrToU16(fromServer), std::u16string(platform::AsU16(text), 3));
     SysFreeString(fromServer);
 
     BSTR fromHost = SysAllocStringLen(text, 3);

@@ -2,8 +2,10 @@
 #include "testserver.h"
 #include "testsupport.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
 
 #include <thread>
 
@@ -28,10 +30,14 @@ protected:
 
     static bool TestServerLoaded()
     {
+#ifdef _WIN32
+        return GetModuleHandleW(std::filesystem::path(TEST_SERVER_PATH).filename().wstring().c_str()) != nullptr;
+#else
         void* handle = dlopen(TEST_SERVER_PATH, RTLD_NOW | RTLD_NOLOAD);
         if (handle)
             dlclose(handle);
         return handle != nullptr;
+#endif
     }
 
     testsupport::TTempRegistry FRegistry;
@@ -151,33 +157,40 @@ TEST_P(CoCreateFailure, ReportsAStatusAndNoObject)
     }
 
     void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CoCreateInstance(c.Clsid, nullptr, c.Context, IID_ICounter, &object), c.Expected);
+    const HRESULT hr = CoCreateInstance(c.Clsid, nullptr, c.Context, IID_ICounter, &object);
+#ifdef _WIN32
+    // A module that cannot be loaded or has no entry point: the system's COM chooses its own
+    // failure status for it (Wine: E_ACCESSDENIED for a file it cannot load).
+    if (c.Setup == Registration::MissingFile || c.Setup == Registration::TextFile
+        || c.Setup == Registration::NoEntryLibrary)
+        EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    else
+#endif
+        EXPECT_EQ(hr, c.Expected);
     EXPECT_EQ(object, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CoCreateFailure,
-    ::testing::Values(
-        FailureCase{"UnregisteredClass", Registration::Nothing, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
-                    REGDB_E_CLASSNOTREG},
-        FailureCase{"OtherClassRegistered", Registration::TestServer, IID_IDispatch, CLSCTX_INPROC_SERVER,
-                    REGDB_E_CLASSNOTREG},
-        FailureCase{"LocalServerOnly", Registration::TestServer, CLSID_TestCounter, CLSCTX_LOCAL_SERVER,
-                    REGDB_E_CLASSNOTREG},
-        FailureCase{"MissingFile", Registration::MissingFile, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
-                    CO_E_DLLNOTFOUND},
-        FailureCase{"NotALibrary", Registration::TextFile, CLSID_TestCounter, CLSCTX_INPROC_SERVER, CO_E_ERRORINDLL},
-        FailureCase{"NoDllGetClassObject", Registration::NoEntryLibrary, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
-                    CO_E_ERRORINDLL},
-        FailureCase{"FactoryFails", Registration::TestServer, CLSID_FailingFactory, CLSCTX_INPROC_SERVER,
-                    kFactoryFailure},
-        FailureCase{"FactoryThrows", Registration::TestServer, CLSID_ThrowingFactory, CLSCTX_INPROC_SERVER,
-                    E_UNEXPECTED},
-        FailureCase{"ClassNotInModule", Registration::TestServer, CLSID_NotServed, CLSCTX_INPROC_SERVER,
-                    CLASS_E_CLASSNOTAVAILABLE},
-        FailureCase{"DamagedRegistry", Registration::DamagedRegistry, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
-                    REGDB_E_READREGDB}),
-    [](const auto& info) { return std::string(info.param.Name); });
+
+const FailureCase kFailureCases[] = {
+    {"UnregisteredClass", Registration::Nothing, CLSID_TestCounter, CLSCTX_INPROC_SERVER, REGDB_E_CLASSNOTREG},
+    {"OtherClassRegistered", Registration::TestServer, IID_IDispatch, CLSCTX_INPROC_SERVER, REGDB_E_CLASSNOTREG},
+    {"LocalServerOnly", Registration::TestServer, CLSID_TestCounter, CLSCTX_LOCAL_SERVER, REGDB_E_CLASSNOTREG},
+    {"MissingFile", Registration::MissingFile, CLSID_TestCounter, CLSCTX_INPROC_SERVER, CO_E_DLLNOTFOUND},
+    {"NotALibrary", Registration::TextFile, CLSID_TestCounter, CLSCTX_INPROC_SERVER, CO_E_ERRORINDLL},
+    {"NoDllGetClassObject", Registration::NoEntryLibrary, CLSID_TestCounter, CLSCTX_INPROC_SERVER,
+     CO_E_ERRORINDLL},
+    {"FactoryFails", Registration::TestServer, CLSID_FailingFactory, CLSCTX_INPROC_SERVER, kFactoryFailure},
+    {"ClassNotInModule", Registration::TestServer, CLSID_NotServed, CLSCTX_INPROC_SERVER, CLASS_E_CLASSNOTAVAILABLE},
+#ifndef _WIN32
+    // The stand-in turns an exception out of a factory into a status; the system's COM does not
+    // catch it (a server must not throw), and its registry has no text file to damage.
+    {"FactoryThrows", Registration::TestServer, CLSID_ThrowingFactory, CLSCTX_INPROC_SERVER, E_UNEXPECTED},
+    {"DamagedRegistry", Registration::DamagedRegistry, CLSID_TestCounter, CLSCTX_INPROC_SERVER, REGDB_E_READREGDB},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CoCreateFailure, ::testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(CoCreate, AggregationIsRefusedByTheFactory)
 {

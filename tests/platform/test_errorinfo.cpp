@@ -12,7 +12,7 @@ ComPtr<IErrorInfo> MakeErrorInfo(const char16_t* description)
 {
     ComPtr<ICreateErrorInfo> create;
     EXPECT_EQ(CreateErrorInfo(create.Out()), S_OK);
-    create->SetDescription(const_cast<LPOLESTR>(description));
+    create->SetDescription(const_cast<LPOLESTR>(platform::AsOleStr(description)));
     ComPtr<IErrorInfo> info;
     EXPECT_EQ(create.As(IID_IErrorInfo, info), S_OK);
     return info;
@@ -114,8 +114,8 @@ TEST(ErrorInfoObject, FieldsRoundTrip)
     ComPtr<ICreateErrorInfo> create;
     ASSERT_EQ(CreateErrorInfo(create.Out()), S_OK);
     create->SetGUID(source);
-    create->SetSource(const_cast<LPOLESTR>(u"Trutina"));
-    create->SetDescription(const_cast<LPOLESTR>(u"Весы не отвечают"));
+    create->SetSource(const_cast<LPOLESTR>(platform::AsOleStr(u"Trutina")));
+    create->SetDescription(const_cast<LPOLESTR>(platform::AsOleStr(u"Весы не отвечают")));
     create->SetHelpContext(42);
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(create.As(IID_IErrorInfo, info), S_OK);
@@ -149,7 +149,10 @@ TEST(ErrorInfoObject, QueryInterfaceKeepsIdentityAndRefusesOthers)
     void* other = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(info->QueryInterface(IID_IDispatch, &other), E_NOINTERFACE);
     EXPECT_EQ(other, nullptr);
+#ifndef _WIN32
+    // The stand-in's own guarantee; the system's object does not check the out pointer.
     EXPECT_EQ(info->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+#endif
 }
 
 } // namespace

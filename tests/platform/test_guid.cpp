@@ -1,4 +1,4 @@
-#include "platform/ole.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ std::u16string Text(REFGUID g)
 {
     OLECHAR buffer[39];
     EXPECT_EQ(StringFromGUID2(g, buffer, 39), 39);
-    return buffer;
+    return platform::AsU16(buffer);
 }
 
 struct KnownIid {
@@ -51,10 +51,10 @@ TEST(GuidText, RoundTripsInEitherCase)
     const GUID g = {0x89ABCDEF, 0x0123, 0xFEDC, {0xBA, 0x98, 0x76, 0x54, 0x32, 0x10, 0x0F, 0xF0}};
     EXPECT_EQ(Text(g), u"{89ABCDEF-0123-FEDC-BA98-765432100FF0}");
     CLSID parsed{};
-    ASSERT_EQ(CLSIDFromString(u"{89abcdef-0123-fedc-ba98-76543210 0ff0}", &parsed), CO_E_CLASSSTRING);
-    ASSERT_EQ(CLSIDFromString(u"{89abcdef-0123-fedc-ba98-765432100ff0}", &parsed), S_OK);
+    ASSERT_EQ(CLSIDFromString(platform::AsOleStr(u"{89abcdef-0123-fedc-ba98-76543210 0ff0}"), &parsed), CO_E_CLASSSTRING);
+    ASSERT_EQ(CLSIDFromString(platform::AsOleStr(u"{89abcdef-0123-fedc-ba98-765432100ff0}"), &parsed), S_OK);
     EXPECT_EQ(parsed, g);
-    ASSERT_EQ(CLSIDFromString(Text(g).c_str(), &parsed), S_OK);
+    ASSERT_EQ(CLSIDFromString(platform::AsOleStr(Text(g).c_str()), &parsed), S_OK);
     EXPECT_EQ(parsed, g);
 }
 
@@ -70,8 +70,19 @@ class MalformedGuidText : public ::testing::TestWithParam<const char16_t*> {};
 TEST_P(MalformedGuidText, IsRefused)
 {
     CLSID parsed = IID_IDispatch;
-    EXPECT_EQ(CLSIDFromString(GetParam(), &parsed), CO_E_CLASSSTRING);
+#ifdef _WIN32
+    // The system's COM takes no text as the null class id and leaves the result of a refused text
+    // unspecified.
+    if (!GetParam()) {
+        EXPECT_EQ(CLSIDFromString(nullptr, &parsed), S_OK);
+        EXPECT_EQ(parsed, IID_NULL);
+        return;
+    }
+    EXPECT_EQ(CLSIDFromString(platform::AsOleStr(GetParam()), &parsed), CO_E_CLASSSTRING);
+#else
+    EXPECT_EQ(CLSIDFromString(platform::AsOleStr(GetParam()), &parsed), CO_E_CLASSSTRING);
     EXPECT_EQ(parsed, IID_NULL);
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedGuidText,

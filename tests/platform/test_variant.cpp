@@ -30,7 +30,7 @@ TEST_P(PlainVariant, CopiesItsValueAndClearsToEmpty)
     const VARIANT src = Make(GetParam().Type, GetParam().Bits);
     VARIANT dest;
     VariantInit(&dest);
-    ASSERT_EQ(VariantCopy(&dest, &src), S_OK);
+    ASSERT_EQ(VariantCopy(&dest, const_cast<VARIANT*>(&src)), S_OK);
     EXPECT_EQ(dest.vt, GetParam().Type);
     EXPECT_EQ(dest.llVal, GetParam().Bits);
     ASSERT_EQ(VariantClear(&dest), S_OK);
@@ -53,10 +53,10 @@ TEST(Variant, BstrCopyIsDeep)
     src.bstrVal = SysAllocStringLen(text, 3);
     VARIANT dest;
     VariantInit(&dest);
-    ASSERT_EQ(VariantCopy(&dest, &src), S_OK);
+    ASSERT_EQ(VariantCopy(&dest, const_cast<VARIANT*>(&src)), S_OK);
     EXPECT_NE(dest.bstrVal, src.bstrVal);
     VariantClear(&src);
-    EXPECT_EQ(platform::BstrToU16(dest.bstrVal), std::u16string(text, 3));
+    EXPECT_EQ(platform::BstrToU16(dest.bstrVal), std::u16string(platform::AsU16(text), 3));
     VariantClear(&dest);
 }
 
@@ -65,9 +65,14 @@ TEST(Variant, NullBstrCopiesAsNull)
     VARIANT src = Make(VT_BSTR, 0);
     VARIANT dest;
     VariantInit(&dest);
-    ASSERT_EQ(VariantCopy(&dest, &src), S_OK);
+    ASSERT_EQ(VariantCopy(&dest, const_cast<VARIANT*>(&src)), S_OK);
     EXPECT_EQ(dest.vt, VT_BSTR);
+#ifdef _WIN32
+    EXPECT_EQ(SysStringLen(dest.bstrVal), 0u); // the system's COM may hand out an empty string
+    VariantClear(&dest);
+#else
     EXPECT_EQ(dest.bstrVal, nullptr);
+#endif
 }
 
 TEST(Variant, InterfacesAreCountedOnCopyAndReleasedOnClear)
@@ -80,7 +85,7 @@ TEST(Variant, InterfacesAreCountedOnCopyAndReleasedOnClear)
         src.punkVal = &object;
         VARIANT dest;
         VariantInit(&dest);
-        ASSERT_EQ(VariantCopy(&dest, &src), S_OK);
+        ASSERT_EQ(VariantCopy(&dest, const_cast<VARIANT*>(&src)), S_OK);
         EXPECT_EQ(object.Refs(), 2u);
         EXPECT_EQ(dest.punkVal, &object);
         ASSERT_EQ(VariantClear(&dest), S_OK);
@@ -98,7 +103,7 @@ TEST(Variant, CopyFreesWhatTheDestinationHeld)
     dest.punkVal = &old;
     old.AddRef(); // the variant's reference
     const VARIANT src = Make(VT_I4, 7);
-    ASSERT_EQ(VariantCopy(&dest, &src), S_OK);
+    ASSERT_EQ(VariantCopy(&dest, const_cast<VARIANT*>(&src)), S_OK);
     EXPECT_EQ(old.Refs(), 1u);
     EXPECT_EQ(dest.lVal, 7);
 }
@@ -108,12 +113,14 @@ TEST(Variant, CopyOntoItselfKeepsTheValue)
     VARIANT v;
     VariantInit(&v);
     v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(u"same");
+    v.bstrVal = SysAllocString(platform::AsOleStr(u"same"));
     ASSERT_EQ(VariantCopy(&v, &v), S_OK);
     EXPECT_EQ(platform::BstrToU16(v.bstrVal), u"same");
     VariantClear(&v);
 }
 
+#ifndef _WIN32
+// The stand-in implements a subset of the types; the system's COM takes these.
 TEST(Variant, UnsupportedTypesAreRefusedAndLeftAlone)
 {
     for (VARTYPE vt : {VARTYPE(VT_BYREF | VT_I4), VARTYPE(VT_VARIANT), VARTYPE(0x2003) /* array */, VARTYPE(99)}) {
@@ -124,11 +131,12 @@ TEST(Variant, UnsupportedTypesAreRefusedAndLeftAlone)
         VARIANT dest;
         VariantInit(&dest);
         dest.vt = VT_BSTR;
-        dest.bstrVal = SysAllocString(u"kept");
+        dest.bstrVal = SysAllocString(platform::AsOleStr(u"kept"));
         EXPECT_EQ(VariantCopy(&dest, &bad), DISP_E_BADVARTYPE) << vt;
         EXPECT_EQ(platform::BstrToU16(dest.bstrVal), u"kept");
         VariantClear(&dest);
     }
 }
+#endif
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 #include "TestEnv.h"
+#include "testserver.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -12,16 +13,20 @@
 namespace testsupport {
 
 // A fresh folder for one test; PONDERIX_CLASS_REGISTRY points into it while the object lives.
+// On Windows the registry is the system's: the test server's classes are removed from it instead
+// when the object is made and when it goes.
 class TTempRegistry {
 public:
     TTempRegistry()
     {
+        RemoveTestClasses();
         FFolder = testenv::MakeTempFolder("ponderix-test-");
         FPath = (FFolder / "config" / "classes.reg").string();
         testenv::SetVariable("PONDERIX_CLASS_REGISTRY", FPath);
     }
     ~TTempRegistry()
     {
+        RemoveTestClasses();
         testenv::UnsetVariable("PONDERIX_CLASS_REGISTRY");
         std::error_code ec;
         std::filesystem::remove_all(FFolder, ec);
@@ -30,6 +35,14 @@ public:
     const std::string& Path() const { return FPath; }
 
 private:
+    static void RemoveTestClasses()
+    {
+#ifdef _WIN32
+        for (const CLSID& clsid : {CLSID_TestCounter, CLSID_FailingFactory, CLSID_ThrowingFactory, CLSID_NotServed})
+            platform::UnregisterInprocServer(clsid);
+#endif
+    }
+
     std::filesystem::path FFolder;
     std::string FPath;
 };

@@ -3,7 +3,9 @@
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdlib>
 
@@ -15,12 +17,38 @@ struct RunResult {
     std::string Err;
 };
 
+#ifdef _WIN32
+// cmd.exe's quoting; the test paths hold no quotes. Paths become the system's own form.
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Native(const std::string& path) { return std::filesystem::absolute(path).make_preferred().string(); }
+
+// Runs a command line through cmd.exe; its exit code.
+int RunShell(const std::string& command)
+{
+    return std::system(("\"" + command + "\"").c_str()); // cmd strips the outer quotes
+}
+#else
 std::string Quoted(const std::string& s)
 {
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+}
+std::string Native(const std::string& path) { return path; }
+
+int RunShell(const std::string& command)
+{
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
+
+// Whether the class is registered (in the temporary registry file, or the system registry).
+bool TestClassRegistered()
+{
+    std::string path;
+    return platform::LookupInprocServer(CLSID_TestCounter, path) == S_OK;
 }
 
 class Regsvr : public ::testing::Test {
@@ -31,12 +59,17 @@ protected:
         EXPECT_NE(binDir, nullptr) << "PONDERIX_BIN_DIR names the folder of the built tools";
         const std::string out = (FRegistry.Folder() / "out.txt").string();
         const std::string err = (FRegistry.Folder() / "err.txt").string();
-        const std::string command = (folder.empty() ? std::string() : "cd " + Quoted(folder.string()) + " && ")
-                                    + Quoted(std::string(binDir ? binDir : ".") + "/regsvr") + " " + arguments + " >"
-                                    + Quoted(out) + " 2>" + Quoted(err);
-        const int status = std::system(command.c_str());
+#ifdef _WIN32
+        const std::string changeFolder = "cd /d ";
+#else
+        const std::string changeFolder = "cd ";
+#endif
+        const std::string command =
+            (folder.empty() ? std::string() : changeFolder + Quoted(Native(folder.string())) + " && ")
+            + Quoted(Native(std::string(binDir ? binDir : ".") + "/regsvr")) + " " + arguments + " >" + Quoted(out)
+            + " 2>" + Quoted(err);
         RunResult r;
-        r.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.ExitCode = RunShell(command);
         r.Out = testsupport::ReadFile(out);
         r.Err = testsupport::ReadFile(err);
         return r;
@@ -53,7 +86,11 @@ TEST_F(Regsvr, RegistersAndUnregistersTheModule)
     EXPECT_NE(r.Out.find("succeeded"), std::string::npos) << r.Out;
     std::string path;
     ASSERT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), S_OK);
+#ifdef _WIN32
+    EXPECT_TRUE(std::filesystem::equivalent(path, TEST_SERVER_PATH)) << path;
+#else
     EXPECT_EQ(path, std::filesystem::canonical(TEST_SERVER_PATH).string());
+#endif
 
     r = Run("-u " + Quoted(TEST_SERVER_PATH));
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -75,6 +112,36 @@ TEST_F(Regsvr, ModuleNamedRelativeToTheCurrentFolder)
     EXPECT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), S_OK);
 }
 
+#ifdef _WIN32
+// The system's own regsvr32 registers and unregisters a server module built here, and the class
+// is then created by its id through the system's COM.
+TEST_F(Regsvr, SystemRegsvr32RegistersTheModule)
+{
+    const std::string module = Native(TEST_SERVER_PATH);
+    ASSERT_EQ(RunShell("regsvr32 /s " + Quoted(module)), 0);
+    std::string path;
+    ASSERT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), S_OK);
+    EXPECT_TRUE(std::filesystem::equivalent(path, module)) << path;
+
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    {
+        platform::ComPtr<ICounter> counter;
+        ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter,
+                                   counter.OutVoid()),
+                  S_OK);
+        LONG value = 0;
+        EXPECT_EQ(counter->Increment(&value), S_OK);
+        EXPECT_EQ(value, 1);
+    }
+    CoUninitialize();
+
+    EXPECT_EQ(RunShell("regsvr32 /u /s " + Quoted(module)), 0);
+    EXPECT_FALSE(TestClassRegistered());
+    EXPECT_NE(RunShell("regsvr32 /s " + Quoted(Native(NO_ENTRY_MODULE_PATH))), 0); // its entry point fails
+    EXPECT_FALSE(TestClassRegistered());
+}
+#endif
+
 struct FailureCase {
     const char* Name;
     std::string Arguments;
@@ -83,19 +150,34 @@ struct FailureCase {
 };
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.Name; }
 
+// The modules' paths in the form the tool prints them, and the system's text for access denied.
+std::string Expand(std::string text)
+{
+    std::string denied;
+    platform::StatusText(E_ACCESSDENIED, denied);
+    const std::pair<const char*, std::string> fields[] = {{"@NOENTRY@", Native(NO_ENTRY_MODULE_PATH)},
+                                                          {"@PLATFORM@", Native(PLATFORM_LIBRARY_PATH)},
+                                                          {"@DENIED@", denied}};
+    for (const auto& [name, value] : fields)
+        for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
+            text.replace(at, std::string_view(name).size(), value);
+    return text;
+}
+
 class RegsvrFailure : public Regsvr, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(RegsvrFailure, ExplainsOnStandardErrorAndExitsNonZero)
 {
     const FailureCase& c = GetParam();
     testsupport::WriteFile((FRegistry.Folder() / "text.dll").string(), "not a library\n");
-    std::string arguments = c.Arguments;
+    std::string arguments = Expand(c.Arguments);
     if (const auto at = arguments.find("@DIR@"); at != std::string::npos)
         arguments.replace(at, 5, FRegistry.Folder().string());
     const RunResult r = Run(arguments);
     EXPECT_EQ(r.ExitCode, c.ExitCode);
-    EXPECT_NE(r.Err.find(c.Message), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(Expand(c.Message)), std::string::npos) << r.Err;
     EXPECT_FALSE(std::filesystem::exists(FRegistry.Path())); // nothing was registered
+    EXPECT_FALSE(TestClassRegistered());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,14 +185,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"MissingFile", "@DIR@/absent.dll", 1, "regsvr: cannot load"},
         FailureCase{"NotALibrary", "@DIR@/text.dll", 1, "regsvr: cannot load"},
-        FailureCase{"NoEntryPoint", PLATFORM_LIBRARY_PATH, 1, "the entry point DllRegisterServer was not found"},
-        FailureCase{"NoUnregisterEntryPoint", std::string("-u ") + PLATFORM_LIBRARY_PATH, 1,
+        FailureCase{"NoEntryPoint", "@PLATFORM@", 1, "the entry point DllRegisterServer was not found"},
+        FailureCase{"NoUnregisterEntryPoint", "-u @PLATFORM@", 1,
                     "the entry point DllUnregisterServer was not found"},
-        FailureCase{"EntryPointFails", NO_ENTRY_MODULE_PATH, 1,
-                    "DllRegisterServer in " NO_ENTRY_MODULE_PATH " failed: 0x80070005 (Access is denied.)"},
+        FailureCase{"EntryPointFails", "@NOENTRY@", 1, "DllRegisterServer in @NOENTRY@ failed: 0x80070005 (@DENIED@)"},
         FailureCase{"NoModule", "", 2, "usage: regsvr [-u] <module>"},
         FailureCase{"OnlyOption", "-u", 2, "usage:"},
-        FailureCase{"UnknownOption", "-x " NO_ENTRY_MODULE_PATH, 2, "unknown option -x"},
+        FailureCase{"UnknownOption", "-x @NOENTRY@", 2, "unknown option -x"},
         FailureCase{"TwoModules", "a.dll b.dll", 2, "only one module"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
