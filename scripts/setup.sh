@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Ponderix need, only those that
-# are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots.
+# are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots;
+# "--windows" the mingw-w64 cross compiler and Wine for the Windows build (scripts/wine-test.sh).
 set -euo pipefail
 
 packages=(
@@ -10,9 +11,13 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
 )
-if [[ "${1:-}" == "--dev" ]]; then
-  packages+=(imagemagick x11-utils xdotool)
-fi
+for option in "$@"; do
+  case "$option" in
+    --dev) packages+=(imagemagick x11-utils xdotool) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
