@@ -1,6 +1,6 @@
 // The reliability tables drive every member of the driver's interface that the program uses,
 // each way the program uses it; a member the program gains later must join a table.
-#include "Operations.h"
+#include "ReliabilitySupport.h"
 
 #include "driver/Trutina_TLB.h"
 

@@ -3,9 +3,12 @@
 // number fields against bad texts; driver texts that are empty, huge or not valid UTF-16. Each
 // time the editor reports it, writes nothing it should not, and the next change works.
 #include "../devices/DevicesTestSupport.h"
-#include "Operations.h"
+#include "ReliabilitySupport.h"
+
+#include "runtime/numtext.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QPushButton>
 
 #include <functional>
@@ -119,6 +122,108 @@ TEST_F(DevicesTest, EveryDriverOperationThatFailsIsReportedAndTheEditorStaysUsab
             }
             ExpectTheNextChangeWorks(*Form);
         }
+    }
+}
+
+// ------------------------------------------------------------------ bad texts in the number fields
+
+TEST_F(DevicesTest, EveryNumberFieldRefusesBadTextsWritesNothingAndShowsTheDriversValueAgain)
+{
+    QLineEdit* const fields[] = {Form->edtPortNumber, Form->edtBaudRate, Form->edtParity, Form->edtModelID};
+    fakedriver::SetLong("ResultCode", 9);
+    fakedriver::SetLong("PortNumber", 3);
+    fakedriver::SetLong("BaudRate", 14);
+    fakedriver::SetLong("Parity", 2);
+    fakedriver::SetLong("Model", 11);
+    struct TRestoreSeparator {
+        char Saved = runtime::FormatSettings().DecimalSeparator;
+        ~TRestoreSeparator() { runtime::FormatSettings().DecimalSeparator = Saved; }
+    } restore;
+    for (const char separator : {'.', ','}) {
+        runtime::FormatSettings().DecimalSeparator = separator;
+        Form->UpdateAll();
+        for (QLineEdit* edit : fields) {
+            const QString shown = edit->text();
+            for (const std::string& bad : reliability::BadNumberTexts(separator, true)) {
+                SCOPED_TRACE(edit->objectName().toStdString() + " with '" + separator + "': \"" + bad.substr(0, 40) + "\"");
+                QTest::mouseClick(edit, Qt::LeftButton); // leaves the field before, which writes its value
+                fakedriver::ClearCalls();
+                edit->setText(QString::fromStdString(bad)); // as pasted
+                QTest::keyClick(edit, Qt::Key_Return);
+                EXPECT_EQ(Form->edtResultDescription->text().toStdString(), reliability::NotANumberMessage(bad, true));
+                EXPECT_EQ(testsupport::Text(Form->edtResultCode), "9");
+                EXPECT_EQ(edit->text(), shown) << "the driver's value is shown again";
+                for (const auto& call : Log())
+                    EXPECT_NE(call.rfind("put ", 0), 0u) << call;
+            }
+        }
+    }
+}
+
+TEST_F(DevicesTest, TheNameTakesAPasteOf10000CharactersCutToItsLimitAndAnEmptyNameGoesToTheDriver)
+{
+    QTest::mouseClick(Form->edtDeviceName, Qt::LeftButton);
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_Delete);
+    QApplication::clipboard()->setText(QString(10'000, QChar(u'Ж')));
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Form->edtDeviceName->text(), QString(20, QChar(u'Ж')));
+    fakedriver::ClearCalls();
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_Return);
+    EXPECT_TRUE(Logged("put CurrentDeviceName \"" + QString(20, QChar(u'Ж')).toStdString() + "\""));
+
+    // Empty: the driver decides (and its refusal is shown).
+    fakedriver::RefuseWrites("CurrentDeviceName");
+    fakedriver::ScriptResult("CurrentDeviceName", -3, "Недопустимое значение параметра");
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_Delete);
+    fakedriver::ClearCalls();
+    QTest::keyClick(Form->edtDeviceName, Qt::Key_Return);
+    EXPECT_TRUE(Logged("put CurrentDeviceName \"\""));
+    EXPECT_EQ(Form->edtResultDescription->text(), testsupport::Q("Недопустимое значение параметра"));
+}
+
+// ------------------------------------------------------------------ odd texts from the driver
+
+void ExpectTheDriverTextShown(TfmDevices& w, const reliability::TDriverText& t)
+{
+    fakedriver::Reset();
+    fakedriver::SetText("ResultDescription", t.Text);
+    fakedriver::SetText("CurrentDeviceName", t.Text);
+    w.UpdateAll();
+    EXPECT_EQ(w.edtResultDescription->text().toStdString(), t.Shown)
+        << "shown " << w.edtResultDescription->text().size() << " characters of " << t.Text.size();
+    EXPECT_EQ(w.edtDeviceName->text().toStdString(), t.Shown)
+        << "shown " << w.edtDeviceName->text().size() << " characters of " << t.Text.size();
+}
+
+TEST_F(DevicesTest, EmptyAndMalformedDriverTextsAreShown)
+{
+    for (const auto& t : reliability::OddDriverTexts()) {
+        if (t.Text.size() > 32767)
+            continue; // below
+        SCOPED_TRACE(t.Name);
+        ExpectTheDriverTextShown(*Form, t);
+    }
+}
+
+// Fails: the result description and the name field are QLineEdits with Qt's default maxLength
+// (32767), which cuts a longer text from the driver ("shown 32767 characters of 100000"); and
+// leaving the name field then writes the cut name back to the driver. Enabled once the fields
+// keep the driver's longer text whole.
+TEST_F(DevicesTest, DISABLED_AHugeDriverNameIsShownWholeAndNeverWrittenBackCut)
+{
+    for (const auto& t : reliability::OddDriverTexts()) {
+        if (t.Text.size() <= 32767)
+            continue;
+        SCOPED_TRACE(t.Name);
+        ExpectTheDriverTextShown(*Form, t);
+        QTest::mouseClick(Form->edtDeviceName, Qt::LeftButton);
+        fakedriver::ClearCalls();
+        QTest::keyClick(Form->edtDeviceName, Qt::Key_Tab);
+        for (const auto& call : fakedriver::Calls())
+            if (call.Member == "CurrentDeviceName" && call.Kind == TCallKind::Write)
+                EXPECT_EQ(call.Argument, "\"" + t.Shown + "\"") << "written back cut";
     }
 }
 
