@@ -1,8 +1,6 @@
 // What the benchmarks share: the drivers they run against (each in its own temporary class
-// registry), the bare copy of a window, peak memory, and the medians collected for the summary.
+// registry), the bare window with the main window's controls, peak memory, and the medians collected for the summary.
 #pragma once
-
-#include "driver/Registration.h"
 
 #include <filesystem>
 #include <map>
@@ -15,8 +13,8 @@ class TfmMain;
 
 namespace bench {
 
-// A temporary folder with two class registries: the substitute driver Trutina.dll registered
-// through its own DllRegisterServer (its settings file in the folder too), and the fake driver.
+// A temporary folder with two class registries: the substitute driver Trutina.dll registered by
+// the regsvr tool (its settings file in the folder too), and the fake driver.
 // Use...() points PONDERIX_CLASS_REGISTRY at one of them; new driver objects come from it.
 class TDrivers {
 public:
