@@ -14,7 +14,7 @@ packages=(
 for option in "$@"; do
   case "$option" in
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 nlohmann-json3-dev) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done
