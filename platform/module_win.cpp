@@ -14,12 +14,31 @@ std::string LoaderError(const char* fallback)
     return message + " (error " + std::to_string(code) + ")";
 }
 
+// A path with a folder is loaded by its full name, and the libraries it depends on are searched
+// in its own folder first (as the system's COM loads in-process servers); a bare name is searched
+// for as usual.
+HMODULE LoadByPath(const std::wstring& path)
+{
+    if (path.find_first_of(L"\\/") == std::wstring::npos)
+        return LoadLibraryW(path.c_str());
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n >= full.size()) {
+        full.resize(n);
+        n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (n == 0 || n >= full.size())
+        return LoadLibraryW(path.c_str());
+    full.resize(n);
+    return LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 } // namespace
 
 Module::Module(const std::string& path)
 {
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    FHandle = LoadLibraryW(detail::WideFromUtf8(path).c_str());
+    FHandle = LoadByPath(detail::WideFromUtf8(path));
     if (!FHandle)
         FError = LoaderError("cannot load the library");
     SetErrorMode(previous);
