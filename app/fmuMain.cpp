@@ -24,6 +24,7 @@
 
 #include <cstdio>
 
+using forms::MakeEdit;
 using forms::MakeLabel;
 using forms::Place;
 using forms::SetCheckedSilently;
@@ -51,11 +52,6 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top,
 QCheckBox* MakeCheckBox(QWidget* parent, const char* caption, int left, int top, int width, int height)
 {
     return Place(new QCheckBox(Text(caption), parent), left, top, width, height);
-}
-
-QLineEdit* MakeEdit(QWidget* parent, int left, int top, int width, int height)
-{
-    return Place(new QLineEdit(parent), left, top, width, height);
 }
 
 QLineEdit* MakeReadOnlyEdit(QWidget* parent, int left, int top, int width, int height)

@@ -20,6 +20,7 @@
 #include <memory>
 
 using forms::FromQ;
+using forms::MakeEdit;
 using forms::MakeLabel;
 using forms::Place;
 using forms::SetCheckedSilently;
@@ -91,11 +92,6 @@ QComboBox* MakeList(QWidget* parent, int left, int top, int width, int height)
     auto* list = Place(new QComboBox(parent), left, top, width, height);
     list->setEditable(false);
     return list;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, int left, int top, int width, int height)
-{
-    return Place(new QLineEdit(parent), left, top, width, height);
 }
 
 QLineEdit* MakeResultEdit(QWidget* parent, int left, int top, int width, int height)

@@ -4,6 +4,9 @@
 
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+
+#include <limits>
 
 namespace forms {
 
@@ -16,6 +19,13 @@ QFont StandardFont()
     font.setPointSize(8);
     font.setStyleHint(QFont::SansSerif);
     return font;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, int left, int top, int width, int height)
+{
+    auto* edit = Place(new QLineEdit(parent), left, top, width, height);
+    edit->setMaxLength(std::numeric_limits<int>::max());
+    return edit;
 }
 
 QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top)

@@ -9,6 +9,7 @@
 #include <vector>
 
 class QLabel;
+class QLineEdit;
 class QWidget;
 
 namespace forms {
@@ -23,6 +24,12 @@ T* Place(T* control, int left, int top, int width, int height)
     control->setGeometry(left, top, width, height);
     return control;
 }
+
+// A single-line edit placed at left, top, width, height that shows any text the program sets whole:
+// Qt's default maxLength (32767) would cut a longer driver text, and an edit that is written back
+// on leave would then write the cut text to the driver. A limit on what the operator types is
+// LimitTyping's (forms/TypingLimit.h), never maxLength.
+QLineEdit* MakeEdit(QWidget* parent, int left, int top, int width, int height);
 
 // A label sized to its text, its top-left corner at left, top.
 QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top);

@@ -1,5 +1,7 @@
-// The memo keeps its lines as added and keeps Escape for itself.
+// The memo keeps its lines as added and keeps Escape for itself; an edit keeps the program's
+// text whole, however long.
 #include "forms/Controls.h"
+#include "forms/TypingLimit.h"
 
 #include "QtTestApp.h"
 
@@ -43,6 +45,31 @@ TEST(Memo, EscapeInTheMemoDoesNotFireTheWindowShortcut)
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_Escape);
     EXPECT_EQ(escapes, 1);
+}
+
+// Qt's default maxLength would cut a text longer than 32767 characters, also one the program
+// sets; a typing limit still holds for what the operator types.
+TEST(Edit, ShowsTheProgramsTextWholeAndTypingLimitsOnlyTheOperator)
+{
+    QWidget window;
+    window.resize(300, 100);
+    auto* edit = forms::MakeEdit(&window, 10, 10, 160, 21);
+    auto* limited = forms::MakeEdit(&window, 10, 40, 160, 21);
+    forms::LimitTyping(limited, 20);
+    ASSERT_TRUE(testsupport::ShowActive(&window));
+    const QString huge(100000, QChar(0x0416));
+    for (QLineEdit* e : {edit, limited}) {
+        e->setText(huge);
+        EXPECT_EQ(e->text().size(), huge.size());
+        e->setFocus();
+        QTest::keyClick(e, Qt::Key_End);
+        QTest::keyClicks(e, "ab");
+    }
+    EXPECT_EQ(edit->text().size(), huge.size() + 2) << "the operator types on";
+    EXPECT_EQ(limited->text(), huge) << "typing never makes a text beyond the limit grow";
+    limited->setText(QString());
+    QTest::keyClicks(limited, QString(25, QLatin1Char('x')));
+    EXPECT_EQ(limited->text().size(), 20);
 }
 
 TEST(StandardFont, AskedForTheClassicFaceAtEightPoints)
