@@ -2,8 +2,13 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <errno.h>
@@ -18,10 +23,116 @@ std::string LoaderError(const char* fallback)
     return message ? message : fallback;
 }
 
+// The file of a library, closed when done; reads that fall short count as failures.
+class TLibraryFile {
+public:
+    explicit TLibraryFile(const std::string& path) : FDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    TLibraryFile(const TLibraryFile&) = delete;
+    TLibraryFile& operator=(const TLibraryFile&) = delete;
+    ~TLibraryFile()
+    {
+        if (FDescriptor >= 0)
+            close(FDescriptor);
+    }
+
+    // Only a regular file that can be read is checked; anything else is left to the loader,
+    // which refuses it without harm.
+    bool IsRegular(std::uint64_t& size) const
+    {
+        struct stat info {};
+        if (FDescriptor < 0 || fstat(FDescriptor, &info) != 0 || !S_ISREG(info.st_mode))
+            return false;
+        size = static_cast<std::uint64_t>(info.st_size);
+        return true;
+    }
+
+    template <typename T>
+    bool Read(std::uint64_t offset, T& value) const
+    {
+        return pread(FDescriptor, &value, sizeof value, static_cast<off_t>(offset)) == static_cast<ssize_t>(sizeof value);
+    }
+
+private:
+    int FDescriptor;
+};
+
+// Whether count entries of entrySize bytes from offset lie within a file of fileSize bytes,
+// without overflow.
+bool TableFits(std::uint64_t offset, std::uint64_t count, std::uint64_t entrySize, std::uint64_t fileSize)
+{
+    if (offset > fileSize)
+        return false;
+    return count == 0 || entrySize <= (fileSize - offset) / count;
+}
+
+bool RangeFits(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSize)
+{
+    return offset <= fileSize && length <= fileSize - offset;
+}
+
+constexpr unsigned char NativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+constexpr unsigned char NativeData = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
+
+// Checks a library file against its own ELF headers before the loader maps it: the loader maps
+// the segments that the headers announce and faults (SIGBUS) touching those that a truncated
+// file no longer holds. Empty when the file may be handed to the loader (also when it is no
+// regular file, which the loader refuses by itself); otherwise why it is refused.
+std::string ElfFileFault(const std::string& path)
+{
+    const TLibraryFile file(path);
+    std::uint64_t size = 0;
+    if (!file.IsRegular(size))
+        return {};
+    ElfW(Ehdr) header{};
+    if (!file.Read(0, header))
+        return "file too short";
+    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+        return "invalid ELF header";
+    if (header.e_ident[EI_CLASS] != NativeClass)
+        return "wrong ELF class: not the class of this program";
+    if (header.e_ident[EI_DATA] != NativeData)
+        return "ELF file data encoding not the byte order of this program";
+
+    if (header.e_phnum == 0 || header.e_phentsize != sizeof(ElfW(Phdr)))
+        return "ELF file has no usable program headers";
+    if (!TableFits(header.e_phoff, header.e_phnum, header.e_phentsize, size))
+        return "file too short: the program headers end past the end of the file";
+    for (unsigned i = 0; i < header.e_phnum; ++i) {
+        ElfW(Phdr) segment{};
+        if (!file.Read(header.e_phoff + std::uint64_t{i} * header.e_phentsize, segment))
+            return "cannot read the program headers";
+        if (segment.p_type == PT_LOAD && !RangeFits(segment.p_offset, segment.p_filesz, size))
+            return "file too short: loadable segment " + std::to_string(i) + " ends past the end of the file";
+    }
+
+    if (header.e_shoff != 0) {
+        if (header.e_shentsize != sizeof(ElfW(Shdr)))
+            return "ELF file's section header size is wrong";
+        std::uint64_t sections = header.e_shnum;
+        if (sections == 0) { // more sections than the field holds: the count is the first entry's size
+            ElfW(Shdr) first{};
+            if (!RangeFits(header.e_shoff, sizeof first, size) || !file.Read(header.e_shoff, first))
+                return "file too short: the section headers end past the end of the file";
+            sections = first.sh_size;
+        }
+        if (!TableFits(header.e_shoff, sections, header.e_shentsize, size))
+            return "file too short: the section headers end past the end of the file";
+    }
+    return {};
+}
+
 } // namespace
 
 Module::Module(const std::string& path)
 {
+    // A name without a folder is searched for by the loader among the system's libraries.
+    if (path.find('/') != std::string::npos) {
+        const std::string fault = ElfFileFault(path);
+        if (!fault.empty()) {
+            FError = path + ": " + fault;
+            return;
+        }
+    }
     dlerror();
     FHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!FHandle)
