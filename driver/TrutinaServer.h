@@ -44,6 +44,11 @@ inline HRESULT Fail(HRESULT status, const char* descriptionUtf8, REFIID iid = II
 // DllRegisterServer: records clsid as an apartment-threaded in-process server in the module that
 // contains symbolInModule.
 HRESULT RegisterServer(REFCLSID clsid, const void* symbolInModule, const std::string& description);
+// An object of the module that includes this header, whose address names the module's file. A
+// const at namespace scope has internal linkage, so its address is always this module's own; the
+// address of an exported function (DllRegisterServer) may resolve to the like-named export of
+// another server module loaded into the process before.
+const char ModuleAnchor = 0;
 HRESULT UnregisterServer(REFCLSID clsid);
 
 // ---------------------------------------------------------------- VARIANT coercion
@@ -227,7 +232,6 @@ HRESULT GetClassObject(REFCLSID served, REFCLSID rclsid, REFIID riid, void** ppv
     TRUTINA_SERVER_EXPORT HRESULT DllCanUnloadNow() { return trutina_server::CanUnloadNow(); }       \
     TRUTINA_SERVER_EXPORT HRESULT DllRegisterServer()                                                \
     {                                                                                                \
-        return trutina_server::RegisterServer(clsid, reinterpret_cast<const void*>(&DllRegisterServer), \
-                                              description);                                          \
+        return trutina_server::RegisterServer(clsid, &trutina_server::ModuleAnchor, description);    \
     }                                                                                                \
     TRUTINA_SERVER_EXPORT HRESULT DllUnregisterServer() { return trutina_server::UnregisterServer(clsid); }

@@ -120,9 +120,13 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv)
 
 STDAPI DllCanUnloadNow() { return gLiveObjects == 0 && gServerLocks == 0 ? S_OK : S_FALSE; }
 
+// Names this module's file: its address is this module's own, where the address of the exported
+// DllRegisterServer may resolve to another server module's export of that name.
+static const char ModuleAnchor = 0;
+
 STDAPI DllRegisterServer()
 {
-    const std::string path = platform::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer));
+    const std::string path = platform::ModulePathOf(&ModuleAnchor);
     if (path.empty())
         return SELFREG_E_CLASS;
     HRESULT hr = platform::RegisterInprocServer(CLSID_TestCounter, path, "Apartment", "Test counter");

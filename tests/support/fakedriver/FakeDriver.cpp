@@ -239,7 +239,7 @@ static_assert(TrutinaMemberCount < SlotCount);
 } // namespace
 
 // ---------------------------------------------------------------- test-side API
-std::string ModulePath() { return platform::ModulePathOf(reinterpret_cast<const void*>(&Register)); }
+std::string ModulePath() { return platform::ModulePathOf(&trutina_server::ModuleAnchor); }
 
 void Reset()
 {
