@@ -612,8 +612,9 @@ TEST_F(DialogTest, OpensModalWithCloseFocusedAndTheGivenFontThenPutsTheHandlerBa
 
     bool seen = false;
     testsupport::WhenReady([&] {
+        // Only the active window holds the focus: wait until the system has activated it.
         auto* form = testsupport::ActiveModal<TfmDevices>();
-        if (!form)
+        if (!form || !form->isActiveWindow())
             return false;
         seen = true;
         EXPECT_TRUE(form->btnClose->hasFocus());
