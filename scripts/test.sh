@@ -9,5 +9,5 @@ for preset in default asan; do
   echo "=== $preset ==="
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+  ctest --preset "$preset"
 done
