@@ -2,7 +2,7 @@
 // the load control of its simulated scales.
 #pragma once
 
-#include "simulator/ScaleDriver.h"
+#include "simulator/ShowProperties.h"
 
 #include <QDialog>
 
@@ -13,10 +13,6 @@ class QLabel;
 class QLineEdit;
 
 namespace trutina {
-
-// Runs the dialog modally for the current device. NoGui when the process has no QApplication or
-// the caller is not on its thread; otherwise the result of applying the settings (Ok on cancel).
-TResult ShowPropertiesDialog(TScaleDriver& driver);
 
 class TfmProperties final : public QDialog {
     Q_OBJECT

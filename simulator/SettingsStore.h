@@ -6,10 +6,40 @@
 
 #include "simulator/ScaleDriver.h"
 
+#include <optional>
+
+#ifdef TRUTINA_SETTINGS_WITHOUT_QT
+
+#include <string>
+
+namespace trutina {
+
+// The same file and behaviour without Qt (SettingsStoreNoQt.cpp, the Windows build).
+class TSettingsStore final : public ISettingsSink {
+public:
+    explicit TSettingsStore(std::string path);
+
+    static std::string DefaultPath();
+    const std::string& Path() const { return FPath; }
+
+    TDriverSettings Load();
+    bool Save(const TDriverSettings& settings) override;
+
+    static std::string ToJson(const TDriverSettings& settings);
+    static std::optional<TDriverSettings> FromJson(const std::string& json, std::string* problem = nullptr);
+
+private:
+    std::string PutAside();
+
+    std::string FPath;
+};
+
+} // namespace trutina
+
+#else
+
 #include <QByteArray>
 #include <QString>
-
-#include <optional>
 
 namespace trutina {
 
@@ -37,3 +67,5 @@ private:
 };
 
 } // namespace trutina
+
+#endif

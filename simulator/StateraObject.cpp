@@ -1,6 +1,6 @@
 #include "simulator/StateraObject.h"
 
-#include "simulator/PropertiesDialog.h"
+#include "simulator/ShowProperties.h"
 
 #include <atomic>
 

@@ -1,4 +1,5 @@
 #include "SimulatorEnvironment.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +19,16 @@ std::optional<std::string> Replace(const char* name, const std::string& value)
     std::optional<std::string> previous;
     if (const char* v = std::getenv(name))
         previous = v;
-    setenv(name, value.c_str(), 1);
+    testenv::SetVariable(name, value);
     return previous;
 }
 
 void Restore(const char* name, const std::optional<std::string>& previous)
 {
     if (previous)
-        setenv(name, previous->c_str(), 1);
+        testenv::SetVariable(name, *previous);
     else
-        unsetenv(name);
+        testenv::UnsetVariable(name);
 }
 
 template <typename F>
@@ -43,10 +44,7 @@ F Hook(const platform::Module& module, const char* name)
 
 TSimulatorEnvironment::TSimulatorEnvironment(bool manualClock)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ponderix-sim-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    FFolder = pattern;
+    FFolder = testenv::MakeTempFolder("ponderix-sim-").string();
     FSettingsPath = FFolder + "/trutina.json";
     FPreviousRegistry = Replace(RegistryVariable, FFolder + "/classes.reg");
     FPreviousSettings = Replace(SettingsVariable, FSettingsPath);
@@ -63,6 +61,9 @@ TSimulatorEnvironment::TSimulatorEnvironment(bool manualClock)
 TSimulatorEnvironment::~TSimulatorEnvironment()
 {
     Hook<void (*)(int)>(FModule, "TrutinaTestUseManualClock")(0);
+#ifdef _WIN32
+    Hook<HRESULT (*)()>(FModule, "DllUnregisterServer")(); // the system registry outlives the test
+#endif
     if (FComInitialized)
         CoUninitialize();
     Restore(RegistryVariable, FPreviousRegistry);

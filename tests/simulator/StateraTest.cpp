@@ -13,7 +13,10 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
+#include "TestEnv.h"
 
 using trutina::TResult;
 
@@ -323,7 +326,7 @@ TEST(StateraNoticeTest, UnwritableSettingsKeepTheChangeForTheRunAndSaySo)
 {
     TSimulatorEnvironment env;
     std::ofstream(env.Folder() + "/file") << "x";
-    setenv("TRUTINA_SETTINGS", (env.Folder() + "/file/trutina.json").c_str(), 1);
+    testenv::SetVariable("TRUTINA_SETTINGS", env.Folder() + "/file/trutina.json");
     auto driver = env.Create();
     TScaleX scale(driver.Get());
     try {
@@ -525,11 +528,17 @@ TEST(StateraComTest, RegsvrRegistersTheModuleInTheClassRegistry)
     // regsvr loads and unloads the module and with it Qt Core, which leaves 8 bytes of its load-time
     // initialisation behind (a bare dlopen/dlclose of libQt6Core shows the same): no leak check
     // for the child in sanitizer builds.
+#ifdef _WIN32
+    // The system's own regsvr32.
+    const std::string module = std::filesystem::absolute(TRUTINA_MODULE_PATH).make_preferred().string();
+    EXPECT_EQ(std::system(("regsvr32 /s \"" + module + "\"").c_str()), 0);
+#else
     const std::string command = std::string("cd '") + std::filesystem::path(TRUTINA_MODULE_PATH).parent_path().string() +
                                 "' && LSAN_OPTIONS=detect_leaks=0 '" + REGSVR_PATH + "' Trutina.dll > /dev/null";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
     ASSERT_EQ(platform::LookupInprocServer(CLSID_Statera, path), S_OK);
     EXPECT_EQ(std::filesystem::canonical(path), std::filesystem::canonical(TRUTINA_MODULE_PATH));
     EXPECT_TRUE(env.Create());
