@@ -88,7 +88,7 @@ for program in "${programs[@]}"; do
   name=$(basename "$program" .exe)
   log=$work/$name.log
   set +e
-  (cd "$bin" && timeout 300 wine "$program" >"$log" 2>&1)
+  (cd "$bin" && timeout 120 wine "$program" >"$log" 2>&1)
   status=$?
   set -e
   tr -d '\r' <"$log" >"$log.txt"
