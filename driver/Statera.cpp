@@ -2,40 +2,20 @@
 
 #include "driver/CallTrace.h"
 #include "driver/OleError.h"
+#include "platform/comobject.h"
 #include "runtime/apphook.h"
 #include "runtime/exceptions.h"
 
-#include <atomic>
 #include <exception>
 
 // The event sink connected to the component: Invoke of the data event's dispatch id reaches the
 // control while it is attached. The control detaches it before it goes, so a late call does nothing.
-class TStatera::TEventSink final : public IDispatch {
+class TStatera::TEventSink final : public platform::TUnknownImpl<IDispatch, IID_IDispatch, DIID_ITrutinaEvents> {
 public:
     explicit TEventSink(TStatera* owner) : FOwner(owner) {}
 
     void Detach() { FOwner = nullptr; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_ITrutinaEvents) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefCount; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG n = --FRefCount;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
         if (!count)
@@ -66,8 +46,7 @@ public:
     }
 
 private:
-    ~TEventSink() = default;
-    std::atomic<ULONG> FRefCount{1};
+    ~TEventSink() override = default;
     TStatera* FOwner;
 };
 

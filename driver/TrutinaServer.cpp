@@ -321,7 +321,7 @@ bool SameNameIgnoringCase(const OLECHAR* a, const char* b)
 
 // A counted snapshot enumerator for IEnumConnections and IEnumConnectionPoints.
 template <typename IEnum, typename Item, const IID& Iid>
-class TEnumerator final : public IEnum {
+class TEnumerator final : public platform::TUnknownImpl<IEnum, Iid> {
 public:
     explicit TEnumerator(std::vector<Item> items, std::size_t pos = 0) : FItems(std::move(items)), FPos(pos)
     {
@@ -330,26 +330,6 @@ public:
         ObjectCreated();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == Iid) {
-            *ppv = static_cast<IEnum*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefCount; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG n = --FRefCount;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override
     {
         if (!out || (count != 1 && !fetched))
@@ -383,7 +363,7 @@ public:
     }
 
 private:
-    ~TEnumerator()
+    ~TEnumerator() override
     {
         for (auto& item : FItems)
             Unknown(item)->Release();
@@ -392,7 +372,6 @@ private:
     static IUnknown* Unknown(const CONNECTDATA& d) { return d.pUnk; }
     static IUnknown* Unknown(IConnectionPoint* p) { return p; }
 
-    std::atomic<ULONG> FRefCount{1};
     std::vector<Item> FItems;
     std::size_t FPos;
 };

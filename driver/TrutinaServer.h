@@ -10,6 +10,7 @@
 #pragma once
 
 #include "driver/Trutina_TLB.h"
+#include "platform/comobject.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -149,30 +150,10 @@ private:
 // ---------------------------------------------------------------- class factory
 // Creates T (derived from TTrutinaServerBase, default-constructible, reference count 1 on birth).
 template <typename T>
-class TClassFactory final : public IClassFactory {
+class TClassFactory final : public platform::TUnknownImpl<IClassFactory, IID_IClassFactory> {
 public:
     TClassFactory() { ObjectCreated(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefCount; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        ULONG n = --FRefCount;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
     {
         if (!ppv)
@@ -194,8 +175,7 @@ public:
     }
 
 private:
-    ~TClassFactory() { ObjectDestroyed(); }
-    std::atomic<ULONG> FRefCount{1};
+    ~TClassFactory() override { ObjectDestroyed(); }
 };
 
 // DllGetClassObject for one class.

@@ -1,39 +1,28 @@
 // Error info objects and the per-thread error-info slot.
+#include "platform/comobject.h"
 #include "platform/platform.h"
 
 #ifndef _WIN32
 
-#include <atomic>
 #include <new>
 
 namespace {
 
 // Implements both faces of an error info object: ICreateErrorInfo fills it, IErrorInfo reads it.
-class TErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class TErrorInfo final : public platform::TUnknownImpl<IErrorInfo, IID_IErrorInfo>, public ICreateErrorInfo {
+    using TBase = platform::TUnknownImpl<IErrorInfo, IID_IErrorInfo>;
+
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IErrorInfo)
-            *ppv = static_cast<IErrorInfo*>(this);
-        else if (riid == IID_ICreateErrorInfo)
-            *ppv = static_cast<ICreateErrorInfo*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
+        if (!ppv || riid != IID_ICreateErrorInfo)
+            return TBase::QueryInterface(riid, ppv);
+        *ppv = static_cast<ICreateErrorInfo*>(this);
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --FRefs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return TBase::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return TBase::Release(); }
 
     // IErrorInfo
     HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override
@@ -70,7 +59,7 @@ public:
     }
 
 private:
-    ~TErrorInfo()
+    ~TErrorInfo() override
     {
         SysFreeString(FSource);
         SysFreeString(FDescription);
@@ -100,7 +89,6 @@ private:
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
-    std::atomic<ULONG> FRefs{1};
     GUID FGuid{};
     BSTR FSource = nullptr;
     BSTR FDescription = nullptr;

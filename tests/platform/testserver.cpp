@@ -1,4 +1,5 @@
 // A small in-process server: two classes, a live-object count, BSTR helpers across the module edge.
+#include "platform/comobject.h"
 #include "platform/platform.h"
 #include "testserver.h"
 
@@ -10,30 +11,10 @@ namespace {
 std::atomic<LONG> gLiveObjects{0};
 std::atomic<LONG> gServerLocks{0};
 
-class TCounter final : public ICounter {
+class TCounter final : public platform::TUnknownImpl<ICounter, IID_ICounter> {
 public:
     TCounter() { ++gLiveObjects; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ICounter) {
-            *ppv = static_cast<ICounter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --FRefs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Increment(LONG* value) override
     {
         if (!value)
@@ -50,8 +31,7 @@ public:
     }
 
 private:
-    ~TCounter() { --gLiveObjects; }
-    std::atomic<ULONG> FRefs{1};
+    ~TCounter() override { --gLiveObjects; }
     LONG FValue = 0;
 };
 
