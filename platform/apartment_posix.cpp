@@ -1,6 +1,7 @@
 // COM initialisation per thread and the single-threaded apartment's call queue. A thread that
 // enters the apartment model owns an Apartment: other threads post calls to it, and an eventfd
 // stays readable while calls wait so that the owner's event loop knows when to pump.
+#include "platform/callqueue.h"
 #include "platform/internal.h"
 
 #include <poll.h>
@@ -8,13 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <deque>
-#include <mutex>
 #include <stdexcept>
 
 namespace platform {
 
-class Apartment {
+class Apartment final : public detail::TCallQueue {
 public:
     Apartment() : FEventFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
     {
@@ -22,50 +21,8 @@ public:
             throw std::runtime_error("cannot create the apartment's notification handle");
     }
     ~Apartment() { close(FEventFd); }
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
 
     int NotifyHandle() const { return FEventFd; }
-
-    bool Post(std::function<void()> fn)
-    {
-        if (!fn)
-            return false;
-        std::lock_guard guard(FLock);
-        if (FClosed)
-            return false;
-        if (FCalls.empty())
-            Signal();
-        FCalls.push_back(std::move(fn));
-        return true;
-    }
-
-    // Runs the calls waiting when it starts, in posting order; calls posted meanwhile wait for the
-    // next pump, so a call that posts again cannot keep the loop from returning.
-    int Pump()
-    {
-        std::size_t waiting;
-        {
-            std::lock_guard guard(FLock);
-            waiting = FCalls.size();
-        }
-        int ran = 0;
-        for (; waiting > 0; --waiting) {
-            std::function<void()> call;
-            {
-                std::lock_guard guard(FLock);
-                if (FClosed || FCalls.empty())
-                    break;
-                call = std::move(FCalls.front());
-                FCalls.pop_front();
-                if (FCalls.empty())
-                    ClearSignal();
-            }
-            call();
-            ++ran;
-        }
-        return ran;
-    }
 
     int WaitAndPump(int timeoutMs)
     {
@@ -77,30 +34,20 @@ public:
         return Pump();
     }
 
-    // No more calls are accepted; those waiting are dropped without running.
     void Close()
     {
-        std::deque<std::function<void()>> dropped;
-        {
-            std::lock_guard guard(FLock);
-            FClosed = true;
-            dropped.swap(FCalls);
-            ClearSignal();
-        }
-        // The dropped calls are destroyed here, outside the lock: what they hold may post again.
+        CloseQueue([this] { ClearSignal(); });
     }
 
 private:
-    bool HasWaitingCalls()
-    {
-        std::lock_guard guard(FLock);
-        return !FCalls.empty();
-    }
-    void Signal()
+    // The eventfd stays readable while calls wait.
+    bool Wake() override
     {
         const std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = write(FEventFd, &one, sizeof one);
+        return true;
     }
+    void Unwake() override { ClearSignal(); }
     void ClearSignal()
     {
         std::uint64_t count;
@@ -108,9 +55,6 @@ private:
     }
 
     const int FEventFd;
-    std::mutex FLock;
-    std::deque<std::function<void()>> FCalls;
-    bool FClosed = false;
 };
 
 namespace {

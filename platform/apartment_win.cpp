@@ -3,10 +3,9 @@
 // wake message, so the thread's own message loop (the GUI's, or WaitAndPumpApartment) runs the
 // queued calls. An initialisation spy on the owning thread closes the queue when the thread's
 // last CoUninitialize leaves the apartment.
+#include "platform/callqueue.h"
 #include "platform/internal_win.h"
 
-#include <deque>
-#include <mutex>
 #include <stdexcept>
 
 namespace platform {
@@ -41,7 +40,7 @@ bool RegisterWindowClass()
 
 } // namespace
 
-class Apartment {
+class Apartment final : public detail::TCallQueue {
 public:
     // Runs on the owning thread.
     Apartment()
@@ -54,48 +53,6 @@ public:
         SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     ~Apartment() { Close(false); }
-    Apartment(const Apartment&) = delete;
-    Apartment& operator=(const Apartment&) = delete;
-
-    bool Post(std::function<void()> fn)
-    {
-        if (!fn)
-            return false;
-        std::lock_guard guard(FLock);
-        if (FClosed)
-            return false;
-        if (FCalls.empty() && !PostMessageW(FWindow, kWakeMessage, 0, 0))
-            return false;
-        FCalls.push_back(std::move(fn));
-        return true;
-    }
-
-    // Runs the calls waiting when it starts, in posting order; calls posted meanwhile wait for the
-    // next pump, so a call that posts again cannot keep the loop from returning. Owning thread.
-    int Pump()
-    {
-        std::size_t waiting;
-        {
-            std::lock_guard guard(FLock);
-            waiting = FCalls.size();
-        }
-        int ran = 0;
-        for (; waiting > 0; --waiting) {
-            std::function<void()> call;
-            {
-                std::lock_guard guard(FLock);
-                if (FClosed || FCalls.empty())
-                    break;
-                call = std::move(FCalls.front());
-                FCalls.pop_front();
-                if (FCalls.empty())
-                    RemoveWakeMessages();
-            }
-            call();
-            ++ran;
-        }
-        return ran;
-    }
 
     // Waits for a message, delivers the thread's other messages to their windows (the system's
     // COM has windows of its own) and runs the waiting calls once. Owning thread.
@@ -118,31 +75,22 @@ public:
         return Pump();
     }
 
-    // No more calls are accepted; those waiting are dropped without running. Owning thread.
-    // destroyWindow false: the thread is ending, and the system destroys its windows itself.
+    // Owning thread. destroyWindow false: the thread is ending, and the system destroys its
+    // windows itself.
     void Close(bool destroyWindow)
     {
-        std::deque<std::function<void()>> dropped;
-        {
-            std::lock_guard guard(FLock);
-            if (FClosed)
-                return;
-            FClosed = true;
-            dropped.swap(FCalls);
+        CloseQueue([this, destroyWindow] {
             if (destroyWindow) {
                 RemoveWakeMessages();
                 DestroyWindow(FWindow);
             }
-        }
-        // The dropped calls are destroyed here, outside the lock: what they hold may post again.
+        });
     }
 
 private:
-    bool HasWaitingCalls()
-    {
-        std::lock_guard guard(FLock);
-        return !FCalls.empty();
-    }
+    // One wake message stands in the thread's queue while calls wait.
+    bool Wake() override { return PostMessageW(FWindow, kWakeMessage, 0, 0) != 0; }
+    void Unwake() override { RemoveWakeMessages(); }
     void RemoveWakeMessages()
     {
         MSG msg;
@@ -151,9 +99,6 @@ private:
     }
 
     HWND FWindow = nullptr;
-    std::mutex FLock;
-    std::deque<std::function<void()>> FCalls;
-    bool FClosed = false;
 };
 
 namespace {

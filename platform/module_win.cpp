@@ -44,24 +44,6 @@ Module::Module(const std::string& path)
     SetErrorMode(previous);
 }
 
-Module::Module(Module&& other) noexcept : FHandle(other.FHandle), FError(std::move(other.FError))
-{
-    other.FHandle = nullptr;
-}
-
-Module& Module::operator=(Module&& other) noexcept
-{
-    if (this != &other) {
-        Unload();
-        FHandle = other.FHandle;
-        FError = std::move(other.FError);
-        other.FHandle = nullptr;
-    }
-    return *this;
-}
-
-Module::~Module() { Unload(); }
-
 void* Module::Symbol(const char* name) const
 {
     if (!FHandle) {

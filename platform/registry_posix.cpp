@@ -7,7 +7,7 @@
 //
 // Blank lines and lines starting with ';' or '#' are ignored; anything else that does not fit the
 // form makes the file damaged, which is reported and never overwritten.
-#include "platform/platform.h"
+#include "platform/internal.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -200,8 +200,6 @@ bool WriteRegistryAtomically(const std::string& path, const std::vector<ClassEnt
     return true;
 }
 
-bool IsSingleLine(std::string_view s) { return s.find_first_of("\r\n") == std::string_view::npos && s.find('\0') == std::string_view::npos; }
-
 std::string HomeFolder()
 {
     if (const char* home = std::getenv("HOME"); home && *home)
@@ -227,8 +225,7 @@ HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath, cons
                              const std::string& description)
 {
     try {
-        if (modulePath.empty() || !IsSingleLine(modulePath) || !IsSingleLine(threadingModel)
-            || !IsSingleLine(description))
+        if (!detail::RegistrableEntry(modulePath, threadingModel, description))
             return SELFREG_E_CLASS;
         std::error_code ec;
         const std::string absolutePath = std::filesystem::absolute(modulePath, ec).lexically_normal().string();

@@ -18,11 +18,6 @@ std::wstring ClassKeyName(REFCLSID clsid)
     return L"CLSID\\" + std::wstring(text, text + (n > 0 ? n - 1 : 0));
 }
 
-bool IsSingleLine(std::string_view s)
-{
-    return s.find_first_of("\r\n") == std::string_view::npos && s.find('\0') == std::string_view::npos;
-}
-
 // An open registry key, closed on every path.
 class TKey {
 public:
@@ -62,8 +57,7 @@ HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath, cons
                              const std::string& description)
 {
     try {
-        if (modulePath.empty() || !IsSingleLine(modulePath) || !IsSingleLine(threadingModel)
-            || !IsSingleLine(description))
+        if (!detail::RegistrableEntry(modulePath, threadingModel, description))
             return SELFREG_E_CLASS;
         std::error_code ec;
         const std::filesystem::path absolute =

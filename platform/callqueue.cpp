@@ -1,0 +1,64 @@
+#include "platform/callqueue.h"
+
+namespace platform::detail {
+
+bool TCallQueue::Post(std::function<void()> fn)
+{
+    if (!fn)
+        return false;
+    std::lock_guard guard(FLock);
+    if (FClosed)
+        return false;
+    if (FCalls.empty() && !Wake())
+        return false;
+    FCalls.push_back(std::move(fn));
+    return true;
+}
+
+int TCallQueue::Pump()
+{
+    std::size_t waiting;
+    {
+        std::lock_guard guard(FLock);
+        waiting = FCalls.size();
+    }
+    int ran = 0;
+    for (; waiting > 0; --waiting) {
+        std::function<void()> call;
+        {
+            std::lock_guard guard(FLock);
+            if (FClosed || FCalls.empty())
+                break;
+            call = std::move(FCalls.front());
+            FCalls.pop_front();
+            if (FCalls.empty())
+                Unwake();
+        }
+        call();
+        ++ran;
+    }
+    return ran;
+}
+
+bool TCallQueue::HasWaitingCalls()
+{
+    std::lock_guard guard(FLock);
+    return !FCalls.empty();
+}
+
+void TCallQueue::CloseQueue(const std::function<void()>& whileLocked)
+{
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard guard(FLock);
+        if (FClosed)
+            return;
+        FClosed = true;
+        dropped.swap(FCalls);
+        if (whileLocked)
+            whileLocked();
+    }
+    // The dropped calls are destroyed here, outside the lock: what they hold may post again.
+}
+
+} // namespace platform::detail

@@ -1,0 +1,45 @@
+// The single-threaded apartment's call queue, apart from how its thread is woken: calls run in
+// posting order on the owning thread, a pump runs only the calls waiting when it starts, and a
+// closed queue refuses new calls and drops the waiting ones. Not part of the platform's interface.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace platform::detail {
+
+class TCallQueue {
+public:
+    TCallQueue(const TCallQueue&) = delete;
+    TCallQueue& operator=(const TCallQueue&) = delete;
+
+    // Any thread. False for an empty call, a closed queue or a wake-up that could not be sent.
+    bool Post(std::function<void()> fn);
+
+    // Runs the calls waiting when it starts, in posting order; calls posted meanwhile wait for the
+    // next pump, so a call that posts again cannot keep the loop from returning. Owning thread.
+    int Pump();
+
+    bool HasWaitingCalls();
+
+protected:
+    TCallQueue() = default;
+    ~TCallQueue() = default;
+
+    // No more calls are accepted; those waiting are dropped without running, outside the lock.
+    // whileLocked runs under the queue's lock on the first close only.
+    void CloseQueue(const std::function<void()>& whileLocked);
+
+    // Called under the queue's lock: Wake when the queue stops being empty (false: the post
+    // fails), Unwake when a pump empties it.
+    virtual bool Wake() = 0;
+    virtual void Unwake() = 0;
+
+private:
+    std::mutex FLock;
+    std::deque<std::function<void()>> FCalls;
+    bool FClosed = false;
+};
+
+} // namespace platform::detail
