@@ -7,14 +7,14 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
 )
 for option in "$@"; do
   case "$option" in
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 nlohmann-json3-dev) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done
