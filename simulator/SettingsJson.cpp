@@ -1,0 +1,220 @@
+// The settings file's JSON text, for both builds: the Qt build and the Windows build without Qt
+// read and write the file each in their own way, with this one mapping.
+#include "simulator/SettingsJson.h"
+
+#include "runtime/utf.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace trutina {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int FormatVersion = 1;
+
+// Raised while reading a field of the wrong kind; never leaves this file.
+struct EBadField : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const json* Field(const json& o, const char* key)
+{
+    const auto it = o.find(key);
+    return it == o.end() ? nullptr : &*it;
+}
+
+std::int32_t IntField(const json& o, const char* key, std::int32_t fallback)
+{
+    const json* v = Field(o, key);
+    if (!v)
+        return fallback;
+    const double d = v->is_number() ? v->get<double>() : std::numeric_limits<double>::quiet_NaN();
+    if (!v->is_number() || d != std::floor(d) || d < std::numeric_limits<std::int32_t>::min() ||
+        d > std::numeric_limits<std::int32_t>::max())
+        throw EBadField(std::string(key) + " is not a whole number");
+    return static_cast<std::int32_t>(d);
+}
+
+double RealField(const json& o, const char* key, double fallback)
+{
+    const json* v = Field(o, key);
+    if (!v)
+        return fallback;
+    if (!v->is_number())
+        throw EBadField(std::string(key) + " is not a number");
+    return v->get<double>();
+}
+
+bool BoolField(const json& o, const char* key, bool fallback)
+{
+    const json* v = Field(o, key);
+    if (!v)
+        return fallback;
+    if (!v->is_boolean())
+        throw EBadField(std::string(key) + " is not true or false");
+    return v->get<bool>();
+}
+
+std::string TextField(const json& o, const char* key, const std::string& fallback)
+{
+    const json* v = Field(o, key);
+    if (!v)
+        return fallback;
+    if (!v->is_string())
+        throw EBadField(std::string(key) + " is not a text");
+    return v->get<std::string>();
+}
+
+const json& Checked(const json& v, bool ok, const std::string& what)
+{
+    if (!ok)
+        throw EBadField(what);
+    return v;
+}
+
+json ObjectField(const json& o, const char* key)
+{
+    const json* v = Field(o, key);
+    return v ? Checked(*v, v->is_object(), std::string(key) + " is not an object") : json::object();
+}
+
+json ArrayField(const json& o, const char* key)
+{
+    const json* v = Field(o, key);
+    return v ? Checked(*v, v->is_array(), std::string(key) + " is not a list") : json::array();
+}
+
+TDeviceParameters ParametersFromJson(const json& o)
+{
+    TDeviceParameters p;
+    p.ProtocolType = IntField(o, "protocolType", p.ProtocolType);
+    p.BaudRate = IntField(o, "baudRate", p.BaudRate);
+    p.SleepMode = IntField(o, "sleepMode", p.SleepMode);
+    p.TareMode = IntField(o, "tareMode", p.TareMode);
+    p.Password = IntField(o, "password", p.Password);
+    return p;
+}
+
+} // namespace
+
+std::string SettingsToJson(const TDriverSettings& s)
+{
+    json devices = json::array();
+    for (const auto& d : s.Devices) {
+        const TDeviceParameters& p = d.Parameters;
+        devices.push_back({{"number", d.Number},
+                           {"name", runtime::Utf16ToUtf8(d.Name)},
+                           {"port", d.PortNumber},
+                           {"baudRate", d.BaudRate},
+                           {"parity", d.Parity},
+                           {"model", d.Model},
+                           {"enabled", d.Enabled},
+                           {"parameters",
+                            {{"protocolType", p.ProtocolType},
+                             {"baudRate", p.BaudRate},
+                             {"sleepMode", p.SleepMode},
+                             {"tareMode", p.TareMode},
+                             {"password", p.Password}}},
+                           {"loadProfile", d.LoadProfile}});
+    }
+    json profiles = json::object();
+    for (const auto& [name, profile] : s.LoadProfiles) {
+        json steps = json::array();
+        for (const auto& step : profile.Steps) {
+            json o = {{"at", step.At}, {"load", step.Load}};
+            if (step.Unstable)
+                o["unstable"] = true;
+            if (step.Disconnected)
+                o["disconnected"] = true;
+            steps.push_back(std::move(o));
+        }
+        profiles[name] = {{"loopMs", profile.LoopMs}, {"steps", std::move(steps)}};
+    }
+    json root = {{"format", FormatVersion},
+                 {"currentDevice", s.CurrentDeviceNumber},
+                 {"lockDevices", s.LockDevices},
+                 {"pollingInterval", s.PollingInterval},
+                 {"weightStep", s.WeightStep},
+                 {"updatePrice", s.UpdatePrice},
+                 {"autoDisable", s.AutoDisable},
+                 {"timeout", s.Timeout},
+                 {"devices", std::move(devices)},
+                 {"loadProfiles", std::move(profiles)}};
+    if (!s.DamagedCopy.empty())
+        root["damagedCopy"] = s.DamagedCopy;
+    // Texts that are not valid UTF-8 are written with replacement characters rather than refused.
+    return root.dump(4, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::string* problem)
+{
+    auto fail = [&](const std::string& why) -> std::optional<TDriverSettings> {
+        if (problem)
+            *problem = why;
+        return std::nullopt;
+    };
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::parse_error& e) {
+        return fail(e.what());
+    }
+    if (!doc.is_object())
+        return fail("not a JSON object");
+    try {
+        if (IntField(doc, "format", FormatVersion) != FormatVersion)
+            return fail("unknown format");
+        TDriverSettings s;
+        s.CurrentDeviceNumber = IntField(doc, "currentDevice", 1);
+        s.LockDevices = BoolField(doc, "lockDevices", s.LockDevices);
+        s.PollingInterval = IntField(doc, "pollingInterval", s.PollingInterval);
+        s.WeightStep = RealField(doc, "weightStep", s.WeightStep);
+        s.UpdatePrice = BoolField(doc, "updatePrice", s.UpdatePrice);
+        s.AutoDisable = BoolField(doc, "autoDisable", s.AutoDisable);
+        s.Timeout = IntField(doc, "timeout", s.Timeout);
+        s.DamagedCopy = TextField(doc, "damagedCopy", {});
+        for (const json& v : ArrayField(doc, "devices")) {
+            const json& o = Checked(v, v.is_object(), "device is not an object");
+            TDeviceSettings d;
+            d.Number = IntField(o, "number", 0);
+            d.Name = runtime::Utf8ToUtf16(TextField(o, "name", runtime::Utf16ToUtf8(DefaultDeviceName(d.Number))));
+            d.PortNumber = IntField(o, "port", d.PortNumber);
+            d.BaudRate = IntField(o, "baudRate", d.BaudRate);
+            d.Parity = IntField(o, "parity", d.Parity);
+            d.Model = IntField(o, "model", d.Model);
+            d.Enabled = BoolField(o, "enabled", d.Enabled);
+            d.Parameters = ParametersFromJson(ObjectField(o, "parameters"));
+            d.LoadProfile = TextField(o, "loadProfile", {});
+            s.Devices.push_back(std::move(d));
+        }
+        const json profiles = ObjectField(doc, "loadProfiles");
+        for (const auto& [name, value] : profiles.items()) {
+            const json& o = Checked(value, value.is_object(), "load profile is not an object");
+            TLoadProfile profile;
+            profile.LoopMs = static_cast<TMillis>(RealField(o, "loopMs", 0));
+            for (const json& v : ArrayField(o, "steps")) {
+                const json& so = Checked(v, v.is_object(), "load step is not an object");
+                TLoadStep step;
+                step.At = static_cast<TMillis>(RealField(so, "at", 0));
+                step.Load = RealField(so, "load", 0);
+                step.Unstable = BoolField(so, "unstable", false);
+                step.Disconnected = BoolField(so, "disconnected", false);
+                profile.Steps.push_back(step);
+            }
+            s.LoadProfiles[name] = std::move(profile);
+        }
+        if (const std::string wrong = s.Problem(); !wrong.empty())
+            return fail(wrong);
+        return s;
+    } catch (const EBadField& e) {
+        return fail(e.what());
+    }
+}
+
+} // namespace trutina
