@@ -305,8 +305,9 @@ TEST_F(MainWindowTest, TextThatIsNotANumberWritesNothingAndTheFieldShowsTheDrive
         EXPECT_EQ(Text(Form->edtResultCode), "4");
         EXPECT_EQ(Text(c.Edit), before);
         EXPECT_EQ(Log(), UpdateAllCalls()) << "nothing written";
-        if (c.Enter)
+        if (c.Enter) {
             EXPECT_TRUE(c.Edit->hasFocus());
+        }
     }
 }
 

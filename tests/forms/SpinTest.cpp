@@ -70,8 +70,9 @@ TEST(UpDown, ClicksMoveWithinTheRangeWithoutWrapping)
         QTest::mouseClick(c.Arrow, Qt::LeftButton);
         EXPECT_EQ(ud->Position(), c.Expected) << "from " << c.Start;
         ASSERT_EQ(clicked.count(), c.Reported ? 1 : 0) << "from " << c.Start;
-        if (c.Reported)
+        if (c.Reported) {
             EXPECT_EQ(clicked[0][0].toInt(), c.Expected);
+        }
     }
     EXPECT_FALSE(ud->hasFocus());
 }

@@ -220,9 +220,11 @@ TEST_F(DevicesTest, AHugeDriverNameIsShownWholeAndNeverWrittenBackCut)
         QTest::mouseClick(Form->edtDeviceName, Qt::LeftButton);
         fakedriver::ClearCalls();
         QTest::keyClick(Form->edtDeviceName, Qt::Key_Tab);
-        for (const auto& call : fakedriver::Calls())
-            if (call.Member == "CurrentDeviceName" && call.Kind == TCallKind::Write)
+        for (const auto& call : fakedriver::Calls()) {
+            if (call.Member == "CurrentDeviceName" && call.Kind == TCallKind::Write) {
                 EXPECT_EQ(call.Argument, "\"" + t.Shown + "\"") << "written back cut";
+            }
+        }
     }
 }
 
