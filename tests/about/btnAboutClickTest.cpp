@@ -8,6 +8,7 @@
 
 #include "../forms/QtTestApp.h"
 #include "FakeDriverFixture.h"
+#include "../support/ProgramTestSupport.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -27,11 +28,7 @@ namespace {
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-void NoAsk(const std::string&, const std::string&)
-{
-    ADD_FAILURE() << "the registration prompt was shown";
-    throw runtime::EAbort();
-}
+using testsupport::NoAsk;
 
 class AboutButtonTest : public ::testing::Test {
 protected:

@@ -7,6 +7,7 @@
 #include "runtime/numtext.h"
 
 #include "../forms/QtTestApp.h"
+#include "../support/ProgramTestSupport.h"
 #include "FakeDriverFixture.h"
 
 #include <QApplication>
@@ -36,19 +37,6 @@ inline std::vector<std::string> UpdateAllCalls()
             "get NonStable",       "get InvalidRange",      "get SalesPrice",    "get SalesPrice",
             "get UpdatePrice",     "get AutoDisable",       "get EventNumber",   "get DataCount",
             "get DataEventEnabled"};
-}
-
-inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// An ask that must not happen: the driver is registered.
-inline void NoAsk(const std::string&, const std::string&)
-{
-    ADD_FAILURE() << "the registration prompt was shown";
-    throw runtime::EAbort();
 }
 
 class MainWindowTest : public ::testing::Test {

@@ -3,6 +3,7 @@
 // the driver's settings file afresh).
 #include "../forms/QtTestApp.h"
 #include "EditorInput.h"
+#include "../support/ProgramTestSupport.h"
 
 #include "app/fmuMain.h"
 #include "devices/fmuDevice.h"
@@ -70,11 +71,7 @@ private:
     std::optional<std::string> FPreviousSettings;
 };
 
-void NoAsk(const std::string&, const std::string&)
-{
-    ADD_FAILURE() << "the registration prompt was shown";
-    throw runtime::EAbort();
-}
+using testsupport::NoAsk;
 
 // One run of the program: a main window over a new driver object; "Работа с ЛУ" opens the editor,
 // in which work runs, then "Закрыть".

@@ -8,6 +8,7 @@
 
 #include "../forms/QtTestApp.h"
 #include "EditorInput.h"
+#include "../support/ProgramTestSupport.h"
 #include "FakeDriverFixture.h"
 
 #include <QAbstractItemView>
@@ -41,12 +42,6 @@ inline std::vector<std::string> Accepted(const std::string& call)
     const auto refresh = EditorRefreshCalls();
     calls.insert(calls.end(), refresh.begin(), refresh.end());
     return calls;
-}
-
-inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 inline platform::ComPtr<ITrutina> CreateFakeDriver()

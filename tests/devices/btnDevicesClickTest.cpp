@@ -9,14 +9,9 @@
 
 namespace {
 
+using testsupport::NoAsk;
 using testsupport::Q;
 using testsupport::Text;
-
-void NoAsk(const std::string&, const std::string&)
-{
-    ADD_FAILURE() << "the registration prompt was shown";
-    throw runtime::EAbort();
-}
 
 class DevicesButtonTest : public ::testing::Test {
 protected:

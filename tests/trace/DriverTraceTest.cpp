@@ -9,6 +9,7 @@
 
 #include "../forms/QtTestApp.h"
 #include "FakeDriverFixture.h"
+#include "../support/ProgramTestSupport.h"
 
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -80,11 +81,7 @@ std::vector<std::string> TracedCalls()
     return calls;
 }
 
-void NoAsk(const std::string&, const std::string&)
-{
-    ADD_FAILURE() << "the registration prompt was shown";
-    throw runtime::EAbort();
-}
+using testsupport::NoAsk;
 
 class DriverTraceTest : public ::testing::Test {
 protected:
@@ -183,7 +180,7 @@ TEST_F(DriverTraceTest, AWriteShowsItsArgumentAndDataEventsTheirPlace)
     Captured().clear();
     fakedriver::ClearCalls();
     ASSERT_TRUE(fakedriver::RaiseDataEventFromWorker());
-    QTest::qWaitFor([] { return !fakedriver::Calls().empty(); }, 2000);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !fakedriver::Calls().empty(); }, 2000)) << "the handler made no call";
     QCoreApplication::processEvents();
     const auto trace = TraceMessages();
     ASSERT_FALSE(trace.empty());
