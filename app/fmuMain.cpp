@@ -277,7 +277,7 @@ void TfmMain::BuildAsyncPage()
 
 void TfmMain::SetTabOrder()
 {
-    const QWidget* order[] = {
+    forms::SetTabOrder({
         PageControl,
         // Synchronous page.
         edtWeight, edtUnitPrice, edtSalesPrice, edtTareWeight, chkUpdatePrice, Memo, btnReadWeight, btnZero,
@@ -288,9 +288,7 @@ void TfmMain::SetTabOrder()
         chkDataEventEnabled, chkAutoDisable, chkDeleteEvents, cbPollingInterval, edtWeightStep, sbWeightStep,
         btnGenerateAsyncMessage, edtEventNumber, edtDataCount, btnUpdate,
         // Window level.
-        btnAbout, chkLockDevices, btnDevices, chkDeviceEnabled, btnProperties, btnClose};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+        btnAbout, chkLockDevices, btnDevices, chkDeviceEnabled, btnProperties, btnClose});
 }
 
 void TfmMain::BindHandlers()

@@ -220,12 +220,10 @@ TfmDevices::TParameterRow TfmDevices::BuildRow(int top, const char* caption, QLa
 
 void TfmDevices::SetTabOrder()
 {
-    QWidget* const order[] = {cbDeviceIndex, cbDeviceNumber, edtDeviceCount, edtDeviceName, cboPortNumber,
+    forms::SetTabOrder({cbDeviceIndex, cbDeviceNumber, edtDeviceCount, edtDeviceName, cboPortNumber,
                               edtPortNumber, cboBaudRate,    edtBaudRate,    cboParity,     edtParity,
                               cboModelID,    edtModelID,     chkDeviceEnabled, btnAdd,      btnDelete,
-                              btnClose};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        QWidget::setTabOrder(order[i - 1], order[i]);
+                        btnClose});
 }
 
 void TfmDevices::BindHandlers()

@@ -21,6 +21,16 @@ QFont StandardFont()
     return font;
 }
 
+void SetTabOrder(std::initializer_list<QWidget*> order)
+{
+    QWidget* previous = nullptr;
+    for (QWidget* control : order) {
+        if (previous)
+            QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
 QLineEdit* MakeEdit(QWidget* parent, int left, int top, int width, int height)
 {
     auto* edit = Place(new QLineEdit(parent), left, top, width, height);

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QPlainTextEdit>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ T* Place(T* control, int left, int top, int width, int height)
 // on leave would then write the cut text to the driver. A limit on what the operator types is
 // LimitTyping's (forms/TypingLimit.h), never maxLength.
 QLineEdit* MakeEdit(QWidget* parent, int left, int top, int width, int height);
+
+// Sets the Tab order of the controls, in the order given.
+void SetTabOrder(std::initializer_list<QWidget*> order);
 
 // A label sized to its text, its top-left corner at left, top.
 QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top);
