@@ -2,6 +2,7 @@
 // damaged file put aside unchanged, and a location that cannot be written left alone.
 #include "simulator/SettingsStore.h"
 
+#include "SampleSettings.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -37,27 +38,7 @@ protected:
 
 TEST_F(SettingsStoreNoQtTest, EverySettingSurvivesTheFile)
 {
-    TDriverSettings s = TDriverSettings::Defaults();
-    TDeviceSettings second;
-    second.Number = 7;
-    second.Name = u"Весы «Фасовка» №7";
-    second.PortNumber = 32;
-    second.BaudRate = 18;
-    second.Parity = 2;
-    second.Model = 11;
-    second.Enabled = true;
-    second.Parameters.Password = 4321;
-    second.Parameters.TareMode = 1;
-    second.LoadProfile = "demo";
-    s.Devices.push_back(second);
-    s.CurrentDeviceNumber = 7;
-    s.LockDevices = true;
-    s.PollingInterval = 4;
-    s.WeightStep = 0.125;
-    s.UpdatePrice = false;
-    s.AutoDisable = true;
-    s.Timeout = 2500;
-    s.LoadProfiles["demo"] = TLoadProfile{{{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true}}, 6000};
+    const TDriverSettings s = testenv::SampleSettings();
 
     TSettingsStore store(File());
     ASSERT_TRUE(store.Save(s));

@@ -1,6 +1,8 @@
 // The settings file: round trip, location, and a damaged file put aside with the defaults used.
 #include "simulator/SettingsStore.h"
 
+#include "SampleSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -30,39 +32,14 @@ void WriteAll(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
-TDriverSettings Sample()
-{
-    TDriverSettings s = TDriverSettings::Defaults();
-    TDeviceSettings second;
-    second.Number = 7;
-    second.Name = u"Весы «Фасовка» №7";
-    second.PortNumber = 32;
-    second.BaudRate = 18;
-    second.Parity = 2;
-    second.Model = 11;
-    second.Enabled = true;
-    second.Parameters.Password = 4321;
-    second.Parameters.TareMode = 1;
-    second.LoadProfile = "demo";
-    s.Devices.push_back(second);
-    s.CurrentDeviceNumber = 7;
-    s.LockDevices = true;
-    s.PollingInterval = 4;
-    s.WeightStep = 0.125;
-    s.UpdatePrice = false;
-    s.AutoDisable = true;
-    s.Timeout = 2500;
-    s.LoadProfiles["demo"] = TLoadProfile{{{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true}}, 6000};
-    return s;
-}
 
 TEST(SettingsStoreTest, EverySettingSurvivesTheFile)
 {
     QTemporaryDir dir;
     TSettingsStore store(dir.filePath("sub/folder/trutina.json"));
-    ASSERT_TRUE(store.Save(Sample()));
+    ASSERT_TRUE(store.Save(testenv::SampleSettings()));
     const TDriverSettings back = store.Load();
-    EXPECT_TRUE(back == Sample());
+    EXPECT_TRUE(back == testenv::SampleSettings());
     EXPECT_TRUE(back.DamagedCopy.empty());
 }
 
@@ -140,7 +117,7 @@ TEST(SettingsStoreTest, UnwritableLocationFailsWithoutTouchingWhatIsThere)
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("trutina.json"); // a folder where the file should be
     TSettingsStore store(dir.filePath("trutina.json"));
-    EXPECT_FALSE(store.Save(Sample()));
+    EXPECT_FALSE(store.Save(testenv::SampleSettings()));
     EXPECT_TRUE(QFileInfo(store.Path()).isDir());
 }
 
@@ -148,7 +125,7 @@ TEST(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("trutina.json");
-    TDriverSettings a = Sample();
+    TDriverSettings a = testenv::SampleSettings();
     TDriverSettings b = TDriverSettings::Defaults();
     ASSERT_TRUE(TSettingsStore(path).Save(a));
     for (int round = 0; round < 5; ++round) {
