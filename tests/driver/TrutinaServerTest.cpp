@@ -1,6 +1,7 @@
 // The server-side base, through the fake driver module: IDispatch by name and dispatch id with
 // argument coercion and errors, the connection point, error info support and the module count.
 #include "DriverTestSupport.h"
+#include "CountingSink.h"
 
 #include "driver/TrutinaServer.h"
 
@@ -25,33 +26,6 @@ VARIANT R8(double x) { VARIANT v = Var(VT_R8); v.dblVal = x; return v; }
 VARIANT Cy(std::int64_t x) { VARIANT v = Var(VT_CY); v.cyVal.int64 = x; return v; }
 VARIANT Bool(VARIANT_BOOL x) { VARIANT v = Var(VT_BOOL); v.boolVal = x; return v; }
 
-// A sink that counts the data events it receives.
-class TCountingSink final : public IDispatch {
-public:
-    int Events = 0;
-    ULONG References = 1;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++References; }
-    ULONG STDMETHODCALLTYPE Release() override { return --References; } // lives on the stack
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id == DISPID_TRUTINA_DATAEVENT)
-            ++Events;
-        return S_OK;
-    }
-};
 
 } // namespace
 
@@ -227,8 +201,8 @@ TEST_F(TrutinaServerTest, TheConnectionPointCountsAndLimitsItsSinks)
     EXPECT_EQ(point->Advise(&sinks[trutina_server::TTrutinaServerBase::MaxSinks], &refused), CONNECT_E_ADVISELIMIT);
 
     EXPECT_EQ(fakedriver::RaiseDataEvent(), static_cast<int>(cookies.size()));
-    EXPECT_EQ(sinks[0].Events, 1);
-    EXPECT_EQ(sinks[trutina_server::TTrutinaServerBase::MaxSinks].Events, 0);
+    EXPECT_EQ(sinks[0].Events.load(), 1);
+    EXPECT_EQ(sinks[trutina_server::TTrutinaServerBase::MaxSinks].Events.load(), 0);
 
     platform::ComPtr<IEnumConnections> connections;
     ASSERT_EQ(point->EnumConnections(connections.Out()), S_OK);
@@ -244,7 +218,7 @@ TEST_F(TrutinaServerTest, TheConnectionPointCountsAndLimitsItsSinks)
         EXPECT_EQ(point->Unadvise(cookie), S_OK);
     EXPECT_EQ(point->Unadvise(cookies[0]), CONNECT_E_NOCONNECTION);
     for (const auto& sink : sinks)
-        EXPECT_EQ(sink.References, 1u) << "a sink reference was kept or lost";
+        EXPECT_EQ(sink.References.load(), 1u) << "a sink reference was kept or lost";
 }
 
 TEST_F(TrutinaServerTest, TheModuleCanUnloadOnlyWithoutLiveObjects)

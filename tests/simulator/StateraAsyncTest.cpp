@@ -1,6 +1,7 @@
 // The asynchronous mode of Trutina.dll: the polling thread queues numbered messages and the data
 // event reaches the apartment's thread, through the program's own control TStatera.
 #include "SimulatorEnvironment.h"
+#include "CountingSink.h"
 
 #include "driver/ScaleX.h"
 #include "driver/Statera.h"
@@ -164,31 +165,6 @@ TEST_F(StateraAsyncTest, TurningAsyncModeOffOrTheDeviceOffStopsTheThreadAtOnce)
     EXPECT_EQ(Env.LivePollers(), 1);
 }
 
-// A sink that counts data events and stays alive after the driver object is gone.
-class TCountingSink final : public IDispatch {
-public:
-    std::atomic<int> Events{0};
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_ITrutinaEvents) {
-            *ppv = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
-    {
-        if (id == DISPID_TRUTINA_DATAEVENT)
-            ++Events;
-        return S_OK;
-    }
-};
 
 TEST(StateraReleaseTest, NoEventAndNoThreadAfterTheObjectIsReleased)
 {
