@@ -2,6 +2,7 @@
 // there after the program starts again (a new main window with a new driver object, which reads
 // the driver's settings file afresh).
 #include "../forms/QtTestApp.h"
+#include "EditorFromMain.h"
 #include "EditorInput.h"
 #include "../support/ProgramTestSupport.h"
 
@@ -79,18 +80,7 @@ void RunProgram(const std::function<void(TfmDevices&)>& work)
 {
     TfmMain main(NoAsk);
     ASSERT_TRUE(testsupport::ShowActive(&main));
-    bool seen = false;
-    testsupport::WhenReady([&] {
-        auto* editor = testsupport::ActiveModal<TfmDevices>();
-        if (!editor)
-            return false;
-        seen = true;
-        work(*editor);
-        QTest::mouseClick(editor->btnClose, Qt::LeftButton);
-        return true;
-    });
-    QTest::mouseClick(main.btnDevices, Qt::LeftButton);
-    EXPECT_TRUE(seen) << "the editor did not open";
+    EXPECT_TRUE(testsupport::WorkInEditorFromMain(main, work)) << "the editor did not open";
 }
 
 TEST(DevicesPersistenceTest, AddedRenamedAndDeletedDevicesOutliveTheProgram)

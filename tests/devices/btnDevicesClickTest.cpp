@@ -1,6 +1,7 @@
 // "Работа с ЛУ" on the main window over the fake driver: the editor opens modally over the main
 // window's wrapper, the main window refreshes afterwards, and its exception handler is back.
 #include "DevicesTestSupport.h"
+#include "EditorFromMain.h"
 
 #include "app/fmuMain.h"
 
@@ -33,22 +34,13 @@ protected:
 TEST_F(DevicesButtonTest, MainWindowShowsWhatTheEditorLeftInTheDriver)
 {
     ASSERT_FALSE(Main->chkDeviceEnabled->isChecked());
-    bool seen = false;
-    testsupport::WhenReady([&] {
-        auto* editor = testsupport::ActiveModal<TfmDevices>();
-        if (!editor)
-            return false;
-        seen = true;
+    ASSERT_TRUE(testsupport::WorkInEditorFromMain(*Main, [&](TfmDevices& editor) {
         // No command frame: nothing disabled, the result fields kept.
         EXPECT_TRUE(Main->btnDevices->isEnabled());
         EXPECT_EQ(Main->edtResultDescription->text(), Q("Ошибок нет"));
-        EXPECT_EQ(forms::Application()->OnException().Target(), editor);
-        QTest::mouseClick(editor->chkDeviceEnabled, Qt::LeftButton);
-        QTest::mouseClick(editor->btnClose, Qt::LeftButton);
-        return true;
-    });
-    QTest::mouseClick(Main->btnDevices, Qt::LeftButton);
-    ASSERT_TRUE(seen);
+        EXPECT_EQ(forms::Application()->OnException().Target(), &editor);
+        QTest::mouseClick(editor.chkDeviceEnabled, Qt::LeftButton);
+    }));
 
     const auto log = Log();
     const auto put = std::find(log.begin(), log.end(), "put DeviceEnabled -1");
