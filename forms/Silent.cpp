@@ -11,6 +11,8 @@ void SetTextSilently(QLineEdit* edit, const std::string& text)
 {
     const QSignalBlocker blocker(edit);
     edit->setText(ToQ(text));
+    // setText leaves the cursor at the end, which scrolls a long text's beginning out of view.
+    edit->setCursorPosition(0);
 }
 
 void SetCheckedSilently(QCheckBox* box, bool checked)
