@@ -18,7 +18,7 @@ namespace forms {
 namespace {
 
 // The arrow's width in pixels at 96 dpi: room for the style's arrow glyph and no more.
-constexpr int CompactArrowWidth = 10;
+constexpr int CompactArrowWidth = 9;
 
 // The platform style with the drop-down arrow of lists narrowed to CompactArrowWidth; the room
 // taken from the arrow goes to the field that shows the entry, which also starts one pixel
