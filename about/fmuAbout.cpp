@@ -138,6 +138,7 @@ void TfmAbout::BuildControls()
 
     lbVersion = Place(new QListWidget(this), 88, 96, 241, 45);
     lbVersion->setFocusPolicy(Qt::NoFocus);
+    lbVersion->setAccessibleName(Text("Версии"));
     lbVersion->setItemDelegate(new TFixedItemHeight(13, lbVersion));
     QPalette white = lbVersion->palette();
     white.setColor(QPalette::Base, Qt::white);

@@ -73,6 +73,7 @@ QComboBox* MakeList(QWidget* parent, int left, int top, int width, int height, s
 {
     auto* list = Place(new QComboBox(parent), left, top, width, height);
     list->setEditable(false);
+    forms::UseCompactDropDown(list);
     for (const char* item : items)
         list->addItem(Text(item));
     list->setCurrentIndex(-1);
@@ -164,15 +165,12 @@ void TfmMain::BuildFrame()
     Bevel1->setFrameStyle(QFrame::VLine | QFrame::Sunken);
 
     Label17 = MakeLabel(this, "Флаги:", 400, 8);
-    // The flags only display: the panel takes no mouse and its boxes no focus, yet they are drawn
-    // as ordinary boxes.
+    // The flags only display: the panel takes no mouse and its boxes neither mouse nor focus, yet
+    // they are drawn as ordinary boxes.
     FlagsPanel = Place(new QWidget(this), 400, 30, 166, 115);
     FlagsPanel->setAttribute(Qt::WA_TransparentForMouseEvents);
     auto flag = [this](const char* caption, int top, int height) {
-        auto* box = MakeCheckBox(FlagsPanel, caption, 0, top, 169, height);
-        box->setFocusPolicy(Qt::NoFocus);
-        box->setAttribute(Qt::WA_TransparentForMouseEvents);
-        return box;
+        return Place(new forms::TStatusFlag(Text(caption), FlagsPanel), 0, top, 169, height);
     };
     chkNettoWeight = flag("Вес Нетто", 0, 16);
     chkZeroScaleWeight = flag("Режим автонуля", 16, 16);
@@ -188,6 +186,9 @@ void TfmMain::BuildFrame()
     chkDeviceEnabled = MakeCheckBox(this, "Устройство включено", 400, 288, 165, 16);
     btnProperties = MakeButton(this, "Настройка свойств", 400, 312, 169, 25);
     btnClose = MakeButton(this, "Закрыть", 400, 344, 169, 25);
+
+    // Each field is read out with the caption before it.
+    forms::NameByLabels({{Label9, edtResultCode}, {Label10, edtResultDescription}, {Label17, FlagsPanel}});
 
     MemoPopupMenu = new QMenu(this);
     piClear = MemoPopupMenu->addAction(Text("Очистить"));
@@ -236,6 +237,9 @@ void TfmMain::BuildSyncPage()
     sbValue = Place(new forms::TSpinButton(gbParams), 144, 40, 15, 21);
     btnGetValue = MakeButton(gbParams, "Прочитать", 8, 64, 153, 25);
     btnSetValue = MakeButton(gbParams, "Записать", 8, 96, 153, 25);
+    forms::NameByLabels({{Label1, edtWeight}, {Label2, edtUnitPrice}, {Label3, edtSalesPrice}, {Label4, edtTareWeight},
+                         {Label8, Memo}, {Label11, cbValuePurpose}, {Label12, edtValue}});
+    sbValue->setAccessibleName(Label12->text());
     // Under a style sheet the children would fall back to the application's font.
     for (QWidget* child : gbParams->findChildren<QWidget*>())
         child->setFont(font());
@@ -273,6 +277,11 @@ void TfmMain::BuildAsyncPage()
     edtWeightStep->setText(QStringLiteral("0"));
     sbWeightStep = Place(new forms::TSpinButton(ParamsPanel), 156, 104, 15, 21);
     btnGenerateAsyncMessage = MakeButton(ParamsPanel, "Генерировать событие", 8, 136, 163, 25);
+
+    forms::NameByLabels({{Label13, edtEventNumber}, {Label7, edtDataCount}, {Label14, edtAsyncWeight},
+                         {Label15, edtUnitPriceAsync}, {Label16, edtAsyncSalesPrice}, {Label18, edtAsyncTareWeight},
+                         {Label5, cbPollingInterval}, {Label6, edtWeightStep}});
+    sbWeightStep->setAccessibleName(Label6->text());
 }
 
 void TfmMain::SetTabOrder()

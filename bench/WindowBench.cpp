@@ -7,6 +7,7 @@
 #include "app/fmuMain.h"
 #include "driver/CallTrace.h"
 #include "forms/Silent.h"
+#include "FakeDriver.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <vector>
 #include <string>
 
 namespace {
@@ -104,6 +106,67 @@ void BM_UpdateAllFloor(benchmark::State& state)
         UpdateWidgetsDirectly(window, shown);
 }
 BENCHMARK(BM_UpdateAllFloor)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+
+// The refresh while the scales settle: weight, prices and counters differ from one refresh to
+// the next. Over the fake driver, whose values are set before each refresh; the floor sets the
+// same values in the fake (the same cost) and makes the same widget updates directly with the
+// texts that refresh showed.
+constexpr int ChangingStates = 16;
+
+void ScriptChangingValues(int k)
+{
+    fakedriver::SetReal("Weight", 1.234 + 0.005 * k);
+    fakedriver::SetMoney("UnitPrice", 125'000 + 100 * k);
+    fakedriver::SetMoney("SalesPrice", 154'250 + 1'237 * k);
+    fakedriver::SetLong("EventNumber", 1000 + k);
+    fakedriver::SetLong("DataCount", 1 + k % 5);
+}
+
+// The fake logs every call: cleared every so many refreshes, outside the timing.
+constexpr int LogClearInterval = 512;
+
+void BM_UpdateAllChanging(benchmark::State& state)
+{
+    TfmMain& window = bench::SharedMainWindow(true);
+    int k = 0;
+    for (auto _ : state) {
+        ScriptChangingValues(k % ChangingStates);
+        window.UpdateAll();
+        if (++k % LogClearInterval == 0) {
+            state.PauseTiming();
+            fakedriver::ClearCalls();
+            state.ResumeTiming();
+        }
+        k %= ChangingStates * LogClearInterval;
+    }
+    fakedriver::ClearCalls();
+}
+BENCHMARK(BM_UpdateAllChanging)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+
+void BM_UpdateAllChangingFloor(benchmark::State& state)
+{
+    TfmMain& window = bench::SharedMainWindow(true);
+    std::vector<TShown> shown;
+    for (int k = 0; k < ChangingStates; ++k) {
+        ScriptChangingValues(k % ChangingStates);
+        window.UpdateAll();
+        shown.push_back(Shown(window));
+    }
+    fakedriver::ClearCalls();
+    if (shown.front().Weight == shown.back().Weight || shown.front().EventNumber == shown.back().EventNumber)
+        state.SkipWithError("the values did not change");
+    int k = 0;
+    for (auto _ : state) {
+        ScriptChangingValues(k % ChangingStates);
+        UpdateWidgetsDirectly(window, shown[k % ChangingStates]);
+        if (++k % LogClearInterval == 0) {
+            state.PauseTiming();
+            state.ResumeTiming();
+        }
+        k %= ChangingStates * LogClearInterval;
+    }
+}
+BENCHMARK(BM_UpdateAllChangingFloor)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
 
 // The driver call trace through the program's logging category, as at start-up: the rule
 // decides whether ConnectDriverTrace installs the hook. Messages on are formatted and dropped

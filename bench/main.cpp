@@ -2,20 +2,25 @@
 // object around Google Benchmark, a reporter that keeps each benchmark's median, and a summary of
 // the ratios at the end. For peak memory the program runs copies of itself as children, each of
 // which shows one window ("--peak=main", "--peak=bare=<blueprint file>") or none ("--peak=none")
-// and prints its VmHWM.
+// and prints its VmHWM. The CPU share ("--cpu=<mode>") and the event-to-paint latency
+// ("--latency") run in children too; PONDERIX_BENCH_CPU_SECONDS (60) and
+// PONDERIX_BENCH_LATENCY_EVENTS (1000) set their length.
 #include "BenchSupport.h"
+#include "FeltBench.h"
 
 #include "app/fmuMain.h"
 #include "forms/Application.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -105,6 +110,10 @@ void PrintSummary(long peakMain, long peakBare, long peakNone)
     std::printf("  refresh (UpdateAll, substitute driver)   %9.2f us\n", updateAll * 1e6);
     std::printf("  the same 31 widget updates directly      %9.2f us\n", floor * 1e6);
     std::printf("  refresh ratio (UpdateAll / floor)        %9.2f\n", Ratio(updateAll, floor));
+    const double changing = Seconds("BM_UpdateAllChanging"), changingFloor = Seconds("BM_UpdateAllChangingFloor");
+    std::printf("  refresh, values changing (fake driver)   %9.2f us\n", changing * 1e6);
+    std::printf("  the same changing updates directly       %9.2f us\n", changingFloor * 1e6);
+    std::printf("  changing ratio (refresh / direct)        %9.2f\n", Ratio(changing, changingFloor));
     std::printf("  refresh, trace category off              %9.2f us  (%.3f x the refresh above)\n", traceOff * 1e6,
                 Ratio(traceOff, updateAll));
     std::printf("  refresh, trace category on               %9.2f us  (%.2f x off)\n", traceOn * 1e6,
@@ -125,6 +134,56 @@ void PrintSummary(long peakMain, long peakBare, long peakNone)
                 PeakRuns, peakMain, peakBare, peakNone);
 }
 
+// ------------------------------------------------------------------ felt performance
+
+int EnvInt(const char* name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+QStringList RunChild(const QString& argument, int timeoutMs)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {argument});
+    if (!child.waitForFinished(timeoutMs) || child.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(child.readAllStandardOutput()).trimmed().split(QLatin1Char(' '));
+}
+
+void PrintFelt(const QString& blueprintPath)
+{
+    const int seconds = EnvInt("PONDERIX_BENCH_CPU_SECONDS", 60);
+    const int events = EnvInt("PONDERIX_BENCH_LATENCY_EVENTS", 1000);
+    std::printf("\nFelt performance (%s platform)\n", qPrintable(QGuiApplication::platformName()));
+    const std::pair<const char*, QString> runs[] = {
+        {"data events, async mode, 50 ms polling", "events"},
+        {"idle TfmMain", "idle"},
+        {"bare window, same controls", "bare=" + blueprintPath}};
+    for (const auto& [title, mode] : runs) {
+        const QStringList f = RunChild("--cpu=" + mode, (seconds + 60) * 1000);
+        if (f.size() != 3) {
+            std::printf("  CPU share, %-40s failed\n", title);
+            continue;
+        }
+        const double cpu = f[0].toDouble(), wall = f[1].toDouble();
+        std::printf("  CPU share, %-40s %6.2f %% of a core  (%.2f s CPU in %.1f s", title, 100 * Ratio(cpu, wall), cpu,
+                    wall);
+        if (mode == "events")
+            std::printf(", %d messages, %.1f per second", f[2].toInt(), Ratio(f[2].toDouble(), wall));
+        std::printf(")\n");
+    }
+    const QStringList l = RunChild("--latency=" + QString::number(events), (events / 10 + 120) * 1000);
+    if (l.size() == 5)
+        std::printf("  data event to painted value: median %.2f ms, p99 %.2f ms, max %.2f ms (%d of %d events "
+                    "painted, the others overtaken by the next)\n",
+                    l[2].toDouble(), l[3].toDouble(), l[4].toDouble(), l[0].toInt(), l[1].toInt());
+    else
+        std::printf("  data event to painted value: %s\n", qPrintable(l.join(' ')));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -135,9 +194,14 @@ int main(int argc, char** argv)
     forms::TApplication application;
     bench::Drivers();
 
-    for (int i = 1; i < argc; ++i)
+    for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--peak=", 7) == 0)
             return ShowAndReportPeak(argv[i] + 7);
+        if (std::strncmp(argv[i], "--cpu=", 6) == 0)
+            return bench::MeasureCpuShare(argv[i] + 6, EnvInt("PONDERIX_BENCH_CPU_SECONDS", 60));
+        if (std::strncmp(argv[i], "--latency=", 10) == 0)
+            return bench::MeasureEventToPaint(std::atoi(argv[i] + 10));
+    }
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -156,5 +220,6 @@ int main(int argc, char** argv)
     bench::ReleaseSharedWindows();
     bench::ReleaseDriverLink();
     PrintSummary(MedianPeakKiB("main"), MedianPeakKiB("bare=" + blueprintPath), MedianPeakKiB("none"));
+    PrintFelt(blueprintPath);
     return 0;
 }

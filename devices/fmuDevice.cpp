@@ -91,6 +91,7 @@ QComboBox* MakeList(QWidget* parent, int left, int top, int width, int height)
 {
     auto* list = Place(new QComboBox(parent), left, top, width, height);
     list->setEditable(false);
+    forms::UseCompactDropDown(list);
     return list;
 }
 
@@ -203,6 +204,11 @@ void TfmDevices::BuildLayout()
     btnAdd = MakeButton(this, "Добавить", 360, 24, 113, 25);
     btnDelete = MakeButton(this, "Удалить", 360, 56, 113, 25);
     btnClose = MakeButton(this, "Закрыть", 360, 320, 113, 25);
+
+    // Each field is read out with the caption before it; a row's list takes its label.
+    forms::NameByLabels({{lblDeviceIndex, cbDeviceIndex}, {lblDeviceNumber, cbDeviceNumber},
+                         {lblDeviceCount, edtDeviceCount}, {lblDeviceName, edtDeviceName},
+                         {lblResultCode, edtResultCode}, {lblResultDescription, edtResultDescription}});
 }
 
 TfmDevices::TParameterRow TfmDevices::BuildRow(int top, const char* caption, QLabel*& label, QComboBox*& list,
@@ -215,6 +221,11 @@ TfmDevices::TParameterRow TfmDevices::BuildRow(int top, const char* caption, QLa
     // Stands alone: not attached to the field beside it.
     spin = Place(new forms::TUpDown(bottomPanel), 312, top - 1, 16, 24);
     spin->SetRange(SpinMin, SpinMax);
+    // The list takes the caption; the field and its arrows hold the list entry's code.
+    forms::NameByLabels({{label, list}});
+    const QString codeName = label->text() + QString::fromUtf8(" код");
+    field->setAccessibleName(codeName);
+    spin->setAccessibleName(codeName);
     return {list, field, spin, read, write};
 }
 

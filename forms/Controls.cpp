@@ -1,14 +1,50 @@
 #include "forms/Controls.h"
 
+#include "forms/Accessible.h"
 #include "forms/Silent.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleOptionComplex>
 
 #include <limits>
 
 namespace forms {
+namespace {
+
+// The arrow's width in pixels at 96 dpi: room for the style's arrow glyph and no more.
+constexpr int CompactArrowWidth = 9;
+
+// The platform style with the drop-down arrow of lists narrowed to CompactArrowWidth; the room
+// taken from the arrow goes to the field that shows the entry, which also starts one pixel
+// nearer to the frame.
+class TCompactListStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override
+    {
+        const QRect base = QProxyStyle::subControlRect(control, option, sub, widget);
+        if (control != CC_ComboBox || (sub != SC_ComboBoxArrow && sub != SC_ComboBoxEditField))
+            return base;
+        const int cut = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget).width() - CompactArrowWidth;
+        if (cut <= 0)
+            return base;
+        // Both rectangles are in screen order: the arrow is on the left in a right-to-left layout.
+        const bool rightToLeft = option->direction == Qt::RightToLeft;
+        if (sub == SC_ComboBoxArrow)
+            return rightToLeft ? base.adjusted(0, 0, -cut, 0) : base.adjusted(cut, 0, 0, 0);
+        return rightToLeft ? base.adjusted(-cut, 0, 1, 0) : base.adjusted(-1, 0, cut, 0);
+    }
+};
+
+} // namespace
 
 QFont StandardFont()
 {
@@ -44,6 +80,31 @@ QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top)
     label->move(left, top);
     label->adjustSize();
     return label;
+}
+
+void UseCompactDropDown(QComboBox* list)
+{
+    // One style for every list of the process, made from the application's style when first
+    // needed and owned by the application.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new TCompactListStyle(QApplication::style()->name());
+        style->setParent(QCoreApplication::instance());
+    }
+    list->setStyle(style);
+}
+
+void NameByLabels(std::initializer_list<TLabelled> pairs)
+{
+    for (const TLabelled& pair : pairs)
+        pair.Label->setBuddy(pair.Field);
+}
+
+TStatusFlag::TStatusFlag(const QString& caption, QWidget* parent) : QCheckBox(caption, parent)
+{
+    InstallAccessibleControls();
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {}

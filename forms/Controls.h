@@ -2,6 +2,7 @@
 // multi-line edit with its list of lines.
 #pragma once
 
+#include <QCheckBox>
 #include <QFont>
 #include <QPlainTextEdit>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -37,6 +39,26 @@ void SetTabOrder(std::initializer_list<QWidget*> order);
 
 // A label sized to its text, its top-left corner at left, top.
 QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top);
+
+// A check box that only shows a state the program sets: it takes neither the focus nor the mouse,
+// is drawn as an ordinary box (not greyed) and tells assistive technology it is read-only.
+class TStatusFlag : public QCheckBox {
+    Q_OBJECT
+public:
+    TStatusFlag(const QString& caption, QWidget* parent);
+};
+
+// Gives the list a narrower drop-down arrow than the platform style draws, so that its entries
+// fit lists laid out for the classic arrow; the list keeps its place and size.
+void UseCompactDropDown(QComboBox* list);
+
+// Makes each label the buddy of its field, so that the field is read out with the label's caption
+// (and the label's mnemonic, if any, focuses the field). Label and field share a parent.
+struct TLabelled {
+    QLabel* Label;
+    QWidget* Field;
+};
+void NameByLabels(std::initializer_list<TLabelled> pairs);
 
 // A multi-line edit that holds its text as a list of lines, each kept exactly as added (a carriage
 // return inside a line is kept in the line and not shown). It keeps the Escape key for itself, so

@@ -13,6 +13,7 @@ class QLineEdit;
 
 namespace forms {
 
+// The edit shows the text from its beginning, as a native edit does.
 void SetTextSilently(QLineEdit* edit, const std::string& text);
 void SetCheckedSilently(QCheckBox* box, bool checked);
 // An index outside the list leaves no entry selected; nothing is raised.

@@ -1,5 +1,7 @@
 #include "forms/Spin.h"
 
+#include "forms/Accessible.h"
+
 #include <QKeyEvent>
 #include <QToolButton>
 
@@ -8,9 +10,14 @@
 namespace forms {
 namespace {
 
-QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow)
+// The arrows are read out by these names, in the windows' language.
+const char* const UpArrowName = "Больше";
+const char* const DownArrowName = "Меньше";
+
+QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow, const char* name)
 {
     auto* button = new QToolButton(parent);
+    button->setAccessibleName(QString::fromUtf8(name));
     button->setArrowType(arrow);
     button->setAutoRepeat(true);
     button->setFocusPolicy(Qt::NoFocus);
@@ -21,8 +28,10 @@ QToolButton* MakeArrow(QWidget* parent, Qt::ArrowType arrow)
 } // namespace
 
 TArrowPair::TArrowPair(QWidget* parent)
-    : QWidget(parent), FUp(MakeArrow(this, Qt::UpArrow)), FDown(MakeArrow(this, Qt::DownArrow))
+    : QWidget(parent), FUp(MakeArrow(this, Qt::UpArrow, UpArrowName)),
+      FDown(MakeArrow(this, Qt::DownArrow, DownArrowName))
 {
+    InstallAccessibleControls();
     connect(FUp, &QToolButton::clicked, this, [this] { UpPressed(); });
     connect(FDown, &QToolButton::clicked, this, [this] { DownPressed(); });
 }

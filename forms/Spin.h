@@ -9,7 +9,8 @@ class QToolButton;
 
 namespace forms {
 
-// Up arrow over down arrow, filling the widget.
+// Up arrow over down arrow, filling the widget. To assistive technology it is a spin control
+// named by its window (setAccessibleName) with two arrows, "Больше" and "Меньше".
 class TArrowPair : public QWidget {
     Q_OBJECT
 public:

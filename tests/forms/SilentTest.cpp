@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 namespace {
 
 TEST(SilentSetters, SetTheValueWithoutSignalsAndLeaveTheSignalsWorking)
@@ -27,6 +30,37 @@ TEST(SilentSetters, SetTheValueWithoutSignalsAndLeaveTheSignalsWorking)
     edit.setText("other");
     box.setChecked(false);
     EXPECT_GT(emitted, 0) << "signals must be unblocked again";
+}
+
+TEST(SilentSetters, TextIsShownFromItsBeginningAlsoWhenItIsUnchanged)
+{
+    const std::string longText = "-" + std::string(200, '9');
+    QLineEdit edit;
+    edit.resize(60, 21);
+    struct TCase {
+        const char* Name;
+        std::function<void()> Before; // what happened to the edit before the same text is set again
+    };
+    const TCase cases[] = {
+        {"nothing", [] {}},
+        {"cursor at the end", [&] { edit.end(false); }},
+        {"text selected", [&] { edit.selectAll(); }},
+        {"typed and typed back", [&] {
+             edit.end(false);
+             edit.insert("1");
+             edit.backspace();
+         }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        forms::SetTextSilently(&edit, longText);
+        c.Before();
+        forms::SetTextSilently(&edit, longText);
+        EXPECT_EQ(edit.text().toStdString(), longText);
+        EXPECT_EQ(edit.cursorPosition(), 0);
+        EXPECT_FALSE(edit.hasSelectedText());
+        EXPECT_FALSE(edit.isModified());
+    }
 }
 
 TEST(SilentSetters, ItemIndexOutsideTheListLeavesNoSelection)
