@@ -71,8 +71,9 @@ bool TRegistryText::Parse(std::string_view text, std::string& problem)
     FBom = text.substr(0, kBom.size()) == kBom;
     if (FBom)
         text.remove_prefix(kBom.size());
-    if (text.find('\0') != std::string_view::npos) {
-        problem = "it holds a NUL byte";
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+        const auto lines = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n');
+        problem = "line " + std::to_string(lines + 1) + ": a NUL byte";
         return false;
     }
     std::set<std::array<unsigned char, sizeof(CLSID)>> seen; // the duplicate check, without rescanning
