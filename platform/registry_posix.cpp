@@ -194,8 +194,9 @@ bool WriteRegistryAtomically(const std::string& path, const TRegistryText& regis
     bool written = true;
     if (existing) {
         written = fchmod(fd.Get(), existing->st_mode & 07777) == 0;
-        if (written && geteuid() == 0) // root rewriting another user's registry leaves it theirs
-            written = fchown(fd.Get(), existing->st_uid, existing->st_gid) == 0;
+        // Root rewriting another user's registry leaves it theirs (where the file system can).
+        if (written && geteuid() == 0 && fchown(fd.Get(), existing->st_uid, existing->st_gid) != 0) {
+        }
     }
     written = written && WriteAll(fd.Get(), registry.Format()) && fsync(fd.Get()) == 0;
     const bool closed = fd.Close();
@@ -219,6 +220,10 @@ bool ModifyRegistry(const std::string& path, bool create, Edit edit)
     struct stat info {};
     if (!create && lstat(path.c_str(), &info) != 0 && errno == ENOENT)
         return true;
+    // What is no regular file is refused before anything is created beside it (checked again
+    // under the lock).
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return Fail(path, "not a regular file");
     std::error_code ec;
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty())

@@ -46,6 +46,7 @@ public:
 
     std::string Format() const;
 
+    bool Contains(REFCLSID clsid) const { return SectionOf(clsid) != FLines.size(); }
     // How many classes the text registers.
     std::size_t Classes() const;
 
