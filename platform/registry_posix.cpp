@@ -113,21 +113,21 @@ ReadStatus ReadRegistry(const std::string& path, TRegistryText& registry, struct
     const std::string tooLarge = "larger than " + std::to_string(detail::kMaxRegistryBytes / 1024) + " KiB";
     if (static_cast<std::uint64_t>(info.st_size) > detail::kMaxRegistryBytes)
         return Fail(path, tooLarge), ReadStatus::Refused;
-    std::string text(detail::kMaxRegistryBytes + 1, '\0');
-    std::size_t size = 0;
-    while (size < text.size()) {
-        const ssize_t n = read(fd.Get(), text.data() + size, text.size() - size);
+    std::string text;
+    text.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return FailErrno(path, "cannot be read"), ReadStatus::Refused;
         if (n == 0)
             break;
-        size += static_cast<std::size_t>(n);
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > detail::kMaxRegistryBytes) // grew while being read
+            return Fail(path, tooLarge), ReadStatus::Refused;
     }
-    if (size > detail::kMaxRegistryBytes) // grew while being read
-        return Fail(path, tooLarge), ReadStatus::Refused;
-    text.resize(size);
     std::string problem;
     if (!registry.Parse(text, problem))
         return Fail(path, "damaged, " + problem), ReadStatus::Refused;
