@@ -10,7 +10,8 @@ command -v readelf >/dev/null 2>&1 || { echo "SKIP: readelf is not available"; e
 
 failures=0 checked=0
 elf_files() {
-    find "$@" -type f -size +4c | while IFS= read -r file; do
+    # Linkers and install() make programs and libraries executable; objects are not and hold no RPATH.
+    find "$@" -type f -perm -u+x -size +4c | while IFS= read -r file; do
         [ "$(head -c 4 "$file" | od -An -tx1 | tr -d ' \n')" = 7f454c46 ] && printf '%s\n' "$file"
     done
 }
