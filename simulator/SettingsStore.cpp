@@ -20,7 +20,8 @@ QString TSettingsStore::DefaultPath()
         return QString::fromLocal8Bit(overridden);
     // Empty when the user has no configuration folder: never a path under the current folder.
     const std::string folder = platform::UserConfigFolder();
-    return folder.empty() ? QString() : QString::fromStdString(folder) + QStringLiteral("/ponderix/trutina.json");
+    return folder.empty() ? QString()
+                          : QFile::decodeName(QByteArray::fromStdString(folder)) + QStringLiteral("/ponderix/trutina.json");
 }
 
 QByteArray TSettingsStore::ToJson(const TDriverSettings& settings)
