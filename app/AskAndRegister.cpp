@@ -51,6 +51,11 @@ void AskAndRegisterServer(const std::string& PromptFormat, const std::string& Fi
     QMessageBox prompt(QMessageBox::Warning, ApplicationTitle(),
                        QString::fromStdString(FormatPrompt(PromptFormat, FileName)),
                        QMessageBox::Ok | QMessageBox::Cancel);
+    // A damaged class registry refuses every registration: say so and name the file, or the
+    // prompt would come back for ever without a word about why.
+    if (const std::string problem = platform::ClassRegistryProblem(); !problem.empty())
+        prompt.setInformativeText(QStringLiteral("Реестр классов не может быть использован: ") +
+                                  QString::fromStdString(problem));
     prompt.setDefaultButton(QMessageBox::Ok);
     prompt.setEscapeButton(QMessageBox::Cancel);
     if (prompt.exec() != QMessageBox::Ok)

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,14 +32,24 @@ public:
         return *cache;
     }
 
-    HRESULT Load(const std::string& path, std::shared_ptr<LoadedServer>& out)
+    HRESULT Load(const std::string& registeredPath, std::shared_ptr<LoadedServer>& out)
     {
         // Recursive: a module's initialisers may themselves create objects.
         std::lock_guard guard(FLock);
-        if (auto found = FServers.find(path); found != FServers.end()) {
+        if (auto found = FServers.find(registeredPath); found != FServers.end()) {
             out = found->second;
             return S_OK;
         }
+        // Registrations are absolute; a bare name in a hand-edited registry would be searched for
+        // by the loader among the system's libraries, which is not the file the registry names.
+        if (registeredPath.empty() || registeredPath.front() != '/')
+            return CO_E_DLLNOTFOUND;
+        // The path is resolved once; the file checked is the file loaded.
+        char* real = realpath(registeredPath.c_str(), nullptr);
+        if (!real)
+            return CO_E_DLLNOTFOUND;
+        const std::string path = real;
+        std::free(real);
         struct stat st{};
         if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             return CO_E_DLLNOTFOUND;
@@ -50,7 +61,7 @@ public:
         if (!server->GetClassObject)
             return CO_E_ERRORINDLL;
         server->CanUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(server->Library.Symbol("DllCanUnloadNow"));
-        FServers.emplace(path, server);
+        FServers.emplace(registeredPath, server);
         out = std::move(server);
         return S_OK;
     }

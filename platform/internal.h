@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+#include <string>
 #include <string_view>
 
 namespace platform::detail {
@@ -10,9 +11,12 @@ namespace platform::detail {
 // True when the calling thread has initialised COM (either model) and not yet uninitialised it.
 bool ThreadComInitialised();
 
-// A class registration's texts can be stored: a module path is given, and no text has a line
-// break or NUL that would split or cut its entry.
-bool RegistrableEntry(std::string_view modulePath, std::string_view threadingModel, std::string_view description);
+// Why a class registration's texts cannot be stored (no module path, or a text with a line break or
+// NUL that would split or cut its entry); empty when they can.
+std::string UnregistrableEntry(std::string_view modulePath, std::string_view threadingModel,
+                               std::string_view description);
+// Sets what ClassRegistryError tells the calling thread; every registry call sets it, empty on success.
+void SetRegistryError(std::string why);
 
 // The English text of a common status from the platform's own table; false for others.
 bool CommonStatusText(HRESULT status, std::string& text);

@@ -26,7 +26,11 @@ std::string LoaderError(const char* fallback)
 // The file of a library, closed when done; reads that fall short count as failures.
 class TLibraryFile {
 public:
-    explicit TLibraryFile(const std::string& path) : FDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // O_NONBLOCK: a FIFO put in the file's place since it was checked must not block the open.
+    explicit TLibraryFile(const std::string& path)
+        : FDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK))
+    {
+    }
     TLibraryFile(const TLibraryFile&) = delete;
     TLibraryFile& operator=(const TLibraryFile&) = delete;
     ~TLibraryFile()
@@ -35,8 +39,6 @@ public:
             close(FDescriptor);
     }
 
-    // Only a regular file that can be read is checked; anything else is left to the loader,
-    // which refuses it without harm.
     bool IsRegular(std::uint64_t& size) const
     {
         struct stat info {};
@@ -73,16 +75,27 @@ bool RangeFits(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSiz
 constexpr unsigned char NativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
 constexpr unsigned char NativeData = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
 
-// Checks a library file against its own ELF headers before the loader maps it: the loader maps
-// the segments that the headers announce and faults (SIGBUS) touching those that a truncated
-// file no longer holds. Empty when the file may be handed to the loader (also when it is no
-// regular file, which the loader refuses by itself); otherwise why it is refused.
-std::string ElfFileFault(const std::string& path)
+// Checks a library file before the loader opens it: it must be a regular file once its symbolic
+// links are resolved (the loader's open of a FIFO blocks for ever, and a device is no library),
+// and it must hold what its own ELF headers announce (the loader maps those segments and faults
+// with SIGBUS touching what a truncated file no longer holds). Empty, with the resolved path in
+// resolved, when the file may be handed to the loader; otherwise why it is refused.
+std::string LibraryFileFault(const std::string& path, std::string& resolved)
 {
-    const TLibraryFile file(path);
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real)
+        return std::strerror(errno);
+    resolved = real;
+    std::free(real);
+    struct stat info {};
+    if (stat(resolved.c_str(), &info) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return "not a regular file";
+    const TLibraryFile file(resolved);
     std::uint64_t size = 0;
     if (!file.IsRegular(size))
-        return {};
+        return "not a regular file, or it cannot be read";
     ElfW(Ehdr) header{};
     if (!file.Read(0, header))
         return "file too short";
@@ -125,16 +138,18 @@ std::string ElfFileFault(const std::string& path)
 
 Module::Module(const std::string& path)
 {
-    // A name without a folder is searched for by the loader among the system's libraries.
+    // A name without a folder is searched for by the loader among the system's libraries; a path
+    // is checked, and the very file checked is the one loaded.
+    std::string file = path;
     if (path.find('/') != std::string::npos) {
-        const std::string fault = ElfFileFault(path);
+        const std::string fault = LibraryFileFault(path, file);
         if (!fault.empty()) {
             FError = path + ": " + fault;
             return;
         }
     }
     dlerror();
-    FHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    FHandle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!FHandle)
         FError = LoaderError("cannot load the library");
 }

@@ -90,10 +90,21 @@ private:
     T* FPtr = nullptr;
 };
 
+// ---------------------------------------------------------------- user configuration folder
+// The user's own configuration folder, absolute: off Windows $XDG_CONFIG_HOME, else $HOME/.config
+// (HOME, else the user database's home folder); on Windows %APPDATA%. Relative values are invalid
+// and ignored. Empty, with the reason in problem, when there is none: the caller then refuses
+// rather than write under the current folder. The class registry and the substitute driver's
+// settings file both live here.
+PLATFORM_API std::string UserConfigFolder(std::string* problem = nullptr);
+
 // ---------------------------------------------------------------- class registry
 // The per-user registry of in-process servers. Off Windows it is a text file, by default
-// $XDG_CONFIG_HOME/ponderix/classes.reg (else ~/.config/ponderix/classes.reg); the environment
-// variable PONDERIX_CLASS_REGISTRY names another file (tests use a temporary one).
+// <UserConfigFolder>/ponderix/classes.reg (empty when there is no such folder); the environment
+// variable PONDERIX_CLASS_REGISTRY names another file (tests use a temporary one). Only a regular
+// file (or a symbolic link to one) is read or replaced; a rewrite keeps the file's comments, its
+// mode and its symbolic link, and registrations from several processes are serialised by a lock
+// on the file "<registry>.lock" beside it.
 PLATFORM_API std::string ClassRegistryPath();
 
 // What DllRegisterServer calls: records the class as an in-process server in modulePath with the
@@ -105,6 +116,12 @@ PLATFORM_API HRESULT UnregisterInprocServer(REFCLSID clsid);
 // The module registered for the class: S_OK with the path, REGDB_E_CLASSNOTREG when absent,
 // REGDB_E_READREGDB when the registry file is damaged or unreadable.
 PLATFORM_API HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath);
+// Why the calling thread's last call of the three above failed, naming the registry file (what
+// GetLastError is to the system's calls); empty after one that succeeded.
+PLATFORM_API std::string ClassRegistryError();
+// Why the class registry cannot be used at all (damaged, unreadable, not a regular file), naming
+// the file; empty when it can be, or does not exist yet.
+PLATFORM_API std::string ClassRegistryProblem();
 
 // The file of the module (program or shared library) that contains the given address; what a
 // server passes to RegisterInprocServer. Empty when it cannot be told.

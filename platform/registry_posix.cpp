@@ -1,152 +1,137 @@
-// The class registry as a per-user text file, in the manner of a .reg file:
-//
-//   [{CLSID}]
-//   InprocServer32=/absolute/path/of/module
-//   ThreadingModel=Apartment
-//   Description=...
-//
-// Blank lines and lines starting with ';' or '#' are ignored; anything else that does not fit the
-// form makes the file damaged, which is reported and never overwritten.
+// The class registry as a per-user text file (its form: registryfile.h). A file that exists but
+// is damaged, unreadable, too large or no regular file is reported and never replaced. A change is
+// a read-modify-write under an exclusive lock on "<registry>.lock", held from the read to the
+// rename of the new file over the old one, so that registrations from several processes at once
+// all survive.
 #include "platform/internal.h"
+#include "platform/registryfile.h"
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <optional>
-#include <vector>
 
 namespace platform {
 namespace {
+
+namespace fs = std::filesystem;
+using detail::TRegistryText;
 
 constexpr const char* kServerKey = "InprocServer32";
 constexpr const char* kThreadingKey = "ThreadingModel";
 constexpr const char* kDescriptionKey = "Description";
 
-struct ClassEntry {
-    CLSID Clsid{};
-    std::vector<std::pair<std::string, std::string>> Values;
-
-    const std::string* Value(std::string_view key) const
+// A file descriptor, closed on every path.
+class TFd {
+public:
+    explicit TFd(int fd = -1) : FFd(fd) {}
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    TFd(TFd&& other) noexcept : FFd(other.FFd) { other.FFd = -1; }
+    ~TFd()
     {
-        for (const auto& [k, v] : Values)
-            if (k == key)
-                return &v;
-        return nullptr;
+        if (FFd >= 0)
+            close(FFd);
     }
+    int Get() const { return FFd; }
+    // Closes now; false when the close reports an error (a delayed write failure).
+    bool Close()
+    {
+        const int fd = FFd;
+        FFd = -1;
+        return fd < 0 || close(fd) == 0;
+    }
+
+private:
+    int FFd;
 };
 
-enum class ReadStatus { Read, Missing, Damaged, Unreadable };
+// Sets the thread's registry error; always false, for returning.
+bool Fail(const std::string& path, const std::string& why)
+{
+    detail::SetRegistryError("class registry" + (path.empty() ? "" : " " + path) + ": " + why);
+    return false;
+}
 
-// Serialises the read-modify-write of registrations made from this process.
-std::mutex& RegistryLock()
+bool FailErrno(const std::string& path, const std::string& what)
+{
+    return Fail(path, what + ": " + std::strerror(errno));
+}
+
+// There is no registry file because there is no configuration folder.
+bool NoRegistryFile()
+{
+    std::string why;
+    UserConfigFolder(&why);
+    detail::SetRegistryError("class registry: " + why);
+    return false;
+}
+
+// Serialises the registrations made from this process's threads (the file lock does too; this
+// keeps them from waiting on each other in the kernel).
+std::mutex& ProcessLock()
 {
     static std::mutex lock;
     return lock;
 }
 
-std::string_view Trim(std::string_view s)
-{
-    const auto notSpace = [](char c) { return c != ' ' && c != '\t' && c != '\r'; };
-    while (!s.empty() && !notSpace(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && !notSpace(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+enum class ReadStatus { Read, Missing, Refused };
 
-std::string GuidText(REFCLSID clsid)
+// Reads the registry. Missing when there is no file (a symbolic link to nothing is refused: a
+// write would replace the link); Refused, with the thread's registry error set, when the file
+// cannot be used. info receives the file's status when it was read.
+ReadStatus ReadRegistry(const std::string& path, TRegistryText& registry, struct stat& info)
 {
-    OLECHAR wide[40];
-    const int n = StringFromGUID2(clsid, wide, 40);
-    return std::string(wide, wide + (n > 0 ? n - 1 : 0)); // the text form is ASCII
-}
-
-std::optional<CLSID> ParseGuidText(std::string_view text)
-{
-    if (text.size() != 38)
-        return std::nullopt;
-    std::u16string wide(text.begin(), text.end());
-    CLSID clsid{};
-    if (FAILED(CLSIDFromString(wide.c_str(), &clsid)))
-        return std::nullopt;
-    return clsid;
-}
-
-bool ParseRegistry(const std::string& text, std::vector<ClassEntry>& entries)
-{
-    if (text.find('\0') != std::string::npos)
-        return false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string_view line = Trim(std::string_view(text).substr(pos, end - pos));
-        pos = end + 1;
-        if (line.empty() || line.front() == ';' || line.front() == '#')
-            continue;
-        if (line.front() == '[') {
-            if (line.back() != ']')
-                return false;
-            const auto clsid = ParseGuidText(line.substr(1, line.size() - 2));
-            if (!clsid)
-                return false;
-            for (const auto& e : entries)
-                if (e.Clsid == *clsid)
-                    return false;
-            entries.push_back({*clsid, {}});
-            continue;
-        }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos || entries.empty())
-            return false;
-        const std::string_view key = Trim(line.substr(0, eq));
-        if (key.empty())
-            return false;
-        entries.back().Values.emplace_back(std::string(key), std::string(Trim(line.substr(eq + 1))));
+    // Only a regular file is opened at all: opening a FIFO blocks, and a device may act on open.
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT)
+            return FailErrno(path, "cannot be read"), ReadStatus::Refused;
+        struct stat link {};
+        if (lstat(path.c_str(), &link) == 0)
+            return Fail(path, "a symbolic link to a file that does not exist"), ReadStatus::Refused;
+        return ReadStatus::Missing;
     }
-    return true;
-}
+    if (!S_ISREG(info.st_mode))
+        return Fail(path, "not a regular file"), ReadStatus::Refused;
+    // O_NONBLOCK: if the name was replaced by a FIFO since, the open must not wait for a writer.
+    const TFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.Get() < 0)
+        return FailErrno(path, "cannot be read"), ReadStatus::Refused;
+    if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return Fail(path, "not a regular file"), ReadStatus::Refused;
 
-ReadStatus ReadRegistry(const std::string& path, std::vector<ClassEntry>& entries)
-{
-    entries.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
+    const std::string tooLarge = "larger than " + std::to_string(detail::kMaxRegistryBytes / 1024) + " KiB";
+    if (static_cast<std::uint64_t>(info.st_size) > detail::kMaxRegistryBytes)
+        return Fail(path, tooLarge), ReadStatus::Refused;
     std::string text;
-    char buffer[4096];
+    text.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[16384];
     for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            close(fd);
-            return ReadStatus::Unreadable;
-        }
+        if (n < 0)
+            return FailErrno(path, "cannot be read"), ReadStatus::Refused;
         if (n == 0)
             break;
         text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > detail::kMaxRegistryBytes) // grew while being read
+            return Fail(path, tooLarge), ReadStatus::Refused;
     }
-    close(fd);
-    return ParseRegistry(text, entries) ? ReadStatus::Read : ReadStatus::Damaged;
-}
-
-std::string FormatRegistry(const std::vector<ClassEntry>& entries)
-{
-    std::string text = "; Ponderix class registry: in-process servers by class id.\n";
-    for (const auto& e : entries) {
-        text += "\n[" + GuidText(e.Clsid) + "]\n";
-        for (const auto& [k, v] : e.Values)
-            text += k + "=" + v + "\n";
-    }
-    return text;
+    std::string problem;
+    if (!registry.Parse(text, problem))
+        return Fail(path, "damaged, " + problem), ReadStatus::Refused;
+    return ReadStatus::Read;
 }
 
 bool WriteAll(int fd, const std::string& text)
@@ -156,104 +141,177 @@ bool WriteAll(int fd, const std::string& text)
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0)
             return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
-void SyncFolder(const std::filesystem::path& folder)
+void SyncFolder(const fs::path& folder)
 {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
+    const TFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() >= 0)
+        fsync(fd.Get());
 }
 
-// Writes the whole file through a temporary file in the same folder, flushed to disk and then
-// renamed over the old one: a reader sees the old or the new file, never a part of either.
-bool WriteRegistryAtomically(const std::string& path, const std::vector<ClassEntry>& entries)
+// A new file of a name no other file has, beside target; created with mode 0666 less the umask.
+TFd CreateTemporary(const fs::path& target, std::string& name)
 {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    fs::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec)
-        return false;
-
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, FormatRegistry(entries)) && fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
+        name = (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + "-" +
+                                        std::to_string(counter++) + "-" + std::to_string(tick % 1000000)))
+                   .string();
+        TFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (fd.Get() >= 0 || errno != EEXIST)
+            return fd;
     }
-    SyncFolder(folder);
+    return TFd();
+}
+
+// Writes the whole file through a temporary file beside the one it replaces, flushed to disk and
+// then renamed over it: a reader sees the old or the new file, never a part of either. A symbolic
+// link is kept (the file it names is replaced), and so are an existing file's mode and owner.
+bool WriteRegistryAtomically(const std::string& path, const TRegistryText& registry, const struct stat* existing)
+{
+    std::error_code ec;
+    fs::path target = path;
+    if (existing && fs::is_symlink(path, ec)) {
+        target = fs::canonical(path, ec);
+        if (ec)
+            return Fail(path, "cannot resolve its symbolic link: " + ec.message());
+    }
+    std::string temporary;
+    TFd fd = CreateTemporary(target, temporary);
+    if (fd.Get() < 0)
+        return FailErrno(path, "cannot create a new file in " + target.parent_path().string());
+    bool written = true;
+    if (existing) {
+        written = fchmod(fd.Get(), existing->st_mode & 07777) == 0;
+        // Root rewriting another user's registry leaves it theirs (where the file system can).
+        if (written && geteuid() == 0 && fchown(fd.Get(), existing->st_uid, existing->st_gid) != 0) {
+        }
+    }
+    written = written && WriteAll(fd.Get(), registry.Format()) && fsync(fd.Get()) == 0;
+    const bool closed = fd.Close();
+    if (!written || !closed || rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        errno = error;
+        return FailErrno(path, "cannot write " + target.string());
+    }
+    SyncFolder(target.parent_path());
     return true;
+}
+
+// Runs edit on the registry under the lock and writes the result when edit says it changed
+// anything. create: a missing registry is created (its folders too); otherwise nothing is done.
+template <typename Edit>
+bool ModifyRegistry(const std::string& path, bool create, Edit edit)
+{
+    if (path.empty())
+        return NoRegistryFile();
+    struct stat info {};
+    if (!create && lstat(path.c_str(), &info) != 0 && errno == ENOENT)
+        return true;
+    // What is no regular file is refused before anything is created beside it (checked again
+    // under the lock).
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return Fail(path, "not a regular file");
+    std::error_code ec;
+    const fs::path folder = fs::path(path).parent_path();
+    if (!folder.empty())
+        fs::create_directories(folder, ec);
+    if (ec)
+        return Fail(path, "cannot create its folder: " + ec.message());
+
+    std::lock_guard processGuard(ProcessLock());
+    const std::string lockPath = path + ".lock";
+    const TFd lock(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0666));
+    if (lock.Get() < 0)
+        return FailErrno(path, "cannot open its lock file " + lockPath);
+    int locked;
+    while ((locked = flock(lock.Get(), LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0)
+        return FailErrno(path, "cannot lock " + lockPath);
+
+    TRegistryText registry;
+    switch (ReadRegistry(path, registry, info)) {
+    case ReadStatus::Refused:
+        return false;
+    case ReadStatus::Missing:
+        if (!create)
+            return true;
+        return !edit(registry) || WriteRegistryAtomically(path, registry, nullptr);
+    case ReadStatus::Read:
+        break;
+    }
+    return !edit(registry) || WriteRegistryAtomically(path, registry, &info);
 }
 
 std::string HomeFolder()
 {
-    if (const char* home = std::getenv("HOME"); home && *home)
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
         return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
         return pw->pw_dir;
-    return ".";
+    return {};
 }
 
 } // namespace
+
+std::string UserConfigFolder(std::string* problem)
+{
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
+        return config;
+    if (std::string home = HomeFolder(); !home.empty())
+        return home + "/.config";
+    if (problem)
+        *problem = "no configuration folder: neither XDG_CONFIG_HOME nor HOME names an absolute folder, "
+                   "and the user database gives no home folder";
+    return {};
+}
 
 std::string ClassRegistryPath()
 {
     if (const char* explicitPath = std::getenv("PONDERIX_CLASS_REGISTRY"); explicitPath && *explicitPath)
         return explicitPath;
-    // Relative XDG_CONFIG_HOME values are invalid and are ignored.
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
-        return std::string(config) + "/ponderix/classes.reg";
-    return HomeFolder() + "/.config/ponderix/classes.reg";
+    const std::string folder = UserConfigFolder();
+    return folder.empty() ? std::string() : folder + "/ponderix/classes.reg";
 }
 
 HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath, const std::string& threadingModel,
                              const std::string& description)
 {
     try {
-        if (!detail::RegistrableEntry(modulePath, threadingModel, description))
-            return SELFREG_E_CLASS;
-        std::error_code ec;
-        const std::string absolutePath = std::filesystem::absolute(modulePath, ec).lexically_normal().string();
-        if (ec)
-            return SELFREG_E_CLASS;
-
+        detail::SetRegistryError({});
         const std::string path = ClassRegistryPath();
-        std::lock_guard guard(RegistryLock());
-        std::vector<ClassEntry> entries;
-        const ReadStatus status = ReadRegistry(path, entries);
-        if (status == ReadStatus::Damaged || status == ReadStatus::Unreadable)
-            return SELFREG_E_CLASS;
+        if (const std::string why = detail::UnregistrableEntry(modulePath, threadingModel, description); !why.empty())
+            return Fail(path, why), SELFREG_E_CLASS;
+        std::error_code ec;
+        const std::string absolutePath = fs::absolute(modulePath, ec).lexically_normal().string();
+        if (ec)
+            return Fail(path, "cannot make the module path absolute: " + ec.message()), SELFREG_E_CLASS;
 
-        ClassEntry entry{clsid, {{kServerKey, absolutePath}}};
+        detail::TRegistryValues values{{kServerKey, absolutePath}};
         if (!threadingModel.empty())
-            entry.Values.emplace_back(kThreadingKey, threadingModel);
+            values.emplace_back(kThreadingKey, threadingModel);
         if (!description.empty())
-            entry.Values.emplace_back(kDescriptionKey, description);
-        bool replaced = false;
-        for (auto& e : entries)
-            if (e.Clsid == clsid) {
-                e = entry;
-                replaced = true;
-            }
-        if (!replaced)
-            entries.push_back(std::move(entry));
-        return WriteRegistryAtomically(path, entries) ? S_OK : SELFREG_E_CLASS;
+            values.emplace_back(kDescriptionKey, description);
+        const bool done = ModifyRegistry(path, true, [&](TRegistryText& registry) {
+            registry.Set(clsid, values);
+            return true;
+        });
+        return done ? S_OK : SELFREG_E_CLASS;
     } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
         return SELFREG_E_CLASS;
     }
 }
@@ -261,24 +319,12 @@ HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath, cons
 HRESULT UnregisterInprocServer(REFCLSID clsid)
 {
     try {
-        const std::string path = ClassRegistryPath();
-        std::lock_guard guard(RegistryLock());
-        std::vector<ClassEntry> entries;
-        switch (ReadRegistry(path, entries)) {
-        case ReadStatus::Missing:
-            return S_OK;
-        case ReadStatus::Damaged:
-        case ReadStatus::Unreadable:
-            return SELFREG_E_CLASS;
-        case ReadStatus::Read:
-            break;
-        }
-        const auto before = entries.size();
-        std::erase_if(entries, [&](const ClassEntry& e) { return e.Clsid == clsid; });
-        if (entries.size() == before)
-            return S_OK;
-        return WriteRegistryAtomically(path, entries) ? S_OK : SELFREG_E_CLASS;
+        detail::SetRegistryError({});
+        const bool done =
+            ModifyRegistry(ClassRegistryPath(), false, [&](TRegistryText& registry) { return registry.Remove(clsid); });
+        return done ? S_OK : SELFREG_E_CLASS;
     } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
         return SELFREG_E_CLASS;
     }
 }
@@ -286,32 +332,49 @@ HRESULT UnregisterInprocServer(REFCLSID clsid)
 HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
 {
     try {
+        detail::SetRegistryError({});
         modulePath.clear();
         const std::string path = ClassRegistryPath();
-        std::vector<ClassEntry> entries;
-        {
-            std::lock_guard guard(RegistryLock());
-            switch (ReadRegistry(path, entries)) {
-            case ReadStatus::Missing:
-                return REGDB_E_CLASSNOTREG;
-            case ReadStatus::Damaged:
-            case ReadStatus::Unreadable:
-                return REGDB_E_READREGDB;
-            case ReadStatus::Read:
-                break;
-            }
+        if (path.empty())
+            return NoRegistryFile(), REGDB_E_CLASSNOTREG;
+        // No lock: the file is only ever replaced whole, by a rename.
+        TRegistryText registry;
+        struct stat info {};
+        switch (ReadRegistry(path, registry, info)) {
+        case ReadStatus::Missing:
+            return REGDB_E_CLASSNOTREG;
+        case ReadStatus::Refused:
+            return REGDB_E_READREGDB;
+        case ReadStatus::Read:
+            break;
         }
-        for (const auto& e : entries)
-            if (e.Clsid == clsid) {
-                const std::string* server = e.Value(kServerKey);
-                if (!server || server->empty())
-                    return REGDB_E_CLASSNOTREG;
-                modulePath = *server;
-                return S_OK;
-            }
-        return REGDB_E_CLASSNOTREG;
+        const std::string* server = registry.Find(clsid, kServerKey);
+        if (!server || server->empty())
+            return REGDB_E_CLASSNOTREG;
+        modulePath = *server;
+        return S_OK;
     } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
         return E_OUTOFMEMORY;
+    }
+}
+
+std::string ClassRegistryProblem()
+{
+    try {
+        const std::string path = ClassRegistryPath();
+        if (path.empty())
+            return {};
+        TRegistryText registry;
+        struct stat info {};
+        const std::string saved = ClassRegistryError();
+        std::string problem;
+        if (ReadRegistry(path, registry, info) == ReadStatus::Refused)
+            problem = ClassRegistryError();
+        detail::SetRegistryError(saved);
+        return problem;
+    } catch (...) {
+        return {};
     }
 }
 

@@ -4,6 +4,7 @@
 // Wine does not merge the per-user HKCU\Software\Classes into it.
 #include "platform/internal_win.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace platform {
@@ -51,54 +52,87 @@ LSTATUS SetText(HKEY key, const wchar_t* name, const std::string& valueUtf8)
 
 } // namespace
 
+std::string UserConfigFolder(std::string* problem)
+{
+    // Relative values are invalid here too: never the current folder.
+    if (const wchar_t* appData = _wgetenv(L"APPDATA"); appData && std::filesystem::path(appData).is_absolute())
+        return detail::Utf8FromWide(appData);
+    if (problem)
+        *problem = "no configuration folder: APPDATA does not name an absolute folder";
+    return {};
+}
+
 std::string ClassRegistryPath() { return "HKEY_CLASSES_ROOT\\CLSID"; }
+
+// The system registry is never a damaged file of ours.
+std::string ClassRegistryProblem() { return {}; }
+
+namespace {
+
+// Sets the thread's registry error for a failed registry call; the failure status, for returning.
+HRESULT Fail(REFCLSID clsid, const std::string& why, HRESULT status = SELFREG_E_CLASS)
+{
+    detail::SetRegistryError("class registry " + detail::Utf8FromWide(ClassKeyName(clsid)) + ": " + why);
+    return status;
+}
+
+HRESULT FailStatus(REFCLSID clsid, const char* what, LSTATUS status, HRESULT result = SELFREG_E_CLASS)
+{
+    return Fail(clsid, std::string(what) + ": " + detail::SystemMessage(static_cast<DWORD>(status)), result);
+}
+
+} // namespace
 
 HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath, const std::string& threadingModel,
                              const std::string& description)
 {
     try {
-        if (!detail::RegistrableEntry(modulePath, threadingModel, description))
-            return SELFREG_E_CLASS;
+        detail::SetRegistryError({});
+        if (const std::string why = detail::UnregistrableEntry(modulePath, threadingModel, description); !why.empty())
+            return Fail(clsid, why);
         std::error_code ec;
         const std::filesystem::path absolute =
             std::filesystem::absolute(std::filesystem::path(detail::WideFromUtf8(modulePath)), ec).lexically_normal();
         if (ec)
-            return SELFREG_E_CLASS;
+            return Fail(clsid, "cannot make the module path absolute: " + ec.message());
         const std::string absolutePath = detail::Utf8FromWide(absolute.native());
 
         // A previous registration's values (an old threading model) do not survive a new one.
         const std::wstring classKey = ClassKeyName(clsid);
         const LSTATUS removed = RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey.c_str());
         if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
-            return SELFREG_E_CLASS;
+            return FailStatus(clsid, "cannot remove the old entry", removed);
 
         TKey cls, server;
-        if (CreateKey(HKEY_CLASSES_ROOT, classKey, cls) != ERROR_SUCCESS)
-            return SELFREG_E_CLASS;
-        if (!description.empty() && SetText(cls.Get(), nullptr, description) != ERROR_SUCCESS)
-            return SELFREG_E_CLASS;
-        if (CreateKey(cls.Get(), kServerKey, server) != ERROR_SUCCESS
-            || SetText(server.Get(), nullptr, absolutePath) != ERROR_SUCCESS)
-            return SELFREG_E_CLASS;
-        if (!threadingModel.empty() && SetText(server.Get(), L"ThreadingModel", threadingModel) != ERROR_SUCCESS)
-            return SELFREG_E_CLASS;
-        return S_OK;
+        LSTATUS status = CreateKey(HKEY_CLASSES_ROOT, classKey, cls);
+        if (status == ERROR_SUCCESS && !description.empty())
+            status = SetText(cls.Get(), nullptr, description);
+        if (status == ERROR_SUCCESS)
+            status = CreateKey(cls.Get(), kServerKey, server);
+        if (status == ERROR_SUCCESS)
+            status = SetText(server.Get(), nullptr, absolutePath);
+        if (status == ERROR_SUCCESS && !threadingModel.empty())
+            status = SetText(server.Get(), L"ThreadingModel", threadingModel);
+        return status == ERROR_SUCCESS ? S_OK : FailStatus(clsid, "cannot write", status);
     } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
         return SELFREG_E_CLASS;
     }
 }
 
 HRESULT UnregisterInprocServer(REFCLSID clsid)
 {
+    detail::SetRegistryError({});
     const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyName(clsid).c_str());
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
         return S_OK;
-    return SELFREG_E_CLASS;
+    return FailStatus(clsid, "cannot remove", status);
 }
 
 HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
 {
     try {
+        detail::SetRegistryError({});
         modulePath.clear();
         const std::wstring key = ClassKeyName(clsid) + L"\\" + kServerKey;
         DWORD bytes = 0;
@@ -108,19 +142,20 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
         if (status == ERROR_FILE_NOT_FOUND)
             return REGDB_E_CLASSNOTREG;
         if (status != ERROR_SUCCESS)
-            return REGDB_E_READREGDB;
+            return FailStatus(clsid, "cannot be read", status, REGDB_E_READREGDB);
         std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
         bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
         status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
                               nullptr, value.data(), &bytes);
         if (status != ERROR_SUCCESS)
-            return REGDB_E_READREGDB;
+            return FailStatus(clsid, "cannot be read", status, REGDB_E_READREGDB);
         value.resize(wcsnlen(value.c_str(), value.size()));
         if (value.empty())
             return REGDB_E_CLASSNOTREG;
         modulePath = detail::Utf8FromWide(value);
         return S_OK;
     } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
         return E_OUTOFMEMORY;
     }
 }

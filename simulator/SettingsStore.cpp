@@ -1,13 +1,13 @@
 #include "simulator/SettingsStore.h"
 
 #include "simulator/SettingsJson.h"
+#include "platform/platform.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 namespace trutina {
 
@@ -18,8 +18,10 @@ QString TSettingsStore::DefaultPath()
     const QByteArray overridden = qgetenv("TRUTINA_SETTINGS");
     if (!overridden.isEmpty())
         return QString::fromLocal8Bit(overridden);
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/ponderix/trutina.json");
+    // Empty when the user has no configuration folder: never a path under the current folder.
+    const std::string folder = platform::UserConfigFolder();
+    return folder.empty() ? QString()
+                          : QFile::decodeName(QByteArray::fromStdString(folder)) + QStringLiteral("/ponderix/trutina.json");
 }
 
 QByteArray TSettingsStore::ToJson(const TDriverSettings& settings)

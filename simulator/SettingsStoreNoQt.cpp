@@ -4,6 +4,7 @@
 #include "simulator/SettingsStore.h"
 
 #include "simulator/SettingsJson.h"
+#include "platform/platform.h"
 
 #include <chrono>
 #include <cstdio>
@@ -61,9 +62,9 @@ std::string TSettingsStore::DefaultPath()
 {
     if (const char* overridden = std::getenv("TRUTINA_SETTINGS"); overridden && *overridden)
         return overridden;
-    const char* base = std::getenv("APPDATA");
-    const std::string folder = base && *base ? base : (fs::temp_directory_path() / "ponderix-config").string();
-    return folder + "/ponderix/trutina.json";
+    // Empty when the user has no configuration folder: never a path under the current folder.
+    const std::string folder = platform::UserConfigFolder();
+    return folder.empty() ? std::string() : folder + "/ponderix/trutina.json";
 }
 
 std::string TSettingsStore::ToJson(const TDriverSettings& settings) { return SettingsToJson(settings); }

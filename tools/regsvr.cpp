@@ -78,6 +78,9 @@ int Run(const std::string& moduleFile, bool unregister)
     if (FAILED(status)) {
         std::fprintf(stderr, "regsvr: %s in %s failed: %s\n", entryName, moduleFile.c_str(),
                      DescribeStatus(status).c_str());
+        // Why the class registry refused, naming its file (damaged, unwritable, ...).
+        if (const std::string why = platform::ClassRegistryError(); !why.empty())
+            std::fprintf(stderr, "regsvr: %s\n", why.c_str());
         return kExitFailure;
     }
     std::printf("regsvr: %s in %s succeeded.\n", entryName, moduleFile.c_str());

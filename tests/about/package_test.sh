@@ -56,6 +56,7 @@ grep -qx 'Exec=ponderix' "$desktop" || fail "the desktop entry does not start th
 grep -qx 'Icon=ponderix' "$desktop" || fail "the desktop entry does not name the icon"
 
 # ------------------------------------------------------------------ libraries
+sh "${0%/*}/../build/rpath_test.sh" "$root" || fail "a packaged binary searches the current folder for libraries"
 for binary in "$private/Ponderix" "$private/regsvr" "$private/Trutina.dll" "$private/libplatform.so"; do
     name=${binary##*/}
     libs=$(ldd "$binary" 2>&1)

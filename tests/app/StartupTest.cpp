@@ -39,6 +39,8 @@ struct TOperator {
     // to cancel. The window is closed with "Закрыть".
     std::vector<bool> PromptAnswers;
     std::vector<std::string> DialogAnswers;
+    // The informative text of each prompt.
+    std::vector<std::string> PromptNotes;
 
     // Looks at the screen every 20 ms until the run is over or this operator goes.
     void Start()
@@ -58,6 +60,7 @@ struct TOperator {
         if (auto* box = ActiveModal<QMessageBox>()) {
             if (box->icon() == QMessageBox::Warning) {
                 Met.push_back("prompt");
+                PromptNotes.push_back(box->informativeText().toStdString());
                 EXPECT_EQ(box->text(), Prompt);
                 EXPECT_EQ(box->windowTitle(), Title);
                 EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
@@ -187,6 +190,30 @@ TEST_F(StartupTest, AnObjectWithoutTheDriverInterfaceIsAskedForAgain)
     op.PromptAnswers = {false};
     EXPECT_EQ(Run(op), 0);
     EXPECT_EQ(op.Met, std::vector<std::string>{"prompt"});
+}
+
+// A damaged class registry is named under the prompt (registering cannot help until it is
+// repaired); an intact one adds nothing.
+TEST_F(StartupTest, ADamagedClassRegistryIsNamedUnderThePrompt)
+{
+    TFakeDriverEnvironment environment(false);
+    {
+        TOperator intact; // goes, with its timer, before the next run
+        intact.PromptAnswers = {false};
+        EXPECT_EQ(Run(intact), 0);
+        EXPECT_EQ(intact.PromptNotes, std::vector<std::string>{""});
+    }
+
+    const std::string registry = environment.RegistryPath();
+    std::ofstream(registry, std::ios::app) << "not a registry line\n";
+    TOperator op;
+    op.PromptAnswers = {false};
+    EXPECT_EQ(Run(op), 0);
+    ASSERT_EQ(op.PromptNotes.size(), 1u);
+    EXPECT_NE(op.PromptNotes[0].find("Реестр классов не может быть использован: class registry " + registry +
+                                     ": damaged, line "),
+              std::string::npos)
+        << op.PromptNotes[0];
 }
 
 TEST(FileFilter, ConvertedToQtNameFilters)

@@ -192,6 +192,34 @@ const FailureCase kFailureCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, CoCreateFailure, ::testing::ValuesIn(kFailureCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+#ifndef _WIN32
+// The file checked before loading is the file loaded: a module path the registry holds is used
+// exactly (a trailing space names another file), and a bare name in a hand-edited registry is
+// refused, not searched for by the loader among the system's libraries.
+TEST_F(CoCreate, LoadsExactlyTheRegisteredFileOrNothing)
+{
+    const std::filesystem::path server = std::filesystem::canonical(TEST_SERVER_PATH);
+    const std::string section = "[{6A1D2F11-3B4C-4D5E-8F01-23456789ABCD}]\n"; // CLSID_TestCounter
+    const std::pair<const char*, std::string> cases[] = {
+        {"trailing space", "InprocServer32=\"" + server.string() + " \"\n"},
+        {"bare name", "InprocServer32=" + server.filename().string() + "\n"},
+        {"relative path", "InprocServer32=./" + server.filename().string() + "\n"},
+    };
+    const auto saved = std::filesystem::current_path();
+    std::filesystem::current_path(server.parent_path()); // where a bare name would be found
+    for (const auto& [name, line] : cases) {
+        SCOPED_TRACE(name);
+        testsupport::WriteFile(FRegistry.Path(), section + line);
+        ComPtr<ICounter> counter;
+        EXPECT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, IID_ICounter, counter.OutVoid()),
+                  CO_E_DLLNOTFOUND);
+        EXPECT_FALSE(counter);
+    }
+    std::filesystem::current_path(saved);
+    EXPECT_FALSE(TestServerLoaded());
+}
+#endif
+
 TEST_F(CoCreate, AggregationIsRefusedByTheFactory)
 {
     RegisterTestServer();

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
+#include <sys/stat.h>
 #include <link.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -72,6 +74,33 @@ TEST(ModuleFile, IsCheckedAgainstItsOwnHeadersBeforeLoading)
         EXPECT_FALSE(module.Loaded());
         EXPECT_EQ(module.Error().rfind(copy + ": ", 0), 0u) << module.Error();
         EXPECT_NE(module.Error().find(damage.Message), std::string::npos) << module.Error();
+    }
+}
+
+// Whatever is no regular file once its links are resolved is refused before the loader opens it:
+// the loader's open of a FIFO blocks for ever.
+TEST(ModuleFile, NoRegularFileIsRefusedBeforeLoading)
+{
+    namespace fs = std::filesystem;
+    testsupport::TTempRegistry folder;
+    const fs::path dir = folder.Folder();
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.dll");
+    fs::create_symlink(dir / "fifo", dir / "Trutina.dll");
+    fs::create_symlink("/dev/null", dir / "null.dll");
+    const std::pair<const char*, const char*> cases[] = {
+        {"fifo", "not a regular file"},
+        {"Trutina.dll", "not a regular file"},
+        {"folder.dll", "not a regular file"},
+        {"null.dll", "not a regular file"},
+        {"absent.dll", "No such file"},
+    };
+    for (const auto& [name, message] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = (dir / name).string();
+        platform::Module module(path);
+        EXPECT_FALSE(module.Loaded());
+        EXPECT_EQ(module.Error().rfind(path + ": " + message, 0), 0u) << module.Error();
     }
 }
 

@@ -2,10 +2,18 @@
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <functional>
 
 #include <filesystem>
 
@@ -16,13 +24,18 @@ namespace {
 constexpr CLSID kFirst = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55}};
 constexpr CLSID kSecond = {0xAAAAAAAA, 0xBBBB, 0xCCCC, {0xDD, 0xDD, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}};
 
+// Sorted.
 std::vector<std::string> FolderEntries(const fs::path& folder)
 {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder))
         names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
 }
+
+// The registry and the lock file beside it; no temporary file left behind.
+const std::vector<std::string> kRegistryFiles{"classes.reg", "classes.reg.lock"};
 
 class ClassRegistry : public ::testing::Test {
 protected:
@@ -32,7 +45,7 @@ protected:
 TEST_F(ClassRegistry, RegisterCreatesFoldersAndLeavesOnlyTheFile)
 {
     ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/opt/drivers/Trutina.dll", "Apartment", "Весы"), S_OK);
-    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), std::vector<std::string>{"classes.reg"});
+    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), kRegistryFiles);
     const std::string text = testsupport::ReadFile(FRegistry.Path());
     EXPECT_NE(text.find("[{11111111-2222-3333-4444-555555555555}]\n"
                         "InprocServer32=/opt/drivers/Trutina.dll\n"
@@ -77,9 +90,10 @@ TEST_F(ClassRegistry, MissingFileMeansNothingRegistered)
     EXPECT_FALSE(fs::exists(FRegistry.Path()));
 }
 
+// A byte-order mark, as Windows editors save, is accepted.
 TEST_F(ClassRegistry, HandWrittenFileWithCommentsAndSpacesIsRead)
 {
-    testsupport::WriteFile(FRegistry.Path(), "; comment\r\n# another\n\n  [{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}]  \n"
+    testsupport::WriteFile(FRegistry.Path(), "\xEF\xBB\xBF; comment\r\n# another\n\n  [{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}]  \n"
                                              "  InprocServer32 = /x/y z.so \r\n");
     std::string path;
     EXPECT_EQ(platform::LookupInprocServer(kSecond, path), S_OK);
@@ -101,10 +115,13 @@ TEST_P(DamagedRegistry, IsReportedAndNeverReplaced)
     testsupport::WriteFile(FRegistry.Path(), damaged);
     std::string path;
     EXPECT_EQ(platform::LookupInprocServer(kFirst, path), REGDB_E_READREGDB);
+    EXPECT_NE(platform::ClassRegistryError().find(FRegistry.Path() + ": damaged, line "), std::string::npos)
+        << platform::ClassRegistryError();
+    EXPECT_EQ(platform::ClassRegistryProblem(), platform::ClassRegistryError());
     EXPECT_TRUE(FAILED(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", "")));
     EXPECT_TRUE(FAILED(platform::UnregisterInprocServer(kSecond)));
     EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), damaged);
-    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), std::vector<std::string>{"classes.reg"});
+    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), kRegistryFiles);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,23 +142,49 @@ TEST_F(ClassRegistry, ValuesThatWouldBreakTheFileAreRefused)
     EXPECT_EQ(platform::RegisterInprocServer(kFirst, "/a.so\n[{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}]", "", ""),
               SELFREG_E_CLASS);
     EXPECT_EQ(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", "two\nlines"), SELFREG_E_CLASS);
+    EXPECT_NE(platform::ClassRegistryError().find("cannot hold"), std::string::npos) << platform::ClassRegistryError();
     EXPECT_EQ(platform::RegisterInprocServer(kFirst, "", "Apartment", ""), SELFREG_E_CLASS);
     EXPECT_FALSE(fs::exists(FRegistry.Path()));
 }
 
+// A folder that takes no new file fails the registration and keeps the old file. A read-only
+// folder does not stop root; a folder where the lock file must go stops everyone.
 TEST_F(ClassRegistry, UnwritableFolderFailsAndKeepsTheOldFile)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
     ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", ""), S_OK);
     const std::string before = testsupport::ReadFile(FRegistry.Path());
     const fs::path folder = fs::path(FRegistry.Path()).parent_path();
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-    const HRESULT hr = platform::RegisterInprocServer(kSecond, "/b.so", "Apartment", "");
-    fs::permissions(folder, fs::perms::owner_all);
-    EXPECT_EQ(hr, SELFREG_E_CLASS);
-    EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
-    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"classes.reg"});
+    const fs::path lock = FRegistry.Path() + ".lock";
+    struct Way {
+        const char* Name;
+        bool StopsRoot;
+        std::function<void()> Block, Unblock;
+    };
+    const Way ways[] = {
+        {"read-only folder", false,
+         [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); },
+         [&] { fs::permissions(folder, fs::perms::owner_all); }},
+        {"a folder where the lock file goes", true,
+         [&] { fs::remove(lock); fs::create_directories(lock / "kept"); },
+         [&] { fs::remove_all(lock); }},
+    };
+    int ran = 0;
+    for (const Way& way : ways) {
+        if (geteuid() == 0 && !way.StopsRoot)
+            continue; // root writes into read-only folders
+        SCOPED_TRACE(way.Name);
+        way.Block();
+        const HRESULT hr = platform::RegisterInprocServer(kSecond, "/b.so", "Apartment", "");
+        const std::string why = platform::ClassRegistryError();
+        way.Unblock();
+        ++ran;
+        EXPECT_EQ(hr, SELFREG_E_CLASS);
+        EXPECT_NE(why.find(FRegistry.Path()), std::string::npos) << why;
+        EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
+        for (const auto& name : FolderEntries(folder))
+            EXPECT_TRUE(name == "classes.reg" || name == "classes.reg.lock") << name;
+    }
+    EXPECT_GE(ran, 1);
 }
 
 // A write that fails half-way (here: the file size limit) leaves the old file and no temporary one.
@@ -162,7 +205,193 @@ TEST_F(ClassRegistry, FailedWriteKeepsTheOldFileAndLeavesNoTemporary)
 
     EXPECT_EQ(hr, SELFREG_E_CLASS);
     EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
-    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), std::vector<std::string>{"classes.reg"});
+    EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), kRegistryFiles);
+}
+
+// ---------------------------------------------------------------- what the file can hold
+
+// Every module path and description without a line break or NUL reads back exactly, also after
+// another registration rewrote the file.
+TEST_F(ClassRegistry, ValuesReadBackExactly)
+{
+    const char* const paths[] = {"/x/Trutina.dll ", "/x/ lead", "/x/tab\t", "/x/a=b", "/x/;c", "/x/[{d}]",
+                                 "/x/\"q\"", "/x/\"", "/x/multi  space", "/x/#hash", "/x/Весы.dll"};
+    for (const char* modulePath : paths) {
+        SCOPED_TRACE(modulePath);
+        ASSERT_EQ(platform::RegisterInprocServer(kFirst, modulePath, "Apartment", " spaced "), S_OK);
+        ASSERT_EQ(platform::RegisterInprocServer(kSecond, "/other.so", "Apartment", ""), S_OK);
+        std::string path;
+        EXPECT_EQ(platform::LookupInprocServer(kFirst, path), S_OK);
+        EXPECT_EQ(path, modulePath);
+        EXPECT_NE(testsupport::ReadFile(FRegistry.Path()).find("Description=\" spaced \"\n"), std::string::npos);
+    }
+}
+
+// ---------------------------------------------------------------- files that are no registry
+
+struct NodeCase {
+    const char* Name;
+    void (*Make)(const fs::path& registry);
+    bool NeedsRoot;
+};
+
+const NodeCase kNodeCases[] = {
+    {"folder with a file in it", [](const fs::path& r) { testsupport::WriteFile((r / "kept").string(), "x"); }, false},
+    {"FIFO", [](const fs::path& r) { ASSERT_EQ(mkfifo(r.c_str(), 0600), 0); }, false},
+    {"character device", [](const fs::path& r) { ASSERT_EQ(mknod(r.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0); },
+     true},
+    {"symbolic link to /dev/zero", [](const fs::path& r) { fs::create_symlink("/dev/zero", r); }, false},
+    {"symbolic link to a FIFO",
+     [](const fs::path& r) {
+         ASSERT_EQ(mkfifo((r.parent_path() / "fifo").c_str(), 0600), 0);
+         fs::create_symlink(r.parent_path() / "fifo", r);
+     },
+     false},
+    {"symbolic link to nothing", [](const fs::path& r) { fs::create_symlink(r.parent_path() / "absent", r); }, false},
+    {"regular file above the size limit",
+     [](const fs::path& r) {
+         std::string text;
+         while (text.size() <= 1024 * 1024)
+             text += "; a comment line of a registry that has grown far too large\n";
+         testsupport::WriteFile(r.string(), text);
+     },
+     false},
+};
+
+// Only a regular file is read or replaced: anything else is refused, named in the message, and
+// left as it is; nothing is written in its place.
+TEST_F(ClassRegistry, ANodeThatIsNoRegularRegistryIsRefusedAndLeftAlone)
+{
+    const fs::path registry = FRegistry.Path();
+    for (const NodeCase& c : kNodeCases) {
+        SCOPED_TRACE(c.Name);
+        if (c.NeedsRoot && geteuid() != 0) {
+            std::printf("skipped \"%s\": only root makes device nodes\n", c.Name);
+            continue;
+        }
+        fs::remove_all(registry.parent_path());
+        fs::create_directories(registry.parent_path());
+        c.Make(registry);
+        struct stat before {};
+        ASSERT_EQ(lstat(registry.c_str(), &before), 0);
+        const auto entries = FolderEntries(registry.parent_path());
+
+        std::string path;
+        EXPECT_EQ(platform::LookupInprocServer(kFirst, path), REGDB_E_READREGDB);
+        EXPECT_NE(platform::ClassRegistryError().find(registry.string()), std::string::npos)
+            << platform::ClassRegistryError();
+        EXPECT_EQ(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", ""), SELFREG_E_CLASS);
+        EXPECT_EQ(platform::UnregisterInprocServer(kFirst), SELFREG_E_CLASS);
+
+        struct stat after {};
+        ASSERT_EQ(lstat(registry.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
+        auto now = FolderEntries(registry.parent_path());
+        std::erase(now, "classes.reg.lock");
+        EXPECT_EQ(now, entries);
+    }
+}
+
+// ---------------------------------------------------------------- rewrites
+
+// A rewrite keeps the operator's comment lines, a byte-order mark, CRLF line ends of lines it does
+// not change and the symbolic link through which the registry is reached.
+TEST_F(ClassRegistry, RewriteKeepsCommentsBomAndSymbolicLink)
+{
+    const fs::path target = FRegistry.Folder() / "elsewhere" / "real.reg";
+    const std::string comments = "; written by hand\r\n# keep me too\r\n";
+    testsupport::WriteFile(target.string(), "\xEF\xBB\xBF" + comments +
+                                                "[{11111111-2222-3333-4444-555555555555}]\r\n"
+                                                "; about the first class\r\n"
+                                                "InprocServer32=/first.so\r\n");
+    fs::create_directories(fs::path(FRegistry.Path()).parent_path());
+    fs::create_symlink(target, FRegistry.Path());
+
+    std::string path;
+    ASSERT_EQ(platform::LookupInprocServer(kFirst, path), S_OK);
+    EXPECT_EQ(path, "/first.so");
+    ASSERT_EQ(platform::RegisterInprocServer(kSecond, "/second.so", "Both", ""), S_OK);
+    ASSERT_EQ(platform::UnregisterInprocServer(kFirst), S_OK);
+
+    EXPECT_TRUE(fs::is_symlink(FRegistry.Path()));
+    const std::string text = testsupport::ReadFile(target.string());
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF" + comments, 0), 0u) << text;
+    EXPECT_NE(text.find("; about the first class\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("/first.so"), std::string::npos) << text;
+    EXPECT_EQ(platform::LookupInprocServer(kSecond, path), S_OK);
+    EXPECT_EQ(path, "/second.so");
+}
+
+// A new registry is created by the umask; an existing one keeps its mode.
+TEST_F(ClassRegistry, ModeIsTheUmasksForANewFileAndKeptForAnOldOne)
+{
+    struct ModeCase {
+        mode_t Umask;
+        int Existing; // -1: no file yet
+        mode_t Expected;
+    };
+    const ModeCase cases[] = {{077, -1, 0600}, {022, -1, 0644}, {022, 0600, 0600}, {077, 0640, 0640}};
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << "umask " << c.Umask << ", existing " << c.Existing);
+        fs::remove_all(fs::path(FRegistry.Path()).parent_path());
+        if (c.Existing >= 0) {
+            ASSERT_EQ(platform::RegisterInprocServer(kSecond, "/b.so", "", ""), S_OK);
+            ASSERT_EQ(chmod(FRegistry.Path().c_str(), static_cast<mode_t>(c.Existing)), 0);
+        }
+        const mode_t saved = umask(c.Umask);
+        const HRESULT hr = platform::RegisterInprocServer(kFirst, "/a.so", "", "");
+        umask(saved);
+        ASSERT_EQ(hr, S_OK);
+        struct stat info {};
+        ASSERT_EQ(stat(FRegistry.Path().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.Expected) << std::oct << (info.st_mode & 07777);
+    }
+}
+
+// Eight processes register eight different classes into one registry at the same moment: each
+// round, every registration is in the file.
+TEST_F(ClassRegistry, RegistrationsFromManyProcessesAtOnceAllSurvive)
+{
+    constexpr int kProcesses = 8;
+    constexpr int kRounds = 50;
+    const auto clsidOf = [](int i) {
+        CLSID clsid = kFirst;
+        clsid.Data1 = 0x1000u + static_cast<unsigned>(i);
+        return clsid;
+    };
+    for (int round = 0; round < kRounds; ++round) {
+        fs::remove(FRegistry.Path());
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kProcesses; ++i) {
+            const pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                close(start[1]);
+                char c;
+                while (read(start[0], &c, 1) < 0 && errno == EINTR) {
+                } // all start when the pipe closes
+                const std::string module = "/modules/m" + std::to_string(i) + ".so";
+                _exit(platform::RegisterInprocServer(clsidOf(i), module, "Apartment", "") == S_OK ? 0 : 1);
+            }
+            children.push_back(pid);
+        }
+        close(start[0]);
+        close(start[1]);
+        for (const pid_t pid : children) {
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        for (int i = 0; i < kProcesses; ++i) {
+            std::string path;
+            ASSERT_EQ(platform::LookupInprocServer(clsidOf(i), path), S_OK) << "round " << round << ", process " << i;
+            EXPECT_EQ(path, "/modules/m" + std::to_string(i) + ".so");
+        }
+    }
 }
 
 int FunctionOfThisProgram() { return 1; }
@@ -214,5 +443,32 @@ INSTANTIATE_TEST_SUITE_P(
                                "/home/u/.config/ponderix/classes.reg"},
                       PathCase{"HomeOnly", nullptr, nullptr, "/home/u", "/home/u/.config/ponderix/classes.reg"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace
+
+namespace {
+
+// A relative XDG_CONFIG_HOME or HOME is invalid and never names a folder under the current one.
+TEST(UserConfigFolder, IgnoresRelativeValues)
+{
+    const passwd* user = getpwuid(getuid());
+    ASSERT_TRUE(user && user->pw_dir && user->pw_dir[0] == '/');
+    const std::string userHome = user->pw_dir;
+    struct Case {
+        const char* ConfigHome;
+        const char* Home;
+        std::string Expected;
+    };
+    const Case cases[] = {{"relcfg", "/home/u", "/home/u/.config"},
+                          {"relcfg", "relhome", userHome + "/.config"},
+                          {"", "", userHome + "/.config"},
+                          {"/cfg", "relhome", "/cfg"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ConfigHome) + " | " + c.Home);
+        setenv("XDG_CONFIG_HOME", c.ConfigHome, 1);
+        setenv("HOME", c.Home, 1);
+        EXPECT_EQ(platform::UserConfigFolder(), c.Expected);
+    }
+}
 
 } // namespace

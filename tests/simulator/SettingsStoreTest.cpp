@@ -112,6 +112,16 @@ TEST(SettingsStoreTest, LocationComesFromTheEnvironmentElseTheUserConfigFolder)
         setenv("TRUTINA_SETTINGS", saved.c_str(), 1);
 }
 
+// A relative XDG_CONFIG_HOME is invalid: ignored, as for the class registry, never a folder under
+// the current one.
+TEST(SettingsStoreTest, RelativeConfigHomeIsIgnored)
+{
+    unsetenv("TRUTINA_SETTINGS");
+    setenv("XDG_CONFIG_HOME", "relcfg", 1);
+    setenv("HOME", "/home/operator", 1);
+    EXPECT_EQ(TSettingsStore::DefaultPath(), QStringLiteral("/home/operator/.config/ponderix/trutina.json"));
+}
+
 TEST(SettingsStoreTest, UnwritableLocationFailsWithoutTouchingWhatIsThere)
 {
     QTemporaryDir dir;

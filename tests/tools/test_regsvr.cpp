@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #endif
 
@@ -139,6 +140,26 @@ TEST_F(Regsvr, SystemRegsvr32RegistersTheModule)
     EXPECT_FALSE(TestClassRegistered());
     EXPECT_NE(RunShell("regsvr32 /s " + Quoted(Native(NO_ENTRY_MODULE_PATH))), 0); // its entry point fails
     EXPECT_FALSE(TestClassRegistered());
+}
+#endif
+
+#ifndef _WIN32
+// What keeps a registration from happening is said, naming the file: a module that is no regular
+// file (a FIFO, which the loader would wait on for ever) and a damaged class registry.
+TEST_F(Regsvr, SaysWhyTheModuleOrTheRegistryIsRefused)
+{
+    const std::string fifo = (FRegistry.Folder() / "Trutina.dll").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    RunResult r = Run(Quoted(fifo));
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("cannot load " + fifo + ": " + fifo + ": not a regular file"), std::string::npos) << r.Err;
+
+    testsupport::WriteFile(FRegistry.Path(), "[{6A1D2F11-3B4C-4D5E-8F01-23456789ABCD}]\nInprocServer32 /a.so\n");
+    r = Run(Quoted(TEST_SERVER_PATH));
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("regsvr: class registry " + FRegistry.Path() + ": damaged, line 2"), std::string::npos)
+        << r.Err;
+    EXPECT_EQ(r.Out.find("succeeded"), std::string::npos) << r.Out;
 }
 #endif
 
