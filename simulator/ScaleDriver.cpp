@@ -12,10 +12,6 @@
 
 namespace trutina {
 
-namespace {
-constexpr double MaxWeightStep = 1000; // kg
-} // namespace
-
 TMoney Cost(double weight, TMoney unitPrice)
 {
     // Weight to 0.1 g (exact for every scale interval of the models), then one integer division.
@@ -290,7 +286,7 @@ TResult TScaleDriver::ChangeDevice(const std::function<TResult(TDeviceSettings&)
 TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
 {
     return ChangeDevice([&](TDeviceSettings& d) {
-        if (name.empty() || name.size() > MaxDeviceNameLength)
+        if (!IsValidDeviceName(name))
             return TResult::InvalidParameter;
         d.Name = name;
         return TResult::Ok;
