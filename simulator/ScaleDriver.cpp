@@ -37,6 +37,12 @@ TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const 
 
 TScaleDriver::~TScaleDriver() { FPoller.Stop(); }
 
+void TScaleDriver::ReportSettingsRefused(std::string why)
+{
+    std::lock_guard lock(FMutex);
+    FSettingsRefused = std::move(why);
+}
+
 void TScaleDriver::SetEventDue(std::function<void()> eventDue)
 {
     std::lock_guard lock(FMutex);
@@ -68,7 +74,11 @@ TResult TScaleDriver::Finish(TResult code, const std::string& detail)
     std::string text = trutina::ResultDescription(code);
     if (code == TResult::Ok) {
         // Notices wait for an operation that succeeded: the operation is done, the code reports them.
-        if (!FSettings.DamagedCopy.empty()) {
+        if (!FSettingsRefused.empty()) {
+            code = TResult::SettingsRefused;
+            text = trutina::ResultDescription(code) + " (" + FSettingsRefused + ")";
+            FSettingsRefused.clear();
+        } else if (!FSettings.DamagedCopy.empty()) {
             code = TResult::SettingsDamaged;
             const std::string& copy = FSettings.DamagedCopy;
             text = trutina::ResultDescription(code) +
