@@ -44,6 +44,7 @@ std::filesystem::path TSettingsStore::FileSystemPath() const
 
 TDriverSettings TSettingsStore::Load()
 {
+    FRefusal.clear(); // a refusal holds until the next Load
     TLoadedSettings loaded = LoadSettingsFile(
         FileSystemPath(), [this] { return PutAside().toStdString(); },
         [this](const TDriverSettings& settings) { return Save(settings); });

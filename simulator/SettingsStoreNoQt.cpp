@@ -68,6 +68,7 @@ std::optional<TDriverSettings> TSettingsStore::FromJson(const std::string& json,
 
 TDriverSettings TSettingsStore::Load()
 {
+    FRefusal.clear(); // a refusal holds until the next Load
     TLoadedSettings loaded = LoadSettingsFile(
         PathOf(FPath), [this] { return PutAside(); }, [this](const TDriverSettings& settings) { return Save(settings); });
     FRefusal = std::move(loaded.Refusal);
