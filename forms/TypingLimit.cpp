@@ -21,7 +21,11 @@ public:
         if (FEdit->isModified() && input.size() > FMaxLength && input.size() > FAcceptedLength) {
             // Only a text within the limit can take a cut insertion: the characters just typed or
             // pasted stand before the cursor.
-            const qsizetype excess = input.size() - FMaxLength;
+            qsizetype excess = input.size() - FMaxLength;
+            // The cut ends at a character boundary: never half of a surrogate pair.
+            if (pos - excess > 0 && pos - excess < input.size() && input[pos - excess].isLowSurrogate() &&
+                input[pos - excess - 1].isHighSurrogate())
+                ++excess;
             if (FAcceptedLength > FMaxLength || pos < excess)
                 return Invalid;
             input.remove(pos - excess, excess);

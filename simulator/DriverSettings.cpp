@@ -57,6 +57,15 @@ const TLoadStep* TLoadProfile::StepAt(TMillis elapsed) const
     return found;
 }
 
+bool IsValidDeviceName(std::u16string_view name)
+{
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < name.size(); ++i, ++characters)
+        if (i + 1 < name.size() && name[i] >= 0xD800 && name[i] <= 0xDBFF && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF)
+            ++i; // a surrogate pair is one character
+    return characters >= 1 && characters <= MaxDeviceNameLength;
+}
+
 std::u16string DefaultDeviceName(std::int32_t number)
 {
     std::u16string name = u"Весы ";
@@ -88,7 +97,7 @@ std::string TDriverSettings::Problem() const
             return which + "number outside 1-99";
         if (!numbers.insert(d.Number).second)
             return which + "number used twice";
-        if (d.Name.empty() || d.Name.size() > MaxDeviceNameLength)
+        if (!IsValidDeviceName(d.Name))
             return which + "bad name length";
         if (d.PortNumber < MinPortNumber || d.PortNumber > MaxPortNumber)
             return which + "port outside 1-32";
@@ -109,18 +118,20 @@ std::string TDriverSettings::Problem() const
         return "current device " + std::to_string(CurrentDeviceNumber) + " does not exist";
     if (PollingInterval < 0 || PollingInterval >= PollingIntervalCount)
         return "polling interval code outside 0-4";
-    if (!std::isfinite(WeightStep) || WeightStep < 0)
-        return "weight step negative or not a number";
+    if (!std::isfinite(WeightStep) || WeightStep < 0 || WeightStep > MaxWeightStep)
+        return "weight step outside 0-1000 kg";
     if (Timeout < MinTimeout || Timeout > MaxTimeout)
         return "timeout outside range";
     for (const auto& [name, profile] : LoadProfiles) {
         TMillis last = -1;
         for (const auto& step : profile.Steps) {
-            if (step.At < 0 || step.At < last || !std::isfinite(step.Load))
-                return "load profile \"" + name + "\": steps out of order or bad load";
+            if (step.At < 0 || step.At < last || step.At > MaxProfileMs)
+                return "load profile \"" + name + "\": steps out of order or beyond 30 days";
+            if (!std::isfinite(step.Load) || std::fabs(step.Load) > MaxProfileLoad)
+                return "load profile \"" + name + "\": load outside +-1000 t";
             last = step.At;
         }
-        if (profile.LoopMs < 0 || (profile.LoopMs > 0 && profile.LoopMs <= last))
+        if (profile.LoopMs < 0 || profile.LoopMs > MaxProfileMs || (profile.LoopMs > 0 && profile.LoopMs <= last))
             return "load profile \"" + name + "\": loop shorter than its steps";
     }
     return {};

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trutina {
@@ -67,7 +68,15 @@ struct TDeviceSettings {
     bool operator==(const TDeviceSettings&) const = default;
 };
 
-constexpr std::size_t MaxDeviceNameLength = 64; // UTF-16 units
+constexpr std::size_t MaxDeviceNameLength = 64; // characters: a surrogate pair counts as one
+// Whether a device name is acceptable: 1 to MaxDeviceNameLength characters.
+bool IsValidDeviceName(std::u16string_view name);
+
+// Load profiles: offsets and loop lengths up to 30 days, loads within +-1000 t (far beyond every
+// model's capacity, so an overload stays reachable). Beyond these a settings file is damaged.
+constexpr TMillis MaxProfileMs = 30LL * 24 * 60 * 60 * 1000;
+constexpr double MaxProfileLoad = 1e6; // kg
+constexpr double MaxWeightStep = 1000; // kg
 
 struct TDriverSettings {
     std::vector<TDeviceSettings> Devices;

@@ -67,7 +67,9 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     auto* form = new QFormLayout(deviceBox);
     edtName = new QLineEdit(QString::fromStdU16String(FInitial.Name), deviceBox);
     edtName->setObjectName(QStringLiteral("edtName"));
-    edtName->setMaxLength(static_cast<int>(MaxDeviceNameLength));
+    // maxLength counts UTF-16 units: room for 64 characters of two units each, so that no name the
+    // driver holds is cut when shown; the driver refuses a name of more than 64 characters.
+    edtName->setMaxLength(static_cast<int>(2 * MaxDeviceNameLength));
     cbPort = CodeList(deviceBox, "cbPort");
     for (int port = MinPortNumber; port <= MaxPortNumber; ++port)
         cbPort->addItem(QStringLiteral("COM %1").arg(port), port);

@@ -26,6 +26,7 @@ constexpr TResultInfo Table[] = {
     {TResult::SettingsNotSaved, "Не удалось сохранить файл настроек", true},
     {TResult::NoGui, "Окно настроек недоступно: нет графического интерфейса", false},
     {TResult::DialogOpen, "Окно настроек уже открыто", false},
+    {TResult::SettingsRefused, "Файл настроек недоступен: используются настройки по умолчанию, изменения не сохраняются", true},
 };
 } // namespace
 

@@ -31,6 +31,7 @@ enum class TResult : std::int32_t {
     SettingsNotSaved = -19,  // notice: the change is made but the settings file could not be written
     NoGui = -20,             // the settings dialog needs a graphical user interface
     DialogOpen = -21,        // the settings dialog is already open
+    SettingsRefused = -22,   // notice: the settings file cannot be used; the defaults are used, nothing is written
 };
 
 struct TResultInfo {

@@ -12,10 +12,6 @@
 
 namespace trutina {
 
-namespace {
-constexpr double MaxWeightStep = 1000; // kg
-} // namespace
-
 TMoney Cost(double weight, TMoney unitPrice)
 {
     // Weight to 0.1 g (exact for every scale interval of the models), then one integer division.
@@ -40,6 +36,12 @@ TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const 
 }
 
 TScaleDriver::~TScaleDriver() { FPoller.Stop(); }
+
+void TScaleDriver::ReportSettingsRefused(std::string why)
+{
+    std::lock_guard lock(FMutex);
+    FSettingsRefused = std::move(why);
+}
 
 void TScaleDriver::SetEventDue(std::function<void()> eventDue)
 {
@@ -72,7 +74,11 @@ TResult TScaleDriver::Finish(TResult code, const std::string& detail)
     std::string text = trutina::ResultDescription(code);
     if (code == TResult::Ok) {
         // Notices wait for an operation that succeeded: the operation is done, the code reports them.
-        if (!FSettings.DamagedCopy.empty()) {
+        if (!FSettingsRefused.empty()) {
+            code = TResult::SettingsRefused;
+            text = trutina::ResultDescription(code) + " (" + FSettingsRefused + ")";
+            FSettingsRefused.clear();
+        } else if (!FSettings.DamagedCopy.empty()) {
             code = TResult::SettingsDamaged;
             const std::string& copy = FSettings.DamagedCopy;
             text = trutina::ResultDescription(code) +
@@ -290,7 +296,7 @@ TResult TScaleDriver::ChangeDevice(const std::function<TResult(TDeviceSettings&)
 TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
 {
     return ChangeDevice([&](TDeviceSettings& d) {
-        if (name.empty() || name.size() > MaxDeviceNameLength)
+        if (!IsValidDeviceName(name))
             return TResult::InvalidParameter;
         d.Name = name;
         return TResult::Ok;

@@ -58,6 +58,10 @@ public:
     TScaleDriver& operator=(const TScaleDriver&) = delete;
     ~TScaleDriver(); // stops the polling thread
 
+    // The settings file could not be used (why: the path and the reason); the next operation that
+    // succeeds reports it once.
+    void ReportSettingsRefused(std::string why);
+
     // Called (from any thread, without the driver's lock held) when a data event is due: a message
     // was queued or DataEventEnabled was turned on while messages wait.
     void SetEventDue(std::function<void()> eventDue);
@@ -191,6 +195,7 @@ private:
     const IClock& FClock;
     ISettingsSink* FSink;
     TDriverSettings FSettings;
+    std::string FSettingsRefused; // not yet reported
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
 
     std::int32_t FResultCode = 0;

@@ -1,5 +1,6 @@
 #include "simulator/ScalePlatform.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -10,6 +11,9 @@ constexpr double SwingIntervals = 4;     // amplitude of a forced swing, in scal
 constexpr TMillis SwingPeriodMs = 700;
 constexpr std::int64_t OverloadMargin = 9;    // shown up to capacity + 9 d
 constexpr std::int64_t UnderloadMargin = 20;  // shown down to -20 d
+// Counts saturate here: beyond every capacity by far, and small enough that counts times the
+// interval in micrograms (at most 50 000) stays within 64 bits.
+constexpr std::int64_t CountLimit = 1'000'000'000'000;
 } // namespace
 
 TScalePlatform::TScalePlatform(const TScaleModel& model, const IClock& clock)
@@ -101,13 +105,25 @@ bool TScalePlatform::IsStable(TMillis now) const
     return !FForcedUnstable && now - FChangedAt >= FModel->SettlingMs;
 }
 
-std::int64_t TScalePlatform::Count(double kg) const { return std::llround(kg / FModel->Discreteness); }
+std::int64_t TScalePlatform::Count(double kg) const
+{
+    const double counts = kg / FModel->Discreteness;
+    // An absurd load reads as an overload, never as an underload (llround of a number beyond 64
+    // bits gives the most negative count); a NaN is taken as absurd.
+    if (std::isnan(counts) || counts >= static_cast<double>(CountLimit))
+        return CountLimit;
+    if (counts <= -static_cast<double>(CountLimit))
+        return -CountLimit;
+    return std::llround(counts);
+}
 
 double TScalePlatform::Kilograms(std::int64_t counts) const
 {
     // Integer micrograms-of-a-kilogram then one division: the nearest double to the decimal value.
     const std::int64_t micro = std::llround(FModel->Discreteness * 1e6);
-    return static_cast<double>(counts * micro) / 1e6;
+    // Counts come saturated from Count; a net count (gross less tare) is within twice the limit.
+    const std::int64_t limited = std::clamp(counts, -2 * CountLimit, 2 * CountLimit);
+    return static_cast<double>(limited * micro) / 1e6;
 }
 
 double TScalePlatform::TareWeight() const { return Kilograms(FTareCounts); }

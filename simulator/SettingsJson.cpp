@@ -51,6 +51,16 @@ double RealField(const json& o, const char* key, double fallback)
     return v->get<double>();
 }
 
+// Milliseconds of a load profile: a number within 0..MaxProfileMs, whole milliseconds kept. The
+// range is checked on the number itself: a cast of a number beyond the integer range is undefined.
+TMillis MillisField(const json& o, const char* key)
+{
+    const double d = RealField(o, key, 0);
+    if (!(d >= 0 && d <= static_cast<double>(MaxProfileMs)))
+        throw EBadField(std::string(key) + " is outside 0-30 days");
+    return static_cast<TMillis>(d);
+}
+
 bool BoolField(const json& o, const char* key, bool fallback)
 {
     const json* v = Field(o, key);
@@ -162,7 +172,7 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) { // a syntax error, or a number beyond the double range (1e400)
         return fail(e.what());
     }
     if (!doc.is_object())
@@ -197,11 +207,11 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
         for (const auto& [name, value] : profiles.items()) {
             const json& o = Checked(value, value.is_object(), "load profile is not an object");
             TLoadProfile profile;
-            profile.LoopMs = static_cast<TMillis>(RealField(o, "loopMs", 0));
+            profile.LoopMs = MillisField(o, "loopMs");
             for (const json& v : ArrayField(o, "steps")) {
                 const json& so = Checked(v, v.is_object(), "load step is not an object");
                 TLoadStep step;
-                step.At = static_cast<TMillis>(RealField(so, "at", 0));
+                step.At = MillisField(so, "at");
                 step.Load = RealField(so, "load", 0);
                 step.Unstable = BoolField(so, "unstable", false);
                 step.Disconnected = BoolField(so, "disconnected", false);
@@ -213,6 +223,8 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
             return fail(wrong);
         return s;
     } catch (const EBadField& e) {
+        return fail(e.what());
+    } catch (const json::exception& e) {
         return fail(e.what());
     }
 }

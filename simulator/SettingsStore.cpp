@@ -1,5 +1,6 @@
 #include "simulator/SettingsStore.h"
 
+#include "simulator/SettingsFile.h"
 #include "simulator/SettingsJson.h"
 #include "platform/platform.h"
 
@@ -38,27 +39,19 @@ std::optional<TDriverSettings> TSettingsStore::FromJson(const QByteArray& json, 
     return settings;
 }
 
+std::filesystem::path TSettingsStore::FileSystemPath() const
+{
+    return std::filesystem::path(QFile::encodeName(FPath).toStdString());
+}
+
 TDriverSettings TSettingsStore::Load()
 {
-    QFile file(FPath);
-    if (!file.exists())
-        return TDriverSettings::Defaults();
-    std::optional<TDriverSettings> loaded;
-    if (file.open(QIODevice::ReadOnly))
-        loaded = FromJson(file.readAll());
-    file.close();
-    if (loaded)
-        return *loaded;
-    TDriverSettings defaults = TDriverSettings::Defaults();
-    const QString aside = PutAside();
-    if (aside.isEmpty()) {
-        // No copy could be made: the damaged file stays where it is until the first change.
-        defaults.DamagedCopy = "(копию сохранить не удалось)";
-        return defaults;
-    }
-    defaults.DamagedCopy = aside.toStdString();
-    Save(defaults);
-    return defaults;
+    FRefusal.clear(); // a refusal holds until the next Load
+    TLoadedSettings loaded = LoadSettingsFile(
+        FileSystemPath(), [this] { return PutAside().toStdString(); },
+        [this](const TDriverSettings& settings) { return Save(settings); });
+    FRefusal = std::move(loaded.Refusal);
+    return std::move(loaded.Settings);
 }
 
 QString TSettingsStore::PutAside()
@@ -74,6 +67,8 @@ QString TSettingsStore::PutAside()
 
 bool TSettingsStore::Save(const TDriverSettings& settings)
 {
+    if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
+        return false;
     QDir().mkpath(QFileInfo(FPath).absolutePath());
     QSaveFile file(FPath);
     if (!file.open(QIODevice::WriteOnly))

@@ -1,7 +1,9 @@
 // The driver's settings file: JSON, one per user, written atomically after every change.
 // Location: the environment variable TRUTINA_SETTINGS, else <user config>/ponderix/trutina.json.
 // A missing file gives the defaults; a damaged one is renamed to "<name>.damaged-<time>" and the
-// defaults are used, with the copy's name kept for the next operation to report.
+// defaults are used, with the copy's name kept for the next operation to report. A path that is
+// not a regular file, or a file that cannot be read, is refused: the defaults are used and
+// nothing is written (SettingsFile.h).
 #pragma once
 
 #include "simulator/ScaleDriver.h"
@@ -24,6 +26,8 @@ public:
 
     TDriverSettings Load();
     bool Save(const TDriverSettings& settings) override;
+    // Why the last Load refused the file (empty when it did not); a refused file is never written.
+    const std::string& Refusal() const { return FRefusal; }
 
     static std::string ToJson(const TDriverSettings& settings);
     static std::optional<TDriverSettings> FromJson(const std::string& json, std::string* problem = nullptr);
@@ -32,6 +36,7 @@ private:
     std::string PutAside();
 
     std::string FPath;
+    std::string FRefusal;
 };
 
 } // namespace trutina
@@ -40,6 +45,9 @@ private:
 
 #include <QByteArray>
 #include <QString>
+
+#include <filesystem>
+#include <string>
 
 namespace trutina {
 
@@ -50,11 +58,14 @@ public:
     static QString DefaultPath();
     const QString& Path() const { return FPath; }
 
-    // The settings in the file, the defaults when it is missing, the defaults with DamagedCopy
-    // set when it is damaged (the damaged file is renamed aside and the defaults written).
+    // The settings in the file, the defaults when it is missing or refused, the defaults with
+    // DamagedCopy set when it is damaged (the damaged file is renamed aside and the defaults written).
     TDriverSettings Load();
-    // Writes the whole file atomically (QSaveFile); false when it cannot be written.
+    // Writes the whole file atomically (QSaveFile); false when it cannot be written, or when
+    // what is at the path is not a regular file, or the last Load refused the file.
     bool Save(const TDriverSettings& settings) override;
+    // Why the last Load refused the file (empty when it did not); the defaults were used.
+    const std::string& Refusal() const { return FRefusal; }
 
     static QByteArray ToJson(const TDriverSettings& settings);
     // nullopt, with the reason in problem, when the text is not a valid settings file.
@@ -62,8 +73,10 @@ public:
 
 private:
     QString PutAside();
+    std::filesystem::path FileSystemPath() const;
 
     QString FPath;
+    std::string FRefusal;
 };
 
 } // namespace trutina

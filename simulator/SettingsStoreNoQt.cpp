@@ -3,6 +3,7 @@
 // with Qt use SettingsStore.cpp.
 #include "simulator/SettingsStore.h"
 
+#include "simulator/SettingsFile.h"
 #include "simulator/SettingsJson.h"
 #include "platform/platform.h"
 
@@ -24,14 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-
-std::optional<std::string> ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Writes the text to a temporary file beside the target, flushes it to the disk and puts it in
 // the target's place in one rename: a reader sees the old file or the new one, never a part.
@@ -76,25 +69,11 @@ std::optional<TDriverSettings> TSettingsStore::FromJson(const std::string& json,
 
 TDriverSettings TSettingsStore::Load()
 {
-    const fs::path path = PathOf(FPath);
-    std::error_code ec;
-    if (!fs::exists(path, ec))
-        return TDriverSettings::Defaults();
-    std::optional<TDriverSettings> loaded;
-    if (const std::optional<std::string> text = ReadFile(path))
-        loaded = FromJson(*text);
-    if (loaded)
-        return *loaded;
-    TDriverSettings defaults = TDriverSettings::Defaults();
-    const std::string aside = PutAside();
-    if (aside.empty()) {
-        // No copy could be made: the damaged file stays where it is until the first change.
-        defaults.DamagedCopy = "(копию сохранить не удалось)";
-        return defaults;
-    }
-    defaults.DamagedCopy = aside;
-    Save(defaults);
-    return defaults;
+    FRefusal.clear(); // a refusal holds until the next Load
+    TLoadedSettings loaded = LoadSettingsFile(
+        PathOf(FPath), [this] { return PutAside(); }, [this](const TDriverSettings& settings) { return Save(settings); });
+    FRefusal = std::move(loaded.Refusal);
+    return std::move(loaded.Settings);
 }
 
 std::string TSettingsStore::PutAside()
@@ -123,6 +102,11 @@ std::string TSettingsStore::PutAside()
     return std::string(name.begin(), name.end());
 }
 
-bool TSettingsStore::Save(const TDriverSettings& settings) { return ReplaceAtomically(PathOf(FPath), ToJson(settings)); }
+bool TSettingsStore::Save(const TDriverSettings& settings)
+{
+    if (!FRefusal.empty() || !MayReplaceSettingsFile(PathOf(FPath)))
+        return false;
+    return ReplaceAtomically(PathOf(FPath), ToJson(settings));
+}
 
 } // namespace trutina

@@ -114,6 +114,8 @@ TStateraObject::TStateraObject()
       FDriver(std::make_unique<TScaleDriver>(FStore.Load(), &FStore, Clock())),
       FGate(std::make_shared<TEventGate>())
 {
+    if (!FStore.Refusal().empty())
+        FDriver->ReportSettingsRefused(FStore.Refusal());
     FGate->Owner = this;
     FGate->Apartment = platform::CurrentApartment();
     FDriver->SetEventDue([gate = FGate] { TEventGate::Post(gate); });

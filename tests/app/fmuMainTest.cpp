@@ -134,10 +134,19 @@ TEST_F(MainWindowTest, EveryTestCommandRunsInTheCommandFrame)
                 allDisabled = allDisabled && !b->isEnabled();
             codeDuringCall = Text(Form->edtResultCode);
         });
+        // The ordinary frame enables the buttons before its refresh (the last read of it).
+        bool allEnabledDuringRefresh = false;
+        fakedriver::OnCall("DataEventEnabled", [&] {
+            allEnabledDuringRefresh = true;
+            for (QPushButton* b : Form->CommandButtons())
+                allEnabledDuringRefresh = allEnabledDuringRefresh && b->isEnabled();
+        });
         fakedriver::ClearCalls();
         QTest::mouseClick(c.Button, Qt::LeftButton);
         fakedriver::OnCall(c.Method, nullptr);
+        fakedriver::OnCall("DataEventEnabled", nullptr);
         EXPECT_TRUE(allDisabled);
+        EXPECT_TRUE(allEnabledDuringRefresh);
         EXPECT_EQ(codeDuringCall, "");
         EXPECT_EQ(Log(), Concat({std::string("call ") + c.Method}, Concat(CheckResultPassed, UpdateAllCalls())));
         for (QPushButton* b : Form->CommandButtons())
@@ -207,9 +216,15 @@ TEST_F(MainWindowTest, GenerateEventRefreshesBeforeEnablingAndKeepsTheResultFiel
         descriptionDuringCall = Text(Form->edtResultDescription);
         disabledDuringCall = !Form->btnGenerateAsyncMessage->isEnabled() && !Form->btnClose->isEnabled();
     });
+    bool disabledDuringRefresh = false;
+    fakedriver::OnCall("DataEventEnabled", [&] { // the last read of the refresh
+        disabledDuringRefresh = !Form->btnGenerateAsyncMessage->isEnabled() && !Form->btnClose->isEnabled();
+    });
     QTest::mouseClick(Form->btnGenerateAsyncMessage, Qt::LeftButton);
+    fakedriver::OnCall("DataEventEnabled", nullptr);
     EXPECT_EQ(descriptionDuringCall, "earlier");
     EXPECT_TRUE(disabledDuringCall);
+    EXPECT_TRUE(disabledDuringRefresh) << "the buttons come back only after the refresh";
     EXPECT_EQ(Log(), Concat({"call GenerateEvent"}, Concat(CheckResultPassed, UpdateAllCalls())));
     EXPECT_TRUE(Form->btnGenerateAsyncMessage->isEnabled());
 }
@@ -411,6 +426,23 @@ TEST_F(MainWindowTest, RefusedValueSpinKeepsTheBaseAndRefreshes)
     EXPECT_EQ(std::count(log.begin(), log.end(), "put Value 11"), 2);
     EXPECT_EQ(Text(Form->edtValue), "10");
     EXPECT_EQ(Text(Form->edtResultDescription), "Значение вне диапазона");
+}
+
+// Only a write that succeeded moves the spin's base. The refresh after a refused write would read
+// the value back and hide a base moved too early, so here that refresh fails too.
+TEST_F(MainWindowTest, RefusedValueSpinKeepsTheBaseAlsoWhenItsRefreshFails)
+{
+    fakedriver::SetLong("Value", 10);
+    Form->UpdateAll();
+    fakedriver::RefuseWrites("Value");
+    fakedriver::ScriptResult("Value", 8, "Значение вне диапазона");
+    fakedriver::ScriptFailure("LockDevices", E_FAIL, std::string("Нет ответа"));
+    fakedriver::ClearCalls();
+    QTest::mouseClick(Form->sbValue->UpButton(), Qt::LeftButton);
+    QTest::mouseClick(Form->sbValue->UpButton(), Qt::LeftButton);
+    const auto log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "put Value 11"), 2);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "get Value"), 0) << "the refresh stopped before the value";
 }
 
 TEST_F(MainWindowTest, WeightStepSpinStepsFromTheStoredStep)

@@ -5,6 +5,8 @@
 
 #include "QtTestApp.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QShortcut>
 #include <QTest>
@@ -70,6 +72,33 @@ TEST(Edit, ShowsTheProgramsTextWholeAndTypingLimitsOnlyTheOperator)
     limited->setText(QString());
     QTest::keyClicks(limited, QString(25, QLatin1Char('x')));
     EXPECT_EQ(limited->text().size(), 20);
+}
+
+// A paste cut to the typing limit keeps characters whole: "a" and ten emoji (21 UTF-16 units)
+// into a limit of 20 leaves "a" and nine emoji, not half of the tenth.
+TEST(Edit, APasteCutToTheTypingLimitNeverSplitsACharacter)
+{
+    QWidget window;
+    window.resize(300, 100);
+    auto* limited = forms::MakeEdit(&window, 10, 10, 160, 21);
+    forms::LimitTyping(limited, 20);
+    ASSERT_TRUE(testsupport::ShowActive(&window));
+    struct Row {
+        QString Before, Pasted, After;
+    };
+    const QString emoji = QString::fromUtf8("😀");
+    for (const Row& row : {Row{"", "a" + emoji.repeated(10), "a" + emoji.repeated(9)},
+                           Row{"", "a" + emoji.repeated(10) + "b", "a" + emoji.repeated(9)},
+                           Row{"x", emoji.repeated(10), "x" + emoji.repeated(9)},
+                           Row{"", emoji.repeated(11), emoji.repeated(10)}}) { // a cut between two
+        SCOPED_TRACE(row.Pasted.toStdString());
+        limited->setText(row.Before);
+        limited->setFocus();
+        QTest::keyClick(limited, Qt::Key_End);
+        QGuiApplication::clipboard()->setText(row.Pasted);
+        QTest::keyClick(limited, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(limited->text(), row.After);
+    }
 }
 
 TEST(StandardFont, AskedForTheClassicFaceAtEightPoints)

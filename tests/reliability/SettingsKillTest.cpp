@@ -67,12 +67,17 @@ TEST(SettingsKillTest, AWriterKilledAtAnyMomentLeavesTheWholeFileWithTheLastComp
             WriteForever(path, report[1], first);
         }
         close(report[1]);
+        // The pause starts once the writer has written: on a slow machine a pause from the fork
+        // could end before the first write, and the round would test nothing.
+        int firstDone = 0;
+        ASSERT_EQ(read(report[0], &firstDone, sizeof firstDone), static_cast<ssize_t>(sizeof firstDone))
+            << "the writer never wrote";
         usleep(pause(random));
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
-        const int last = LastReported(report[0], first);
+        const int last = LastReported(report[0], firstDone + 1);
         close(report[0]);
 
         QFile file(path);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 using namespace trutina;
 
 namespace {
@@ -55,6 +58,30 @@ TEST_F(ScalePlatformTest, OverloadStartsNineIntervalsAboveCapacity)
     const TReading over = Settled(15.05);
     EXPECT_TRUE(over.Overload);
     EXPECT_EQ(over.Result, TResult::Overload);
+}
+
+// Loads far beyond any count the scales can hold: an overload (or an underload for a negative
+// one), a finite weight, and no overflow on the way (the sanitizer build checks the casts).
+TEST_F(ScalePlatformTest, AbsurdLoadsSaturateToOverloadOrUnderloadNeverTheOpposite)
+{
+    struct Row {
+        double Load;
+        TResult Result;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const Row& row : {Row{1e13, TResult::Overload}, Row{1e300, TResult::Overload},
+                           Row{std::numeric_limits<double>::max(), TResult::Overload}, Row{inf, TResult::Overload},
+                           Row{std::numeric_limits<double>::quiet_NaN(), TResult::Overload},
+                           Row{-1e13, TResult::WeightOutOfRange}, Row{-1e300, TResult::WeightOutOfRange}}) {
+        SCOPED_TRACE(row.Load);
+        Settled(0);
+        const TReading r = Settled(row.Load);
+        EXPECT_EQ(r.Result, row.Result);
+        EXPECT_EQ(r.Overload, row.Result == TResult::Overload);
+        EXPECT_EQ(r.InvalidRange, row.Result == TResult::WeightOutOfRange);
+        EXPECT_TRUE(std::isfinite(r.Weight) && std::isfinite(r.Gross));
+        EXPECT_EQ(r.Weight > 0, row.Result == TResult::Overload);
+    }
 }
 
 TEST_F(ScalePlatformTest, ZeroWithinRangeSetsZeroAndOutsideIsRefusedWithFlag)

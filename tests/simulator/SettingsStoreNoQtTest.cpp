@@ -65,6 +65,8 @@ TEST_F(SettingsStoreNoQtTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWritte
         R"({"devices": [{"number": 1, "name": 7}]})",
         R"({"devices": [{"number": 1}], "loadProfiles": {"p": [1]}})",
         R"({"devices": [{"number": 1}, {"number": 1}]})",
+        R"({"weightStep": 1e400})",
+        R"({"devices": [{"number": 1}], "loadProfiles": {"p": {"loopMs": 1e300}}})",
     };
     for (const std::string& bytes : damaged) {
         SCOPED_TRACE(bytes);
@@ -87,6 +89,18 @@ TEST_F(SettingsStoreNoQtTest, UnwritableLocationFailsWithoutTouchingWhatIsThere)
     TSettingsStore store(File());
     EXPECT_FALSE(store.Save(TDriverSettings::Defaults()));
     EXPECT_TRUE(fs::is_directory(File()));
+}
+
+TEST_F(SettingsStoreNoQtTest, APathThatIsAFolderIsRefusedAndLeftAsItIs)
+{
+    fs::create_directory(File());
+    WriteAll(fs::path(File()) / "keep.txt", "x");
+    TSettingsStore store(File());
+    EXPECT_EQ(store.Load(), TDriverSettings::Defaults());
+    EXPECT_NE(store.Refusal().find("это не обычный файл"), std::string::npos) << store.Refusal();
+    EXPECT_FALSE(store.Save(TDriverSettings::Defaults()));
+    EXPECT_EQ(ReadAll(fs::path(File()) / "keep.txt"), "x");
+    EXPECT_EQ(std::distance(fs::directory_iterator(FFolder), {}), 1);
 }
 
 TEST_F(SettingsStoreNoQtTest, LocationComesFromTheEnvironment)

@@ -1,5 +1,8 @@
-// The settings file: round trip, location, and a damaged file put aside with the defaults used.
+// The settings file: round trip, location, a damaged file put aside with the defaults used, and
+// paths that are no settings file (not a regular file, unreadable, too large) left as they are.
 #include "simulator/SettingsStore.h"
+
+#include "simulator/SettingsFile.h"
 
 #include "SampleSettings.h"
 
@@ -10,10 +13,22 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <grp.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace trutina;
 
@@ -69,6 +84,12 @@ TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithT
         "{\"devices\": [{\"number\": 1, \"loadProfile\": \"nowhere\"}]}",     // unknown profile
         "{\"devices\": [{\"number\": 1.5}]}",                                 // not whole
         "{\"format\": 9, \"devices\": [{\"number\": 1}]}",                    // unknown format
+        "{\"weightStep\": 1e400, \"devices\": [{\"number\": 1}]}",            // beyond a double
+        "{\"devices\": [{\"number\": 1, \"port\": -1e999}]}",                 // beyond a double
+        "{\"weightStep\": 1001, \"devices\": [{\"number\": 1}]}",             // more than the driver takes
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"at\": 1e300}]}}}",
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"loopMs\": 1e300}}}",
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"load\": 1e13}]}}}",
     };
     for (const QByteArray& bytes : damaged) {
         SCOPED_TRACE(bytes.toStdString());
@@ -139,20 +160,189 @@ TEST(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile)
     TDriverSettings b = TDriverSettings::Defaults();
     ASSERT_TRUE(TSettingsStore(path).Save(a));
     for (int round = 0; round < 5; ++round) {
+        int written[2];
+        ASSERT_EQ(pipe(written), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            close(written[0]);
             TSettingsStore store(path);
-            for (int i = 0;; ++i)
+            for (int i = 0;; ++i) {
                 store.Save(i % 2 ? a : b);
+                if (i == 0) { // the parent kills only a child that has written
+                    const char one = 1;
+                    (void)!write(written[1], &one, 1);
+                    close(written[1]);
+                }
+            }
         }
-        usleep(50'000 + round * 17'000);
+        close(written[1]);
+        char one = 0;
+        ASSERT_EQ(read(written[0], &one, 1), 1) << "the child never wrote";
+        close(written[0]);
+        usleep(round * 17'000);
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
         const auto loaded = TSettingsStore::FromJson(ReadAll(path));
         ASSERT_TRUE(loaded.has_value()) << "round " << round;
         EXPECT_TRUE(*loaded == a || *loaded == b);
+    }
+}
+
+// ------------------------------------------------------------------ files that are not settings files
+
+// The names in the folder, with their kind and identity: what a store must leave as it is.
+std::vector<std::string> Listing(const QString& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString())) {
+        struct stat st {};
+        lstat(entry.path().c_str(), &st);
+        names.push_back(entry.path().filename().string() + " " + std::to_string(st.st_mode) + " " +
+                        std::to_string(st.st_ino) + " " + std::to_string(st.st_size));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SettingsStoreTest, APathThatIsNotARegularFileIsRefusedNeverReadMovedOrReplaced)
+{
+    struct Case {
+        const char* Kind;
+        std::function<bool(const std::string& path, const std::string& folder)> Make; // false: cannot here
+    };
+    const Case cases[] = {
+        {"folder with a file in it",
+         [](const std::string& path, const std::string&) {
+             return mkdir(path.c_str(), 0755) == 0 && std::ofstream(path + "/keep.txt").put('x').good();
+         }},
+        {"pipe", [](const std::string& path, const std::string&) { return mkfifo(path.c_str(), 0600) == 0; }},
+        {"character device (a copy of /dev/null)",
+         [](const std::string& path, const std::string&) {
+             return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; // root only
+         }},
+        {"link to a folder",
+         [](const std::string& path, const std::string& folder) {
+             return mkdir((folder + "/elsewhere").c_str(), 0755) == 0 && symlink("elsewhere", path.c_str()) == 0;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("trutina.json");
+        if (!c.Make(path.toStdString(), dir.path().toStdString())) {
+            std::printf("[  SKIPPED ] %s: cannot be made here (%s)\n", c.Kind, std::strerror(errno));
+            continue;
+        }
+        const auto before = Listing(dir.path());
+        TSettingsStore store(path);
+        EXPECT_EQ(store.Load(), TDriverSettings::Defaults());
+        EXPECT_NE(store.Refusal().find(path.toStdString() + ": это не обычный файл"), std::string::npos) << store.Refusal();
+        EXPECT_FALSE(store.Save(testenv::SampleSettings()));
+        EXPECT_EQ(Listing(dir.path()), before);
+    }
+}
+
+TEST(SettingsStoreTest, ALinkToARegularFileIsReadAndWrittenThroughAndStaysALink)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("real.json");
+    WriteAll(target, TSettingsStore::ToJson(testenv::SampleSettings()));
+    const QString path = dir.filePath("trutina.json");
+    ASSERT_EQ(symlink("real.json", path.toLocal8Bit().constData()), 0);
+    TSettingsStore store(path);
+    EXPECT_EQ(store.Load(), testenv::SampleSettings());
+    EXPECT_TRUE(store.Refusal().empty());
+    ASSERT_TRUE(store.Save(TDriverSettings::Defaults()));
+    EXPECT_TRUE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(target)), TDriverSettings::Defaults());
+}
+
+// A file that cannot be read is no damaged file: it is reported and kept as it is. Root reads
+// every file, so as root the store runs in a child that has become the user nobody.
+TEST(SettingsStoreTest, AFileThatCannotBeReadIsReportedAndNeitherRenamedNorReplaced)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0777), 0); // whoever runs it could rename
+    const QString path = dir.filePath("trutina.json");
+    const QByteArray kept = TSettingsStore::ToJson(testenv::SampleSettings());
+    WriteAll(path, kept);
+    ASSERT_EQ(chmod(path.toLocal8Bit().constData(), 0), 0);
+    const auto before = Listing(dir.path());
+    // 0: as expected; 1: wrong; 77: could not become nobody.
+    auto check = [&]() -> int {
+        TSettingsStore store(path);
+        const bool defaults = store.Load() == TDriverSettings::Defaults();
+        const bool said = store.Refusal() == path.toStdString() + ": нет прав на чтение";
+        const bool written = store.Save(testenv::SampleSettings());
+        if (!defaults || !said || written)
+            std::fprintf(stderr, "defaults %d, refusal \"%s\", written %d\n", defaults, store.Refusal().c_str(), written);
+        return defaults && said && !written ? 0 : 1;
+    };
+    int result = 0;
+    if (geteuid() != 0) {
+        result = check();
+    } else {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(77);
+            _exit(check());
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        result = WEXITSTATUS(status);
+        if (result == 77)
+            GTEST_SKIP() << "running as root and the user nobody (65534) cannot be taken";
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Listing(dir.path()), before);
+    ASSERT_EQ(chmod(path.toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EQ(ReadAll(path), kept);
+}
+
+// A file larger than any settings file is damaged without being read, even when it would parse.
+TEST(SettingsStoreTest, AFileBeyondTheSizeLimitIsPutAsideUnread)
+{
+    QTemporaryDir dir;
+    TSettingsStore store(dir.filePath("trutina.json"));
+    const QByteArray padded = TSettingsStore::ToJson(testenv::SampleSettings()) +
+                              QByteArray(static_cast<qsizetype>(MaxSettingsFileSize), ' ');
+    WriteAll(store.Path(), padded);
+    const TDriverSettings s = store.Load();
+    ASSERT_FALSE(s.DamagedCopy.empty());
+    EXPECT_EQ(QFileInfo(dir.filePath(QString::fromStdString(s.DamagedCopy))).size(), padded.size());
+    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(store.Path()))->DamagedCopy, s.DamagedCopy);
+}
+
+// What the driver takes as a name the file keeps: up to 64 characters, each of them possibly
+// outside the Basic Multilingual Plane (two UTF-16 units).
+TEST(SettingsStoreTest, DeviceNamesOfUpTo64CharactersSurviveTheFile)
+{
+    struct Row {
+        std::u16string Name;
+        bool Kept;
+    };
+    auto times = [](std::u16string_view unit, int n) {
+        std::u16string text;
+        for (int i = 0; i < n; ++i)
+            text += unit;
+        return text;
+    };
+    for (const Row& row : {Row{times(u"😀", 40), true}, Row{times(u"😀", 64), true}, Row{times(u"я", 64), true},
+                           Row{times(u"😀", 65), false}, Row{times(u"x", 65), false}}) {
+        SCOPED_TRACE(row.Name.size());
+        QTemporaryDir dir;
+        TSettingsStore store(dir.filePath("trutina.json"));
+        TDriverSettings s = TDriverSettings::Defaults();
+        s.Devices[0].Name = row.Name;
+        ASSERT_TRUE(store.Save(s));
+        const TDriverSettings back = store.Load();
+        EXPECT_EQ(back.DamagedCopy.empty(), row.Kept);
+        EXPECT_EQ(back.Devices[0].Name == row.Name, row.Kept);
     }
 }
 

@@ -203,7 +203,7 @@ TEST(CodeTableTest, EveryRefusalOfTheTableIsReachedThroughTheInterface)
     // Codes the refusal cases above cannot show: notices and the dialog's own refusal, which
     // StateraNoticeTest, the driver model tests and the dialog test reach.
     const TResult elsewhere[] = {TResult::MessagesLost, TResult::SettingsDamaged, TResult::SettingsNotSaved,
-                                 TResult::DialogOpen};
+                                 TResult::DialogOpen, TResult::SettingsRefused};
     for (const auto& row : trutina::ResultTable()) {
         if (row.Code == TResult::Ok || std::find(std::begin(elsewhere), std::end(elsewhere), row.Code) != std::end(elsewhere))
             continue;
@@ -320,6 +320,51 @@ TEST(StateraNoticeTest, DamageFoundByAnInstanceThatMakesNoCallIsReportedByTheNex
     TScaleX scale(driver.Get());
     EXPECT_THROW(scale.SetParity(2), EScaleError);
     EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(TResult::SettingsDamaged));
+}
+
+// Numbers beyond the double range or beyond what the driver takes: the file is damaged like any
+// other, and the object is still created.
+TEST(StateraNoticeTest, SettingsWithNumbersOutOfRangeArePutAsideAndTheObjectStillCreated)
+{
+    for (const char* json : {R"({"weightStep": 1e400})", R"({"devices": [{"number": 1, "port": -1e999}]})",
+                             R"({"devices": [{"number": 1, "model": 3, "enabled": true, "loadProfile": "p"}],
+                                 "loadProfiles": {"p": {"steps": [{"at": 0, "load": 1e300}]}}})"}) {
+        SCOPED_TRACE(json);
+        TSimulatorEnvironment env;
+        env.WriteSettings(json);
+        auto driver = env.Create();
+        TScaleX scale(driver.Get());
+        EXPECT_THROW(scale.SetUnitPrice(0), EScaleError);
+        EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(TResult::SettingsDamaged));
+        EXPECT_EQ(scale.DeviceCount(), 1);
+    }
+}
+
+// A settings path that names a folder is never moved or replaced: the object works on the
+// defaults, says why once, and each change says that it was not saved.
+TEST(StateraNoticeTest, ASettingsPathThatIsAFolderIsRefusedAndLeftAsItIs)
+{
+    TSimulatorEnvironment env;
+    std::filesystem::create_directory(env.SettingsPath());
+    std::ofstream(env.SettingsPath() + "/keep.txt") << "x";
+    auto driver = env.Create();
+    TScaleX scale(driver.Get());
+    EXPECT_EQ(scale.DeviceCount(), 1);
+    try {
+        scale.SetUnitPrice(10000);
+        FAIL() << "the refused file was not reported";
+    } catch (const EScaleError& e) {
+        EXPECT_EQ(e.ResultCode(), static_cast<std::int32_t>(TResult::SettingsRefused));
+        EXPECT_NE(e.Message().find("trutina.json: это не обычный файл"), std::string::npos) << e.Message();
+    }
+    EXPECT_THROW(scale.SetPortNumber(5), EScaleError);
+    EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(TResult::SettingsNotSaved));
+    EXPECT_EQ(scale.PortNumber(), 5);
+    EXPECT_NO_THROW(scale.SetUnitPrice(0)); // reported once
+    EXPECT_TRUE(std::filesystem::is_directory(env.SettingsPath()));
+    for (const auto& entry : std::filesystem::directory_iterator(env.Folder()))
+        EXPECT_EQ(entry.path().filename().string().rfind("trutina.json.", 0), std::string::npos) << "no copy, no temporary";
+    EXPECT_TRUE(std::filesystem::is_regular_file(env.SettingsPath() + "/keep.txt"));
 }
 
 TEST(StateraNoticeTest, UnwritableSettingsKeepTheChangeForTheRunAndSaySo)
