@@ -42,6 +42,11 @@ std::string CannotRead(int error)
 TSettingsFileRead ReadSettingsFile(const fs::path& path)
 {
     TSettingsFileRead read;
+    if (path.empty()) { // no usable configuration folder: nothing is written under the current one
+        read.State = TSettingsFileRead::TState::Refused;
+        read.Why = "нет папки настроек пользователя (HOME или XDG_CONFIG_HOME)";
+        return read;
+    }
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec); // follows a symbolic link
     if (status.type() == fs::file_type::not_found)
