@@ -10,6 +10,7 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 
@@ -20,6 +21,10 @@ namespace {
 
 bool GTraceOn = false;
 std::unique_ptr<driver::TRecorder> GRecorder;
+// When the header was written: the actions say how long after it they began, so that a replay
+// keeps the operator's pace (a driver's answers may depend on the time, e.g. while the scales
+// settle).
+std::chrono::steady_clock::time_point GHeaderTime = std::chrono::steady_clock::now();
 
 // One hook for both listeners, so that a call is timed and reported once.
 void InstallDriverCallHook()
@@ -75,7 +80,8 @@ void StartDriverRecording(const std::string& path)
     GRecorder = std::move(recorder);
     InstallDriverCallHook();
     forms::SetActionHook([writer](std::string_view handler, QObject* sender) {
-        writer->WriteLine(driver::RecordingActionLine(handler, Caption(sender).toStdString()));
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - GHeaderTime);
+        writer->WriteLine(driver::RecordingActionLine(handler, Caption(sender).toStdString(), elapsed.count()));
     });
 }
 
@@ -105,4 +111,5 @@ void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)
     if (SUCCEEDED(driver->get_DriverVersion(version.Out())))
         header.DriverVersion = runtime::Utf16ToUtf8(version.Text());
     GRecorder->WriteLine(driver::RecordingHeaderLine(header));
+    GHeaderTime = std::chrono::steady_clock::now();
 }

@@ -275,10 +275,16 @@ TRecordedStep ParseStep(int line, const Json& object)
         throw ERecordingError(line, "a line must have exactly one of \"action\", \"get\", \"put\", \"call\", \"event\"");
 
     if (object.contains("action")) {
-        AllowOnly(line, object, {"action", "caption"});
+        AllowOnly(line, object, {"action", "caption", "ms"});
         step.Kind = TStepKind::Action;
         step.Handler = RequireString(line, object, "action", true);
         step.Caption = RequireString(line, object, "caption", false);
+        if (const auto ms = object.find("ms"); ms != object.end()) {
+            std::int64_t at = 0;
+            if (!IntegerIn(*ms, 0, std::numeric_limits<std::int32_t>::max() * 1000LL, at))
+                throw ERecordingError(line, "\"ms\" must be a whole number of milliseconds, not " + JsonWord(*ms));
+            step.AtMs = at;
+        }
         return step;
     }
     if (object.contains("event")) {
@@ -354,11 +360,13 @@ std::string RecordingCallLine(const TDriverCall& call)
     return Dump(line);
 }
 
-std::string RecordingActionLine(std::string_view handler, std::string_view caption)
+std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs)
 {
     OrderedJson line;
     line["action"] = std::string(handler);
     line["caption"] = std::string(caption);
+    if (elapsedMs >= 0)
+        line["ms"] = elapsedMs;
     return Dump(line);
 }
 

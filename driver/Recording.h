@@ -3,7 +3,9 @@
 //
 // The first line names the format and its version, the driver's class id, its module file and its
 // DriverVersion. Then, in the order they happened:
-//   {"action":"btnReadWeightClick","caption":"Получить массу"}   a user action begins
+//   {"action":"btnReadWeightClick","caption":"Получить массу","ms":5210}
+//                                                                a user action begins, 5210 ms
+//                                                                after the header
 //   {"get":"Weight","value":1.25}                                a read and the value read
 //   {"put":"UnitPrice","value":"12.3400","status":"0x00000000"}  a write, its argument and status
 //   {"call":"AddDevice","value":3}                               a method and its result
@@ -12,7 +14,8 @@
 // Integers and flags (raw: -1 true, 0 false) are JSON integers, reals JSON numbers ("nan", "inf",
 // "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
 // A read or method without "value" and "status", or a write without "status", only drives: its
-// answer is not compared. That lets a recording be edited by hand into a script.
+// answer is not compared; an action without "ms" starts at once. That lets a recording be edited
+// by hand into a script.
 #pragma once
 
 #include "driver/CallTrace.h"
@@ -45,6 +48,7 @@ struct TRecordedStep {
     // An action: the handler that runs it and the control's caption.
     std::string Handler;
     std::string Caption;
+    long long AtMs = -1; // when it began, in ms after the header; -1: not recorded
     // A call: the member, read / write / method, the argument of a write or the expected value of
     // a read or method.
     const TrutinaMemberInfo* Member = nullptr;
@@ -79,7 +83,8 @@ TRecording ReadRecordingFile(const std::string& path);
 // The lines, without their line end.
 std::string RecordingHeaderLine(const TRecordingHeader& header);
 std::string RecordingCallLine(const TDriverCall& call); // a call or a data event
-std::string RecordingActionLine(std::string_view handler, std::string_view caption);
+// elapsedMs: the time since the header; negative leaves it out.
+std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs = -1);
 
 // The file a recording is appended to. Each line is written and flushed at once, so that a crash
 // leaves whole lines.

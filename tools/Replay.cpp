@@ -12,6 +12,7 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <type_traits>
 
 namespace replay {
 namespace {
@@ -141,7 +142,11 @@ bool SameValue(const TCallValue& expected, const TCallValue& got, double toleran
         return x->Raw == y->Raw;
     if (const auto* x = std::get_if<TTraceMoney>(&expected), *y = std::get_if<TTraceMoney>(&got); x && y)
         return x->Raw == y->Raw;
-    return expected == got; // integers, texts
+    if (const auto* x = std::get_if<std::int32_t>(&expected), *y = std::get_if<std::int32_t>(&got); x && y)
+        return *x == *y;
+    if (const auto* x = std::get_if<std::string>(&expected), *y = std::get_if<std::string>(&got); x && y)
+        return *x == *y;
+    return false; // a value of another type
 }
 
 const char* DirectionWord(driver::TCallDirection direction)
@@ -221,6 +226,7 @@ public:
         }
         FControl->OnDataEvent = [this](TStatera*) { ++FEvents; };
         FDriver = FControl->DriverInterface();
+        FCreated = std::chrono::steady_clock::now();
     }
     TReplayDriver(const TReplayDriver&) = delete;
     TReplayDriver& operator=(const TReplayDriver&) = delete;
@@ -247,8 +253,17 @@ public:
         return FEvents;
     }
 
+    void WaitUntil(long long ms)
+    {
+        const auto until = FCreated + std::chrono::milliseconds(ms);
+        for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now())
+            platform::WaitAndPumpApartment(
+                static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1);
+    }
+
 private:
     platform::Module FModule; // declared first: unloaded last
+    std::chrono::steady_clock::time_point FCreated;
     std::unique_ptr<TStatera> FControl;
     platform::ComPtr<ITrutina> FDriver;
     int FEvents = 0;
@@ -365,13 +380,15 @@ TOptions ParseArguments(const std::vector<std::string>& args)
     return options;
 }
 
-TResult Replay(const driver::TRecording& recording, ITrutina* driver, const TWaitForEvents& waitForEvents,
-               const TOptions& options)
+TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
+               const TWaitUntil& waitUntil, const TOptions& options)
 {
     TResult result;
     int eventsExpected = 0;
     for (const driver::TRecordedStep& step : recording.Steps) {
         if (step.Kind == driver::TStepKind::Action) {
+            if (step.AtMs >= 0 && waitUntil)
+                waitUntil(step.AtMs);
             result.Actions.push_back(TAction{step.Line, step.Handler, step.Caption, {}});
             continue;
         }
@@ -391,7 +408,7 @@ TResult Replay(const driver::TRecording& recording, ITrutina* driver, const TWai
             }
             continue;
         }
-        const TAnswer answer = Perform(driver, step);
+        const TAnswer answer = Perform(trutina, step);
         TDifference difference;
         if (step.Checked && !options.Ignore.count(step.Member->Name)
             && Compare(step, answer, options.Tolerance, difference))
@@ -470,7 +487,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const TResult result = Replay(
         recording, driver->Driver(),
-        [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); }, options);
+        [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); },
+        [&driver](long long ms) { driver->WaitUntil(ms); }, options);
     driver.reset();
 
     for (const TAction& action : result.Actions)

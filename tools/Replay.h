@@ -61,10 +61,13 @@ struct TResult {
 // Waits up to timeoutMs until at least wanted data events have been delivered in all; returns how
 // many have been.
 using TWaitForEvents = std::function<int(int wanted, int timeoutMs)>;
+// Waits (delivering data events meanwhile) until ms have passed since the driver was created.
+using TWaitUntil = std::function<void(long long ms)>;
 
-// Performs every recorded call on driver in order, with the recorded arguments, and compares.
-TResult Replay(const driver::TRecording& recording, ITrutina* driver, const TWaitForEvents& waitForEvents,
-               const TOptions& options);
+// Performs every recorded call on driver in order, with the recorded arguments, and compares. An
+// action recorded with its time begins no earlier after the start than it did in the sitting.
+TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
+               const TWaitUntil& waitUntil, const TOptions& options);
 
 // "line 14 (btnReadWeightClick "Получить массу"): get Weight: expected 1.25, got 1.3"
 std::string FormatDifference(const TAction& action, const TDifference& difference);

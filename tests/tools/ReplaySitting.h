@@ -25,7 +25,10 @@ inline void ScriptSittingDriver()
     fakedriver::SetMoney("UnitPrice", 123400);
     fakedriver::SetTextUtf8("DeviceName", "Весы \"Ортикс\"\n");
     fakedriver::SetLong("AddDevice", 3);
-    fakedriver::ScriptResult("Zero", -10, "Масса не стабильна");   // a refused operation
+    // Every operation sets the result, as a driver does; Zero is refused.
+    for (const char* member : {"ReadWeight", "UnitPrice", "GetDeviceMetrics", "AddDevice", "GenerateEvent"})
+        fakedriver::ScriptResult(member, 0, "Ошибок нет");
+    fakedriver::ScriptResult("Zero", -10, "Масса не стабильна");
     fakedriver::ScriptFailure("Tare", DISP_E_EXCEPTION, "Нет связи с весами"); // a failure status
     fakedriver::OnCall("GenerateEvent", [] { fakedriver::RaiseDataEventFromWorker(); });
 }

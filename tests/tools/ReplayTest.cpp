@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -118,6 +119,8 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
         {"status that is no status", header + "\n{\"call\":\"Zero\",\"status\":\"bad\"}\n", 2, "status must be"},
         {"two kinds on one line", header + "\n{\"get\":\"Weight\",\"call\":\"Zero\"}\n", 2, "exactly one of"},
         {"a second sitting", header + "\n" + header + "\n", 2, "a second recording starts here"},
+        {"an action before its time", header + "\n{\"action\":\"btnTareClick\",\"ms\":-5}\n", 2,
+         "\"ms\" must be a whole number of milliseconds"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -264,6 +267,23 @@ TEST_F(ReplayAgainstFake, ABadRecordingRunsNothing)
               std::string::npos)
         << run.Err;
     EXPECT_TRUE(fakedriver::Calls().empty());
+}
+
+// A driver's answers may depend on the time (scales settle): an action begins no earlier after the
+// start than it did in the sitting.
+TEST_F(ReplayAgainstFake, AnActionBeginsNoEarlierThanInTheSitting)
+{
+    const std::string paced = FEnvironment.Folder() + "/paced.jsonl";
+    WriteText(paced, ReadText(FRecording).substr(0, ReadText(FRecording).find('\n') + 1)
+                         + "{\"action\":\"btnReadWeightClick\",\"caption\":\"Получить массу\",\"ms\":300}\n"
+                           "{\"call\":\"ReadWeight\"}\n");
+    fakedriver::ClearCalls();
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = RunReplay({paced});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_EQ(fakedriver::CallTexts(), std::vector<std::string>{"call ReadWeight"});
 }
 
 TEST(ReplayArguments, MisuseIsRefusedWithCode2)

@@ -110,13 +110,16 @@ protected:
     char FSeparator = '.';
 };
 
+// Longer than the substitute scales take to settle after a power-on (1 s). The replay keeps the
+// pace, so the answers that depend on settling are the same.
+constexpr int SettleMs = 1300;
+
 void SyncPage(TfmMain& w)
 {
     w.PageControl->setCurrentIndex(0);
     QTest::mouseClick(w.btnReadWeight, Qt::LeftButton); // refused: the device is switched off
     QTest::mouseClick(w.chkDeviceEnabled, Qt::LeftButton);
-    QTest::mouseClick(w.btnReset, Qt::LeftButton);
-    QTest::qWait(1200); // the platform settles after the reset
+    QTest::qWait(SettleMs); // the scales settle after they are switched on
     QTest::mouseClick(w.btnReadWeight, Qt::LeftButton);
     QTest::mouseClick(w.btnZero, Qt::LeftButton);
     QTest::mouseClick(w.btnTare, Qt::LeftButton);
@@ -162,6 +165,7 @@ void AsyncPage(TfmMain& w, const std::string& recording)
 void DeviceEditor(TfmDevices& d)
 {
     QTest::mouseClick(d.btnAdd, Qt::LeftButton);
+    QTest::qWait(SettleMs);
     Enter(d.edtDeviceName, "Склад №2");
     Pick(d.cboPortNumber, 2);
     Step(d.udPortNumber, +1);
@@ -195,12 +199,14 @@ TEST_F(SubstituteSitting, ARecordedSittingReplaysWithoutADifference)
         QTest::mouseClick(main.chkLockDevices, Qt::LeftButton);
         QTest::mouseClick(main.chkLockDevices, Qt::LeftButton);
         ASSERT_TRUE(testsupport::WorkInEditorFromMain(main, DeviceEditor));
+        main.PageControl->setCurrentIndex(0);
+        QTest::mouseClick(main.btnReset, Qt::LeftButton); // last: the scales are unsettled after it
         QTest::mouseClick(main.chkDeviceEnabled, Qt::LeftButton);
     }
     StopDriverRecording();
 
     const std::string text = ReadText(recording);
-    EXPECT_GE(CountOf(text, "\"error\"") + CountOf(text, "\"value\":-2,"), 1) << "a refused operation";
+    EXPECT_GE(CountOf(text, "{\"get\":\"ResultCode\",\"value\":-2}"), 1) << "a refused operation";
     EXPECT_EQ(CountOf(text, "{\"event\":\"DataEvent\"}"), 3);
     if (const char* keep = std::getenv("PONDERIX_SAVE_SITTING"); keep && *keep)
         std::ofstream(keep, std::ios::binary) << text;
