@@ -5,9 +5,9 @@
 //
 // PONDERIX_SAVE_SITTING=<file> keeps a copy of the recording: that is how
 // data/substitute-sitting.jsonl was made.
+#include "../forms/QtTestApp.h"
 #include "../devices/EditorFromMain.h"
 #include "../devices/EditorInput.h"
-#include "../forms/QtTestApp.h"
 #include "../support/ProgramTestSupport.h"
 #include "TestEnv.h"
 
@@ -20,6 +20,7 @@
 #include "runtime/numtext.h"
 #include "tools/Replay.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>

@@ -7,6 +7,7 @@
 #include "forms/EditKeys.h"
 #include "runtime/numtext.h"
 
+#include "../app/MainWindowTestSupport.h"
 #include "../forms/QtTestApp.h"
 #include "FakeDriverFixture.h"
 #include "../support/ProgramTestSupport.h"
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
