@@ -155,8 +155,8 @@ void TfmAbout::BuildControls()
 
 void TfmAbout::BindHandlers()
 {
-    forms::Bind(lblURL, &TLinkLabel::clicked, this, &TfmAbout::lblURLClick);
-    forms::Bind(lblSupportMail, &TLinkLabel::clicked, this, &TfmAbout::lblSupportMailClick);
+    forms::Bind(lblURL, &TLinkLabel::clicked, this, FORMS_HANDLER(&TfmAbout::lblURLClick));
+    forms::Bind(lblSupportMail, &TLinkLabel::clicked, this, FORMS_HANDLER(&TfmAbout::lblSupportMailClick));
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
 }
 

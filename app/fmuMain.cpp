@@ -1,6 +1,7 @@
 #include "app/fmuMain.h"
 
 #include "about/fmuAbout.h"
+#include "app/DriverTrace.h"
 #include "devices/fmuDevice.h"
 #include "forms/Application.h"
 #include "forms/Binding.h"
@@ -114,6 +115,7 @@ TfmMain::TfmMain(TAskAndRegisterServer askAndRegister, QWidget* parent)
     FControl = std::make_unique<TStatera>();
     FControl->OnDataEvent = [this](TStatera* Sender) { forms::Protect(this, [&] { ScaleDataEvent(Sender); }); };
     platform::ComPtr<ITrutina> driver = FControl->DriverInterface();
+    RecordDriverHeader(driver.Get(), CLSID_Statera);
     FScale = std::make_unique<TScaleX>(driver.Get());
 
     // Set before the first refresh, so that the first spin click steps from the value shown.
@@ -307,54 +309,54 @@ void TfmMain::BindHandlers()
     using forms::OnLeave;
 
     // Window level. Escape presses "Закрыть", which does nothing while it is disabled.
-    Bind(btnClose, &QPushButton::clicked, this, &TfmMain::btnCloseClick);
-    Bind(chkLockDevices, &QCheckBox::clicked, this, &TfmMain::chkLockDevicesClick);
-    Bind(chkDeviceEnabled, &QCheckBox::clicked, this, &TfmMain::chkDeviceEnabledClick);
-    Bind(btnProperties, &QPushButton::clicked, this, &TfmMain::btnPropertiesClick);
-    Bind(btnDevices, &QPushButton::clicked, this, &TfmMain::btnDevicesClick);
-    Bind(btnAbout, &QPushButton::clicked, this, &TfmMain::btnAboutClick);
+    Bind(btnClose, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnCloseClick));
+    Bind(chkLockDevices, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkLockDevicesClick));
+    Bind(chkDeviceEnabled, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkDeviceEnabledClick));
+    Bind(btnProperties, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnPropertiesClick));
+    Bind(btnDevices, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnDevicesClick));
+    Bind(btnAbout, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnAboutClick));
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, btnClose, &QPushButton::click);
 
     // Synchronous page.
-    Bind(btnReadWeight, &QPushButton::clicked, this, &TfmMain::btnReadWeightClick);
-    Bind(btnZero, &QPushButton::clicked, this, &TfmMain::TareButtonClick);
-    Bind(btnTare, &QPushButton::clicked, this, &TfmMain::btnTareClick);
-    Bind(btnSetTareWeight, &QPushButton::clicked, this, &TfmMain::btnSetTareWeightClick);
-    Bind(btnGetDeviceMetrics, &QPushButton::clicked, this, &TfmMain::btnGetDeviceMetricsClick);
-    Bind(btnReset, &QPushButton::clicked, this, &TfmMain::btnResetClick);
-    Bind(btnGetValue, &QPushButton::clicked, this, &TfmMain::btnGetValueClick);
-    Bind(btnSetValue, &QPushButton::clicked, this, &TfmMain::btnSetValueClick);
-    OnLeave(edtUnitPrice, this, &TfmMain::edtUnitPriceExit);
-    OnLeave(edtTareWeight, this, &TfmMain::edtTareWeightExit);
-    OnLeave(edtValue, this, &TfmMain::edtValueExit);
+    Bind(btnReadWeight, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnReadWeightClick));
+    Bind(btnZero, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::TareButtonClick));
+    Bind(btnTare, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnTareClick));
+    Bind(btnSetTareWeight, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnSetTareWeightClick));
+    Bind(btnGetDeviceMetrics, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnGetDeviceMetricsClick));
+    Bind(btnReset, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnResetClick));
+    Bind(btnGetValue, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnGetValueClick));
+    Bind(btnSetValue, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnSetValueClick));
+    OnLeave(edtUnitPrice, this, FORMS_HANDLER(&TfmMain::edtUnitPriceExit));
+    OnLeave(edtTareWeight, this, FORMS_HANDLER(&TfmMain::edtTareWeightExit));
+    OnLeave(edtValue, this, FORMS_HANDLER(&TfmMain::edtValueExit));
     HandleValueKeys(edtUnitPrice);
     HandleValueKeys(edtTareWeight);
-    Bind(chkUpdatePrice, &QCheckBox::clicked, this, &TfmMain::chkUpdatePriceClick);
-    Bind(cbValuePurpose, &QComboBox::activated, this, &TfmMain::cbValuePurposeChange);
-    Bind(sbValue, &forms::TSpinButton::upClicked, this, &TfmMain::sbValueUpClick);
-    Bind(sbValue, &forms::TSpinButton::downClicked, this, &TfmMain::sbValueDownClick);
+    Bind(chkUpdatePrice, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkUpdatePriceClick));
+    Bind(cbValuePurpose, &QComboBox::activated, this, FORMS_HANDLER(&TfmMain::cbValuePurposeChange));
+    Bind(sbValue, &forms::TSpinButton::upClicked, this, FORMS_HANDLER(&TfmMain::sbValueUpClick));
+    Bind(sbValue, &forms::TSpinButton::downClicked, this, FORMS_HANDLER(&TfmMain::sbValueDownClick));
     connect(Memo, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { MemoPopupMenu->popup(Memo->viewport()->mapToGlobal(at)); });
-    Bind(piClear, &QAction::triggered, this, &TfmMain::piClearClick);
+    Bind(piClear, &QAction::triggered, this, FORMS_HANDLER(&TfmMain::piClearClick));
 
     // Asynchronous page.
-    Bind(chkAsyncMode, &QCheckBox::clicked, this, &TfmMain::chkAsyncModeClick);
-    Bind(chkDataEventEnabled, &QCheckBox::clicked, this, &TfmMain::chkDataEventEnabledClick);
-    Bind(chkAutoDisable, &QCheckBox::clicked, this, &TfmMain::chkAutoDisableClick);
-    Bind(chkDeleteEvents, &QCheckBox::clicked, this, &TfmMain::chkDeleteEventsClick);
-    Bind(cbPollingInterval, &QComboBox::activated, this, &TfmMain::cbPollingIntervalChange);
-    OnLeave(edtWeightStep, this, &TfmMain::edtWeightStepExit);
-    OnLeave(edtUnitPriceAsync, this, &TfmMain::edtUnitPriceAsyncExit);
-    OnLeave(edtAsyncTareWeight, this, &TfmMain::edtAsyncTareWeightExit);
+    Bind(chkAsyncMode, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkAsyncModeClick));
+    Bind(chkDataEventEnabled, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkDataEventEnabledClick));
+    Bind(chkAutoDisable, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkAutoDisableClick));
+    Bind(chkDeleteEvents, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmMain::chkDeleteEventsClick));
+    Bind(cbPollingInterval, &QComboBox::activated, this, FORMS_HANDLER(&TfmMain::cbPollingIntervalChange));
+    OnLeave(edtWeightStep, this, FORMS_HANDLER(&TfmMain::edtWeightStepExit));
+    OnLeave(edtUnitPriceAsync, this, FORMS_HANDLER(&TfmMain::edtUnitPriceAsyncExit));
+    OnLeave(edtAsyncTareWeight, this, FORMS_HANDLER(&TfmMain::edtAsyncTareWeightExit));
     HandleValueKeys(edtWeightStep);
     HandleValueKeys(edtUnitPriceAsync);
     HandleValueKeys(edtAsyncTareWeight);
-    Bind(sbWeightStep, &forms::TSpinButton::upClicked, this, &TfmMain::sbWeightStepUpClick);
-    Bind(sbWeightStep, &forms::TSpinButton::downClicked, this, &TfmMain::sbWeightStepDownClick);
-    Bind(btnGenerateAsyncMessage, &QPushButton::clicked, this, &TfmMain::btnGenerateAsyncMessageClick);
-    Bind(btnUpdate, &QPushButton::clicked, this, &TfmMain::btnUpdateClick);
+    Bind(sbWeightStep, &forms::TSpinButton::upClicked, this, FORMS_HANDLER(&TfmMain::sbWeightStepUpClick));
+    Bind(sbWeightStep, &forms::TSpinButton::downClicked, this, FORMS_HANDLER(&TfmMain::sbWeightStepDownClick));
+    Bind(btnGenerateAsyncMessage, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnGenerateAsyncMessageClick));
+    Bind(btnUpdate, &QPushButton::clicked, this, FORMS_HANDLER(&TfmMain::btnUpdateClick));
 }
 
 void TfmMain::showEvent(QShowEvent* event)

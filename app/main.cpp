@@ -5,6 +5,7 @@
 #include "forms/Application.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -21,5 +22,13 @@ int main(int argc, char** argv)
     forms::TApplication application; // COM for this thread as a single-threaded apartment
     ApplyLocaleFormatSettings();
     ConnectDriverTrace(); // QT_LOGGING_RULES="ponderix.driver.debug=true"
+    if (const std::string recording = DriverRecordingPath(); !recording.empty()) {
+        try {
+            StartDriverRecording(recording); // PONDERIX_RECORD=<file>
+        } catch (const std::exception& e) {
+            QMessageBox::critical(nullptr, QString::fromUtf8(ApplicationTitle), QString::fromUtf8(e.what()));
+            return 1;
+        }
+    }
     return RunProgram(application, AskAndRegisterServer);
 }

@@ -13,6 +13,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 
 #include <benchmark/benchmark.h>
@@ -191,6 +194,27 @@ void BM_UpdateAllTraceOff(benchmark::State& state) { RefreshWithTrace(state, fal
 void BM_UpdateAllTraceOn(benchmark::State& state) { RefreshWithTrace(state, true); }
 BENCHMARK(BM_UpdateAllTraceOff)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
 BENCHMARK(BM_UpdateAllTraceOn)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+
+// The driver recording (PONDERIX_RECORD) as at start-up: off, the hook is not installed; on,
+// every call of the refresh becomes one JSON line, written and flushed to a file at once.
+void RefreshWithRecording(benchmark::State& state, bool on)
+{
+    TfmMain& window = RefreshWindow();
+    QLoggingCategory::setFilterRules("ponderix.driver.debug=false");
+    ConnectDriverTrace();
+    const QString file = QDir::temp().filePath(QStringLiteral("ponderix-bench-%1.jsonl").arg(QCoreApplication::applicationPid()));
+    if (on)
+        StartDriverRecording(file.toStdString());
+    for (auto _ : state)
+        window.UpdateAll();
+    StopDriverRecording();
+    QFile::remove(file);
+}
+
+void BM_UpdateAllRecordingOff(benchmark::State& state) { RefreshWithRecording(state, false); }
+void BM_UpdateAllRecordingOn(benchmark::State& state) { RefreshWithRecording(state, true); }
+BENCHMARK(BM_UpdateAllRecordingOff)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+BENCHMARK(BM_UpdateAllRecordingOn)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
 
 // Start-up: the registration check, the control, the wrapper and the first refresh, then the
 // show; the window is destroyed outside the timing.

@@ -102,6 +102,7 @@ void PrintSummary(long peakMain, long peakBare, long peakNone)
 {
     const double updateAll = Seconds("BM_UpdateAll"), floor = Seconds("BM_UpdateAllFloor");
     const double traceOff = Seconds("BM_UpdateAllTraceOff"), traceOn = Seconds("BM_UpdateAllTraceOn");
+    const double recordOff = Seconds("BM_UpdateAllRecordingOff"), recordOn = Seconds("BM_UpdateAllRecordingOn");
     const double showMain = Seconds("BM_ShowMainWindow"), showBare = Seconds("BM_ShowBareWindow");
     const bench::TMedian* events = bench::Median("BM_DataEvents");
     const double eventRate = events && events->Counters.count("events") ? events->Counters.at("events") : 0;
@@ -118,6 +119,10 @@ void PrintSummary(long peakMain, long peakBare, long peakNone)
                 Ratio(traceOff, updateAll));
     std::printf("  refresh, trace category on               %9.2f us  (%.2f x off)\n", traceOn * 1e6,
                 Ratio(traceOn, traceOff));
+    std::printf("  refresh, recording off                   %9.2f us  (%.3f x the refresh above)\n", recordOff * 1e6,
+                Ratio(recordOff, updateAll));
+    std::printf("  refresh, recording on (PONDERIX_RECORD)  %9.2f us  (%.2f x off)\n", recordOn * 1e6,
+                Ratio(recordOn, recordOff));
     std::printf("  data events handled per second           %9.0f      (%.0f x the fastest polling rate, 20/s)\n",
                 eventRate, Ratio(eventRate, FastestPollingRate));
     std::printf("  read:  wrapper / raw interface call      %9.2f      (%.1f ns / %.1f ns)\n",

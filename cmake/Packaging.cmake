@@ -5,6 +5,7 @@
 #                                             the user on first start, then starts the program
 #   lib/ponderix/Ponderix                     the program
 #   lib/ponderix/regsvr                       registers or unregisters a server module
+#   lib/ponderix/ponderix-replay              replays a driver recording against a driver
 #   lib/ponderix/libplatform.so               the platform library shared by program and driver
 #   lib/ponderix/Trutina.dll                  the substitute driver
 #   share/applications/ponderix.desktop
@@ -16,7 +17,7 @@
 
 set(PONDERIX_INSTALL_PRIVATE_DIR "${CMAKE_INSTALL_LIBDIR}/ponderix")
 
-foreach(program Ponderix regsvr)
+foreach(program Ponderix regsvr ponderix-replay)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${PONDERIX_INSTALL_PRIVATE_DIR})
   endif()

@@ -243,32 +243,32 @@ void TfmDevices::BindHandlers()
     using forms::HandleValueKeys;
     using forms::OnLeave;
 
-    Bind(cbDeviceIndex, &QComboBox::activated, this, &TfmDevices::DeviceIndexClick);
-    Bind(cbDeviceNumber, &QComboBox::activated, this, &TfmDevices::DeviceNumberClick);
+    Bind(cbDeviceIndex, &QComboBox::activated, this, FORMS_HANDLER(&TfmDevices::DeviceIndexClick));
+    Bind(cbDeviceNumber, &QComboBox::activated, this, FORMS_HANDLER(&TfmDevices::DeviceNumberClick));
 
     // The five edit fields: written on leave and on Enter (EditorKeyDown); the Enter and Escape
     // characters never reach them (EditorKeyPress).
-    OnLeave(edtDeviceName, this, &TfmDevices::edtDeviceNameExit);
-    OnLeave(edtPortNumber, this, &TfmDevices::edtPortNumberExit);
-    OnLeave(edtBaudRate, this, &TfmDevices::edtBaudRateExit);
-    OnLeave(edtParity, this, &TfmDevices::edtParityExit);
-    OnLeave(edtModelID, this, &TfmDevices::edtModelIDExit);
+    OnLeave(edtDeviceName, this, FORMS_HANDLER(&TfmDevices::edtDeviceNameExit));
+    OnLeave(edtPortNumber, this, FORMS_HANDLER(&TfmDevices::edtPortNumberExit));
+    OnLeave(edtBaudRate, this, FORMS_HANDLER(&TfmDevices::edtBaudRateExit));
+    OnLeave(edtParity, this, FORMS_HANDLER(&TfmDevices::edtParityExit));
+    OnLeave(edtModelID, this, FORMS_HANDLER(&TfmDevices::edtModelIDExit));
     for (QLineEdit* edit : {edtDeviceName, edtPortNumber, edtBaudRate, edtParity, edtModelID})
         HandleValueKeys(edit);
 
-    Bind(cboPortNumber, &QComboBox::activated, this, &TfmDevices::cboPortNumberChange);
-    Bind(cboBaudRate, &QComboBox::activated, this, &TfmDevices::cboBaudRateChange);
-    Bind(cboParity, &QComboBox::activated, this, &TfmDevices::cboParityChange);
-    Bind(cboModelID, &QComboBox::activated, this, &TfmDevices::cboModelIDChange);
-    Bind(udPortNumber, &forms::TUpDown::clicked, this, &TfmDevices::udPortNumberClick);
-    Bind(udBaudRate, &forms::TUpDown::clicked, this, &TfmDevices::udBaudRateClick);
-    Bind(udParity, &forms::TUpDown::clicked, this, &TfmDevices::udParityClick);
-    Bind(udModelID, &forms::TUpDown::clicked, this, &TfmDevices::udModelIDClick);
+    Bind(cboPortNumber, &QComboBox::activated, this, FORMS_HANDLER(&TfmDevices::cboPortNumberChange));
+    Bind(cboBaudRate, &QComboBox::activated, this, FORMS_HANDLER(&TfmDevices::cboBaudRateChange));
+    Bind(cboParity, &QComboBox::activated, this, FORMS_HANDLER(&TfmDevices::cboParityChange));
+    Bind(cboModelID, &QComboBox::activated, this, FORMS_HANDLER(&TfmDevices::cboModelIDChange));
+    Bind(udPortNumber, &forms::TUpDown::clicked, this, FORMS_HANDLER(&TfmDevices::udPortNumberClick));
+    Bind(udBaudRate, &forms::TUpDown::clicked, this, FORMS_HANDLER(&TfmDevices::udBaudRateClick));
+    Bind(udParity, &forms::TUpDown::clicked, this, FORMS_HANDLER(&TfmDevices::udParityClick));
+    Bind(udModelID, &forms::TUpDown::clicked, this, FORMS_HANDLER(&TfmDevices::udModelIDClick));
 
-    Bind(chkDeviceEnabled, &QCheckBox::clicked, this, &TfmDevices::chkDeviceEnabledClick);
-    Bind(btnAdd, &QPushButton::clicked, this, &TfmDevices::btnAddClick);
-    Bind(btnDelete, &QPushButton::clicked, this, &TfmDevices::btnDeleteClick);
-    Bind(btnClose, &QPushButton::clicked, this, &TfmDevices::btnCloseClick);
+    Bind(chkDeviceEnabled, &QCheckBox::clicked, this, FORMS_HANDLER(&TfmDevices::chkDeviceEnabledClick));
+    Bind(btnAdd, &QPushButton::clicked, this, FORMS_HANDLER(&TfmDevices::btnAddClick));
+    Bind(btnDelete, &QPushButton::clicked, this, FORMS_HANDLER(&TfmDevices::btnDeleteClick));
+    Bind(btnClose, &QPushButton::clicked, this, FORMS_HANDLER(&TfmDevices::btnCloseClick));
 }
 
 void TfmDevices::FormCreate()

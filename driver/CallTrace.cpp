@@ -37,14 +37,14 @@ std::string FormatDuration(std::chrono::nanoseconds duration)
     return std::to_string(ns / 1000) + "." + std::to_string(ns % 1000 / 100) + " us";
 }
 
-std::string FormatStatus(HRESULT status)
+} // namespace
+
+std::string FormatTraceStatus(HRESULT status)
 {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(status));
     return buffer;
 }
-
-} // namespace
 
 void SetDriverCallHook(TDriverCallHook hook, bool enabled)
 {
@@ -118,7 +118,7 @@ std::string FormatDriverCall(const TDriverCall& call)
     if (!std::holds_alternative<std::monostate>(call.Value))
         line += (call.Direction == TCallDirection::Write ? " " : " = ") + FormatTraceValue(call.Value);
     if (call.Failed())
-        line += " failed: " + FormatStatus(call.Status) + " " + QuoteTraceText(call.StatusText);
+        line += " failed: " + FormatTraceStatus(call.Status) + " " + QuoteTraceText(call.StatusText);
     if (call.Direction != TCallDirection::Event)
         line += " (" + FormatDuration(call.Duration) + ")";
     return line;

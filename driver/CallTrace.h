@@ -88,5 +88,6 @@ std::string FormatDriverCall(const TDriverCall& call);
 std::string FormatTraceValue(const TCallValue& value);
 std::string FormatTraceMoney(std::int64_t raw);
 std::string QuoteTraceText(const std::string& text);
+std::string FormatTraceStatus(HRESULT status); // "0x80020009"
 
 } // namespace driver

@@ -61,6 +61,14 @@ TStatera::TStatera(REFCLSID clsid) : FClassId(clsid)
     FSink = new TEventSink(this);
 }
 
+TStatera::TStatera(REFCLSID clsid, IUnknown* object)
+    : FClassId(clsid), FObject(platform::ComPtr<IUnknown>::Share(object))
+{
+    if (!FObject)
+        throw runtime::EOleException(driver::OleErrorMessage(E_POINTER, u""), E_POINTER);
+    FSink = new TEventSink(this);
+}
+
 TStatera::~TStatera()
 {
     if (FConnectionPoint && FCookie != 0)

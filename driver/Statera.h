@@ -17,6 +17,9 @@ public:
     // runtime::EOleException when it cannot be created.
     TStatera();
     explicit TStatera(REFCLSID clsid);
+    // Hosts an object of the class that is already created (e.g. by a module's own class
+    // factory); keeps its own reference to it.
+    TStatera(REFCLSID clsid, IUnknown* object);
     TStatera(const TStatera&) = delete;
     TStatera& operator=(const TStatera&) = delete;
     // Disconnects the events and releases the component; no event is delivered afterwards.

@@ -72,6 +72,8 @@ private:
 
 } // namespace
 
+void ReportLeave(std::string_view Name, QLineEdit* edit) noexcept { ReportAction(Name, edit); }
+
 void OnLeave(QLineEdit* edit, std::function<void()> handler)
 {
     TEditEvents::Of(edit)->Leave = std::move(handler);

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include "forms/Binding.h"
+
 #include <functional>
 
 class QLineEdit;
@@ -14,10 +16,17 @@ namespace forms {
 // Runs handler (protected, with the edit as sender) each time the edit is left.
 void OnLeave(QLineEdit* edit, std::function<void()> handler);
 
+// Reports leaving the edit as an action under Name (forms::ReportAction).
+void ReportLeave(std::string_view Name, QLineEdit* edit) noexcept;
+
+// A member handler, reported as an action under Name (see FORMS_HANDLER).
 template <typename TReceiver>
-void OnLeave(QLineEdit* edit, TReceiver* receiver, void (TReceiver::*handler)(QObject* Sender))
+void OnLeave(QLineEdit* edit, TReceiver* receiver, void (TReceiver::*handler)(QObject* Sender), std::string_view Name)
 {
-    OnLeave(edit, [edit, receiver, handler] { (receiver->*handler)(edit); });
+    OnLeave(edit, [edit, receiver, handler, Name] {
+        ReportLeave(Name, edit);
+        (receiver->*handler)(edit);
+    });
 }
 
 // The value-edit keys: Enter, whatever the modifiers, runs the edit's leave handler at once and

@@ -1,6 +1,7 @@
 // regsvr [-u] <module>: registers a server module by calling its DllRegisterServer, or with -u
 // removes it by calling DllUnregisterServer. Exit code 0 on success, 1 on failure, 2 on misuse.
 #include "platform/platform.h"
+#include "tools/CommandLine.h"
 
 #include <cstdio>
 #include <exception>
@@ -89,33 +90,11 @@ int Run(const std::string& moduleFile, bool unregister)
 
 } // namespace
 
-// The command line's arguments in UTF-8: on Windows from the system's UTF-16 command line, since
-// the ANSI argv cannot hold every file name.
-std::vector<std::string> Arguments(int argc, char** argv)
-{
-#ifdef _WIN32
-    std::vector<std::string> args;
-    int count = 0;
-    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i) {
-            const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-            std::string arg(n > 0 ? n - 1 : 0, '\0');
-            if (n > 1)
-                WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
-            args.push_back(std::move(arg));
-        }
-        LocalFree(wide);
-        return args;
-    }
-#endif
-    return std::vector<std::string>(argv, argv + argc);
-}
-
 int main(int argc, char** argv)
 {
     bool unregister = false;
     std::string module;
-    const std::vector<std::string> args = Arguments(argc, argv);
+    const std::vector<std::string> args = tools::Arguments(argc, argv);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-u")

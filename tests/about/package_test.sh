@@ -38,7 +38,7 @@ dpkg -x "$deb" "$root" || { echo "FAIL: dpkg -x"; exit 1; }
 private="$root/usr/lib/ponderix"
 
 # ------------------------------------------------------------------ files in their places
-for file in usr/bin/ponderix usr/lib/ponderix/Ponderix usr/lib/ponderix/regsvr; do
+for file in usr/bin/ponderix usr/lib/ponderix/Ponderix usr/lib/ponderix/regsvr usr/lib/ponderix/ponderix-replay; do
     [ -x "$root/$file" ] || fail "$file missing or not executable"
 done
 for file in usr/lib/ponderix/libplatform.so usr/lib/ponderix/Trutina.dll usr/share/applications/ponderix.desktop; do
@@ -57,7 +57,7 @@ grep -qx 'Icon=ponderix' "$desktop" || fail "the desktop entry does not name the
 
 # ------------------------------------------------------------------ libraries
 sh "${0%/*}/../build/rpath_test.sh" "$root" || fail "a packaged binary searches the current folder for libraries"
-for binary in "$private/Ponderix" "$private/regsvr" "$private/Trutina.dll" "$private/libplatform.so"; do
+for binary in "$private/Ponderix" "$private/regsvr" "$private/ponderix-replay" "$private/Trutina.dll" "$private/libplatform.so"; do
     name=${binary##*/}
     libs=$(ldd "$binary" 2>&1)
     echo "$libs" | grep -q 'not found' && fail "$name: $(echo "$libs" | grep 'not found')"

@@ -89,7 +89,7 @@ TEST_F(ApplicationTest, MemberHandlersGetTheirControlAsSender)
         void btnClick(QObject* Sender) { Seen = Sender; throw runtime::Exception("refused"); }
     } window;
     QPushButton button;
-    forms::Bind(&button, &QPushButton::clicked, &window, &TWindow::btnClick);
+    forms::Bind(&button, &QPushButton::clicked, &window, FORMS_HANDLER(&TWindow::btnClick));
     button.click();
     EXPECT_EQ(window.Seen, &button);
     ASSERT_EQ(FRecorder.Messages.size(), 1u);

@@ -1,0 +1,105 @@
+// Driver recordings: a sitting at the bench written as one JSON object per line, so that it can be
+// replayed against another driver and every difference reported. No Qt.
+//
+// The first line names the format and its version, the driver's class id, its module file and its
+// DriverVersion. Then, in the order they happened:
+//   {"action":"btnReadWeightClick","caption":"Получить массу","ms":5210}
+//                                                                a user action begins, 5210 ms
+//                                                                after the header
+//   {"get":"Weight","value":1.25}                                a read and the value read
+//   {"put":"UnitPrice","value":"12.3400","status":"0x00000000"}  a write, its argument and status
+//   {"call":"AddDevice","value":3}                               a method and its result
+//   {"get":"Weight","status":"0x80020009","error":"Нет связи"}   a failed call: status and text
+//   {"event":"DataEvent"}                                        a data event delivered
+// Integers and flags (raw: -1 true, 0 false) are JSON integers, reals JSON numbers ("nan", "inf",
+// "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
+// A read or method without "value" and "status", or a write without "status", only drives: its
+// answer is not compared; an action without "ms" starts at once. That lets a recording be edited
+// by hand into a script.
+#pragma once
+
+#include "driver/CallTrace.h"
+#include "driver/Trutina_TLB.h"
+#include "runtime/exceptions.h"
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace driver {
+
+inline constexpr const char* RecordingFormat = "ponderix-recording";
+inline constexpr int RecordingVersion = 1;
+
+struct TRecordingHeader {
+    std::string ClassId;       // "{C4A2BE69-...}"
+    std::string Module;        // the module file the class was created from
+    std::string DriverVersion; // as the driver answered it; empty when it could not be read
+};
+
+enum class TStepKind { Action, Call, Event };
+
+// One line of a recording after the header.
+struct TRecordedStep {
+    int Line = 0; // 1-based line number in the file
+    TStepKind Kind = TStepKind::Call;
+    // An action: the handler that runs it and the control's caption.
+    std::string Handler;
+    std::string Caption;
+    long long AtMs = -1; // when it began, in ms after the header; -1: not recorded
+    // A call: the member, read / write / method, the argument of a write or the expected value of
+    // a read or method.
+    const TrutinaMemberInfo* Member = nullptr;
+    TCallDirection Direction = TCallDirection::Read;
+    TCallValue Value;
+    bool Checked = false; // an expected answer is given (value and/or status)
+    HRESULT Status = S_OK;
+    std::string StatusText;
+};
+
+struct TRecording {
+    TRecordingHeader Header;
+    std::vector<TRecordedStep> Steps;
+};
+
+// A recording that cannot be used; the message names the line and what is wrong.
+class ERecordingError : public runtime::Exception {
+public:
+    ERecordingError(int line, const std::string& what)
+        : runtime::Exception(line > 0 ? "line " + std::to_string(line) + ": " + what : what), FLine(line) {}
+    int Line() const noexcept { return FLine; }
+
+private:
+    int FLine;
+};
+
+// The whole text is checked before anything is returned: a bad line refuses the recording.
+TRecording ParseRecording(std::string_view text);
+// Reads and parses the file; ERecordingError with line 0 when it cannot be read.
+TRecording ReadRecordingFile(const std::string& path);
+
+// The lines, without their line end.
+std::string RecordingHeaderLine(const TRecordingHeader& header);
+std::string RecordingCallLine(const TDriverCall& call); // a call or a data event
+// elapsedMs: the time since the header; negative leaves it out.
+std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs = -1);
+
+// The file a recording is appended to. Each line is written and flushed at once, so that a crash
+// leaves whole lines.
+class TRecorder {
+public:
+    // Opens path for appending; runtime::Exception when it cannot be opened.
+    explicit TRecorder(const std::string& path);
+    TRecorder(const TRecorder&) = delete;
+    TRecorder& operator=(const TRecorder&) = delete;
+    ~TRecorder();
+
+    void WriteLine(const std::string& line) noexcept;
+
+private:
+    std::ofstream FFile;
+};
+
+} // namespace driver

@@ -1,0 +1,316 @@
+// ponderix-replay against the fake driver: a sitting recorded against the fake replays without a
+// difference; each changed answer is reported once, with its line and action; bad recordings
+// and drivers that cannot be created end with exit code 2 and the reason.
+#include "ReplaySitting.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+namespace {
+
+using testsupport::RunReplay;
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// The 1-based line of the first line that holds needle.
+int LineOf(const std::string& text, const std::string& needle)
+{
+    std::istringstream in(text);
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.find(needle) != std::string::npos)
+            return number;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- the recording's lines
+
+// Every kind of value survives the line it is written to: what is read back is what was called.
+TEST(RecordingLine, ReadsBackWhatWasWritten)
+{
+    using driver::TCallDirection;
+    using driver::TDriverCall;
+    struct TCase {
+        const char* Member;
+        TCallDirection Direction;
+        driver::TCallValue Value;
+        HRESULT Status;
+        const char* Text;
+    };
+    const TCase cases[] = {
+        {"DataCount", TCallDirection::Read, std::int32_t(-2147483647 - 1), S_OK, ""},
+        {"LockDevices", TCallDirection::Write, driver::TTraceFlag{1}, S_OK, ""}, // a flag as it came, not as -1
+        {"Weight", TCallDirection::Read, 0.1 + 0.2, S_OK, ""},
+        {"WeightStep", TCallDirection::Write, std::numeric_limits<double>::infinity(), S_OK, ""},
+        {"UnitPrice", TCallDirection::Write, driver::TTraceMoney{std::numeric_limits<std::int64_t>::min()}, S_OK, ""},
+        {"SalesPrice", TCallDirection::Read, driver::TTraceMoney{-5}, S_OK, ""},
+        {"CurrentDeviceName", TCallDirection::Write, std::string("Весы \"1\"\\\n\t"), E_FAIL, "Ошибка\n"},
+        {"AddDevice", TCallDirection::Call, std::int32_t(7), S_OK, ""},
+        {"Tare", TCallDirection::Call, std::monostate{}, DISP_E_EXCEPTION, "Нет связи с весами"},
+    };
+    for (const TCase& c : cases) {
+        TDriverCall call;
+        call.Member = c.Member;
+        call.Direction = c.Direction;
+        call.Value = c.Value;
+        call.Status = c.Status;
+        call.StatusText = c.Text;
+        const std::string line = driver::RecordingCallLine(call);
+        SCOPED_TRACE(line);
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        const driver::TRecording read = driver::ParseRecording(
+            driver::RecordingHeaderLine({"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}", "", ""}) + "\n" + line + "\n");
+        ASSERT_EQ(read.Steps.size(), 1u);
+        const driver::TRecordedStep& step = read.Steps[0];
+        EXPECT_STREQ(step.Member->Name, c.Member);
+        EXPECT_EQ(step.Direction, c.Direction);
+        EXPECT_EQ(driver::FormatTraceValue(step.Value), driver::FormatTraceValue(c.Value));
+        EXPECT_EQ(step.Status, c.Status);
+        EXPECT_EQ(step.StatusText, c.Text);
+        EXPECT_TRUE(step.Checked);
+    }
+}
+
+// Each bad recording is refused as a whole, naming the line and what is wrong.
+TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
+{
+    const std::string header = R"({"format":"ponderix-recording","version":1,"clsid":"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}"})";
+    struct TCase {
+        const char* Name;
+        std::string Text;
+        int Line;
+        const char* Reason;
+    };
+    const TCase cases[] = {
+        {"truncated last line", header + "\n{\"get\":\"Weight\",\"value\":1.25}\n{\"get\":\"Wei", 3, "cut short"},
+        {"unknown member", header + "\n{\"get\":\"Wieght\",\"value\":1}\n", 2, "unknown member \"Wieght\""},
+        {"wrong type", header + "\n{\"get\":\"Weight\",\"value\":\"heavy\"}\n", 2, "Weight takes a real, not a text"},
+        {"integer out of range", header + "\n{\"get\":\"DataCount\",\"value\":2147483648}\n", 2, "DataCount takes an integer"},
+        {"money with five decimals", header + "\n{\"put\":\"UnitPrice\",\"value\":\"1.00005\"}\n", 2, "at most four decimals"},
+        {"unknown format version",
+         R"({"format":"ponderix-recording","version":2,"clsid":"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}"})" "\n", 1,
+         "format version 2 is unknown"},
+        {"not a recording", "{\"get\":\"Weight\"}\n", 1, "not a recording"},
+        {"empty file", "", 1, "the header line is missing"},
+        {"broken line in the middle", header + "\n{\"get\" \"Weight\"}\n{\"get\":\"Weight\"}\n", 2, "not a JSON object"},
+        {"write to a read-only member", header + "\n{\"put\":\"Weight\",\"value\":1}\n", 2, "Weight is read-only"},
+        {"write without its argument", header + "\n{\"put\":\"TareWeight\",\"status\":\"0x00000000\"}\n", 2,
+         "needs its argument"},
+        {"method read as a property", header + "\n{\"get\":\"ReadWeight\"}\n", 2, "is a method"},
+        {"misspelt key", header + "\n{\"get\":\"Weight\",\"valeu\":1}\n", 2, "unknown key \"valeu\""},
+        {"status that is no status", header + "\n{\"call\":\"Zero\",\"status\":\"bad\"}\n", 2, "status must be"},
+        {"two kinds on one line", header + "\n{\"get\":\"Weight\",\"call\":\"Zero\"}\n", 2, "exactly one of"},
+        {"a second sitting", header + "\n" + header + "\n", 2, "a second recording starts here"},
+        {"an action before its time", header + "\n{\"action\":\"btnTareClick\",\"ms\":-5}\n", 2,
+         "\"ms\" must be a whole number of milliseconds"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        try {
+            driver::ParseRecording(c.Text);
+            ADD_FAILURE() << "accepted";
+        } catch (const driver::ERecordingError& e) {
+            EXPECT_EQ(e.Line(), c.Line) << e.Message();
+            EXPECT_NE(e.Message().find(c.Reason), std::string::npos) << e.Message();
+            EXPECT_EQ(e.Message().rfind("line " + std::to_string(c.Line) + ": ", 0), 0u) << e.Message();
+        }
+    }
+}
+
+// A hand-written script: lines without an expected answer only drive the driver.
+TEST(RecordingLine, LinesWithoutAnExpectedAnswerOnlyDrive)
+{
+    const driver::TRecording read = driver::ParseRecording(
+        "{\"format\":\"ponderix-recording\",\"version\":1,\"clsid\":\"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}\"}\r\n"
+        "\n"
+        "{\"put\":\"UnitPrice\",\"value\":12.34}\r\n"
+        "{\"call\":\"ReadWeight\"}\n"
+        "{\"get\":\"Weight\"}"); // the last line may go without its line end when it is whole
+    ASSERT_EQ(read.Steps.size(), 3u);
+    EXPECT_EQ(driver::FormatTraceValue(read.Steps[0].Value), "12.3400");
+    EXPECT_EQ(read.Steps[2].Line, 5);
+    for (const driver::TRecordedStep& step : read.Steps)
+        EXPECT_FALSE(step.Checked) << step.Line;
+}
+
+// ---------------------------------------------------------------- replay against the fake
+
+class ReplayAgainstFake : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testsupport::ScriptSittingDriver();
+        FRecording = FEnvironment.Folder() + "/sitting.jsonl";
+        FActions = testsupport::RecordSitting(FRecording);
+        // The replay starts from the fake's original answers.
+        fakedriver::Reset();
+        testsupport::ScriptSittingDriver();
+    }
+
+    TFakeDriverEnvironment FEnvironment;
+    std::string FRecording;
+    int FActions = 0;
+};
+
+TEST_F(ReplayAgainstFake, TheSameDriverAnswersWithoutADifference)
+{
+    const auto run = RunReplay({FRecording});
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_EQ(run.Out, std::to_string(FActions + 1) + " passed, 0 failed\n"); // the actions and the start-up
+    // The replay made the recorded calls, the data event's included.
+    EXPECT_EQ(fakedriver::GetMoney("UnitPrice"), 123400);
+}
+
+// Each changed answer: exactly its difference, with the line and the action, exit code 1.
+TEST_F(ReplayAgainstFake, AChangedAnswerIsReportedOnceWithItsLineAndAction)
+{
+    const std::string text = ReadText(FRecording);
+    struct TCase {
+        const char* Name;
+        std::function<void()> Change;
+        std::vector<std::string> Options;
+        std::string Difference; // the first; empty: none expected
+        std::size_t Count = 1;  // differences, all in one action
+    };
+    const TCase cases[] = {
+        {"a real read", [] { fakedriver::SetReal("Weight", 1.3) ; }, {},
+         "line " + std::to_string(LineOf(text, "\"get\":\"Weight\"")) +
+             " (btnReadWeightClick \"Получить массу\"): get Weight: expected 1.25, got 1.3"},
+        {"a real within the tolerance", [] { fakedriver::SetReal("Weight", 1.25 + 1e-12); }, {"--tolerance", "1e-9"}, ""},
+        {"a real just outside the tolerance", [] { fakedriver::SetReal("Weight", 1.25 + 1e-6); }, {"--tolerance", "1e-9"},
+         "get Weight: expected 1.25, got 1.25000"},
+        {"an ignored member", [] { fakedriver::SetReal("Weight", 2); }, {"--ignore", "NonStable,Weight"}, ""},
+        {"a text", [] { fakedriver::SetTextUtf8("DeviceName", "Весы"); }, {},
+         "(btnGetDeviceMetricsClick \"Параметры устройства\"): get DeviceName: expected \"Весы \\\"Ортикс\\\"\\n\", got \"Весы\""},
+        {"a method's result", [] { fakedriver::SetLong("AddDevice", 4); }, {}, "call AddDevice: expected 3, got 4"},
+        {"a failure that no longer fails", [] { fakedriver::ScriptFailure("Tare", S_OK); }, {},
+         "(btnTareClick \"Тара\"): call Tare: expected failed: 0x80020009 \"Нет связи с весами\", got 0"},
+        {"a write that fails", [] { fakedriver::ScriptFailure("UnitPrice", E_ACCESSDENIED, "запрещено", true); }, {},
+         "put UnitPrice: expected success, got failed: 0x80070005 \"запрещено\"",
+         2}, // and the result check after it reads what the failed write left
+        {"a data event that never comes", [] { fakedriver::OnCall("GenerateEvent", {}); }, {"--event-timeout", "200"},
+         "event DataEvent: expected a data event, got none within 200 ms"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fakedriver::Reset();
+        testsupport::ScriptSittingDriver();
+        c.Change();
+        std::vector<std::string> args{FRecording};
+        args.insert(args.end(), c.Options.begin(), c.Options.end());
+        const auto run = RunReplay(args);
+        const auto lines = run.OutLines();
+        if (c.Difference.empty()) {
+            EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+            EXPECT_EQ(lines.size(), 1u) << run.Out;
+            continue;
+        }
+        EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+        ASSERT_EQ(lines.size(), c.Count + 1) << run.Out;
+        EXPECT_NE(lines[0].find(c.Difference), std::string::npos) << lines[0];
+        EXPECT_EQ(lines.back(), std::to_string(FActions) + " passed, 1 failed");
+    }
+}
+
+TEST_F(ReplayAgainstFake, ADriverThatCannotBeCreatedEndsWithCode2AndTheReason)
+{
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Args;
+        std::function<void()> Prepare;
+        const char* Reason;
+    };
+    const TCase cases[] = {
+        {"no such module", {"--module", FEnvironment.Folder() + "/missing.dll"}, [] {}, "cannot load"},
+        {"a module that is no server", {"--module", FRecording}, [] {}, "cannot load"},
+        {"the class not registered", {}, [] { fakedriver::Unregister(); }, "cannot create the driver (class {C4A2BE69"},
+        {"no driver interface", {}, [] { fakedriver::OfferTrutina(false); }, "Interface not supported"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        c.Prepare();
+        std::vector<std::string> args{FRecording};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        const auto run = RunReplay(args);
+        EXPECT_EQ(run.ExitCode, 2);
+        EXPECT_EQ(run.Out, "");
+        EXPECT_NE(run.Err.find(c.Reason), std::string::npos) << run.Err;
+        fakedriver::Register();
+        fakedriver::OfferTrutina(true);
+    }
+}
+
+TEST_F(ReplayAgainstFake, ABadRecordingRunsNothing)
+{
+    const std::string bad = FEnvironment.Folder() + "/bad.jsonl";
+    WriteText(bad, ReadText(FRecording) + "{\"call\":\"Reset\"}\n{\"put\":\"Wieght\",\"value\":1}\n");
+    fakedriver::ClearCalls();
+    const auto run = RunReplay({bad});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_NE(run.Err.find(": line " + std::to_string(LineOf(ReadText(bad), "Wieght")) + ": unknown member \"Wieght\""),
+              std::string::npos)
+        << run.Err;
+    EXPECT_TRUE(fakedriver::Calls().empty());
+}
+
+// A driver's answers may depend on the time (scales settle): an action begins no earlier after the
+// start than it did in the sitting.
+TEST_F(ReplayAgainstFake, AnActionBeginsNoEarlierThanInTheSitting)
+{
+    const std::string paced = FEnvironment.Folder() + "/paced.jsonl";
+    WriteText(paced, ReadText(FRecording).substr(0, ReadText(FRecording).find('\n') + 1)
+                         + "{\"action\":\"btnReadWeightClick\",\"caption\":\"Получить массу\",\"ms\":300}\n"
+                           "{\"call\":\"ReadWeight\"}\n");
+    fakedriver::ClearCalls();
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = RunReplay({paced});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_EQ(fakedriver::CallTexts(), std::vector<std::string>{"call ReadWeight"});
+}
+
+TEST(ReplayArguments, MisuseIsRefusedWithCode2)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"a.jsonl", "b.jsonl"},
+        {"a.jsonl", "--colour"},
+        {"a.jsonl", "--tolerance"},
+        {"a.jsonl", "--tolerance", "-1"},
+        {"a.jsonl", "--tolerance", "0.1x"},
+        {"a.jsonl", "--event-timeout", "1.5"},
+        {"a.jsonl", "--ignore", "Weight,Wieght"},
+    };
+    for (const auto& args : cases) {
+        const auto run = RunReplay(args);
+        EXPECT_EQ(run.ExitCode, 2) << ::testing::PrintToString(args);
+        EXPECT_NE(run.Err.find("usage: ponderix-replay"), std::string::npos) << run.Err;
+    }
+    const replay::TOptions options = replay::ParseArguments(
+        {"--ignore", "Weight", "r.jsonl", "--tolerance", "0.001", "--ignore", "NonStable", "--event-timeout", "250"});
+    EXPECT_EQ(options.Recording, "r.jsonl");
+    EXPECT_EQ(options.Ignore, (std::set<std::string>{"Weight", "NonStable"}));
+    EXPECT_DOUBLE_EQ(options.Tolerance, 0.001);
+    EXPECT_EQ(options.EventTimeoutMs, 250);
+}
+
+} // namespace

@@ -1,0 +1,45 @@
+// The sitting at the substitute driver committed in data/ (every command of both pages and of the
+// device editor, a refused operation, data events in asynchronous mode), replayed against
+// Trutina.dll: whatever the substitute driver answers differently now is a regression.
+#include "TestEnv.h"
+
+#include "tools/Replay.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+int CountActions(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    int actions = 0;
+    bool startUp = false, first = true;
+    for (std::string line; std::getline(in, line); first = false) {
+        if (line.rfind("{\"action\":", 0) == 0)
+            ++actions;
+        else if (!first && actions == 0)
+            startUp = true;
+    }
+    return actions + (startUp ? 1 : 0);
+}
+
+TEST(SubstituteSitting, ReplaysAgainstTheSubstituteDriverWithoutADifference)
+{
+    const auto folder = testenv::MakeTempFolder("ponderix-sitting-");
+    testenv::SetVariable("TRUTINA_SETTINGS", (folder / "settings.json").string()); // the driver's defaults
+    std::ostringstream out, err;
+    const int code = replay::Run({SUBSTITUTE_SITTING, "--module", TRUTINA_MODULE_PATH}, out, err);
+    testenv::UnsetVariable("TRUTINA_SETTINGS");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+
+    EXPECT_EQ(code, 0) << out.str() << err.str();
+    const int actions = CountActions(SUBSTITUTE_SITTING);
+    EXPECT_GT(actions, 40); // the sitting is all there
+    EXPECT_EQ(out.str(), std::to_string(actions) + " passed, 0 failed\n");
+}
+
+} // namespace

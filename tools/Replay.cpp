@@ -1,0 +1,514 @@
+#include "tools/Replay.h"
+
+#include "driver/OleError.h"
+#include "driver/Statera.h"
+#include "platform/platform.h"
+#include "runtime/utf.h"
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <type_traits>
+
+namespace replay {
+namespace {
+
+using driver::TCallValue;
+using driver::TTraceFlag;
+using driver::TTraceMoney;
+
+// ---------------------------------------------------------------- the interface calls by name
+
+// The interface value of a recorded argument (the parser made its type the member's).
+LONG Argument(const TCallValue& v, LONG*) { return *std::get_if<std::int32_t>(&v); }
+VARIANT_BOOL Argument(const TCallValue& v, VARIANT_BOOL*) { return std::get_if<TTraceFlag>(&v)->Raw; }
+DOUBLE Argument(const TCallValue& v, DOUBLE*) { return *std::get_if<double>(&v); }
+CY Argument(const TCallValue& v, CY*)
+{
+    CY money;
+    money.int64 = std::get_if<TTraceMoney>(&v)->Raw;
+    return money;
+}
+
+TCallValue Answer(LONG v) { return std::int32_t(v); }
+TCallValue Answer(VARIANT_BOOL v) { return TTraceFlag{v}; }
+TCallValue Answer(DOUBLE v) { return double(v); }
+TCallValue Answer(CY v) { return TTraceMoney{v.int64}; }
+
+using TRead = HRESULT (*)(ITrutina*, TCallValue&);
+using TWrite = HRESULT (*)(ITrutina*, const TCallValue&);
+using TInvoke = HRESULT (*)(ITrutina*, TCallValue&);
+
+template <typename T, HRESULT (STDMETHODCALLTYPE ITrutina::*Getter)(T*)>
+HRESULT Read(ITrutina* d, TCallValue& out)
+{
+    if constexpr (std::is_same_v<T, BSTR>) {
+        platform::BStr text;
+        const HRESULT status = (d->*Getter)(text.Out());
+        if (SUCCEEDED(status))
+            out = runtime::Utf16ToUtf8(text.Text());
+        return status;
+    } else {
+        T value{};
+        const HRESULT status = (d->*Getter)(&value);
+        if (SUCCEEDED(status))
+            out = Answer(value);
+        return status;
+    }
+}
+
+template <typename T, HRESULT (STDMETHODCALLTYPE ITrutina::*Putter)(T)>
+HRESULT Write(ITrutina* d, const TCallValue& argument)
+{
+    if constexpr (std::is_same_v<T, BSTR>) {
+        platform::BStr text(runtime::Utf8ToUtf16(*std::get_if<std::string>(&argument)));
+        return (d->*Putter)(text.Get());
+    } else {
+        return (d->*Putter)(Argument(argument, static_cast<T*>(nullptr)));
+    }
+}
+
+template <HRESULT (STDMETHODCALLTYPE ITrutina::*Method)(LONG*)>
+HRESULT Invoke(ITrutina* d, TCallValue& out)
+{
+    LONG result = 0;
+    const HRESULT status = (d->*Method)(&result);
+    if (SUCCEEDED(status))
+        out = std::int32_t(result);
+    return status;
+}
+
+struct TMemberCalls {
+    const char* Name;
+    TRead Get;
+    TWrite Put;
+    TInvoke Call;
+};
+
+#define REPLAY_RO(n, name, type) {#name, &Read<type, &ITrutina::get_##name>, nullptr, nullptr},
+#define REPLAY_RW(n, name, type) \
+    {#name, &Read<type, &ITrutina::get_##name>, &Write<type, &ITrutina::put_##name>, nullptr},
+#define REPLAY_METHOD(n, name) {#name, nullptr, nullptr, &Invoke<&ITrutina::name>},
+// In the order of the member table, so that a member's row has its number - 1.
+constexpr TMemberCalls MemberCalls[] = {TRUTINA_MEMBERS(REPLAY_RO, REPLAY_RW, REPLAY_METHOD)};
+#undef REPLAY_RO
+#undef REPLAY_RW
+#undef REPLAY_METHOD
+static_assert(sizeof MemberCalls / sizeof MemberCalls[0] == TrutinaMemberCount);
+
+struct TAnswer {
+    HRESULT Status = S_OK;
+    std::string StatusText;
+    TCallValue Value;
+};
+
+TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
+{
+    const TMemberCalls& calls = MemberCalls[step.Member->Number - 1];
+    TAnswer answer;
+    driver::ClearErrorInfo();
+    switch (step.Direction) {
+    case driver::TCallDirection::Read: answer.Status = calls.Get(d, answer.Value); break;
+    case driver::TCallDirection::Write: answer.Status = calls.Put(d, step.Value); break;
+    default: answer.Status = calls.Call(d, answer.Value); break;
+    }
+    if (FAILED(answer.Status)) {
+        // The failure's text as the bench shows it: the error info attached to the call.
+        try {
+            driver::RaiseOleError(answer.Status);
+        } catch (const runtime::Exception& e) {
+            answer.StatusText = e.Message();
+        }
+    }
+    return answer;
+}
+
+// ---------------------------------------------------------------- comparing
+
+bool SameValue(const TCallValue& expected, const TCallValue& got, double tolerance)
+{
+    const double* a = std::get_if<double>(&expected);
+    const double* b = std::get_if<double>(&got);
+    if (a && b) {
+        if (std::isnan(*a) || std::isnan(*b))
+            return std::isnan(*a) && std::isnan(*b);
+        return *a == *b || std::fabs(*a - *b) <= tolerance;
+    }
+    if (const auto* x = std::get_if<TTraceFlag>(&expected), *y = std::get_if<TTraceFlag>(&got); x && y)
+        return x->Raw == y->Raw;
+    if (const auto* x = std::get_if<TTraceMoney>(&expected), *y = std::get_if<TTraceMoney>(&got); x && y)
+        return x->Raw == y->Raw;
+    if (const auto* x = std::get_if<std::int32_t>(&expected), *y = std::get_if<std::int32_t>(&got); x && y)
+        return *x == *y;
+    if (const auto* x = std::get_if<std::string>(&expected), *y = std::get_if<std::string>(&got); x && y)
+        return *x == *y;
+    return false; // a value of another type
+}
+
+const char* DirectionWord(driver::TCallDirection direction)
+{
+    switch (direction) {
+    case driver::TCallDirection::Read: return "get";
+    case driver::TCallDirection::Write: return "put";
+    case driver::TCallDirection::Call: return "call";
+    case driver::TCallDirection::Event: return "event";
+    }
+    return "?";
+}
+
+std::string Outcome(HRESULT status, const std::string& text, const TCallValue& value)
+{
+    if (FAILED(status))
+        return "failed: " + driver::FormatTraceStatus(status) + " " + driver::QuoteTraceText(text);
+    if (std::holds_alternative<std::monostate>(value))
+        return "success";
+    return driver::FormatTraceValue(value);
+}
+
+// The difference of one call, if any.
+bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double tolerance, TDifference& difference)
+{
+    const bool expectedFailed = FAILED(step.Status);
+    bool same;
+    if (expectedFailed || FAILED(got.Status))
+        same = step.Status == got.Status && step.StatusText == got.StatusText;
+    else if (step.Direction == driver::TCallDirection::Write || std::holds_alternative<std::monostate>(step.Value))
+        same = true; // a success was expected and came
+    else
+        same = SameValue(step.Value, got.Value, tolerance);
+    if (same)
+        return false;
+    difference.Line = step.Line;
+    difference.Call = std::string(DirectionWord(step.Direction)) + " " + step.Member->Name;
+    const bool showsValue = step.Direction != driver::TCallDirection::Write;
+    difference.Expected = Outcome(step.Status, step.StatusText, showsValue ? step.Value : TCallValue{});
+    difference.Got = Outcome(got.Status, got.StatusText, showsValue ? got.Value : TCallValue{});
+    return true;
+}
+
+// ---------------------------------------------------------------- the driver
+
+// The driver under test: the registered class, or the class from the given module file, loaded
+// as regsvr loads it and asked through its own DllGetClassObject.
+class TReplayDriver {
+public:
+    TReplayDriver(const std::string& classId, const std::string& moduleFile)
+    {
+        CLSID clsid{};
+        const std::u16string text = runtime::Utf8ToUtf16(classId);
+        if (FAILED(CLSIDFromString(platform::AsOleStr(text.c_str()), &clsid)))
+            throw runtime::Exception("the recording's class id " + classId + " is not a class id");
+        if (moduleFile.empty()) {
+            FControl = std::make_unique<TStatera>(clsid);
+        } else {
+            FModule = platform::Module(moduleFile);
+            if (!FModule.Loaded())
+                throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
+            using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+            auto getClassObject = reinterpret_cast<TGetClassObject>(FModule.Symbol("DllGetClassObject"));
+            if (!getClassObject)
+                throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
+            platform::ComPtr<IClassFactory> factory;
+            driver::ClearErrorInfo();
+            HRESULT status = getClassObject(clsid, IID_IClassFactory, factory.OutVoid());
+            if (FAILED(status) || !factory)
+                throw runtime::Exception(moduleFile + " does not serve the class " + classId + ": "
+                                         + driver::OleErrorMessage(FAILED(status) ? status : E_POINTER, u""));
+            platform::ComPtr<IUnknown> object;
+            status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
+            if (FAILED(status))
+                driver::RaiseOleError(status);
+            FControl = std::make_unique<TStatera>(clsid, object.Get());
+        }
+        FControl->OnDataEvent = [this](TStatera*) { ++FEvents; };
+        FDriver = FControl->DriverInterface();
+        FCreated = std::chrono::steady_clock::now();
+    }
+    TReplayDriver(const TReplayDriver&) = delete;
+    TReplayDriver& operator=(const TReplayDriver&) = delete;
+    ~TReplayDriver()
+    {
+        // The objects go before their module does.
+        FDriver.Reset();
+        FControl.reset();
+    }
+
+    ITrutina* Driver() const { return FDriver.Get(); }
+
+    int WaitForEvents(int wanted, int timeoutMs)
+    {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        platform::PumpApartment();
+        while (FEvents < wanted) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                break;
+            platform::WaitAndPumpApartment(static_cast<int>(left));
+        }
+        return FEvents;
+    }
+
+    void WaitUntil(long long ms)
+    {
+        const auto until = FCreated + std::chrono::milliseconds(ms);
+        for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now())
+            platform::WaitAndPumpApartment(
+                static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1);
+    }
+
+private:
+    platform::Module FModule; // declared first: unloaded last
+    std::chrono::steady_clock::time_point FCreated;
+    std::unique_ptr<TStatera> FControl;
+    platform::ComPtr<ITrutina> FDriver;
+    int FEvents = 0;
+};
+
+// ---------------------------------------------------------------- JUnit
+
+std::string Xml(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        case '\n': out += "&#10;"; break;
+        case '\t': out += "&#9;"; break;
+        default:
+            if (c < 0x20 || c == 0x7F)
+                out += "?"; // not allowed in XML 1.0
+            else
+                out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string ActionName(const TAction& action)
+{
+    std::string name = "line " + std::to_string(action.Line) + ": " + action.Handler;
+    if (!action.Caption.empty())
+        name += " \"" + action.Caption + "\"";
+    return name;
+}
+
+// A number for --tolerance and --event-timeout; the whole text must be it.
+double Number(const std::string& option, const std::string& text)
+{
+    std::size_t used = 0;
+    double value = 0;
+    try {
+        value = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || !std::isfinite(value) || value < 0)
+        throw EUsage(option + " takes a number of zero or more, not \"" + text + "\"");
+    return value;
+}
+
+const char* const UsageText =
+    "usage: ponderix-replay RECORDING [--module FILE] [--tolerance X] [--ignore MEMBER,...]\n"
+    "                       [--junit REPORT.xml] [--event-timeout MS]\n"
+    "  performs the recorded driver calls against the registered driver (or the module FILE) and\n"
+    "  reports every answer that differs; exit code 0: none, 1: differences, 2: misuse or no driver\n";
+
+} // namespace
+
+// ---------------------------------------------------------------- public
+
+int TResult::Passed() const
+{
+    int n = 0;
+    for (const TAction& action : Actions)
+        n += action.Passed() ? 1 : 0;
+    return n;
+}
+
+int TResult::Failed() const { return static_cast<int>(Actions.size()) - Passed(); }
+
+TOptions ParseArguments(const std::vector<std::string>& args)
+{
+    TOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw EUsage(arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "--module") {
+            options.Module = value();
+        } else if (arg == "--tolerance") {
+            options.Tolerance = Number(arg, value());
+        } else if (arg == "--event-timeout") {
+            const double ms = Number(arg, value());
+            if (ms > 24 * 3600 * 1000.0 || ms != std::floor(ms))
+                throw EUsage("--event-timeout takes whole milliseconds up to a day");
+            options.EventTimeoutMs = static_cast<int>(ms);
+        } else if (arg == "--junit") {
+            options.JUnit = value();
+        } else if (arg == "--ignore") {
+            std::stringstream list(value());
+            for (std::string member; std::getline(list, member, ',');) {
+                bool known = false;
+                for (const TrutinaMemberInfo& info : TrutinaMembers)
+                    known = known || member == info.Name;
+                if (!known && member != "DataEvent")
+                    throw EUsage("--ignore: unknown member \"" + member + "\"");
+                options.Ignore.insert(member);
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw EUsage("unknown option " + arg);
+        } else if (!options.Recording.empty()) {
+            throw EUsage("only one recording may be named");
+        } else {
+            options.Recording = arg;
+        }
+    }
+    if (options.Recording.empty())
+        throw EUsage("no recording named");
+    return options;
+}
+
+TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
+               const TWaitUntil& waitUntil, const TOptions& options)
+{
+    TResult result;
+    int eventsExpected = 0;
+    for (const driver::TRecordedStep& step : recording.Steps) {
+        if (step.Kind == driver::TStepKind::Action) {
+            if (step.AtMs >= 0 && waitUntil)
+                waitUntil(step.AtMs);
+            result.Actions.push_back(TAction{step.Line, step.Handler, step.Caption, {}});
+            continue;
+        }
+        if (result.Actions.empty())
+            result.Actions.push_back(TAction{step.Line, "start-up", "", {}});
+        TAction& action = result.Actions.back();
+        if (step.Kind == driver::TStepKind::Event) {
+            // The calls of the event's handler follow it: wait until the driver has raised it.
+            ++eventsExpected;
+            const int delivered = waitForEvents(eventsExpected, options.EventTimeoutMs);
+            if (delivered < eventsExpected) {
+                if (!options.Ignore.count("DataEvent"))
+                    action.Differences.push_back(TDifference{step.Line, "event DataEvent", "a data event",
+                                                             "none within " + std::to_string(options.EventTimeoutMs)
+                                                                 + " ms"});
+                eventsExpected = delivered; // one missing event is reported once
+            }
+            continue;
+        }
+        const TAnswer answer = Perform(trutina, step);
+        TDifference difference;
+        if (step.Checked && !options.Ignore.count(step.Member->Name)
+            && Compare(step, answer, options.Tolerance, difference))
+            action.Differences.push_back(std::move(difference));
+    }
+    return result;
+}
+
+std::string FormatDifference(const TAction& action, const TDifference& difference)
+{
+    std::string line = "line " + std::to_string(difference.Line) + " (" + action.Handler;
+    if (!action.Caption.empty())
+        line += " " + driver::QuoteTraceText(action.Caption);
+    return line + "): " + difference.Call + ": expected " + difference.Expected + ", got " + difference.Got;
+}
+
+std::string JUnitReport(const TResult& result, const std::string& suiteName)
+{
+    const std::string counts = " tests=\"" + std::to_string(result.Actions.size()) + "\" failures=\""
+                               + std::to_string(result.Failed()) + "\" errors=\"0\"";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<testsuites name=\"ponderix-replay\"" + counts + ">\n";
+    xml += "  <testsuite name=\"" + Xml(suiteName) + "\"" + counts + " skipped=\"0\">\n";
+    for (const TAction& action : result.Actions) {
+        xml += "    <testcase classname=\"" + Xml(suiteName) + "\" name=\"" + Xml(ActionName(action)) + "\"";
+        if (action.Passed()) {
+            xml += "/>\n";
+            continue;
+        }
+        std::string details;
+        for (const TDifference& difference : action.Differences)
+            details += FormatDifference(action, difference) + "\n";
+        xml += ">\n      <failure type=\"difference\" message=\"" + std::to_string(action.Differences.size())
+               + (action.Differences.size() == 1 ? " difference" : " differences") + "\">" + Xml(details)
+               + "</failure>\n    </testcase>\n";
+    }
+    xml += "  </testsuite>\n</testsuites>\n";
+    return xml;
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    TOptions options;
+    try {
+        options = ParseArguments(args);
+    } catch (const EUsage& e) {
+        err << "ponderix-replay: " << e.Message() << "\n" << UsageText;
+        return kExitUsage;
+    }
+    driver::TRecording recording;
+    try {
+        recording = driver::ReadRecordingFile(options.Recording);
+    } catch (const driver::ERecordingError& e) {
+        err << "ponderix-replay: " << options.Recording << ": " << e.Message() << "\n";
+        return kExitUsage;
+    }
+
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    struct TUninitialize {
+        HRESULT Init;
+        ~TUninitialize()
+        {
+            if (SUCCEEDED(Init))
+                CoUninitialize();
+        }
+    } uninitialize{init};
+
+    std::unique_ptr<TReplayDriver> driver;
+    try {
+        driver = std::make_unique<TReplayDriver>(recording.Header.ClassId, options.Module);
+    } catch (const std::exception& e) {
+        err << "ponderix-replay: cannot create the driver"
+            << (options.Module.empty() ? " (class " + recording.Header.ClassId + ")" : " from " + options.Module)
+            << ": " << e.what() << "\n";
+        return kExitUsage;
+    }
+    const TResult result = Replay(
+        recording, driver->Driver(),
+        [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); },
+        [&driver](long long ms) { driver->WaitUntil(ms); }, options);
+    driver.reset();
+
+    for (const TAction& action : result.Actions)
+        for (const TDifference& difference : action.Differences)
+            out << FormatDifference(action, difference) << "\n";
+    out << result.Passed() << " passed, " << result.Failed() << " failed\n";
+    out.flush();
+
+    if (!options.JUnit.empty()) {
+        const std::string path = options.JUnit;
+        std::ofstream report(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
+        const std::filesystem::path name(std::u8string(options.Recording.begin(), options.Recording.end()));
+        const std::u8string suite = name.filename().u8string();
+        report << JUnitReport(result, std::string(suite.begin(), suite.end()));
+        if (!report.flush()) {
+            err << "ponderix-replay: cannot write the report " << path << "\n";
+            return kExitUsage;
+        }
+    }
+    return result.Failed() == 0 ? kExitSame : kExitDifferent;
+}
+
+} // namespace replay
