@@ -1,8 +1,9 @@
 // The single-threaded apartment's call queue on the system's COM. The thread that entered the
 // apartment owns a hidden message-only window; a worker queues its call and posts the window a
 // wake message, so the thread's own message loop (the GUI's, or WaitAndPumpApartment) runs the
-// queued calls. An initialisation spy on the owning thread closes the queue when the thread's
-// last CoUninitialize leaves the apartment.
+// queued calls. A wake message is used up when received, so every pump posts another while calls
+// still wait. An initialisation spy on the owning thread closes the queue when the thread's last
+// CoUninitialize leaves the apartment.
 #include "platform/callqueue.h"
 #include "platform/internal_win.h"
 
@@ -72,7 +73,23 @@ public:
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        return PumpAndWakeIfWaiting();
+    }
+
+    int PumpAndWakeIfWaiting()
+    {
+        const TWakeIfWaiting again{*this};
         return Pump();
+    }
+
+    // The window procedure's pump. The system's message dispatch called it: nothing may leave
+    // here (without a posted-call exception handler, what a call raises is dropped).
+    void PumpFromWindow() noexcept
+    {
+        try {
+            PumpAndWakeIfWaiting();
+        } catch (...) {
+        }
     }
 
     // Owning thread. destroyWindow false: the thread is ending, and the system destroys its
@@ -88,6 +105,11 @@ public:
     }
 
 private:
+    struct TWakeIfWaiting {
+        Apartment& Owner;
+        ~TWakeIfWaiting() { Owner.WakeIfWaiting(); }
+    };
+
     // One wake message stands in the thread's queue while calls wait.
     bool Wake() override { return PostMessageW(FWindow, kWakeMessage, 0, 0) != 0; }
     void Unwake() override { RemoveWakeMessages(); }
@@ -107,7 +129,7 @@ LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT message, WPARAM wParam, L
 {
     if (message == kWakeMessage) {
         if (auto* apartment = reinterpret_cast<Apartment*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
-            apartment->Pump();
+            apartment->PumpFromWindow();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -217,7 +239,7 @@ int ApartmentNotifyHandle() { return -1; }
 int PumpApartment()
 {
     const ApartmentRef apartment = tApartment.Own; // kept alive while its calls run
-    return apartment ? apartment->Pump() : 0;
+    return apartment ? apartment->PumpAndWakeIfWaiting() : 0;
 }
 
 int WaitAndPumpApartment(int timeoutMs)
