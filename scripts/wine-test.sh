@@ -3,7 +3,8 @@
 # runtime, for 64-bit (preset "windows") and 32-bit Windows (preset "windows-x86"). For each
 # architecture, in a fresh Wine prefix of its own:
 #   - the Qt for Windows (scripts/build-qt-windows.sh; cached, built once), the preset's build, and
-#     the install step into <build>/install, the folder the zip holds;
+#     the install step into <build>/install, the folder the zip holds; the zip made and its
+#     folder checked (ctest -L host);
 #   - registration of the server modules through the system's regsvr32, checked in the registry
 #     view of the build's bitness (reg /reg:64 or /reg:32) and absent from the other view;
 #   - every test program, GUI ones on Qt's offscreen platform, each with a time limit: a program
@@ -246,6 +247,16 @@ test_architecture() {
   cmake --install "$build" --prefix "$build/install" >"$work/$arch-install.log" 2>&1 ||
     { cat "$work/$arch-install.log"; exit 1; }
   echo "== stage build ($arch): $(seconds "$stage") s"
+
+  stage=$(date +%s)
+  if ctest --test-dir "$build" -L host --output-on-failure >"$work/$arch-host.log" 2>&1; then
+    pass
+    echo "ok      the zip: $(grep -m1 '^PASS' "$work/$arch-host.log" || echo passed)"
+  else
+    tail -30 "$work/$arch-host.log"
+    fail "the zip's folder (ctest -L host)"
+  fi
+  echo "== stage zip ($arch): $(seconds "$stage") s"
 
   stage=$(date +%s)
   export WINEPREFIX=$work/prefix-$arch
