@@ -4,7 +4,7 @@
 # architecture, in a fresh Wine prefix of its own:
 #   - the Qt for Windows (scripts/build-qt-windows.sh; cached, built once), the preset's build, and
 #     the install step into <build>/install, the folder the zip holds; the zip made and its
-#     folder checked (ctest -L host);
+#     folder checked (target windows_package_check);
 #   - registration of the server modules through the system's regsvr32, checked in the registry
 #     view of the build's bitness (reg /reg:64 or /reg:32) and absent from the other view;
 #   - every test program, GUI ones on Qt's offscreen platform, each with a time limit: a program
@@ -53,7 +53,6 @@ trap cleanup EXIT
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installer prompts
-export QT_QPA_PLATFORM=offscreen          # the test programs; the end-to-end run sets its own
 
 passed=0
 failed=0
@@ -65,12 +64,22 @@ seconds() { echo $(($(date +%s) - $1)); }
 # Wine writes CRLF line ends on standard output.
 run_wine() { wine "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
+# Wine keeps the Unix environment's QT_* variables from Windows programs: Qt's variables go into
+# the prefix's user environment, which every program started afterwards gets.
+set_qt_variable() { # name value (empty: removed)
+  if [[ -n "$2" ]]; then
+    run_wine reg add 'HKCU\Environment' /v "$1" /d "$2" /f >/dev/null
+  else
+    run_wine reg delete 'HKCU\Environment' /v "$1" /f >/dev/null 2>&1 || true
+  fi
+}
+
 statera_clsid='{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}'
 server_key="HKEY_CLASSES_ROOT\\CLSID\\$statera_clsid\\InprocServer32"
 
 # The module registered for Statera in one registry view (64 or 32), or nothing.
 registered_in_view() {
-  run_wine reg query "$server_key" /ve "/reg:$1" 2>/dev/null | sed -n 's/.*REG_SZ *//p'
+  { run_wine reg query "$server_key" /ve "/reg:$1" 2>/dev/null || true; } | sed -n 's/.*REG_SZ *//p'
 }
 
 # regsvr32 registers the module in the build's own view only, and /u removes it.
@@ -182,8 +191,11 @@ end_to_end() {
   fi
   pass
   trace=$work/$arch-e2e.err
-  (cd "$work" && DISPLAY=$display QT_QPA_PLATFORM= QT_FORCE_STDERR_LOGGING=1 \
-    QT_LOGGING_RULES="ponderix.driver.debug=true" TRUTINA_SETTINGS="$work/$arch-trutina.json" \
+  # The system's own platform on the X display, and the driver call trace on standard error.
+  set_qt_variable QT_QPA_PLATFORM ""
+  set_qt_variable QT_FORCE_STDERR_LOGGING 1
+  set_qt_variable QT_LOGGING_RULES "ponderix.driver.debug=true"
+  (cd "$work" && DISPLAY=$display TRUTINA_SETTINGS="$work/$arch-trutina.json" \
     timeout -k 5 120 wine "$install/Ponderix.exe" >"$work/$arch-e2e.out" 2>"$trace") &
   local pid=$!
   window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
@@ -224,7 +236,7 @@ end_to_end() {
 
 # ---------------------------------------------------------------- one architecture
 test_architecture() {
-  local started stage
+  local started stage before_passed=$passed before_failed=$failed
   started=$(date +%s)
   case "$arch" in
     x86_64) preset=windows view=64 other_view=32 ;;
@@ -233,6 +245,9 @@ test_architecture() {
   build=$source_dir/build/$preset
   bin=$build/bin
   echo "==== $arch: preset $preset in $build"
+  # Nothing here may touch the user's own prefix.
+  export WINEPREFIX=$work/prefix-$arch
+  export WINEARCH=win64 # a 32-bit build runs as on 64-bit Windows, in the 32-bit registry view
 
   stage=$(date +%s)
   scripts/build-qt-windows.sh "$arch" >/dev/null
@@ -249,23 +264,22 @@ test_architecture() {
   echo "== stage build ($arch): $(seconds "$stage") s"
 
   stage=$(date +%s)
-  if ctest --test-dir "$build" -L host --output-on-failure >"$work/$arch-host.log" 2>&1; then
+  if cmake --build "$build" --target windows_package_check >"$work/$arch-host.log" 2>&1; then
     pass
     echo "ok      the zip: $(grep -m1 '^PASS' "$work/$arch-host.log" || echo passed)"
   else
     tail -30 "$work/$arch-host.log"
-    fail "the zip's folder (ctest -L host)"
+    fail "the zip's folder (target windows_package_check)"
   fi
   echo "== stage zip ($arch): $(seconds "$stage") s"
 
+
   stage=$(date +%s)
-  export WINEPREFIX=$work/prefix-$arch
-  export WINEARCH=win64 # a 32-bit build runs as on 64-bit Windows, in the 32-bit registry view
   wineboot --init >"$work/$arch-wineboot.log" 2>&1 || { cat "$work/$arch-wineboot.log"; exit 1; }
   wineserver -w
+  set_qt_variable QT_QPA_PLATFORM offscreen # the test programs
   echo "== stage prefix ($arch): $(seconds "$stage") s"
 
-  local before_passed=$passed before_failed=$failed
   stage=$(date +%s)
   check_registration "$bin" FakeTrutina.dll
   check_registration "$bin" Trutina.dll

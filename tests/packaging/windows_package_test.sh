@@ -2,7 +2,8 @@
 # Makes the Windows zip from a build tree and checks the unpacked folder: the program, the tool,
 # the driver, Qt with its platform and style plugins and the C++ runtime in their places; every
 # program file of the build's architecture; every DLL they import either in the folder or one
-# the system provides (Wine's own list of system DLLs for that architecture); one C++ runtime,
+# the system provides (Wine's own list of system DLLs for that architecture, and the system's API
+# sets api-ms-win-*); one C++ runtime,
 # the shared one, in every module; Ponderix.exe a GUI program with its version resource; Qt
 # looking for its plugins in the folder only; nothing of the tests in it.
 #
@@ -57,6 +58,7 @@ for binary in $(cd "$folder" && find . -iname '*.exe' -o -iname '*.dll' | sed 's
     for dll in $imports; do
         echo "$present" | grep -qxF "$dll" && continue
         [ -f "$system_dlls/$dll" ] && continue
+        case $dll in api-ms-win-* | ext-ms-win-*) continue ;; esac # the system's API sets
         fail "$binary imports $dll, which is neither in the folder nor a system DLL"
     done
     case $binary in
