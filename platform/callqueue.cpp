@@ -85,7 +85,7 @@ void TCallQueue::WakeIfWaiting()
 {
     std::lock_guard guard(FLock);
     if (!FClosed && !FCalls.empty())
-        Wake();
+        Rewake();
 }
 
 bool TCallQueue::HasWaitingCalls()

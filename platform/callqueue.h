@@ -41,6 +41,8 @@ protected:
     // fails), Unwake when a pump empties it.
     virtual bool Wake() = 0;
     virtual void Unwake() = 0;
+    // Called under the queue's lock by WakeIfWaiting, on the owning thread.
+    virtual bool Rewake() { return Wake(); }
 
 private:
     std::mutex FLock;
