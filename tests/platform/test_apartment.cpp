@@ -182,9 +182,11 @@ TEST_F(ApartmentQueue, TheSystemsMessageLoopRunsPostedCallsAndNothingEscapesIt)
     platform::PostToApartment(FApartment, [] { throw std::runtime_error("posted call failed"); });
     platform::PostToApartment(FApartment, [&] { ++ran; });
     MSG msg;
-    for (int i = 0; i < 100 && ran < 3; ++i)
+    for (int i = 0; i < 100 && ran < 3; ++i) { // up to two seconds
+        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageW(&msg);
+    }
     EXPECT_EQ(ran, 3);
     EXPECT_FALSE(NotifyHandleReadable());
     platform::SetPostedCallExceptionHandler(std::move(previous));
