@@ -42,6 +42,7 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ponderix-wine-XXXXXX")
 xvfb_pid=
+display=
 cleanup() {
   for prefix in "$work"/prefix-*; do
     [[ -d "$prefix" ]] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
@@ -157,8 +158,10 @@ start_xvfb() {
   Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   exec 5>&-
-  for _ in $(seq 50); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-  display=:$(head -1 "$work/display")
+  # Xvfb names its display once it accepts connections; on a busy machine that takes seconds.
+  for _ in $(seq 300); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+  display=:$(head -1 "$work/display" 2>/dev/null)
+  [[ "$display" != ":" ]] || { cat "$work/xvfb.log"; display=; }
 }
 
 # Clicks the point (x, y) of the window's client area (the positions of the window's layout).
@@ -181,6 +184,7 @@ end_to_end() {
   local install=$build/install caption='Тест: драйвер электронных весов' window status trace
   echo "== End to end: $install/Ponderix.exe"
   start_xvfb
+  if [[ -z "$display" ]]; then fail "end to end: Xvfb named no display"; return; fi
   local driver
   driver=$(winepath -w "$install/Trutina.dll")
   if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
