@@ -45,9 +45,9 @@ xvfb_pid=
 display=
 cleanup() {
   for prefix in "$work"/prefix-*; do
-    [[ -d "$prefix" ]] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+    if [[ -d "$prefix" ]]; then WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; fi
   done
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
+  if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
