@@ -27,9 +27,8 @@ const unsigned char LogoBitmap[] = {
 };
 const char* const LogoResourceName = "LOGOBMP";
 
-#ifndef _WIN32
-// Off Windows the program's bitmap resource is registered at start-up (on Windows the resource
-// script carries it).
+// The program's bitmap resource is registered at start-up, on Windows as well: a resource
+// compiler would keep the bitmap without its file header, which the whole-file reading needs.
 struct TLogoResource {
     TLogoResource()
     {
@@ -37,7 +36,6 @@ struct TLogoResource {
     }
 };
 const TLogoResource LogoResource;
-#endif
 
 constexpr int ClientWidth = 335;
 constexpr int ClientHeight = 232;

@@ -1,4 +1,4 @@
-# Installation and the Debian package.
+# Installation: the Debian package, or on Windows the program's folder zipped.
 #
 # Layout under the prefix (/usr in the package):
 #   bin/ponderix                              the launcher: registers the substitute driver for
@@ -14,6 +14,32 @@
 # program, the tool and the driver alike.
 #
 #   cmake --preset release && cmake --build --preset release && cpack --config build/release/CPackConfig.cmake
+
+if(WIN32)
+  # Windows: one folder that runs as it is, zipped as ponderix-<version>-win64.zip or -win32.zip.
+  #   cmake --preset windows && cmake --build --preset windows && cpack --config build/windows/CPackConfig.cmake
+  foreach(target Ponderix regsvr platform Trutina)
+    if(TARGET ${target})
+      install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
+    endif()
+  endforeach()
+  if(PONDERIX_QT)
+    include(WindowsDeploy)
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(windows_bits win64)
+  else()
+    set(windows_bits win32)
+  endif()
+  set(CPACK_GENERATOR "ZIP")
+  set(CPACK_PACKAGE_NAME "ponderix")
+  set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+  set(CPACK_PACKAGE_FILE_NAME "ponderix-${PROJECT_VERSION}-${windows_bits}")
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_SOURCE_GENERATOR "")
+  include(CPack)
+  return()
+endif()
 
 set(PONDERIX_INSTALL_PRIVATE_DIR "${CMAKE_INSTALL_LIBDIR}/ponderix")
 

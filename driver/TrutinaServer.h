@@ -205,13 +205,13 @@ HRESULT GetClassObject(REFCLSID served, REFCLSID rclsid, REFIID riid, void** ppv
 
 // The four exports of a server module serving ClassName under clsid.
 #define TRUTINA_SERVER_EXPORTS(ClassName, clsid, description)                                        \
-    TRUTINA_SERVER_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)        \
+    TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) \
     {                                                                                                \
         return trutina_server::GetClassObject<ClassName>(clsid, rclsid, riid, ppv);                  \
     }                                                                                                \
-    TRUTINA_SERVER_EXPORT HRESULT DllCanUnloadNow() { return trutina_server::CanUnloadNow(); }       \
-    TRUTINA_SERVER_EXPORT HRESULT DllRegisterServer()                                                \
+    TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() { return trutina_server::CanUnloadNow(); } \
+    TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer()                                 \
     {                                                                                                \
         return trutina_server::RegisterServer(clsid, &trutina_server::ModuleAnchor, description);    \
     }                                                                                                \
-    TRUTINA_SERVER_EXPORT HRESULT DllUnregisterServer() { return trutina_server::UnregisterServer(clsid); }
+    TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() { return trutina_server::UnregisterServer(clsid); }

@@ -31,10 +31,15 @@ TApplication::TApplication()
     FPreviousHook = runtime::SetApplicationExceptionHook([this](std::exception_ptr e) {
         HandleException(nullptr, std::move(e));
     });
+    // On Windows the system's message dispatch runs posted calls, outside PumpApartment.
+    FPreviousPostedCallHandler = platform::SetPostedCallExceptionHandler([this](std::exception_ptr e) {
+        HandleException(nullptr, std::move(e));
+    });
 }
 
 TApplication::~TApplication()
 {
+    platform::SetPostedCallExceptionHandler(std::move(FPreviousPostedCallHandler));
     runtime::SetApplicationExceptionHook(std::move(FPreviousHook));
     delete FApartmentNotifier;
     FApartmentNotifier = nullptr;

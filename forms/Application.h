@@ -78,6 +78,7 @@ private:
     bool FComInitialized = false;
     QSocketNotifier* FApartmentNotifier = nullptr;
     runtime::TExceptionHook FPreviousHook;
+    std::function<void(std::exception_ptr)> FPreviousPostedCallHandler;
 };
 
 // The one application object, or nullptr when none exists.

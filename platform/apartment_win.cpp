@@ -1,8 +1,11 @@
 // The single-threaded apartment's call queue on the system's COM. The thread that entered the
 // apartment owns a hidden message-only window; a worker queues its call and posts the window a
 // wake message, so the thread's own message loop (the GUI's, or WaitAndPumpApartment) runs the
-// queued calls. An initialisation spy on the owning thread closes the queue when the thread's
-// last CoUninitialize leaves the apartment.
+// queued calls. A wake message is used up when received, so every pump wakes the thread again
+// while calls still wait: inside the thread's message loop by a timer of the window, since the
+// system delivers posted messages before timers and a stream of calls would starve the loop's own
+// timers. An initialisation spy on the owning thread closes the queue when the thread's last
+// CoUninitialize leaves the apartment.
 #include "platform/callqueue.h"
 #include "platform/internal_win.h"
 
@@ -12,6 +15,7 @@ namespace platform {
 namespace {
 
 constexpr UINT kWakeMessage = WM_APP + 0x5A1;
+constexpr UINT_PTR kWakeTimer = 0x5A1;
 constexpr const wchar_t* kWindowClass = L"PonderixApartmentWindow";
 constexpr int kMaxDispatchedMessages = 10000; // one WaitAndPump never loops for ever
 
@@ -67,12 +71,32 @@ public:
                 PostQuitMessage(static_cast<int>(msg.wParam)); // left for the thread's own loop
                 break;
             }
-            if (msg.hwnd == FWindow && msg.message == kWakeMessage)
+            if (msg.hwnd == FWindow && msg.message == WM_TIMER && msg.wParam == kWakeTimer)
+                KillTimer(FWindow, kWakeTimer);
+            if (msg.hwnd == FWindow && (msg.message == kWakeMessage || msg.message == WM_TIMER))
                 continue; // the queue runs below, once
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        return PumpAndWakeIfWaiting();
+    }
+
+    int PumpAndWakeIfWaiting()
+    {
+        const TWakeIfWaiting again{*this};
         return Pump();
+    }
+
+    // The window procedure's pump. The system's message dispatch called it: nothing may leave
+    // here (without a posted-call exception handler, what a call raises is dropped).
+    void PumpFromWindow() noexcept
+    {
+        FInWindowPump = true;
+        try {
+            PumpAndWakeIfWaiting();
+        } catch (...) {
+        }
+        FInWindowPump = false;
     }
 
     // Owning thread. destroyWindow false: the thread is ending, and the system destroys its
@@ -88,9 +112,24 @@ public:
     }
 
 private:
+    struct TWakeIfWaiting {
+        Apartment& Owner;
+        ~TWakeIfWaiting() { Owner.WakeIfWaiting(); }
+    };
+
     // One wake message stands in the thread's queue while calls wait.
     bool Wake() override { return PostMessageW(FWindow, kWakeMessage, 0, 0) != 0; }
-    void Unwake() override { RemoveWakeMessages(); }
+    bool Rewake() override
+    {
+        if (FInWindowPump)
+            return SetTimer(FWindow, kWakeTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+        return Wake();
+    }
+    void Unwake() override
+    {
+        RemoveWakeMessages();
+        KillTimer(FWindow, kWakeTimer);
+    }
     void RemoveWakeMessages()
     {
         MSG msg;
@@ -99,15 +138,18 @@ private:
     }
 
     HWND FWindow = nullptr;
+    bool FInWindowPump = false;
 };
 
 namespace {
 
 LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == kWakeMessage) {
+    if (message == kWakeMessage || (message == WM_TIMER && wParam == kWakeTimer)) {
+        if (message == WM_TIMER)
+            KillTimer(window, kWakeTimer);
         if (auto* apartment = reinterpret_cast<Apartment*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
-            apartment->Pump();
+            apartment->PumpFromWindow();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -217,7 +259,7 @@ int ApartmentNotifyHandle() { return -1; }
 int PumpApartment()
 {
     const ApartmentRef apartment = tApartment.Own; // kept alive while its calls run
-    return apartment ? apartment->Pump() : 0;
+    return apartment ? apartment->PumpAndWakeIfWaiting() : 0;
 }
 
 int WaitAndPumpApartment(int timeoutMs)

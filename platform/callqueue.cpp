@@ -1,4 +1,40 @@
 #include "platform/callqueue.h"
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+std::mutex gHandlerLock;
+PostedCallExceptionHandler gHandler;
+
+// Hands the exception to the handler; false when none is set.
+bool HandPostedCallException(std::exception_ptr e)
+{
+    PostedCallExceptionHandler handler;
+    {
+        std::lock_guard guard(gHandlerLock);
+        handler = gHandler;
+    }
+    if (!handler)
+        return false;
+    try {
+        handler(std::move(e));
+    } catch (...) {
+        // A failing handler must not take the pump down.
+    }
+    return true;
+}
+
+} // namespace
+
+PostedCallExceptionHandler SetPostedCallExceptionHandler(PostedCallExceptionHandler handler)
+{
+    std::lock_guard guard(gHandlerLock);
+    std::swap(gHandler, handler);
+    return handler;
+}
+
+} // namespace platform
 
 namespace platform::detail {
 
@@ -34,10 +70,22 @@ int TCallQueue::Pump()
             if (FCalls.empty())
                 Unwake();
         }
-        call();
         ++ran;
+        try {
+            call();
+        } catch (...) {
+            if (!HandPostedCallException(std::current_exception()))
+                throw;
+        }
     }
     return ran;
+}
+
+void TCallQueue::WakeIfWaiting()
+{
+    std::lock_guard guard(FLock);
+    if (!FClosed && !FCalls.empty())
+        Rewake();
 }
 
 bool TCallQueue::HasWaitingCalls()

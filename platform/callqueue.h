@@ -18,7 +18,9 @@ public:
     bool Post(std::function<void()> fn);
 
     // Runs the calls waiting when it starts, in posting order; calls posted meanwhile wait for the
-    // next pump, so a call that posts again cannot keep the loop from returning. Owning thread.
+    // next pump, so a call that posts again cannot keep the loop from returning. What a call
+    // raises goes to the posted-call exception handler when one is set, else it leaves the pump
+    // (the calls after it wait for the next one). Owning thread.
     int Pump();
 
     bool HasWaitingCalls();
@@ -31,10 +33,16 @@ protected:
     // whileLocked runs under the queue's lock on the first close only.
     void CloseQueue(const std::function<void()>& whileLocked);
 
+    // Wakes the thread again when calls still wait: for a wake-up that is used up when it is
+    // received (a window message), after every pump.
+    void WakeIfWaiting();
+
     // Called under the queue's lock: Wake when the queue stops being empty (false: the post
     // fails), Unwake when a pump empties it.
     virtual bool Wake() = 0;
     virtual void Unwake() = 0;
+    // Called under the queue's lock by WakeIfWaiting, on the owning thread.
+    virtual bool Rewake() { return Wake(); }
 
 private:
     std::mutex FLock;

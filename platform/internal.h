@@ -21,4 +21,8 @@ void SetRegistryError(std::string why);
 // The English text of a common status from the platform's own table; false for others.
 bool CommonStatusText(HRESULT status, std::string& text);
 
+// A resource of the program file itself, by type and name, or by id when name is null; false
+// when absent or when the system keeps no resources in program files.
+bool FindFileResource(int type, int id, const char* name, ResourceData& out);
+
 } // namespace platform::detail

@@ -6,6 +6,7 @@
 #include "platform/ole.h"
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -171,6 +172,12 @@ PLATFORM_API int PumpApartment();
 // Waits up to timeoutMs for posted calls and runs them (for code without an event loop, e.g.
 // tests); returns how many ran.
 PLATFORM_API int WaitAndPumpApartment(int timeoutMs);
+// Where an exception that a posted call raises goes (the GUI's application object sets it); the
+// process has one. Without a handler it leaves PumpApartment or WaitAndPumpApartment; on Windows,
+// where the system's message dispatch runs the calls and no exception may cross it, it is dropped
+// there. Returns the previous handler; an empty function removes it.
+using PostedCallExceptionHandler = std::function<void(std::exception_ptr)>;
+PLATFORM_API PostedCallExceptionHandler SetPostedCallExceptionHandler(PostedCallExceptionHandler handler);
 
 // ---------------------------------------------------------------- status texts
 // The system's text for a status (FormatMessage on Windows; a table of the common statuses here).
@@ -178,8 +185,9 @@ PLATFORM_API int WaitAndPumpApartment(int timeoutMs);
 PLATFORM_API bool StatusText(HRESULT status, std::string& text);
 
 // ---------------------------------------------------------------- resources
-// The program's own resources (FindResource/LoadResource/LockResource on Windows). Off Windows a
-// module registers its resource bytes at start-up through a static ResourceEntry.
+// The program's own resources: bytes registered with RegisterProgramResource first, then the
+// program file's (FindResource/LoadResource/LockResource on Windows). Off Windows a module
+// registers its resource bytes at start-up through a static registrar.
 struct ResourceData {
     const void* Data = nullptr;
     std::size_t Size = 0;
@@ -191,11 +199,11 @@ PLATFORM_API bool FindProgramResource(int type, int id, ResourceData& out);
 // Looks up a resource by type and name (e.g. the bitmap "LOGOBMP"); false when absent.
 PLATFORM_API bool FindProgramResource(int type, const char* name, ResourceData& out);
 // The bytes of a version resource are built by BuildVersionInfo, declared in platform/versioninfo.h.
-#ifndef _WIN32
+// The bytes stay the caller's and must outlive the registration; a registration replaces the
+// one of the same type and id or name.
 PLATFORM_API void RegisterProgramResource(int type, int id, const void* data, std::size_t size);
 PLATFORM_API void RegisterProgramResource(int type, const char* name, const void* data, std::size_t size);
 PLATFORM_API void UnregisterProgramResource(int type, int id);
-#endif
 
 } // namespace platform
 

@@ -1,7 +1,7 @@
-// The program's own resources, compiled into the program file by the resource compiler.
-#include "platform/platform.h"
+// The program file's own resources, compiled into it by the resource compiler.
+#include "platform/internal_win.h"
 
-namespace platform {
+namespace platform::detail {
 namespace {
 
 bool LoadFound(HRSRC found, ResourceData& out)
@@ -18,16 +18,11 @@ bool LoadFound(HRSRC found, ResourceData& out)
 
 } // namespace
 
-bool FindProgramResource(int type, int id, ResourceData& out)
+bool FindFileResource(int type, int id, const char* name, ResourceData& out)
 {
+    if (name)
+        return LoadFound(FindResourceA(nullptr, name, MAKEINTRESOURCEA(type)), out);
     return LoadFound(FindResourceW(nullptr, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type)), out);
 }
 
-bool FindProgramResource(int type, const char* name, ResourceData& out)
-{
-    if (!name || !*name)
-        return false;
-    return LoadFound(FindResourceA(nullptr, name, MAKEINTRESOURCEA(type)), out);
-}
-
-} // namespace platform
+} // namespace platform::detail

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Ponderix need, only those that
 # are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots;
-# "--windows" the mingw-w64 cross compiler and Wine for the Windows build (scripts/wine-test.sh).
+# "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
+# scripts/wine-test.sh): both mingw-w64 cross compilers, dpkg-dev to unpack Qt's source package,
+# 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), and the X tools
+# of the end-to-end run.
 set -euo pipefail
 
 packages=(
@@ -14,7 +17,9 @@ packages=(
 for option in "$@"; do
   case "$option" in
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64) ;;
+    --windows)
+      packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix dpkg-dev
+                 wine wine64 wine32:i386 xdotool x11-utils imagemagick) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done
@@ -34,5 +39,8 @@ if [[ $(id -u) -ne 0 ]]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -14,14 +14,19 @@ namespace trutina {
 
 TMoney Cost(double weight, TMoney unitPrice)
 {
-    // Weight to 0.1 g (exact for every scale interval of the models), then one integer division.
-    const __int128 tenthGrams = std::llround(weight * 10000);
-    const __int128 product = tenthGrams * unitPrice;
-    __int128 quotient = product / 10000;
-    const __int128 remainder = product % 10000;
-    if (2 * (remainder < 0 ? -remainder : remainder) >= 10000)
-        quotient += product < 0 ? -1 : 1;
-    return static_cast<TMoney>(quotient);
+    // Weight to 0.1 g (exact for every scale interval of the models), then the product divided by
+    // 10000 in 64 bits: both factors split at 10000 (a = q*10000 + r, b = s*10000 + t, the parts
+    // of one factor carrying its sign), so every partial product has the result's sign and none is
+    // larger than the result; only r*t / 10000 has a fraction, which is rounded half away from zero.
+    constexpr std::int64_t Unit = 10000;
+    const std::int64_t tenthGrams = std::llround(weight * 10000);
+    const std::int64_t q = tenthGrams / Unit, r = tenthGrams % Unit;
+    const std::int64_t s = unitPrice / Unit, t = unitPrice % Unit;
+    const std::int64_t low = r * t; // |low| < 10^8
+    std::int64_t lowQuotient = low / Unit;
+    if (2 * (low < 0 ? -(low % Unit) : low % Unit) >= Unit)
+        lowQuotient += low < 0 ? -1 : 1;
+    return q * s * Unit + q * t + r * s + lowQuotient;
 }
 
 TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const IClock& clock)

@@ -5,10 +5,12 @@
 #include "EditorFromMain.h"
 #include "EditorInput.h"
 #include "../support/ProgramTestSupport.h"
+#include "TestEnv.h"
 
 #include "app/fmuMain.h"
 #include "devices/fmuDevice.h"
 #include "driver/Registration.h"
+#include "platform/platform.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -33,16 +35,16 @@ class TSubstituteDriver {
 public:
     TSubstituteDriver()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ponderix-devices-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        FFolder = pattern;
+        FFolder = testenv::MakeTempFolder("ponderix-devices-").string();
         FPreviousRegistry = Replace("PONDERIX_CLASS_REGISTRY", FFolder + "/classes.reg");
         FPreviousSettings = Replace("TRUTINA_SETTINGS", FFolder + "/trutina.json");
         RegisterServerFile(TRUTINA_MODULE_PATH);
     }
     ~TSubstituteDriver()
     {
+#ifdef _WIN32
+        UnregisterServerFile(); // the system registry outlives the test
+#endif
         Restore("PONDERIX_CLASS_REGISTRY", FPreviousRegistry);
         Restore("TRUTINA_SETTINGS", FPreviousSettings);
         std::error_code ignored;
@@ -56,15 +58,21 @@ private:
         std::optional<std::string> previous;
         if (const char* v = std::getenv(name))
             previous = v;
-        setenv(name, value.c_str(), 1);
+        testenv::SetVariable(name, value);
         return previous;
     }
     static void Restore(const char* name, const std::optional<std::string>& previous)
     {
         if (previous)
-            setenv(name, previous->c_str(), 1);
+            testenv::SetVariable(name, *previous);
         else
-            unsetenv(name);
+            testenv::UnsetVariable(name);
+    }
+    static void UnregisterServerFile()
+    {
+        platform::Module module(TRUTINA_MODULE_PATH);
+        if (auto unregister = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module.Symbol("DllUnregisterServer")))
+            unregister();
     }
 
     std::string FFolder;

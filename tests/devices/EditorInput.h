@@ -46,9 +46,11 @@ inline void Choose(QComboBox* list, const char* text)
     list->showPopup();
     QAbstractItemView* view = list->view();
     const QModelIndex item = view->model()->index(index, list->modelColumn(), view->rootIndex());
-    view->scrollTo(item);
     // The list ignores a release that comes right after it opened (the click that opened it).
     QTest::qWait(QApplication::doubleClickInterval() + 50);
+    // Scrolled to the entry once the list is open: where the system animates the opening (Windows),
+    // the animation sets the list's position itself.
+    view->scrollTo(item);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(item).center());
 }
 

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -116,6 +118,80 @@ TEST_F(ApartmentQueue, CallPostedWhilePumpingWaitsForTheNextPump)
     EXPECT_EQ(platform::PumpApartment(), 1);
     EXPECT_EQ(ran, 2);
 }
+
+// A call posted while others still wait (so no new wake-up was sent) is announced again after
+// the pump: on Windows the wake message that started the pump has been used up.
+TEST_F(ApartmentQueue, CallPostedBehindWaitingCallsIsAnnouncedAfterThePump)
+{
+    int ran = 0;
+    platform::PostToApartment(FApartment, [&] {
+        ++ran;
+        platform::PostToApartment(FApartment, [&] { ++ran; });
+    });
+    platform::PostToApartment(FApartment, [&] { ++ran; });
+    EXPECT_EQ(platform::WaitAndPumpApartment(0), 2);
+    EXPECT_TRUE(NotifyHandleReadable()) << "the third call waits unannounced";
+    EXPECT_EQ(platform::WaitAndPumpApartment(0), 1);
+    EXPECT_EQ(ran, 3);
+    EXPECT_FALSE(NotifyHandleReadable());
+}
+
+// What a posted call raises: to the handler when one is set (the calls after it still run),
+// else out of the pump to its caller (the calls after it wait for the next pump).
+TEST_F(ApartmentQueue, RaisingCallGoesToTheHandlerOrLeavesThePump)
+{
+    std::vector<std::string> handled;
+    int ran = 0;
+    auto post = [&] {
+        platform::PostToApartment(FApartment, [] { throw std::runtime_error("posted call failed"); });
+        platform::PostToApartment(FApartment, [&] { ++ran; });
+    };
+    auto previous = platform::SetPostedCallExceptionHandler([&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            handled.push_back(x.what());
+        }
+    });
+    post();
+    EXPECT_EQ(platform::PumpApartment(), 2);
+    EXPECT_EQ(handled, std::vector<std::string>{"posted call failed"});
+    EXPECT_EQ(ran, 1);
+
+    platform::SetPostedCallExceptionHandler({});
+    post();
+    EXPECT_THROW(platform::PumpApartment(), std::runtime_error);
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(platform::PumpApartment(), 1);
+    EXPECT_EQ(ran, 2);
+    platform::SetPostedCallExceptionHandler(std::move(previous));
+}
+
+#ifdef _WIN32
+// The system's own message loop (any loop: Qt's, a modal dialog's) runs posted calls through the
+// apartment's window; an exception cannot cross the system's dispatch and is dropped there when
+// no handler takes it.
+TEST_F(ApartmentQueue, TheSystemsMessageLoopRunsPostedCallsAndNothingEscapesIt)
+{
+    auto previous = platform::SetPostedCallExceptionHandler({});
+    int ran = 0;
+    platform::PostToApartment(FApartment, [&] {
+        ++ran;
+        platform::PostToApartment(FApartment, [&] { ++ran; });
+    });
+    platform::PostToApartment(FApartment, [] { throw std::runtime_error("posted call failed"); });
+    platform::PostToApartment(FApartment, [&] { ++ran; });
+    MSG msg;
+    for (int i = 0; i < 100 && ran < 3; ++i) { // up to two seconds
+        MsgWaitForMultipleObjectsEx(0, nullptr, 20, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+    EXPECT_EQ(ran, 3);
+    EXPECT_FALSE(NotifyHandleReadable());
+    platform::SetPostedCallExceptionHandler(std::move(previous));
+}
+#endif
 
 TEST_F(ApartmentQueue, WaitReturnsAfterTheTimeoutWhenNothingComes)
 {

@@ -81,29 +81,42 @@ TEST(ProgramResources, FoundByTypeAndIdOrName)
     EXPECT_EQ(std::memcmp(data.Data, expected, sizeof expected), 0);
     EXPECT_FALSE(platform::FindProgramResource(platform::RT_BITMAP_ID, 8, data));
 }
-#else
-TEST(ProgramResources, FoundByTypeAndIdOrNameUntilRemoved)
+
+// Registered bytes come before the file's own: the same id 7 as test_resources.rc, then back.
+TEST(ProgramResources, RegisteredBytesComeBeforeTheProgramFilesOwn)
+{
+    static const std::uint8_t kRegistered[] = {9, 9};
+    platform::RegisterProgramResource(platform::RT_BITMAP_ID, 7, kRegistered, sizeof kRegistered);
+    platform::ResourceData data;
+    ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, 7, data));
+    EXPECT_EQ(data.Data, kRegistered);
+    platform::UnregisterProgramResource(platform::RT_BITMAP_ID, 7);
+    ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, 7, data));
+    EXPECT_EQ(data.Size, 4u); // the file's again
+}
+#endif
+
+TEST(ProgramResources, RegisteredBytesAreFoundByTypeAndIdOrNameUntilRemoved)
 {
     static const char kBitmap[] = "BM....";
     static const std::uint8_t kOther[] = {1, 2, 3};
-    platform::RegisterProgramResource(platform::RT_BITMAP_ID, "LOGOBMP", kBitmap, sizeof kBitmap);
-    platform::RegisterProgramResource(platform::RT_BITMAP_ID, 7, kOther, sizeof kOther);
+    platform::RegisterProgramResource(platform::RT_BITMAP_ID, "SPLASHBMP", kBitmap, sizeof kBitmap);
+    platform::RegisterProgramResource(platform::RT_BITMAP_ID, 9, kOther, sizeof kOther);
 
     platform::ResourceData data;
-    ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, "logobmp", data)); // names ignore case
+    ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, "splashbmp", data)); // names ignore case
     EXPECT_EQ(data.Data, kBitmap);
     EXPECT_EQ(data.Size, sizeof kBitmap);
-    EXPECT_FALSE(platform::FindProgramResource(platform::RT_VERSION_ID, "LOGOBMP", data));
+    EXPECT_FALSE(platform::FindProgramResource(platform::RT_VERSION_ID, "SPLASHBMP", data));
     EXPECT_FALSE(platform::FindProgramResource(platform::RT_BITMAP_ID, "OTHER", data));
     EXPECT_FALSE(platform::FindProgramResource(platform::RT_BITMAP_ID, "", data));
 
-    ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, 7, data));
+    ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, 9, data));
     EXPECT_EQ(data.Data, kOther);
-    platform::UnregisterProgramResource(platform::RT_BITMAP_ID, 7);
-    EXPECT_FALSE(platform::FindProgramResource(platform::RT_BITMAP_ID, 7, data));
-    EXPECT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, "LOGOBMP", data));
+    platform::UnregisterProgramResource(platform::RT_BITMAP_ID, 9);
+    EXPECT_FALSE(platform::FindProgramResource(platform::RT_BITMAP_ID, 9, data));
+    EXPECT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, "SPLASHBMP", data));
 }
-#endif
 
 struct StatusCase {
     HRESULT Status;

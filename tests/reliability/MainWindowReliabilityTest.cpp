@@ -239,7 +239,7 @@ void ExpectTheDriverTextShown(TfmMain& w, const reliability::TDriverText& t)
     // An error carrying the text reaches the result fields the same way.
     fakedriver::ScriptFailure("ReadWeight", E_FAIL, runtime::Utf16ToUtf8(t.Text), true);
     QTest::mouseClick(w.btnReadWeight, Qt::LeftButton);
-    EXPECT_EQ(w.edtResultDescription->text().toStdString(), t.Shown.empty() ? "Unspecified error" : t.Shown);
+    EXPECT_EQ(w.edtResultDescription->text().toStdString(), t.Shown.empty() ? reliability::SystemText(E_FAIL) : t.Shown);
 }
 
 TEST_F(MainWindowTest, EmptyAndMalformedDriverTextsAreShown)

@@ -5,10 +5,25 @@
 
 #include "FakeDriver.h"
 
+#include "platform/platform.h"
+
 #include <string>
 #include <vector>
 
 namespace reliability {
+
+// What the windows show for a failure status without error info: the system's text for it
+// (Windows' own wording, in the system's language; under Wine, Wine's), as a message without its
+// closing full stop.
+inline std::string SystemText(HRESULT status)
+{
+    std::string text;
+    if (!platform::StatusText(status, text))
+        return {};
+    while (!text.empty() && (text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
 
 struct TOperationName {
     std::string Member;
@@ -46,7 +61,7 @@ inline std::string ScriptFailure(const std::string& member, TFailure failure)
     }
     case TFailure::StatusWithoutErrorInfo:
         fakedriver::ScriptFailure(member, E_FAIL, std::nullopt, /*once=*/true);
-        return "Unspecified error";
+        return SystemText(E_FAIL); // "Unspecified error" on Windows and off it
     case TFailure::RefusedWithResultCode: {
         const std::string text = "Отказ: " + member;
         fakedriver::RefuseWrites(member);

@@ -66,6 +66,9 @@ TEST(CostTest, WeightTimesUnitPriceRoundedToTheMoneyUnitHalvesAwayFromZero)
         {150.0, MaxUnitPrice, 1'500'000'000'000}, // the largest: no overflow
         {0.1, 3, 0},                              // 0.00003
         {0.3, 5, 2},                              // 0.00015 from 0.1 + 0.2 style binary noise
+        {-1.2345, 12'345, -15'240},               // -1.52399025: every part of both factors non-zero
+        {1'000'000.0, MaxUnitPrice, 10'000'000'000'000'000}, // the product exceeds 64 bits, the cost not
+        {-1'000'000.0, MaxUnitPrice - 1, -9'999'999'999'000'000},
     };
     for (const Row& row : rows)
         EXPECT_EQ(Cost(row.Weight, row.Price), row.Cost) << row.Weight << " x " << row.Price;

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Builds the minimal Qt for Windows that Ponderix needs, cross-compiled with mingw-w64 from
+# Debian's own qt6-base source package (the same version as the host Qt, which supplies the host
+# tools: moc, rcc, uic). Installs it into a cache folder outside the checkout, named by the Qt
+# version, the architecture and a hash of the configure options:
+#
+#   ${XDG_CACHE_HOME:-$HOME/.cache}/ponderix/qt-<version>-<arch>-<hash>
+#
+# and prints that folder as the last line. Does nothing when that install is already complete
+# (a marker file is written only after a successful install).
+#
+#   scripts/build-qt-windows.sh x86_64|i686            build unless installed; prints the folder
+#   scripts/build-qt-windows.sh x86_64|i686 --prefix   only prints the folder; exit code 0 when
+#                                                      the install there is complete, 1 when not
+#   PONDERIX_JOBS=N    build jobs (default: 2)
+#
+# The source package is fetched with the system's own Debian archive entry turned into a
+# deb-src entry in a private apt configuration (its own source list and package lists in a
+# temporary folder): the system's package sources and lists are never modified.
+set -euo pipefail
+
+arch=${1:-}
+case "$arch" in
+  x86_64) ;;
+  i686) ;;
+  *) echo "usage: $0 x86_64|i686 [--prefix]" >&2; exit 2 ;;
+esac
+print_prefix=
+case "${2:-}" in
+  "") ;;
+  --prefix) print_prefix=1 ;;
+  *) echo "usage: $0 x86_64|i686 [--prefix]" >&2; exit 2 ;;
+esac
+jobs=${PONDERIX_JOBS:-2}
+triple=$arch-w64-mingw32
+
+qt_deb_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || {
+  echo "qt6-base-dev is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
+qt_version=${qt_deb_version%%+*} # 6.4.2+dfsg-10 -> 6.4.2
+qt_version=${qt_version%%-*}
+
+configure_options=(
+  -release -shared -xplatform win32-g++ -qt-host-path /usr
+  -nomake tests -nomake examples
+  -no-opengl -no-dbus -no-icu -no-glib -no-zstd -no-openssl
+  -qt-zlib -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -qt-pcre -qt-doubleconversion
+  -no-feature-sql -no-feature-network -no-feature-concurrent -no-feature-xml
+  -no-feature-printsupport -no-feature-tabletevent -no-feature-direct2d -no-feature-directwrite3
+  -no-feature-vulkan -no-feature-androiddeployqt
+)
+
+# The cross toolchain Qt is built with: the posix-thread compilers (std::thread), shared runtime.
+toolchain_text="set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR $arch)
+set(CMAKE_C_COMPILER $triple-gcc-posix)
+set(CMAKE_CXX_COMPILER $triple-g++-posix)
+set(CMAKE_RC_COMPILER $triple-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/$triple)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+"
+
+hash=$(printf '%s\n' "$qt_deb_version" "$arch" "${configure_options[@]}" "$toolchain_text" |
+  sha256sum | cut -c1-12)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/ponderix
+prefix=$cache/qt-$qt_version-$arch-$hash
+marker=$prefix/.ponderix-qt-complete
+
+if [[ -n "$print_prefix" ]]; then
+  echo "$prefix"
+  [[ -f "$marker" ]]
+  exit
+fi
+if [[ -f "$marker" ]]; then
+  echo "Qt $qt_version for $arch is already installed" >&2
+  echo "$prefix"
+  exit 0
+fi
+
+for tool in "$triple-g++-posix" "$triple-gcc-posix" "$triple-windres" cmake ninja dpkg-source; do
+  command -v "$tool" >/dev/null || {
+    echo "$tool is missing: scripts/setup.sh --windows installs what this build needs" >&2; exit 1; }
+done
+
+mkdir -p "$cache"
+work=$(mktemp -d "$cache/work-$arch-XXXXXX")
+cleanup() { rm -rf "$work"; }
+trap cleanup EXIT
+
+# ---------------------------------------------------------------- the source package (shared by
+# both architectures; fetched once, under a lock so that two builds started together agree)
+source_root=$cache/src-qt6-base-$qt_deb_version
+exec 9>"$cache/src.lock"
+flock 9
+if [[ ! -f "$source_root/.complete" ]]; then
+  echo "== Fetching the qt6-base $qt_deb_version source package" >&2
+  apt_dir=$work/apt
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+  # The system's Debian entries (deb822 or one-line form) as source entries; no other host.
+  {
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [[ -f "$f" ]] || continue
+      awk -v RS= -v ORS='\n\n' '/URIs:[^\n]*debian\.org\/debian\/?( |\n|$)/ && /Types:[^\n]*deb/' "$f" |
+        sed 's/^Types:.*/Types: deb-src/'
+    done
+  } >"$apt_dir/debian.sources"
+  {
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+      [[ -f "$f" ]] || continue
+      grep -E '^deb [^#]*debian\.org/debian/? ' "$f" | sed 's/^deb /deb-src /' || true
+    done
+  } >"$apt_dir/sources.list"
+  if [[ ! -s "$apt_dir/debian.sources" && ! -s "$apt_dir/sources.list" ]]; then
+    echo "no Debian archive entry found in /etc/apt to fetch the source package from" >&2
+    exit 1
+  fi
+  mkdir -p "$apt_dir/parts"
+  [[ -s "$apt_dir/debian.sources" ]] && cp "$apt_dir/debian.sources" "$apt_dir/parts/"
+  apt_options=(
+    -o "Dir::Etc::SourceList=$apt_dir/sources.list"
+    -o "Dir::Etc::SourceParts=$apt_dir/parts"
+    -o "Dir::State::Lists=$apt_dir/lists"
+    -o "Dir::Cache=$apt_dir/cache"
+    -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
+    -o "APT::Sandbox::User=$(id -un)"
+  )
+  apt-get "${apt_options[@]}" update -qq
+  rm -rf "$source_root"
+  mkdir -p "$source_root"
+  (cd "$source_root" && apt-get "${apt_options[@]}" source -qq "qt6-base=$qt_deb_version")
+  touch "$source_root/.complete"
+fi
+flock -u 9
+src=$(find "$source_root" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
+[[ -n "$src" && -x "$src/configure" ]] || { echo "no unpacked source in $source_root" >&2; exit 1; }
+
+# ---------------------------------------------------------------- configure, build, install
+printf '%s' "$toolchain_text" >"$work/toolchain-$arch.cmake"
+build=$work/build
+mkdir -p "$build"
+rm -rf "$prefix"
+echo "== Configuring Qt $qt_version for $arch (log: $build/configure.log)" >&2
+(cd "$build" && "$src/configure" -prefix "$prefix" "${configure_options[@]}" -- \
+  -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$work/toolchain-$arch.cmake" \
+  -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake) >"$build/configure.log" 2>&1 || {
+  tail -60 "$build/configure.log" >&2; exit 1; }
+
+echo "== Building Qt $qt_version for $arch with $jobs jobs" >&2
+# Ninja's own [n/total] counter is the progress.
+cmake --build "$build" --parallel "$jobs" >&2
+echo "== Installing into $prefix" >&2
+cmake --install "$build" >"$build/install.log" 2>&1 || { tail -40 "$build/install.log" >&2; exit 1; }
+cp "$work/toolchain-$arch.cmake" "$prefix/ponderix-toolchain.cmake"
+printf 'qt6-base %s\narch %s\noptions %s\n' "$qt_deb_version" "$arch" "${configure_options[*]}" >"$marker"
+echo "$prefix"
