@@ -13,17 +13,6 @@ TDriverCallHook& Hook()
     return hook;
 }
 
-const char* DirectionWord(TCallDirection direction)
-{
-    switch (direction) {
-    case TCallDirection::Read: return "get";
-    case TCallDirection::Write: return "put";
-    case TCallDirection::Call: return "call";
-    case TCallDirection::Event: return "event";
-    }
-    return "?";
-}
-
 std::string FormatReal(double value)
 {
     char buffer[64];
@@ -38,6 +27,17 @@ std::string FormatDuration(std::chrono::nanoseconds duration)
 }
 
 } // namespace
+
+const char* TraceDirectionWord(TCallDirection direction)
+{
+    switch (direction) {
+    case TCallDirection::Read: return "get";
+    case TCallDirection::Write: return "put";
+    case TCallDirection::Call: return "call";
+    case TCallDirection::Event: return "event";
+    }
+    return "?";
+}
 
 std::string FormatTraceStatus(HRESULT status)
 {
@@ -112,7 +112,7 @@ std::string FormatTraceValue(const TCallValue& value)
 
 std::string FormatDriverCall(const TDriverCall& call)
 {
-    std::string line = DirectionWord(call.Direction);
+    std::string line = TraceDirectionWord(call.Direction);
     line += ' ';
     line += call.Member;
     if (!std::holds_alternative<std::monostate>(call.Value))

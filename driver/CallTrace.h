@@ -89,5 +89,6 @@ std::string FormatTraceValue(const TCallValue& value);
 std::string FormatTraceMoney(std::int64_t raw);
 std::string QuoteTraceText(const std::string& text);
 std::string FormatTraceStatus(HRESULT status); // "0x80020009"
+const char* TraceDirectionWord(TCallDirection direction); // "get", "put", "call", "event"
 
 } // namespace driver

@@ -20,17 +20,6 @@ std::string Dump(const OrderedJson& object)
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-const char* DirectionKey(TCallDirection direction)
-{
-    switch (direction) {
-    case TCallDirection::Read: return "get";
-    case TCallDirection::Write: return "put";
-    case TCallDirection::Call: return "call";
-    case TCallDirection::Event: return "event";
-    }
-    return "?";
-}
-
 OrderedJson ValueJson(const TCallValue& value)
 {
     struct TToJson {
@@ -346,7 +335,7 @@ std::string RecordingHeaderLine(const TRecordingHeader& header)
 std::string RecordingCallLine(const TDriverCall& call)
 {
     OrderedJson line;
-    line[DirectionKey(call.Direction)] = call.Member;
+    line[TraceDirectionWord(call.Direction)] = call.Member;
     if (call.Direction == TCallDirection::Event)
         return Dump(line);
     if (!std::holds_alternative<std::monostate>(call.Value))
