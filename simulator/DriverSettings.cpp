@@ -133,8 +133,8 @@ std::string TDriverSettings::Problem() const
                 return "load profile \"" + name + "\": steps out of order or beyond 30 days";
             if (!std::isfinite(step.Load) || std::fabs(step.Load) > MaxProfileLoad)
                 return "load profile \"" + name + "\": load outside +-1000 t";
-            if (step.Refuse != TResult::Ok && (!FindResult(static_cast<std::int32_t>(step.Refuse)) ||
-                                               step.RefuseCount < 1 || step.RefuseCount > MaxRefuseCount))
+            if (!FindResult(static_cast<std::int32_t>(step.Refuse)) || step.RefuseCount < 1 ||
+                step.RefuseCount > MaxRefuseCount)
                 return "load profile \"" + name + "\": a refusal outside the code table or its count outside 1-1000";
             last = step.At;
         }

@@ -142,10 +142,10 @@ std::string SettingsToJson(const TDriverSettings& s)
                 o["unstable"] = true;
             if (step.Disconnected)
                 o["disconnected"] = true;
-            if (step.Refuse != TResult::Ok) {
+            if (step.Refuse != TResult::Ok)
                 o["refuse"] = static_cast<std::int32_t>(step.Refuse);
+            if (step.RefuseCount != 1)
                 o["refuseCount"] = step.RefuseCount;
-            }
             steps.push_back(std::move(o));
         }
         profiles[name] = {{"loopMs", profile.LoopMs}, {"steps", std::move(steps)}};

@@ -94,6 +94,11 @@ TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithT
         "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"at\": 1e300}]}}}",
         "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"loopMs\": 1e300}}}",
         "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"load\": 1e13}]}}}",
+        "{\"simulatedMsPerReading\": 60001, \"devices\": [{\"number\": 1}]}",      // a minute at most
+        "{\"simulatedMsPerReading\": -1, \"devices\": [{\"number\": 1}]}",
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"refuse\": 5}]}}}",   // not a code
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"refuse\": -1, \"refuseCount\": 0}]}}}",
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"refuse\": -1, \"refuseCount\": 1001}]}}}",
     };
     for (const QByteArray& bytes : damaged) {
         SCOPED_TRACE(bytes.toStdString());

@@ -615,6 +615,34 @@ TEST(StateraModelTest, TwoObjectsKeepEachOthersChanges)
     }
 }
 
+// A device's profile runs from when the device is switched on; a step with a refusal refuses
+// that many operations, whatever they are, from when it takes effect.
+TEST(StateraProfileTest, RunsFromTheSwitchOnAndItsStepsRefuseOperations)
+{
+    TSimulatorEnvironment env;
+    env.WriteSettings(R"({"devices": [{"number": 1, "enabled": false, "loadProfile": "p"}],
+      "loadProfiles": {"p": {"steps": [{"at": 0, "load": 1.0}, {"at": 3000, "load": 1.0, "refuse": -1, "refuseCount": 2}]}}})");
+    auto driver = env.Create();
+    TScaleX scale(driver.Get());
+    env.AdvanceClock(10000); // switched off: the profile waits
+    scale.SetDeviceEnabled(true);
+    scale.ReadWeight();
+    EXPECT_TRUE(scale.NonStable());
+    env.AdvanceClock(1000);
+    scale.ReadWeight();
+    EXPECT_EQ(scale.Weight(), 1.0);
+    env.AdvanceClock(2000);
+    for (const std::function<void()>& refused : std::initializer_list<std::function<void()>>{
+             [&] { scale.ReadWeight(); }, [&] { scale.SetUnitPrice(100); }}) {
+        EXPECT_THROW(refused(), EScaleError);
+        EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
+        EXPECT_EQ(scale.ResultDescription(), trutina::ResultDescription(TResult::NoConnection));
+    }
+    EXPECT_EQ(scale.UnitPrice(), 0); // a refused operation does nothing
+    EXPECT_NO_THROW(scale.SetUnitPrice(100));
+    EXPECT_NO_THROW(scale.ReadWeight());
+}
+
 // ------------------------------------------------------------------ COM itself
 
 TEST(StateraComTest, NullOutPointersFailWithEPointerAndErrorInfo)
