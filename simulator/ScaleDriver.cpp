@@ -616,8 +616,9 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 TResult TScaleDriver::ReadWeight()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
+        // A reading is taken (and simulated time moves on) even when the scales do not answer.
         TReading reading = CurrentPlatform().Read();
         if (reading.Result == TResult::NoConnection)
             return reading.Result;
@@ -632,9 +633,11 @@ TResult TScaleDriver::ReadWeight()
 TResult TScaleDriver::Zero()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Zero();
+        if (r == TResult::NoConnection)
+            return r;
         const TReading after = CurrentPlatform().Look();
         if (r == TResult::Ok)
             FLastReading = after;
@@ -647,8 +650,8 @@ TResult TScaleDriver::Zero()
 TResult TScaleDriver::Tare()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Tare();
         if (r == TResult::Ok)
             FLastReading = CurrentPlatform().Look();
@@ -869,8 +872,8 @@ TResult TScaleDriver::DeleteEvent()
 TResult TScaleDriver::GenerateEvent()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
         const TReading reading = CurrentPlatform().Read();
         if (reading.Result == TResult::NoConnection)
             return reading.Result;

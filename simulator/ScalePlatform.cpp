@@ -47,6 +47,7 @@ void TScalePlatform::SetSimulatedTime(TMillis msPerReading)
     FChangedAt += shift;
     FTrackedAt += shift;
     FProfileStart += shift;
+    FSwingStart += shift;
 }
 
 void TScalePlatform::SetModel(const TScaleModel& model)
@@ -72,6 +73,8 @@ void TScalePlatform::SetUnstable(bool unstable)
         FLoadBefore = RawLoad(now);
         FChangedAt = now;
     }
+    if (!FForcedUnstable && unstable)
+        FSwingStart = Now();
     FForcedUnstable = unstable;
 }
 
@@ -157,6 +160,8 @@ void TScalePlatform::ApplyProfile()
         ChangeLoad(step->Load, stepTime);
     if (FForcedUnstable && !step->Unstable)
         ChangeLoad(FLoad, stepTime);
+    if (!FForcedUnstable && step->Unstable)
+        FSwingStart = stepTime;
     FForcedUnstable = step->Unstable;
     FConnected = !step->Disconnected;
     FRefusal = step->Refuse;
@@ -166,7 +171,7 @@ void TScalePlatform::ApplyProfile()
 double TScalePlatform::RawLoad(TMillis now) const
 {
     if (FForcedUnstable) {
-        const double phase = 2 * std::numbers::pi * static_cast<double>(now % SwingPeriodMs) / SwingPeriodMs;
+        const double phase = 2 * std::numbers::pi * static_cast<double>((now - FSwingStart) % SwingPeriodMs) / SwingPeriodMs;
         return FLoad + SwingIntervals * FModel->Discreteness * std::sin(phase);
     }
     const TMillis since = now - FChangedAt;

@@ -105,6 +105,7 @@ private:
     double FLoadBefore = 0;
     TMillis FChangedAt;
     bool FForcedUnstable = false;
+    TMillis FSwingStart = 0; // the swing's phase counts from here: the same swing every run
     bool FConnected = true;
     double FZeroOffset = 0;
     std::int64_t FTareCounts = 0;
