@@ -122,7 +122,8 @@ TResult TScaleDriver::Persist()
     if (!FCurrentChosen && std::any_of(stored.Devices.begin(), stored.Devices.end(),
                                        [&](const TDeviceSettings& d) { return d.Number == FFileCurrent; }))
         stored.CurrentDeviceNumber = FFileCurrent;
-    if (!FSink->Save(stored))
+    FUnsaved = !FSink->Save(stored);
+    if (FUnsaved)
         return TResult::SettingsNotSaved;
     FFileCurrent = stored.CurrentDeviceNumber;
     return TResult::Ok;
@@ -133,7 +134,8 @@ std::shared_ptr<void> TScaleDriver::Reread()
     if (!FSink)
         return nullptr;
     ISettingsSink::TLatest latest = FSink->Latest();
-    if (latest.Settings)
+    // While a change of this object could not be written, its own settings are ahead of the file.
+    if (latest.Settings && !FUnsaved)
         Adopt(std::move(*latest.Settings));
     if (!latest.DamagedCopy.empty())
         FSettings.DamagedCopy = latest.DamagedCopy;

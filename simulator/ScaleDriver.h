@@ -228,6 +228,7 @@ private:
     std::int32_t FFileCurrent = 0;  // the current device the file names (this object's may differ)
     bool FCurrentChosen = false;    // the operation under way chose the current device
     std::shared_ptr<void> FFileLock; // the settings file's lock, held through a stored operation
+    bool FUnsaved = false;           // the last write of the settings failed
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
 
     std::int32_t FResultCode = 0;
