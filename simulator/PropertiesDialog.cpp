@@ -178,11 +178,14 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     connect(btnProfileStart, &QPushButton::clicked, this, &TfmProperties::btnProfileStartClick);
     connect(btnProfileStop, &QPushButton::clicked, this, &TfmProperties::btnProfileStopClick);
     connect(btnProfileRestart, &QPushButton::clicked, this, &TfmProperties::btnProfileRestartClick);
-    // The scales move on by themselves: what they show is looked at five times a second.
+    // The scales move on by themselves: they are looked at five times a second.
     tmrProfile = new QTimer(this);
     tmrProfile->setObjectName(QStringLiteral("tmrProfile"));
     tmrProfile->setInterval(200);
-    connect(tmrProfile, &QTimer::timeout, this, &TfmProperties::UpdateProfileState);
+    connect(tmrProfile, &QTimer::timeout, this, [this] {
+        UpdateLoadState(); // a running profile moves the load, the swing and the connection
+        UpdateProfileState();
+    });
     tmrProfile->start();
 
     // A refusal for the next operation: taken when the dialog is closed with "ОК".

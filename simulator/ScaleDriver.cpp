@@ -985,7 +985,8 @@ TScaleDriver::TLoadState TScaleDriver::LoadState()
 {
     std::lock_guard lock(FMutex);
     auto& platform = CurrentPlatform();
-    return {platform.Load(), platform.Unstable(), platform.Connected()};
+    const bool connected = platform.Connected(); // brings a running profile up to now first
+    return {platform.Load(), platform.Unstable(), connected};
 }
 
 void TScaleDriver::PutLoad(double kg)

@@ -195,6 +195,7 @@ TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndRe
     Driver = Env.Create();
     Scale = std::make_unique<TScaleX>(Driver.Get());
     std::vector<std::pair<QString, QString>> seen; // step, reading
+    QString load;
     WhenDialogOpens([&](QDialog& d) {
         auto& step = Child<QLabel>(d, "lblProfileStep");
         auto& reading = Child<QLabel>(d, "lblReading");
@@ -207,6 +208,7 @@ TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndRe
         Env.AdvanceClock(3000);
         Wait(300);
         look();
+        load = Child<QLabel>(d, "lblLoad").text();
         Child<QPushButton>(d, "btnProfileStop").click();
         Env.AdvanceClock(1000);
         Wait(300);
@@ -229,6 +231,7 @@ TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndRe
         EXPECT_EQ(seen[i].first.toStdString(), expected[i].first.toStdString());
         EXPECT_EQ(seen[i].second.toStdString(), expected[i].second.toStdString());
     }
+    EXPECT_EQ(load.toStdString(), "На платформе: 2.000 кг"); // the profile's load, followed by the dialog
     Env.AdvanceClock(1000);
     Scale->ReadWeight(); // the restarted profile runs on after the dialog
     EXPECT_EQ(Scale->Weight(), 1.0);
