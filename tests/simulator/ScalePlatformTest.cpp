@@ -163,6 +163,21 @@ TEST_F(ScalePlatformTest, AutoZeroTrackingTakesAStableRemainderBelowHalfAnInterv
     EXPECT_EQ(loaded.Weight, 1.0);
 }
 
+// Tracking moves the zero by at most half an interval per second: on model 3 (d = 1 g, settling
+// 0.8 s) a remainder of 0.45 g met 0.8 s after the last tracking is taken only up to 0.4 g, which
+// the next weighing shows (1.00094 kg less 0.4 g rounds up, less 0.45 g would round down).
+TEST(ScalePlatformTrackingTest, ZeroTrackingFollowsDriftAtHalfAnIntervalPerSecondAtMost)
+{
+    TManualClock clock;
+    TScalePlatform platform(*FindScaleModel(3), clock);
+    platform.PutLoad(0.00045);
+    clock.Advance(800);
+    EXPECT_TRUE(platform.Read().ZeroTracking);
+    platform.PutLoad(1.00094);
+    clock.Advance(800);
+    EXPECT_EQ(platform.Read().Weight, 1.001);
+}
+
 TEST_F(ScalePlatformTest, ForcedSwingIsUnstableUntilReleasedAndSettled)
 {
     Settled(1.0);
