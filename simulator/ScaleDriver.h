@@ -206,7 +206,8 @@ private:
     template <typename Body> TResult StoredOperation(Body&& body) { return Operation(std::forward<Body>(body), true); }
     TResult Finish(TResult code, const std::string& detail = {});
     TResult Persist(); // writes the settings; SettingsNotSaved when the sink fails
-    std::shared_ptr<void> Reread(); // adopts the file's latest settings; the lock it holds
+    // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives).
+    std::shared_ptr<void> Reread();
     void Adopt(TDriverSettings latest);
     TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
     void SelectDevice(std::int32_t number); // makes it current; its readings start empty
