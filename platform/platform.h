@@ -6,6 +6,7 @@
 #include "platform/ole.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -98,6 +99,23 @@ private:
 // rather than write under the current folder. The class registry and the substitute driver's
 // settings file both live here.
 PLATFORM_API std::string UserConfigFolder(std::string* problem = nullptr);
+
+// ---------------------------------------------------------------- file lock
+// An exclusive advisory lock on the file lockPath (created when missing; only a regular file is
+// used), between processes and between separate holders in one process: flock on Linux,
+// LockFileEx on Windows. Waits up to timeoutMs. A handle that is not Locked() when the lock could
+// not be had (the caller goes on unlocked or gives up). Released when the handle goes.
+class PLATFORM_API FileLock {
+public:
+    FileLock(const std::string& lockPath, int timeoutMs);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Locked() const { return FHandle != -1; }
+
+private:
+    std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
+};
 
 // ---------------------------------------------------------------- class registry
 // The per-user registry of in-process servers. Off Windows it is a text file, by default

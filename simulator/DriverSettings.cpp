@@ -57,6 +57,8 @@ const TLoadStep* TLoadProfile::StepAt(TMillis elapsed) const
     return found;
 }
 
+bool IsValidWeightStep(double kg) { return std::isfinite(kg) && kg >= 0 && kg <= MaxWeightStep; }
+
 bool IsValidDeviceName(std::u16string_view name)
 {
     std::size_t characters = 0;
@@ -118,10 +120,12 @@ std::string TDriverSettings::Problem() const
         return "current device " + std::to_string(CurrentDeviceNumber) + " does not exist";
     if (PollingInterval < 0 || PollingInterval >= PollingIntervalCount)
         return "polling interval code outside 0-4";
-    if (!std::isfinite(WeightStep) || WeightStep < 0 || WeightStep > MaxWeightStep)
+    if (!IsValidWeightStep(WeightStep))
         return "weight step outside 0-1000 kg";
     if (Timeout < MinTimeout || Timeout > MaxTimeout)
         return "timeout outside range";
+    if (SimulatedMsPerReading < 0 || SimulatedMsPerReading > MaxSimulatedMsPerReading)
+        return "simulated time per reading outside 0-60000 ms";
     for (const auto& [name, profile] : LoadProfiles) {
         TMillis last = -1;
         for (const auto& step : profile.Steps) {
@@ -129,6 +133,9 @@ std::string TDriverSettings::Problem() const
                 return "load profile \"" + name + "\": steps out of order or beyond 30 days";
             if (!std::isfinite(step.Load) || std::fabs(step.Load) > MaxProfileLoad)
                 return "load profile \"" + name + "\": load outside +-1000 t";
+            if (!FindResult(static_cast<std::int32_t>(step.Refuse)) || step.RefuseCount < 1 ||
+                step.RefuseCount > MaxRefuseCount)
+                return "load profile \"" + name + "\": a refusal outside the code table or its count outside 1-1000";
             last = step.At;
         }
         if (profile.LoopMs < 0 || profile.LoopMs > MaxProfileMs || (profile.LoopMs > 0 && profile.LoopMs <= last))

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "simulator/Clock.h"
+#include "simulator/ResultCodes.h"
 
 #include <cstdint>
 #include <map>
@@ -42,6 +43,8 @@ struct TLoadStep {
     double Load = 0;           // kg on the platform from then on
     bool Unstable = false;     // the weight swings (someone leans on the platform)
     bool Disconnected = false; // the scales do not answer
+    TResult Refuse = TResult::Ok; // a code of the table: the next RefuseCount operations are refused with it
+    std::int32_t RefuseCount = 1;
     bool operator==(const TLoadStep&) const = default;
 };
 
@@ -77,6 +80,10 @@ bool IsValidDeviceName(std::u16string_view name);
 constexpr TMillis MaxProfileMs = 30LL * 24 * 60 * 60 * 1000;
 constexpr double MaxProfileLoad = 1e6; // kg
 constexpr double MaxWeightStep = 1000; // kg
+// Whether kg is a weight step the driver takes (0-1000 kg): the file and the interface share it.
+bool IsValidWeightStep(double kg);
+constexpr std::int32_t MaxRefuseCount = 1000;        // operations a profile step refuses
+constexpr TMillis MaxSimulatedMsPerReading = 60'000; // a minute of simulated time per reading
 
 struct TDriverSettings {
     std::vector<TDeviceSettings> Devices;
@@ -87,6 +94,10 @@ struct TDriverSettings {
     bool UpdatePrice = true;
     bool AutoDisable = false;
     std::int32_t Timeout = 1000; // ms
+    // Simulated time: each reading of a device's scales moves their clock on by this many ms
+    // (settling, swing and load profile alike), so that a run of readings gives the same weights
+    // on any machine; 0 runs the scales on the real clock.
+    TMillis SimulatedMsPerReading = 0;
     std::map<std::string, TLoadProfile> LoadProfiles;
     // A damaged settings file put aside under this name and not yet reported by an operation. Kept
     // in the file so that whichever instance makes the next operation reports it.

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace trutina {
@@ -141,6 +142,52 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     connect(chkUnstable, &QCheckBox::clicked, this, &TfmProperties::chkUnstableClick);
     connect(chkConnected, &QCheckBox::clicked, this, &TfmProperties::chkConnectedClick);
 
+    // The load profile of the current device: acts at once, like the load control.
+    auto* profileBox = new QGroupBox(QStringLiteral("Сценарий нагрузки"), this);
+    auto* profileLayout = new QVBoxLayout(profileBox);
+    auto* profileRow = new QHBoxLayout;
+    cbProfile = CodeList(profileBox, "cbProfile");
+    for (const std::string& name : driver.LoadProfileNames())
+        cbProfile->addItem(QString::fromStdString(name));
+    const TScaleDriver::TProfileView view = driver.LoadProfileView();
+    const QString shownProfile = QString::fromStdString(view.Profile.Name.empty() ? FInitial.LoadProfile : view.Profile.Name);
+    if (const int at = cbProfile->findText(shownProfile); at >= 0)
+        cbProfile->setCurrentIndex(at);
+    auto* btnProfileStart = new QPushButton(QStringLiteral("Запустить"), profileBox);
+    btnProfileStart->setObjectName(QStringLiteral("btnProfileStart"));
+    auto* btnProfileStop = new QPushButton(QStringLiteral("Остановить"), profileBox);
+    btnProfileStop->setObjectName(QStringLiteral("btnProfileStop"));
+    auto* btnProfileRestart = new QPushButton(QStringLiteral("Перезапустить"), profileBox);
+    btnProfileRestart->setObjectName(QStringLiteral("btnProfileRestart"));
+    for (QPushButton* button : {btnProfileStart, btnProfileStop, btnProfileRestart}) {
+        button->setAutoDefault(false);
+        button->setEnabled(cbProfile->count() > 0);
+    }
+    profileRow->addWidget(new QLabel(QStringLiteral("Сценарий:"), profileBox));
+    profileRow->addWidget(cbProfile, 1);
+    profileRow->addWidget(btnProfileStart);
+    profileRow->addWidget(btnProfileStop);
+    profileRow->addWidget(btnProfileRestart);
+    lblProfileStep = new QLabel(profileBox);
+    lblProfileStep->setObjectName(QStringLiteral("lblProfileStep"));
+    lblReading = new QLabel(profileBox);
+    lblReading->setObjectName(QStringLiteral("lblReading"));
+    profileLayout->addLayout(profileRow);
+    profileLayout->addWidget(lblProfileStep);
+    profileLayout->addWidget(lblReading);
+    connect(btnProfileStart, &QPushButton::clicked, this, &TfmProperties::btnProfileStartClick);
+    connect(btnProfileStop, &QPushButton::clicked, this, &TfmProperties::btnProfileStopClick);
+    connect(btnProfileRestart, &QPushButton::clicked, this, &TfmProperties::btnProfileRestartClick);
+    // The scales move on by themselves: they are looked at five times a second.
+    tmrProfile = new QTimer(this);
+    tmrProfile->setObjectName(QStringLiteral("tmrProfile"));
+    tmrProfile->setInterval(200);
+    connect(tmrProfile, &QTimer::timeout, this, [this] {
+        UpdateLoadState(); // a running profile moves the load, the swing and the connection
+        UpdateProfileState();
+    });
+    tmrProfile->start();
+
     // A refusal for the next operation: taken when the dialog is closed with "ОК".
     auto* refusalBox = new QGroupBox(QStringLiteral("Отказ в следующей операции"), this);
     auto* refusalLayout = new QVBoxLayout(refusalBox);
@@ -171,10 +218,72 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(deviceBox);
     layout->addWidget(loadBox);
+    layout->addWidget(profileBox);
     layout->addWidget(refusalBox);
     layout->addWidget(buttons);
     edtLoad->setValue(driver.LoadState().Load);
     UpdateLoadState();
+    UpdateProfileState();
+}
+
+void TfmProperties::UpdateProfileState()
+{
+    const TScaleDriver::TProfileView view = FDriver.LoadProfileView();
+    const TScalePlatform::TProfileState& profile = view.Profile;
+    QString step;
+    if (profile.Name.empty())
+        step = QStringLiteral("Сценарий не запущен");
+    else if (profile.Step < 0)
+        step = QStringLiteral("«%1»: ожидание первого шага").arg(QString::fromStdString(profile.Name));
+    else if (profile.Running)
+        step = QStringLiteral("«%1»: шаг %2 из %3, %4 с от начала")
+                   .arg(QString::fromStdString(profile.Name))
+                   .arg(profile.Step + 1)
+                   .arg(profile.StepCount)
+                   .arg(static_cast<double>(profile.Elapsed) / 1000, 0, 'f', 1);
+    else
+        step = QStringLiteral("«%1»: остановлен на шаге %2 из %3")
+                   .arg(QString::fromStdString(profile.Name))
+                   .arg(profile.Step + 1)
+                   .arg(profile.StepCount);
+    lblProfileStep->setText(step);
+    const TReading& r = view.Reading;
+    QString reading;
+    if (!view.Enabled)
+        reading = QString::fromUtf8(ResultDescription(TResult::DeviceNotEnabled));
+    else if (r.Result == TResult::NoConnection)
+        reading = QString::fromUtf8(ResultDescription(TResult::NoConnection));
+    else if (r.Result != TResult::Ok)
+        reading = QStringLiteral("Весы показывают: %1").arg(QString::fromUtf8(ResultDescription(r.Result)));
+    else
+        reading = QStringLiteral("Весы показывают: %1 кг, %2")
+                      .arg(r.Weight, 0, 'f', 3)
+                      .arg(r.Stable ? QStringLiteral("масса стабильна") : QStringLiteral("масса нестабильна"));
+    lblReading->setText(reading);
+}
+
+void TfmProperties::btnProfileStartClick()
+{
+    FDriver.StartLoadProfile(cbProfile->currentText().toStdString());
+    UpdateLoadState();
+    UpdateProfileState();
+}
+
+void TfmProperties::btnProfileStopClick()
+{
+    FDriver.StopLoadProfile();
+    UpdateProfileState();
+}
+
+void TfmProperties::btnProfileRestartClick()
+{
+    // Restarts the profile the scales run, or starts the one chosen when they run none.
+    if (FDriver.LoadProfileView().Profile.Name.empty())
+        FDriver.StartLoadProfile(cbProfile->currentText().toStdString());
+    else
+        FDriver.RestartLoadProfile();
+    UpdateLoadState();
+    UpdateProfileState();
 }
 
 void TfmProperties::UpdateLoadState()

@@ -11,6 +11,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QTimer;
 
 namespace trutina {
 
@@ -28,6 +29,11 @@ private:
     void btnTakeOffClick();
     void chkUnstableClick(bool checked);
     void chkConnectedClick(bool checked);
+    // The load profile: chosen, started, stopped, restarted at once on the current device.
+    void UpdateProfileState();
+    void btnProfileStartClick();
+    void btnProfileStopClick();
+    void btnProfileRestartClick();
 
     TScaleDriver& FDriver;
     TDeviceSettings FInitial;
@@ -41,6 +47,10 @@ private:
     QLabel* lblLoad;
     QCheckBox* chkUnstable;
     QCheckBox* chkConnected;
+    QComboBox* cbProfile;
+    QLabel* lblProfileStep;
+    QLabel* lblReading;
+    QTimer* tmrProfile;
     QCheckBox* chkInjectRefusal;
     QComboBox* cbRefusalCode;
 };

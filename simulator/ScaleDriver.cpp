@@ -37,6 +37,7 @@ TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const 
         FSettings = TDriverSettings::Defaults();
         FSettings.DamagedCopy = kept;
     }
+    FFileCurrent = FSettings.CurrentDeviceNumber;
     FResultDescription = runtime::Utf8ToUtf16(trutina::ResultDescription(TResult::Ok));
 }
 
@@ -56,7 +57,7 @@ void TScaleDriver::SetEventDue(std::function<void()> eventDue)
 
 // ------------------------------------------------------------------ operation frame
 
-template <typename Body> TResult TScaleDriver::Operation(Body&& body)
+template <typename Body> TResult TScaleDriver::Operation(Body&& body, bool stored)
 {
     TResult result;
     {
@@ -66,7 +67,14 @@ template <typename Body> TResult TScaleDriver::Operation(Body&& body)
             FInjected.reset();
             return Finish(injected);
         }
+        // A load profile's refusal hits the operations made while its device is current.
+        if (auto it = FPlatforms.find(FSettings.CurrentDeviceNumber); it != FPlatforms.end())
+            if (const std::optional<TResult> refusal = it->second->TakeRefusal())
+                return Finish(*refusal);
+        FCurrentChosen = false;
+        FFileLock = stored ? Reread() : nullptr;
         result = Finish(body());
+        FFileLock.reset();
     }
     UpdatePoller();
     if (DataEventDue())
@@ -85,9 +93,11 @@ TResult TScaleDriver::Finish(TResult code, const std::string& detail)
             FSettingsRefused.clear();
         } else if (!FSettings.DamagedCopy.empty()) {
             code = TResult::SettingsDamaged;
-            const std::string& copy = FSettings.DamagedCopy;
+            const std::string copy = FSettings.DamagedCopy;
             text = trutina::ResultDescription(code) +
                    (copy.front() == '(' ? " " + copy : " (повреждённый файл сохранён как " + copy + ")");
+            // Cleared in the file as a change of its own: under the lock, over the latest settings.
+            const std::shared_ptr<void> fileLock = FFileLock ? nullptr : Reread();
             FSettings.DamagedCopy.clear();
             if (Persist() != TResult::Ok)
                 text += "; " + trutina::ResultDescription(TResult::SettingsNotSaved);
@@ -105,9 +115,60 @@ TResult TScaleDriver::Finish(TResult code, const std::string& detail)
 
 TResult TScaleDriver::Persist()
 {
-    if (FSink && !FSink->Save(FSettings))
+    if (!FSink)
+        return TResult::Ok;
+    TDriverSettings stored = FSettings;
+    // The file's current device changes only when this object chooses one: another's choice stays.
+    if (!FCurrentChosen && std::any_of(stored.Devices.begin(), stored.Devices.end(),
+                                       [&](const TDeviceSettings& d) { return d.Number == FFileCurrent; }))
+        stored.CurrentDeviceNumber = FFileCurrent;
+    FUnsaved = !FSink->Save(stored);
+    if (FUnsaved)
         return TResult::SettingsNotSaved;
+    FFileCurrent = stored.CurrentDeviceNumber;
     return TResult::Ok;
+}
+
+std::shared_ptr<void> TScaleDriver::Reread()
+{
+    if (!FSink)
+        return nullptr;
+    ISettingsSink::TLatest latest = FSink->Latest();
+    // While a change of this object could not be written, its own settings are ahead of the file.
+    if (latest.Settings && !FUnsaved)
+        Adopt(std::move(*latest.Settings));
+    if (!latest.DamagedCopy.empty())
+        FSettings.DamagedCopy = latest.DamagedCopy;
+    return latest.Lock;
+}
+
+void TScaleDriver::Adopt(TDriverSettings latest)
+{
+    FFileCurrent = latest.CurrentDeviceNumber;
+    const std::int32_t own = FSettings.CurrentDeviceNumber;
+    auto has = [&](std::int32_t number) {
+        return std::any_of(latest.Devices.begin(), latest.Devices.end(),
+                           [&](const TDeviceSettings& d) { return d.Number == number; });
+    };
+    // This object keeps its own current device while it exists.
+    const std::int32_t current = has(own) ? own : latest.CurrentDeviceNumber;
+    latest.CurrentDeviceNumber = own;
+    FSettings = std::move(latest);
+    // The scales of a device gone go with it; another model restarts a device's scales.
+    for (auto it = FPlatforms.begin(); it != FPlatforms.end();) {
+        const auto device = std::find_if(FSettings.Devices.begin(), FSettings.Devices.end(),
+                                         [&](const TDeviceSettings& d) { return d.Number == it->first; });
+        if (device == FSettings.Devices.end()) {
+            it = FPlatforms.erase(it);
+            continue;
+        }
+        if (device->Model != it->second->Model().Code)
+            it->second->SetModel(*FindScaleModel(device->Model));
+        it->second->SetTareMode(device->Parameters.TareMode);
+        it->second->SetSimulatedTime(FSettings.SimulatedMsPerReading);
+        ++it;
+    }
+    SelectDevice(current);
 }
 
 std::int32_t TScaleDriver::ResultCode() const
@@ -159,13 +220,24 @@ TScalePlatform& TScaleDriver::Platform(std::int32_t number)
             device = &d;
     const TScaleModel* model = FindScaleModel(device ? device->Model : 5);
     auto platform = std::make_unique<TScalePlatform>(*model, FClock);
+    platform->SetSimulatedTime(FSettings.SimulatedMsPerReading);
     if (device) {
         platform->SetTareMode(device->Parameters.TareMode);
+        // The device's load profile runs from when the device is on: now, or when it is switched on.
         auto profile = FSettings.LoadProfiles.find(device->LoadProfile);
-        if (profile != FSettings.LoadProfiles.end())
-            platform->StartProfile(&profile->second);
+        if (profile != FSettings.LoadProfiles.end()) {
+            platform->SetProfile(&profile->second, profile->first);
+            if (device->Enabled)
+                platform->RestartProfile();
+        }
     }
     return *FPlatforms.emplace(number, std::move(platform)).first->second;
+}
+
+const TScalePlatform* TScaleDriver::FindPlatform(std::int32_t number) const
+{
+    const auto it = FPlatforms.find(number);
+    return it == FPlatforms.end() ? nullptr : it->second.get();
 }
 
 std::int32_t TScaleDriver::CurrentDeviceIndex() const
@@ -258,9 +330,10 @@ TDriverSettings TScaleDriver::Settings() const
 
 TResult TScaleDriver::SetCurrentDeviceIndex(std::int32_t index)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         if (index < 0 || index >= static_cast<std::int32_t>(FSettings.Devices.size()))
             return TResult::NoSuchDevice;
+        FCurrentChosen = true;
         SelectDevice(FSettings.Devices[static_cast<std::size_t>(index)].Number);
         return Persist();
     });
@@ -268,9 +341,10 @@ TResult TScaleDriver::SetCurrentDeviceIndex(std::int32_t index)
 
 TResult TScaleDriver::SetCurrentDeviceNumber(std::int32_t number)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         for (const auto& d : FSettings.Devices)
             if (d.Number == number) {
+                FCurrentChosen = true;
                 SelectDevice(number);
                 return Persist();
             }
@@ -282,15 +356,18 @@ void TScaleDriver::SelectDevice(std::int32_t number)
 {
     if (number == FSettings.CurrentDeviceNumber)
         return;
-    // Another device: nothing of it has been read yet.
+    // Another device: nothing of it has been read yet, and the messages of the old one go (the
+    // queue is the current device's; the new device's first stable reading is news).
     FSettings.CurrentDeviceNumber = number;
     FLastReading = TReading{};
     FMetrics = TDeviceMetrics{};
+    FMessages.Clear();
+    FLastQueuedWeight.reset();
 }
 
 TResult TScaleDriver::ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         const TResult result = change(Current());
@@ -310,7 +387,7 @@ TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
 
 TResult TScaleDriver::SetLockDevices(bool locked)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         FSettings.LockDevices = locked;
         return Persist();
     });
@@ -363,7 +440,15 @@ TResult TScaleDriver::SetParity(std::int32_t code)
 TResult TScaleDriver::SetDeviceEnabled(bool enabled)
 {
     // Switching a device on or off is operation, not configuration: LockDevices does not stop it.
-    return Operation([&] {
+    return StoredOperation([&] {
+        if (enabled != Current().Enabled) {
+            // A device's load profile runs from the moment it is switched on.
+            TScalePlatform& platform = CurrentPlatform();
+            if (enabled)
+                platform.RestartProfile();
+            else
+                platform.StopProfile();
+        }
         Current().Enabled = enabled;
         return Persist();
     });
@@ -371,7 +456,7 @@ TResult TScaleDriver::SetDeviceEnabled(bool enabled)
 
 TResult TScaleDriver::SetTimeout(std::int32_t ms)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         if (ms < MinTimeout || ms > MaxTimeout)
             return TResult::OutOfRange;
         FSettings.Timeout = ms;
@@ -396,6 +481,7 @@ TResult TScaleDriver::SetLogicalNumber(std::int32_t number)
         }
         d.Number = number;
         FSettings.CurrentDeviceNumber = number;
+        FCurrentChosen = true;
         return TResult::Ok;
     });
 }
@@ -403,7 +489,7 @@ TResult TScaleDriver::SetLogicalNumber(std::int32_t number)
 TResult TScaleDriver::AddDevice(std::int32_t& number)
 {
     number = 0;
-    return Operation([&] {
+    return StoredOperation([&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         std::set<std::int32_t> used;
@@ -419,6 +505,7 @@ TResult TScaleDriver::AddDevice(std::int32_t& number)
         device.Name = DefaultDeviceName(free);
         FPlatforms.erase(free);
         FSettings.Devices.push_back(device);
+        FCurrentChosen = true;
         SelectDevice(free);
         number = free;
         return Persist();
@@ -427,7 +514,7 @@ TResult TScaleDriver::AddDevice(std::int32_t& number)
 
 TResult TScaleDriver::DeleteDevice()
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         auto& devices = FSettings.Devices;
@@ -440,6 +527,7 @@ TResult TScaleDriver::DeleteDevice()
         FPlatforms.erase(it->Number);
         it = devices.erase(it);
         // The device that took its place becomes current, or the last one.
+        FCurrentChosen = true;
         SelectDevice((it != devices.end() ? *it : devices.back()).Number);
         return Persist();
     });
@@ -484,7 +572,9 @@ TMoney TScaleDriver::SalesPrice() const
 double TScaleDriver::TareWeight() const
 {
     std::lock_guard lock(FMutex);
-    return FTareWeight;
+    // The scales own the tare: a device whose scales were never addressed holds none.
+    const TScalePlatform* platform = FindPlatform(Current().Number);
+    return platform ? platform->TareWeight() : 0;
 }
 
 bool TScaleDriver::UpdatePrice() const
@@ -505,17 +595,12 @@ TResult TScaleDriver::SetUnitPrice(TMoney price)
 
 TResult TScaleDriver::SetTareWeight(double kg)
 {
-    return Operation([&] {
-        if (!std::isfinite(kg) || kg < 0 || kg > FindScaleModel(Current().Model)->Capacity)
-            return TResult::OutOfRange;
-        FTareWeight = kg;
-        return TResult::Ok;
-    });
+    return Operation([&] { return CurrentPlatform().SetTareWeight(kg); });
 }
 
 TResult TScaleDriver::SetUpdatePrice(bool on)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         FSettings.UpdatePrice = on;
         return Persist();
     });
@@ -533,8 +618,9 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 TResult TScaleDriver::ReadWeight()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
+        // A reading is taken (and simulated time moves on) even when the scales do not answer.
         TReading reading = CurrentPlatform().Read();
         if (reading.Result == TResult::NoConnection)
             return reading.Result;
@@ -549,10 +635,12 @@ TResult TScaleDriver::ReadWeight()
 TResult TScaleDriver::Zero()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Zero();
-        const TReading after = CurrentPlatform().Read();
+        if (r == TResult::NoConnection)
+            return r;
+        const TReading after = CurrentPlatform().Look();
         if (r == TResult::Ok)
             FLastReading = after;
         else
@@ -564,13 +652,11 @@ TResult TScaleDriver::Zero()
 TResult TScaleDriver::Tare()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Tare();
-        if (r == TResult::Ok) {
-            FTareWeight = CurrentPlatform().TareWeight();
-            FLastReading = CurrentPlatform().Read();
-        }
+        if (r == TResult::Ok)
+            FLastReading = CurrentPlatform().Look();
         return r;
     });
 }
@@ -580,11 +666,10 @@ TResult TScaleDriver::SetTare()
     return Operation([&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
-        const TResult r = CurrentPlatform().SetTare(FTareWeight);
-        if (r == TResult::Ok) {
-            FTareWeight = CurrentPlatform().TareWeight();
-            FLastReading = CurrentPlatform().Read();
-        }
+        TScalePlatform& platform = CurrentPlatform();
+        const TResult r = platform.SetTare(platform.TareWeight());
+        if (r == TResult::Ok)
+            FLastReading = platform.Look();
         return r;
     });
 }
@@ -595,8 +680,7 @@ TResult TScaleDriver::Reset()
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         CurrentPlatform().PowerOn();
-        FTareWeight = 0;
-        FLastReading = CurrentPlatform().Read();
+        FLastReading = CurrentPlatform().Look();
         return TResult::Ok;
     });
 }
@@ -646,7 +730,7 @@ TResult TScaleDriver::ReadValue()
 
 TResult TScaleDriver::WriteValue()
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         const TValuePurpose purpose{FValuePurpose};
@@ -742,7 +826,7 @@ TResult TScaleDriver::SetAsyncMode(bool on)
 
 TResult TScaleDriver::SetPollingInterval(std::int32_t code)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         if (code < 0 || code >= PollingIntervalCount)
             return TResult::InvalidParameter;
         FSettings.PollingInterval = code;
@@ -752,8 +836,8 @@ TResult TScaleDriver::SetPollingInterval(std::int32_t code)
 
 TResult TScaleDriver::SetWeightStep(double kg)
 {
-    return Operation([&] {
-        if (!std::isfinite(kg) || kg < 0 || kg > MaxWeightStep)
+    return StoredOperation([&] {
+        if (!IsValidWeightStep(kg))
             return TResult::OutOfRange;
         FSettings.WeightStep = kg;
         return Persist();
@@ -768,7 +852,7 @@ TResult TScaleDriver::SetEventNumber(std::int32_t number)
 
 TResult TScaleDriver::SetAutoDisable(bool on)
 {
-    return Operation([&] {
+    return StoredOperation([&] {
         FSettings.AutoDisable = on;
         return Persist();
     });
@@ -790,8 +874,8 @@ TResult TScaleDriver::DeleteEvent()
 TResult TScaleDriver::GenerateEvent()
 {
     return Operation([&] {
-        if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
-            return r;
+        if (!Current().Enabled)
+            return TResult::DeviceNotEnabled;
         const TReading reading = CurrentPlatform().Read();
         if (reading.Result == TResult::NoConnection)
             return reading.Result;
@@ -809,7 +893,14 @@ void TScaleDriver::PollOnce()
         if (!FAsyncMode || !Current().Enabled)
             return;
         const TReading reading = CurrentPlatform().Read();
-        if (reading.Result == TResult::NoConnection || !reading.Stable)
+        if (reading.Result == TResult::NoConnection)
+            return;
+        // The newest reading the poller took is what the weight members show when no message
+        // waits; a refused one keeps the last good weight, as ReadWeight does.
+        FLastReading = reading;
+        if (reading.Result != TResult::Ok)
+            FLastReading.Weight = Shown().Weight;
+        if (!reading.Stable)
             return;
         if (FLastQueuedWeight) {
             const double change = std::fabs(reading.Weight - *FLastQueuedWeight);
@@ -894,7 +985,8 @@ TScaleDriver::TLoadState TScaleDriver::LoadState()
 {
     std::lock_guard lock(FMutex);
     auto& platform = CurrentPlatform();
-    return {platform.Load(), platform.Unstable(), platform.Connected()};
+    const bool connected = platform.Connected(); // brings a running profile up to now first
+    return {platform.Load(), platform.Unstable(), connected};
 }
 
 void TScaleDriver::PutLoad(double kg)
@@ -914,6 +1006,49 @@ void TScaleDriver::SetScalesConnected(bool connected)
 {
     std::lock_guard lock(FMutex);
     CurrentPlatform().SetConnected(connected);
+}
+
+std::vector<std::string> TScaleDriver::LoadProfileNames() const
+{
+    std::lock_guard lock(FMutex);
+    std::vector<std::string> names;
+    for (const auto& [name, profile] : FSettings.LoadProfiles)
+        if (!profile.Steps.empty())
+            names.push_back(name);
+    return names;
+}
+
+bool TScaleDriver::StartLoadProfile(const std::string& name)
+{
+    std::lock_guard lock(FMutex);
+    const auto profile = FSettings.LoadProfiles.find(name);
+    if (profile == FSettings.LoadProfiles.end() || profile->second.Steps.empty())
+        return false;
+    CurrentPlatform().StartProfile(&profile->second, name);
+    return true;
+}
+
+void TScaleDriver::StopLoadProfile()
+{
+    std::lock_guard lock(FMutex);
+    CurrentPlatform().StopProfile();
+}
+
+void TScaleDriver::RestartLoadProfile()
+{
+    std::lock_guard lock(FMutex);
+    CurrentPlatform().RestartProfile();
+}
+
+TScaleDriver::TProfileView TScaleDriver::LoadProfileView()
+{
+    std::lock_guard lock(FMutex);
+    TScalePlatform& platform = CurrentPlatform();
+    TProfileView view;
+    view.Profile = platform.ProfileState();
+    view.Enabled = Current().Enabled;
+    view.Reading = platform.Look();
+    return view;
 }
 
 void TScaleDriver::InjectRefusal(std::optional<TResult> code)

@@ -20,14 +20,23 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace trutina {
 
-// Where the driver writes its settings after every change.
+// Where the driver writes its settings after every change. Before a change the driver asks for
+// the latest settings under the file's lock, applies its change to them and writes them while it
+// still holds the lock: changes of other objects and processes survive.
 class ISettingsSink {
 public:
     virtual ~ISettingsSink() = default;
     virtual bool Save(const TDriverSettings& settings) = 0;
+    struct TLatest {
+        std::shared_ptr<void> Lock;              // the file's lock, held while this lives
+        std::optional<TDriverSettings> Settings; // what the file holds now; nullopt: keep your own
+        std::string DamagedCopy;                 // the file was damaged and put aside under this name
+    };
+    virtual TLatest Latest() { return {}; }
 };
 
 // The report of GetDeviceMetrics.
@@ -174,18 +183,39 @@ public:
     void InjectRefusal(std::optional<TResult> code);
     std::optional<TResult> InjectedRefusal() const;
 
+    // ---- load profiles of the current device (the settings dialog); no result is set
+    std::vector<std::string> LoadProfileNames() const;
+    // Runs the named profile on the current device's scales from its beginning; false when there
+    // is no such profile (or it has no steps).
+    bool StartLoadProfile(const std::string& name);
+    void StopLoadProfile();
+    void RestartLoadProfile();
+    struct TProfileView {
+        TScalePlatform::TProfileState Profile;
+        TReading Reading; // what the scales indicate now (no reading is taken)
+        bool Enabled = false;
+    };
+    TProfileView LoadProfileView();
+
 private:
     using TLock = std::unique_lock<std::mutex>;
-    // Runs one write or method: the injected refusal, the body, the notices, then the poller.
-    template <typename Body> TResult Operation(Body&& body);
+    // Runs one write or method: the injected refusal, a profile's refusal, the body, the notices,
+    // then the poller. A stored operation first adopts the file's latest settings under its lock
+    // (held until the change is written), so that only its own change is written over them.
+    template <typename Body> TResult Operation(Body&& body, bool stored = false);
+    template <typename Body> TResult StoredOperation(Body&& body) { return Operation(std::forward<Body>(body), true); }
     TResult Finish(TResult code, const std::string& detail = {});
     TResult Persist(); // writes the settings; SettingsNotSaved when the sink fails
+    // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives).
+    std::shared_ptr<void> Reread();
+    void Adopt(TDriverSettings latest);
     TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
     void SelectDevice(std::int32_t number); // makes it current; its readings start empty
     TDeviceSettings& Current();
     const TDeviceSettings& Current() const;
     TScalePlatform& Platform(std::int32_t number);
     TScalePlatform& CurrentPlatform() { return Platform(Current().Number); }
+    const TScalePlatform* FindPlatform(std::int32_t number) const;
     TResult CheckEnabledAndConnected();
     const TReading& Shown() const;
     void UpdatePoller();
@@ -196,6 +226,10 @@ private:
     ISettingsSink* FSink;
     TDriverSettings FSettings;
     std::string FSettingsRefused; // not yet reported
+    std::int32_t FFileCurrent = 0;  // the current device the file names (this object's may differ)
+    bool FCurrentChosen = false;    // the operation under way chose the current device
+    std::shared_ptr<void> FFileLock; // the settings file's lock, held through a stored operation
+    bool FUnsaved = false;           // the last write of the settings failed
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
 
     std::int32_t FResultCode = 0;
@@ -204,7 +238,6 @@ private:
 
     TReading FLastReading;
     TMoney FUnitPrice = 0;
-    double FTareWeight = 0;
     std::int32_t FValue = 0;
     std::int32_t FValuePurpose = 0;
     TDeviceMetrics FMetrics;

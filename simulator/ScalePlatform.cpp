@@ -16,9 +16,38 @@ constexpr std::int64_t UnderloadMargin = 20;  // shown down to -20 d
 constexpr std::int64_t CountLimit = 1'000'000'000'000;
 } // namespace
 
+bool IsValidTare(const TScaleModel& model, double kg) { return std::isfinite(kg) && kg >= 0 && kg <= model.Capacity; }
+
 TScalePlatform::TScalePlatform(const TScaleModel& model, const IClock& clock)
-    : FModel(&model), FClock(clock), FChangedAt(clock.Now() - model.SettlingMs) // standing idle: settled
+    : FModel(&model), FClock(clock), FChangedAt(clock.Now() - model.SettlingMs), // standing idle: settled
+      FTrackedAt(clock.Now())
 {
+}
+
+TMillis TScalePlatform::Now() const { return FMsPerReading > 0 ? FSimulatedNow : FClock.Now(); }
+
+void TScalePlatform::Tick()
+{
+    if (FMsPerReading > 0)
+        FSimulatedNow += FMsPerReading;
+}
+
+void TScalePlatform::SetSimulatedTime(TMillis msPerReading)
+{
+    msPerReading = std::max<TMillis>(msPerReading, 0);
+    if ((msPerReading > 0) == (FMsPerReading > 0)) {
+        FMsPerReading = msPerReading;
+        return;
+    }
+    // Another time base: every moment the platform keeps moves with it, so nothing jumps.
+    const TMillis before = Now();
+    FMsPerReading = msPerReading;
+    FSimulatedNow = FClock.Now();
+    const TMillis shift = Now() - before;
+    FChangedAt += shift;
+    FTrackedAt += shift;
+    FProfileStart += shift;
+    FSwingStart += shift;
 }
 
 void TScalePlatform::SetModel(const TScaleModel& model)
@@ -27,7 +56,7 @@ void TScalePlatform::SetModel(const TScaleModel& model)
     PowerOn();
 }
 
-void TScalePlatform::PutLoad(double kg) { ChangeLoad(kg, FClock.Now()); }
+void TScalePlatform::PutLoad(double kg) { ChangeLoad(kg, Now()); }
 
 void TScalePlatform::ChangeLoad(double kg, TMillis at)
 {
@@ -40,10 +69,12 @@ void TScalePlatform::SetUnstable(bool unstable)
 {
     if (FForcedUnstable && !unstable) {
         // The swing stops; the platform settles from where it was.
-        const TMillis now = FClock.Now();
+        const TMillis now = Now();
         FLoadBefore = RawLoad(now);
         FChangedAt = now;
     }
+    if (!FForcedUnstable && unstable)
+        FSwingStart = Now();
     FForcedUnstable = unstable;
 }
 
@@ -55,19 +86,66 @@ bool TScalePlatform::Connected()
     return FConnected;
 }
 
-void TScalePlatform::StartProfile(const TLoadProfile* profile)
+void TScalePlatform::StartProfile(const TLoadProfile* profile, std::string name)
 {
-    FProfile = profile && !profile->Steps.empty() ? profile : nullptr;
-    FProfileStart = FClock.Now();
+    SetProfile(profile, std::move(name));
+    RestartProfile();
+}
+
+void TScalePlatform::SetProfile(const TLoadProfile* profile, std::string name)
+{
+    if (profile && !profile->Steps.empty()) {
+        FProfile = *profile;
+        FProfileName = std::move(name);
+    } else {
+        FProfile.reset();
+        FProfileName.clear();
+    }
+    FProfileRunning = false;
+    FRefusalsLeft = 0;
+}
+
+void TScalePlatform::RestartProfile()
+{
+    FProfileRunning = FProfile.has_value();
+    FProfileStart = Now();
     FAppliedStep = -1;
+    FRefusalsLeft = 0;
     ApplyProfile();
+}
+
+TScalePlatform::TProfileState TScalePlatform::ProfileState()
+{
+    ApplyProfile();
+    TProfileState state;
+    if (!FProfile)
+        return state;
+    state.Name = FProfileName;
+    state.Running = FProfileRunning;
+    state.StepCount = static_cast<std::int32_t>(FProfile->Steps.size());
+    if (FAppliedStep >= 0)
+        state.Step = static_cast<std::int32_t>(FAppliedStep % state.StepCount);
+    if (FProfileRunning) {
+        const TMillis elapsed = Now() - FProfileStart;
+        state.Elapsed = FProfile->LoopMs > 0 ? elapsed % FProfile->LoopMs : elapsed;
+    }
+    return state;
+}
+
+std::optional<TResult> TScalePlatform::TakeRefusal()
+{
+    ApplyProfile();
+    if (FRefusalsLeft <= 0)
+        return std::nullopt;
+    --FRefusalsLeft;
+    return FRefusal;
 }
 
 void TScalePlatform::ApplyProfile()
 {
-    if (!FProfile)
+    if (!FProfile || !FProfileRunning)
         return;
-    const TMillis elapsed = FClock.Now() - FProfileStart;
+    const TMillis elapsed = Now() - FProfileStart;
     const TLoadStep* step = FProfile->StepAt(elapsed);
     if (!step)
         return;
@@ -82,14 +160,18 @@ void TScalePlatform::ApplyProfile()
         ChangeLoad(step->Load, stepTime);
     if (FForcedUnstable && !step->Unstable)
         ChangeLoad(FLoad, stepTime);
+    if (!FForcedUnstable && step->Unstable)
+        FSwingStart = stepTime;
     FForcedUnstable = step->Unstable;
     FConnected = !step->Disconnected;
+    FRefusal = step->Refuse;
+    FRefusalsLeft = step->Refuse != TResult::Ok ? step->RefuseCount : 0;
 }
 
 double TScalePlatform::RawLoad(TMillis now) const
 {
     if (FForcedUnstable) {
-        const double phase = 2 * std::numbers::pi * static_cast<double>(now % SwingPeriodMs) / SwingPeriodMs;
+        const double phase = 2 * std::numbers::pi * static_cast<double>((now - FSwingStart) % SwingPeriodMs) / SwingPeriodMs;
         return FLoad + SwingIntervals * FModel->Discreteness * std::sin(phase);
     }
     const TMillis since = now - FChangedAt;
@@ -126,9 +208,16 @@ double TScalePlatform::Kilograms(std::int64_t counts) const
     return static_cast<double>(limited * micro) / 1e6;
 }
 
-double TScalePlatform::TareWeight() const { return Kilograms(FTareCounts); }
-
 TReading TScalePlatform::Read()
+{
+    const TReading r = Sample();
+    Tick();
+    return r;
+}
+
+TReading TScalePlatform::Look() { return Sample(); }
+
+TReading TScalePlatform::Sample()
 {
     ApplyProfile();
     TReading r;
@@ -136,17 +225,28 @@ TReading TScalePlatform::Read()
         r.Result = TResult::NoConnection;
         return r;
     }
-    const TMillis now = FClock.Now();
+    const TMillis now = Now();
     r.Stable = IsStable(now);
     double gross = RawLoad(now) - FZeroOffset;
     std::int64_t grossCounts = Count(gross);
     if (r.Stable && grossCounts == 0) {
-        // Auto-zero tracking: a stable remainder within half an interval is taken into the zero.
-        FZeroOffset += gross;
+        // Auto-zero tracking: a stable remainder within half an interval is taken into the zero,
+        // as slow drift only (a rate per second) and never beyond the zero-setting range.
+        const double seconds = static_cast<double>(std::clamp<TMillis>(now - FTrackedAt, 0, 3'600'000)) / 1000;
+        const double most = TrackingIntervalsPerSecond * FModel->Discreteness * seconds;
+        const double zero = std::clamp(FZeroOffset + std::clamp(gross, -most, most), -FModel->ZeroRange, FModel->ZeroRange);
+        if (zero != FZeroOffset) {
+            FZeroOffset = zero;
+            FTrackedAt = now;
+        }
+        gross = RawLoad(now) - FZeroOffset;
+        grossCounts = Count(gross);
         r.ZeroTracking = true;
     }
-    if (r.Stable && grossCounts == 0 && FTareMode == 1)
+    if (r.Stable && grossCounts == 0 && FTareMode == 1) {
         FTareCounts = 0; // the platform was emptied: the tare goes
+        FTareWeight = 0;
+    }
     const std::int64_t capacityCounts = Count(FModel->Capacity);
     r.Overload = grossCounts > capacityCounts + OverloadMargin;
     r.InvalidRange = grossCounts < -UnderloadMargin;
@@ -165,31 +265,46 @@ TReading TScalePlatform::Read()
 
 TResult TScalePlatform::Zero()
 {
-    TReading r = Read();
+    const TReading r = Sample();
+    const TMillis now = Now();
+    Tick();
     if (r.Result == TResult::NoConnection)
         return r.Result;
     if (!r.Stable)
         return TResult::WeightNotStable;
-    const double raw = RawLoad(FClock.Now());
+    const double raw = RawLoad(now);
     if (std::fabs(raw) > FModel->ZeroRange + FModel->Discreteness / 2) {
         FOutOfZero = true;
         return TResult::ZeroOutOfRange;
     }
     FZeroOffset = raw;
+    FTrackedAt = now;
     FOutOfZero = false;
     return TResult::Ok;
 }
 
 TResult TScalePlatform::Tare()
 {
-    TReading r = Read();
+    const TReading r = Sample();
+    Tick();
     if (r.Result != TResult::Ok)
         return r.Result;
     if (!r.Stable)
         return TResult::WeightNotStable;
     // Tare on an empty (or lighter than zero) platform clears the tare.
+    if (!IsValidTare(*FModel, std::max(r.Gross, 0.0)))
+        return TResult::OutOfRange;
     const std::int64_t grossCounts = Count(r.Gross);
     FTareCounts = grossCounts > 0 ? grossCounts : 0;
+    FTareWeight = Kilograms(FTareCounts);
+    return TResult::Ok;
+}
+
+TResult TScalePlatform::SetTareWeight(double kg)
+{
+    if (!IsValidTare(*FModel, kg))
+        return TResult::OutOfRange;
+    FTareWeight = kg;
     return TResult::Ok;
 }
 
@@ -197,17 +312,20 @@ TResult TScalePlatform::SetTare(double kg)
 {
     if (!Connected())
         return TResult::NoConnection;
-    if (!std::isfinite(kg) || kg < 0 || kg > FModel->Capacity)
+    if (!IsValidTare(*FModel, kg))
         return TResult::OutOfRange;
     FTareCounts = Count(kg);
+    FTareWeight = Kilograms(FTareCounts);
     return TResult::Ok;
 }
 
 void TScalePlatform::PowerOn()
 {
-    const TMillis now = FClock.Now();
+    const TMillis now = Now();
     FZeroOffset = 0;
+    FTrackedAt = now;
     FTareCounts = 0;
+    FTareWeight = 0;
     FOutOfZero = false;
     FLoadBefore = FLoad;
     FChangedAt = now;

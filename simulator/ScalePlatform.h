@@ -8,8 +8,13 @@
 #include "simulator/ScaleModels.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace trutina {
+
+// Auto-zero tracking follows slow drift only: at most half an interval per second.
+constexpr double TrackingIntervalsPerSecond = 0.5;
 
 // One indication of the scales. Weights are multiples of the scale interval.
 struct TReading {
@@ -41,23 +46,52 @@ public:
     bool Unstable() const { return FForcedUnstable; }
     void SetConnected(bool connected);
     bool Connected();
-    // Runs the profile from now on (nullptr stops it; the platform keeps the state it reached).
-    void StartProfile(const TLoadProfile* profile);
+    // Keeps a copy of the profile (named name) and runs it from now on; nullptr, or a profile
+    // without steps, forgets the profile. The platform keeps the state it reached.
+    void StartProfile(const TLoadProfile* profile, std::string name = {});
+    // The same, without running it: RestartProfile starts it.
+    void SetProfile(const TLoadProfile* profile, std::string name = {});
+    // Stops the profile where it is (the load it put on stays); RestartProfile runs it again from
+    // its beginning. Both do nothing without a profile.
+    void StopProfile() { FProfileRunning = false; }
+    void RestartProfile();
+    struct TProfileState {
+        std::string Name; // empty: no profile
+        bool Running = false;
+        std::int32_t Step = -1; // index of the step in force, -1 before the first one
+        std::int32_t StepCount = 0;
+        TMillis Elapsed = 0; // time in the profile (within its loop)
+    };
+    TProfileState ProfileState();
+    // A refusal due from a profile step: its code, counting one operation off; nullopt when none is due.
+    std::optional<TResult> TakeRefusal();
+
+    // Simulated time: each reading moves the platform's own clock on by msPerReading (settling,
+    // swing and profile all run on it); 0 runs on the real clock.
+    void SetSimulatedTime(TMillis msPerReading);
     // 0 = tare kept until cleared, 1 = tare cleared when the platform is emptied.
     void SetTareMode(std::int32_t mode) { FTareMode = mode; }
 
-    // Weighing.
+    // Weighing. Read, Zero and Tare each take one reading of the scales (one step of simulated
+    // time); Look shows the indication now without taking one.
     TReading Read();
+    TReading Look();
     TResult Zero();
     TResult Tare();
     TResult SetTare(double kg); // kg within 0..capacity, rounded to the scale interval
-    double TareWeight() const;
+    // The TareWeight property: the tare held (after Tare or SetTare) or a value written for the
+    // next SetTare; cleared with the tare (power-on, a new model, an emptied platform in tare mode 1).
+    double TareWeight() const { return FTareWeight; }
+    TResult SetTareWeight(double kg); // checked as a tare, not yet taken
     // The power-on state: zero at the factory zero, no tare, flags clear, settling from now.
     void PowerOn();
 
 private:
+    TMillis Now() const;
+    void Tick(); // one reading taken: simulated time moves on
     void ApplyProfile();
     void ChangeLoad(double kg, TMillis at);
+    TReading Sample();
     double RawLoad(TMillis now) const; // what the load cell feels, before zero and rounding
     bool IsStable(TMillis now) const;
     std::int64_t Count(double kg) const; // kg in scale intervals, rounded half away from zero
@@ -65,18 +99,30 @@ private:
 
     const TScaleModel* FModel;
     const IClock& FClock;
+    TMillis FMsPerReading = 0;
+    TMillis FSimulatedNow = 0;
     double FLoad = 0;
     double FLoadBefore = 0;
     TMillis FChangedAt;
     bool FForcedUnstable = false;
+    TMillis FSwingStart = 0; // the swing's phase counts from here: the same swing every run
     bool FConnected = true;
     double FZeroOffset = 0;
     std::int64_t FTareCounts = 0;
+    double FTareWeight = 0;
+    TMillis FTrackedAt; // when auto-zero tracking last moved the zero
     bool FOutOfZero = false;
     std::int32_t FTareMode = 0;
-    const TLoadProfile* FProfile = nullptr;
+    std::optional<TLoadProfile> FProfile;
+    std::string FProfileName;
+    bool FProfileRunning = false;
     TMillis FProfileStart = 0;
     std::int64_t FAppliedStep = -1; // cycle * steps + index of the profile step last applied
+    TResult FRefusal = TResult::Ok;  // refusal of the last step applied ...
+    std::int32_t FRefusalsLeft = 0;  // ... for this many more operations
 };
+
+// Whether kg can be a tare of the model: 0 to its capacity. Tare and the TareWeight write share it.
+bool IsValidTare(const TScaleModel& model, double kg);
 
 } // namespace trutina

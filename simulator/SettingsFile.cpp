@@ -88,6 +88,48 @@ bool MayReplaceSettingsFile(const fs::path& path)
     return status.type() == fs::file_type::not_found || status.type() == fs::file_type::regular;
 }
 
+namespace {
+
+// The settings in the text, or nullopt when it does not map. Short of memory is no fault of the
+// file: it is raised.
+std::optional<TDriverSettings> Mapped(const std::string& text)
+{
+    try {
+        return SettingsFromJson(text);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        return std::nullopt; // whatever else the mapping raises, the text is not a settings file
+    }
+}
+
+std::string PutAsideName(const std::function<std::string()>& putAside)
+{
+    const std::string aside = putAside();
+    return aside.empty() ? "(копию сохранить не удалось)" : aside;
+}
+
+} // namespace
+
+TRereadSettings RereadSettingsFile(const fs::path& path, const std::function<std::string()>& putAside)
+{
+    const TSettingsFileRead read = ReadSettingsFile(path);
+    TRereadSettings reread;
+    if (read.State == TSettingsFileRead::TState::Missing || read.State == TSettingsFileRead::TState::Refused)
+        return reread;
+    if (read.State == TSettingsFileRead::TState::Read) {
+        try {
+            reread.Settings = Mapped(read.Text);
+        } catch (const std::bad_alloc&) {
+            return reread;
+        }
+        if (reread.Settings)
+            return reread;
+    }
+    reread.DamagedCopy = PutAsideName(putAside);
+    return reread;
+}
+
 TLoadedSettings LoadSettingsFile(const fs::path& path, const std::function<std::string()>& putAside,
                                  const std::function<bool(const TDriverSettings&)>& save)
 {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace trutina {
@@ -44,5 +45,15 @@ struct TLoadedSettings {
 // save has written the defaults.
 TLoadedSettings LoadSettingsFile(const std::filesystem::path& path, const std::function<std::string()>& putAside,
                                  const std::function<bool(const TDriverSettings&)>& save);
+
+// What the file holds now, read again before a change is written (under the file's lock).
+struct TRereadSettings {
+    std::optional<TDriverSettings> Settings; // nullopt: missing, refused or damaged (keep your own)
+    std::string DamagedCopy;                 // damaged: put aside under this name
+};
+TRereadSettings RereadSettingsFile(const std::filesystem::path& path, const std::function<std::string()>& putAside);
+
+// How long a store waits for the file's lock before it goes on without it.
+constexpr int SettingsLockTimeoutMs = 2000;
 
 } // namespace trutina

@@ -142,6 +142,10 @@ std::string SettingsToJson(const TDriverSettings& s)
                 o["unstable"] = true;
             if (step.Disconnected)
                 o["disconnected"] = true;
+            if (step.Refuse != TResult::Ok)
+                o["refuse"] = static_cast<std::int32_t>(step.Refuse);
+            if (step.RefuseCount != 1)
+                o["refuseCount"] = step.RefuseCount;
             steps.push_back(std::move(o));
         }
         profiles[name] = {{"loopMs", profile.LoopMs}, {"steps", std::move(steps)}};
@@ -154,6 +158,7 @@ std::string SettingsToJson(const TDriverSettings& s)
                  {"updatePrice", s.UpdatePrice},
                  {"autoDisable", s.AutoDisable},
                  {"timeout", s.Timeout},
+                 {"simulatedMsPerReading", s.SimulatedMsPerReading},
                  {"devices", std::move(devices)},
                  {"loadProfiles", std::move(profiles)}};
     if (!s.DamagedCopy.empty())
@@ -188,6 +193,7 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
         s.UpdatePrice = BoolField(doc, "updatePrice", s.UpdatePrice);
         s.AutoDisable = BoolField(doc, "autoDisable", s.AutoDisable);
         s.Timeout = IntField(doc, "timeout", s.Timeout);
+        s.SimulatedMsPerReading = IntField(doc, "simulatedMsPerReading", 0);
         s.DamagedCopy = TextField(doc, "damagedCopy", {});
         for (const json& v : ArrayField(doc, "devices")) {
             const json& o = Checked(v, v.is_object(), "device is not an object");
@@ -215,6 +221,8 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
                 step.Load = RealField(so, "load", 0);
                 step.Unstable = BoolField(so, "unstable", false);
                 step.Disconnected = BoolField(so, "disconnected", false);
+                step.Refuse = TResult(IntField(so, "refuse", 0));
+                step.RefuseCount = IntField(so, "refuseCount", 1);
                 profile.Steps.push_back(step);
             }
             s.LoadProfiles[name] = std::move(profile);

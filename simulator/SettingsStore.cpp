@@ -54,6 +54,18 @@ TDriverSettings TSettingsStore::Load()
     return std::move(loaded.Settings);
 }
 
+ISettingsSink::TLatest TSettingsStore::Latest()
+{
+    TLatest latest;
+    if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
+        return latest; // a refused file, or what is not a regular file, is neither read again nor written
+    latest.Lock = std::make_shared<platform::FileLock>(FileSystemPath().string() + ".lock", SettingsLockTimeoutMs);
+    TRereadSettings reread = RereadSettingsFile(FileSystemPath(), [this] { return PutAside().toStdString(); });
+    latest.Settings = std::move(reread.Settings);
+    latest.DamagedCopy = std::move(reread.DamagedCopy);
+    return latest;
+}
+
 QString TSettingsStore::PutAside()
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));

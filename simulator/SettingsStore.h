@@ -26,6 +26,7 @@ public:
 
     TDriverSettings Load();
     bool Save(const TDriverSettings& settings) override;
+    TLatest Latest() override;
     // Why the last Load refused the file (empty when it did not); a refused file is never written.
     const std::string& Refusal() const { return FRefusal; }
 
@@ -64,6 +65,8 @@ public:
     // Writes the whole file atomically (QSaveFile); false when it cannot be written, or when
     // what is at the path is not a regular file, or the last Load refused the file.
     bool Save(const TDriverSettings& settings) override;
+    // Takes the lock on "<file>.lock" and reads the file again (SettingsFile.h).
+    TLatest Latest() override;
     // Why the last Load refused the file (empty when it did not); the defaults were used.
     const std::string& Refusal() const { return FRefusal; }
 

@@ -76,6 +76,18 @@ TDriverSettings TSettingsStore::Load()
     return std::move(loaded.Settings);
 }
 
+ISettingsSink::TLatest TSettingsStore::Latest()
+{
+    TLatest latest;
+    if (!FRefusal.empty() || !MayReplaceSettingsFile(PathOf(FPath)))
+        return latest; // a refused file, or what is not a regular file, is neither read again nor written
+    latest.Lock = std::make_shared<platform::FileLock>(FPath + ".lock", SettingsLockTimeoutMs);
+    TRereadSettings reread = RereadSettingsFile(PathOf(FPath), [this] { return PutAside(); });
+    latest.Settings = std::move(reread.Settings);
+    latest.DamagedCopy = std::move(reread.DamagedCopy);
+    return latest;
+}
+
 std::string TSettingsStore::PutAside()
 {
     const std::time_t now = std::time(nullptr);

@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
+#include <QEventLoop>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -56,6 +58,14 @@ T& Child(QDialog& dialog, const char* name)
 }
 
 void Choose(QComboBox& list, int code) { list.setCurrentIndex(list.findData(code)); }
+
+// Lets the dialog's own timers run for ms.
+void Wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 class PropertiesDialogTest : public testing::Test {
 protected:
@@ -173,6 +183,58 @@ TEST_F(PropertiesDialogTest, ASecondShowPropertiesWhileOpenIsRefused)
     Scale->ShowProperties();
     EXPECT_EQ(inner, static_cast<LONG>(TResult::DialogOpen));
     EXPECT_EQ(Scale->ResultCode(), 0); // the outer call ended well
+}
+
+// The profile group: choose, start, watch the step and what the scales show move on with time,
+// stop, restart; it acts on the scales at once (also on "Отмена").
+TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndReadingShown)
+{
+    Env.WriteSettings(R"({"devices": [{"number": 1, "enabled": true}],
+      "loadProfiles": {"a": {"steps": [{"at": 0, "load": 1.0}, {"at": 2000, "load": 2.0}]},
+                       "b": {"steps": [{"at": 0, "load": 5.0}]}}})");
+    Driver = Env.Create();
+    Scale = std::make_unique<TScaleX>(Driver.Get());
+    std::vector<std::pair<QString, QString>> seen; // step, reading
+    QString load;
+    WhenDialogOpens([&](QDialog& d) {
+        auto& step = Child<QLabel>(d, "lblProfileStep");
+        auto& reading = Child<QLabel>(d, "lblReading");
+        auto look = [&] { seen.emplace_back(step.text(), reading.text()); };
+        look();
+        auto& profiles = Child<QComboBox>(d, "cbProfile");
+        profiles.setCurrentIndex(profiles.findText(QStringLiteral("a")));
+        Child<QPushButton>(d, "btnProfileStart").click();
+        look();
+        Env.AdvanceClock(3000);
+        Wait(300);
+        look();
+        load = Child<QLabel>(d, "lblLoad").text();
+        Child<QPushButton>(d, "btnProfileStop").click();
+        Env.AdvanceClock(1000);
+        Wait(300);
+        look();
+        Child<QPushButton>(d, "btnProfileRestart").click();
+        look();
+        Child<QPushButton>(d, "btnCancel").click();
+    });
+    Scale->ShowProperties();
+    const std::pair<QString, QString> expected[] = {
+        {"Сценарий не запущен", "Весы показывают: 0.000 кг, масса стабильна"},
+        {"«a»: шаг 1 из 2, 0.0 с от начала", "Весы показывают: 0.000 кг, масса нестабильна"},
+        {"«a»: шаг 2 из 2, 3.0 с от начала", "Весы показывают: 2.000 кг, масса стабильна"},
+        {"«a»: остановлен на шаге 2 из 2", "Весы показывают: 2.000 кг, масса стабильна"},
+        {"«a»: шаг 1 из 2, 0.0 с от начала", "Весы показывают: 2.000 кг, масса нестабильна"},
+    };
+    ASSERT_EQ(seen.size(), std::size(expected));
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(seen[i].first.toStdString(), expected[i].first.toStdString());
+        EXPECT_EQ(seen[i].second.toStdString(), expected[i].second.toStdString());
+    }
+    EXPECT_EQ(load.toStdString(), "На платформе: 2.000 кг"); // the profile's load, followed by the dialog
+    Env.AdvanceClock(1000);
+    Scale->ReadWeight(); // the restarted profile runs on after the dialog
+    EXPECT_EQ(Scale->Weight(), 1.0);
 }
 
 } // namespace

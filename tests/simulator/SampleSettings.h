@@ -29,7 +29,9 @@ inline trutina::TDriverSettings SampleSettings()
     s.UpdatePrice = false;
     s.AutoDisable = true;
     s.Timeout = 2500;
-    s.LoadProfiles["demo"] = TLoadProfile{{{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true}}, 6000};
+    s.SimulatedMsPerReading = 250;
+    s.LoadProfiles["demo"] = TLoadProfile{
+        {{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true, TResult::NoConnection, 3}}, 6000};
     return s;
 }
 

@@ -317,6 +317,66 @@ TEST_F(ScaleDriverTest, PollingThreadFillsTheQueueByItself)
     EXPECT_FALSE(Driver->PollerRunning());
 }
 
+// One settings "file" for several drivers: what the file holds is read again before each change.
+class TSharedFileSink final : public ISettingsSink {
+public:
+    explicit TSharedFileSink(TDriverSettings& file) : File(file) {}
+    bool Save(const TDriverSettings& settings) override
+    {
+        if (Works)
+            File = settings;
+        return Works;
+    }
+    TLatest Latest() override { return {nullptr, File, {}}; }
+    TDriverSettings& File;
+    bool Works = true;
+};
+
+// Two objects over one file: each change lands on the other's, each object keeps its own current
+// device, and what the other did to a device (deleted it, changed its model) reaches the scales.
+TEST(SharedSettingsTest, EachChangeIsMadeOnTheLatestSettings)
+{
+    TManualClock clock;
+    TDriverSettings file = EnabledDevice();
+    TSharedFileSink sinkA(file), sinkB(file);
+    TScaleDriver a(file, &sinkA, clock), b(file, &sinkB, clock);
+    std::int32_t number = 0;
+    ASSERT_EQ(a.AddDevice(number), TResult::Ok); // a: device 2, current in the file
+    ASSERT_EQ(b.SetWeightStep(0.5), TResult::Ok);
+    EXPECT_EQ(file.Devices.size(), 2u);
+    EXPECT_EQ(file.WeightStep, 0.5);
+    EXPECT_EQ(file.CurrentDeviceNumber, 2); // b did not choose a device: a's choice stays
+    EXPECT_EQ(b.CurrentDeviceNumber(), 1);
+
+    // b holds a tare on device 1; a changes device 1's model: b's scales restart at b's next change.
+    b.PutLoad(1.0);
+    clock.Advance(1000);
+    ASSERT_EQ(b.Tare(), TResult::Ok);
+    ASSERT_EQ(a.SetCurrentDeviceNumber(1), TResult::Ok);
+    ASSERT_EQ(a.SetModel(3), TResult::Ok);
+    ASSERT_EQ(b.SetTimeout(2000), TResult::Ok);
+    EXPECT_EQ(b.Model(), 3);
+    EXPECT_EQ(b.TareWeight(), 0.0);
+    EXPECT_EQ(file.Timeout, 2000);
+
+    // b works on device 2; a deletes it: b's next change finds b on the file's current device.
+    ASSERT_EQ(b.SetCurrentDeviceNumber(2), TResult::Ok);
+    ASSERT_EQ(a.SetCurrentDeviceNumber(2), TResult::Ok);
+    ASSERT_EQ(a.DeleteDevice(), TResult::Ok);
+    EXPECT_EQ(b.SetAutoDisable(true), TResult::Ok);
+    EXPECT_EQ(b.CurrentDeviceNumber(), 1);
+    EXPECT_EQ(b.DeviceCount(), 1);
+    EXPECT_TRUE(file.AutoDisable);
+
+    // A change b could not write stays b's own until b writes again.
+    sinkB.Works = false;
+    EXPECT_EQ(b.SetPollingInterval(4), TResult::SettingsNotSaved);
+    sinkB.Works = true;
+    ASSERT_EQ(b.SetUpdatePrice(false), TResult::Ok);
+    EXPECT_EQ(file.PollingInterval, 4);
+    EXPECT_FALSE(file.UpdatePrice);
+}
+
 TEST_F(ScaleDriverTest, DeviceParametersAreCheckedStoredAndReadBack)
 {
     struct Row {

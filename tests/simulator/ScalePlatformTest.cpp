@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 using namespace trutina;
 
@@ -162,6 +163,21 @@ TEST_F(ScalePlatformTest, AutoZeroTrackingTakesAStableRemainderBelowHalfAnInterv
     EXPECT_EQ(loaded.Weight, 1.0);
 }
 
+// Tracking moves the zero by at most half an interval per second: on model 3 (d = 1 g, settling
+// 0.8 s) a remainder of 0.45 g met 0.8 s after the last tracking is taken only up to 0.4 g, which
+// the next weighing shows (1.00094 kg less 0.4 g rounds up, less 0.45 g would round down).
+TEST(ScalePlatformTrackingTest, ZeroTrackingFollowsDriftAtHalfAnIntervalPerSecondAtMost)
+{
+    TManualClock clock;
+    TScalePlatform platform(*FindScaleModel(3), clock);
+    platform.PutLoad(0.00045);
+    clock.Advance(800);
+    EXPECT_TRUE(platform.Read().ZeroTracking);
+    platform.PutLoad(1.00094);
+    clock.Advance(800);
+    EXPECT_EQ(platform.Read().Weight, 1.001);
+}
+
 TEST_F(ScalePlatformTest, ForcedSwingIsUnstableUntilReleasedAndSettled)
 {
     Settled(1.0);
@@ -220,6 +236,56 @@ TEST_F(ScalePlatformTest, LoadProfileDrivesLoadSwingAndConnectionAndLoops)
     Clock.Advance(3000); // 7000 = 2000 of the second round
     EXPECT_TRUE(Platform.Connected());
     EXPECT_EQ(Platform.Read().Weight, 2.0);
+}
+
+// Simulated time: reading k sees the profile at k x 100 ms whatever the real clock does, so two
+// runs give the same readings; between readings nothing moves.
+TEST(ScalePlatformSimulatedTimeTest, ReadingsFollowTheirCountNotTheClock)
+{
+    TLoadProfile profile;
+    profile.Steps = {{0, 1.0, false, false}, {500, 2.0, false, false}, {1800, 2.0, true, false}};
+    auto run = [&](TMillis realStep) {
+        TManualClock clock;
+        TScalePlatform platform(*FindScaleModel(5), clock);
+        platform.SetSimulatedTime(100);
+        platform.StartProfile(&profile);
+        std::vector<TReading> readings;
+        for (int k = 0; k < 25; ++k) {
+            readings.push_back(platform.Read());
+            clock.Advance(realStep);
+        }
+        return readings;
+    };
+    const std::vector<TReading> first = run(0), second = run(12345);
+    EXPECT_EQ(first, second);
+    EXPECT_FALSE(first[14].Stable); // 1400: still settling from 0.5 toward 2.0
+    EXPECT_TRUE(first[15].Stable);  // 1500: settled
+    EXPECT_EQ(first[15].Weight, 2.0);
+    EXPECT_FALSE(first[18].Stable); // 1800: swinging
+}
+
+TEST_F(ScalePlatformTest, ProfileStepsRefuseTheirCountOfOperationsAndStopAndRestart)
+{
+    TLoadProfile profile;
+    profile.Steps = {{0, 1.0, false, false, TResult::NoConnection, 2}, {1000, 3.0, false, false}};
+    Platform.StartProfile(&profile, "p");
+    EXPECT_EQ(Platform.TakeRefusal(), TResult::NoConnection);
+    EXPECT_EQ(Platform.TakeRefusal(), TResult::NoConnection);
+    EXPECT_EQ(Platform.TakeRefusal(), std::nullopt);
+    Platform.StopProfile();
+    Clock.Advance(2000); // stopped: the 3 kg step does not come
+    EXPECT_EQ(Platform.Read().Weight, 1.0);
+    EXPECT_EQ(Platform.ProfileState().Step, 0);
+    EXPECT_FALSE(Platform.ProfileState().Running);
+    Platform.RestartProfile(); // from the beginning: its refusals again
+    EXPECT_EQ(Platform.TakeRefusal(), TResult::NoConnection);
+    Clock.Advance(1000);
+    const TScalePlatform::TProfileState state = Platform.ProfileState();
+    EXPECT_EQ(state.Name, "p");
+    EXPECT_EQ(state.Step, 1);
+    EXPECT_EQ(state.StepCount, 2);
+    EXPECT_EQ(state.Elapsed, 1000);
+    EXPECT_EQ(Platform.TakeRefusal(), std::nullopt); // the step without a refusal ends the earlier one
 }
 
 TEST_F(ScalePlatformTest, ChangingTheModelRestartsWithItsInterval)

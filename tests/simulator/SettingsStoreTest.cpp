@@ -94,6 +94,11 @@ TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithT
         "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"at\": 1e300}]}}}",
         "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"loopMs\": 1e300}}}",
         "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"load\": 1e13}]}}}",
+        "{\"simulatedMsPerReading\": 60001, \"devices\": [{\"number\": 1}]}",      // a minute at most
+        "{\"simulatedMsPerReading\": -1, \"devices\": [{\"number\": 1}]}",
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"refuse\": 5}]}}}",   // not a code
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"refuse\": -1, \"refuseCount\": 0}]}}}",
+        "{\"devices\": [{\"number\": 1}], \"loadProfiles\": {\"p\": {\"steps\": [{\"refuse\": -1, \"refuseCount\": 1001}]}}}",
     };
     for (const QByteArray& bytes : damaged) {
         SCOPED_TRACE(bytes.toStdString());
@@ -195,6 +200,41 @@ TEST(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile)
         ASSERT_TRUE(loaded.has_value()) << "round " << round;
         EXPECT_TRUE(*loaded == a || *loaded == b);
     }
+}
+#endif
+
+#ifndef _WIN32
+// Two processes adding devices at once over one file: each addition is made under the file's lock
+// on the latest settings, so none is lost and no number is given twice.
+TEST(SettingsStoreTest, TwoProcessesChangingAtOnceKeepEveryChange)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trutina.json");
+    constexpr int PerProcess = 20;
+    auto addDevices = [&] {
+        TSettingsStore store(path);
+        TManualClock clock;
+        TScaleDriver driver(store.Load(), &store, clock);
+        int added = 0;
+        for (int i = 0; i < PerProcess; ++i) {
+            std::int32_t number = 0;
+            added += driver.AddDevice(number) == TResult::Ok;
+        }
+        return added;
+    };
+    ASSERT_TRUE(TSettingsStore(path).Save(TDriverSettings::Defaults()));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(addDevices() == PerProcess ? 0 : 1);
+    EXPECT_EQ(addDevices(), PerProcess);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto loaded = TSettingsStore::FromJson(ReadAll(path));
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_EQ(loaded->Devices.size(), 1u + 2 * PerProcess);
 }
 #endif
 

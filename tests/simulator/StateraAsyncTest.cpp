@@ -31,9 +31,13 @@ struct TEventSeen {
 
 class StateraAsyncTest : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { Recreate(SteppingLoad); }
+    // A new object over the settings.
+    void Recreate(const char* settings)
     {
-        Env.WriteSettings(SteppingLoad);
+        Scale.reset();
+        Control.reset();
+        Env.WriteSettings(settings);
         Control = std::make_unique<TStatera>();
         Scale = std::make_unique<TScaleX>(Control->DriverInterface().Get());
         Control->OnDataEvent = [this](TStatera*) {
@@ -165,6 +169,46 @@ TEST_F(StateraAsyncTest, TurningAsyncModeOffOrTheDeviceOffStopsTheThreadAtOnce)
     EXPECT_EQ(Env.LivePollers(), 1);
 }
 
+
+// After the last message is deleted the weight members show the newest reading the poller took,
+// not an old synchronous one.
+TEST_F(StateraAsyncTest, AfterTheLastMessageIsDeletedThePollersNewestReadingIsShown)
+{
+    DeleteInHandler = true;
+    Scale->ReadWeight(); // the load settles from now: unstable, nothing on it yet
+    ASSERT_TRUE(Scale->NonStable());
+    Scale->SetDataEventEnabled(true);
+    Scale->SetAsyncMode(true);
+    StepAndWait(1000, 1);
+    EXPECT_EQ(Seen[0].Weight, 1.0);
+    EXPECT_EQ(Scale->DataCount(), 0);
+    EXPECT_EQ(Scale->Weight(), 1.0);
+    EXPECT_FALSE(Scale->NonStable());
+}
+
+// A change of the current device empties the queue: the old device's messages are not shown for
+// the new one, and the new device's first stable reading is news even when it weighs the same.
+TEST_F(StateraAsyncTest, ADeviceChangeEmptiesTheQueueAndTheNewDevicesFirstReadingIsQueued)
+{
+    Recreate(R"({"pollingInterval": 0,
+      "devices": [{"number": 1, "enabled": true, "loadProfile": "two"}, {"number": 2, "enabled": true, "loadProfile": "two"}],
+      "loadProfiles": {"two": {"steps": [{"at": 0, "load": 2.0}]}}})");
+    Scale->ReadWeight();
+    Scale->SetDataEventEnabled(true);
+    Scale->SetAsyncMode(true);
+    StepAndWait(1000, 1);
+    ASSERT_EQ(Scale->DataCount(), 1);
+    Scale->SetCurrentDeviceNumber(2);
+    EXPECT_EQ(Scale->DataCount(), 0);
+    EXPECT_EQ(Scale->EventNumber(), 0);
+    EXPECT_EQ(Scale->Weight(), 0.0);
+    Scale->ReadWeight(); // device 2's load settles from now
+    StepAndWait(1000, 2);
+    ASSERT_EQ(Seen.size(), 2u);
+    EXPECT_EQ(Seen[1].Weight, 2.0);
+    EXPECT_EQ(Seen[1].EventNumber, 2);
+    EXPECT_EQ(Seen[1].DataCount, 1);
+}
 
 TEST(StateraReleaseTest, NoEventAndNoThreadAfterTheObjectIsReleased)
 {

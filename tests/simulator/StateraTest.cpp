@@ -506,6 +506,143 @@ TEST(StateraWeighingTest, DeviceReportAndParametersAnswerForTheCurrentModel)
     EXPECT_EQ(scale.DriverVersion(), PROJECT_VERSION);
 }
 
+// ------------------------------------------------------------------ faults of the weighing model
+
+// Settings with device 1 switched on, the given model and a profile of the given steps.
+std::string OneDevice(int model, const std::string& steps)
+{
+    return R"({"devices": [{"number": 1, "enabled": true, "model": )" + std::to_string(model) +
+           R"(, "loadProfile": "p"}], "loadProfiles": {"p": {"steps": [)" + steps + "]}}}";
+}
+
+// 0.4 kg put on 2 g every two seconds, each step settled and read: tracking takes the zero no farther
+// than the zero range (0.3 kg on model 5), so the platform shows what lies beyond it.
+TEST(StateraModelTest, ZeroTrackingStaysWithinTheZeroRange)
+{
+    std::string steps;
+    for (int i = 0; i <= 200; ++i)
+        steps += (i ? ", " : "") + std::string(R"({"at": )") + std::to_string(i * 2000) + R"(, "load": )" +
+                 std::to_string(i * 0.002) + "}";
+    TSimulatorEnvironment env;
+    env.WriteSettings(OneDevice(5, steps));
+    auto driver = env.Create();
+    TScaleX scale(driver.Get());
+    scale.ReadWeight(); // the profile starts
+    for (int i = 0; i <= 200; ++i) {
+        env.AdvanceClock(1000); // each step settled
+        scale.ReadWeight();
+        env.AdvanceClock(1000);
+    }
+    scale.ReadWeight();
+    EXPECT_EQ(scale.Weight(), 0.1);
+    EXPECT_FALSE(scale.NonStable());
+}
+
+// The platform owns the tare: a restart by a change of model clears what TareWeight reads.
+TEST(StateraModelTest, AChangeOfModelClearsTheTareTareWeightReads)
+{
+    TSimulatorEnvironment env;
+    env.WriteSettings(OneDevice(5, R"({"at": 0, "load": 1.0})"));
+    auto driver = env.Create();
+    TScaleX scale(driver.Get());
+    scale.ReadWeight();
+    env.AdvanceClock(1000);
+    scale.Tare();
+    ASSERT_EQ(scale.TareWeight(), 1.0);
+    ASSERT_TRUE(scale.NettoWeight());
+    scale.SetModel(3);
+    EXPECT_EQ(scale.TareWeight(), 0.0);
+    env.AdvanceClock(1000);
+    scale.ReadWeight();
+    EXPECT_FALSE(scale.NettoWeight());
+    EXPECT_EQ(scale.Weight(), 1.0);
+    EXPECT_EQ(scale.TareWeight(), 0.0);
+}
+
+// Tare and writing TareWeight share one limit: the capacity.
+TEST(StateraModelTest, TareAndTareWeightRefuseTheSameTaresAboveCapacity)
+{
+    struct Row {
+        const char* Load;
+        double Kg;
+        TResult Code;
+    };
+    for (const Row& row : {Row{"15.04", 15.04, TResult::OutOfRange}, Row{"15.0", 15.0, TResult::Ok}}) {
+        SCOPED_TRACE(row.Load);
+        TSimulatorEnvironment env;
+        env.WriteSettings(OneDevice(5, std::string(R"({"at": 0, "load": )") + row.Load + "}"));
+        auto driver = env.Create();
+        LONG result = 0;
+        driver->ReadWeight(&result);
+        env.AdvanceClock(1000);
+        driver->Tare(&result);
+        EXPECT_EQ(result, static_cast<LONG>(row.Code));
+        double tare = -1;
+        driver->get_TareWeight(&tare);
+        EXPECT_EQ(tare, row.Code == TResult::Ok ? row.Kg : 0.0);
+        driver->put_TareWeight(row.Kg);
+        driver->get_ResultCode(&result);
+        EXPECT_EQ(result, static_cast<LONG>(row.Code));
+    }
+}
+
+// Two objects over one settings file: each re-reads the file before it writes and writes only its
+// own change, whichever of them was created first and whichever writes first.
+TEST(StateraModelTest, TwoObjectsKeepEachOthersChanges)
+{
+    for (const bool addFirst : {true, false}) {
+        SCOPED_TRACE(addFirst);
+        TSimulatorEnvironment env;
+        auto a = env.Create();
+        auto b = env.Create();
+        TScaleX adder(a.Get()), setter(b.Get());
+        if (addFirst) {
+            EXPECT_EQ(adder.AddDevice(), 2);
+            setter.SetWeightStep(0.05);
+        } else {
+            setter.SetWeightStep(0.05);
+            EXPECT_EQ(adder.AddDevice(), 2);
+        }
+        setter.SetCurrentDeviceName("Весы Б");
+        auto c = env.Create();
+        TScaleX check(c.Get());
+        EXPECT_EQ(check.DeviceCount(), 2);
+        EXPECT_EQ(check.WeightStep(), 0.05);
+        check.SetCurrentDeviceNumber(1);
+        EXPECT_EQ(check.CurrentDeviceName(), "Весы Б");
+        check.SetCurrentDeviceNumber(2);
+        EXPECT_EQ(check.CurrentDeviceName(), "Весы 2");
+    }
+}
+
+// A device's profile runs from when the device is switched on; a step with a refusal refuses
+// that many operations, whatever they are, from when it takes effect.
+TEST(StateraProfileTest, RunsFromTheSwitchOnAndItsStepsRefuseOperations)
+{
+    TSimulatorEnvironment env;
+    env.WriteSettings(R"({"devices": [{"number": 1, "enabled": false, "loadProfile": "p"}],
+      "loadProfiles": {"p": {"steps": [{"at": 0, "load": 1.0}, {"at": 3000, "load": 1.0, "refuse": -1, "refuseCount": 2}]}}})");
+    auto driver = env.Create();
+    TScaleX scale(driver.Get());
+    env.AdvanceClock(10000); // switched off: the profile waits
+    scale.SetDeviceEnabled(true);
+    scale.ReadWeight();
+    EXPECT_TRUE(scale.NonStable());
+    env.AdvanceClock(1000);
+    scale.ReadWeight();
+    EXPECT_EQ(scale.Weight(), 1.0);
+    env.AdvanceClock(2000);
+    for (const std::function<void()>& refused : std::initializer_list<std::function<void()>>{
+             [&] { scale.ReadWeight(); }, [&] { scale.SetUnitPrice(100); }}) {
+        EXPECT_THROW(refused(), EScaleError);
+        EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
+        EXPECT_EQ(scale.ResultDescription(), trutina::ResultDescription(TResult::NoConnection));
+    }
+    EXPECT_EQ(scale.UnitPrice(), 0); // a refused operation does nothing
+    EXPECT_NO_THROW(scale.SetUnitPrice(100));
+    EXPECT_NO_THROW(scale.ReadWeight());
+}
+
 // ------------------------------------------------------------------ COM itself
 
 TEST(StateraComTest, NullOutPointersFailWithEPointerAndErrorInfo)

@@ -1,0 +1,42 @@
+// FileLock on Windows: LockFileEx on a lock file. The lock belongs to the handle, so two holders
+// in one process exclude each other as two processes do.
+#include "platform/platform.h"
+#include "platform/internal_win.h"
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+FileLock::FileLock(const std::string& lockPath, int timeoutMs)
+{
+    const std::wstring path = detail::WideFromUtf8(lockPath);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        OVERLAPPED at{};
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            break;
+        if (GetLastError() != ERROR_LOCK_VIOLATION || std::chrono::steady_clock::now() >= until) {
+            CloseHandle(file);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    FHandle = reinterpret_cast<std::intptr_t>(file);
+}
+
+FileLock::~FileLock()
+{
+    if (FHandle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(FHandle)); // closing releases the lock
+}
+
+} // namespace platform
