@@ -183,8 +183,6 @@ client_origin() { # window: the root position of the largest child (the client a
 end_to_end() {
   local install=$build/install caption='Тест: драйвер электронных весов' window status trace
   echo "== End to end: $install/Ponderix.exe"
-  start_xvfb
-  if [[ -z "$display" ]]; then fail "end to end: Xvfb named no display"; return; fi
   local driver
   driver=$(winepath -w "$install/Trutina.dll")
   if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
@@ -199,7 +197,7 @@ end_to_end() {
   set_qt_variable QT_QPA_PLATFORM ""
   set_qt_variable QT_FORCE_STDERR_LOGGING 1
   set_qt_variable QT_LOGGING_RULES "ponderix.driver.debug=true"
-  (cd "$work" && DISPLAY=$display TRUTINA_SETTINGS="$work/$arch-trutina.json" \
+  (cd "$work" && TRUTINA_SETTINGS="$work/$arch-trutina.json" \
     timeout -k 5 120 wine "$install/Ponderix.exe" >"$work/$arch-e2e.out" 2>"$trace") &
   local pid=$!
   window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
@@ -280,6 +278,12 @@ test_architecture() {
 
 
   stage=$(date +%s)
+  # The prefix's desktop takes its display driver from the first process of the Wine server: with
+  # no display then, every later window of the prefix fails ("CreateWindowEx failed"), so the
+  # whole prefix runs on the X display (the test programs still draw on Qt's offscreen platform).
+  start_xvfb
+  [[ -n "$display" ]] || { echo "Xvfb named no display" >&2; exit 1; }
+  export DISPLAY=$display
   wineboot --init >"$work/$arch-wineboot.log" 2>&1 || { cat "$work/$arch-wineboot.log"; exit 1; }
   wineserver -w
   set_qt_variable QT_QPA_PLATFORM offscreen # the test programs
