@@ -115,10 +115,20 @@ run_test_program() { # program
   name=$(basename "$program" .exe)
   log=$work/$arch-$name.log
   set +e
-  (cd "$bin" && timeout -k 10 "$program_timeout" wine "$program" >"$log" 2>&1)
+  # The platform's own programs run with Wine's heap checking, so that a write to freed memory
+  # (such as at a thread's end) fails where it happens instead of by chance later.
+  local debug=-all
+  if [[ $name == platform_* ]]; then debug=warn+heap; fi
+  (cd "$bin" && WINEDEBUG=$debug timeout -k 10 "$program_timeout" wine "$program" >"$log" 2>&1)
   status=$?
   set -e
   tr -d '\r' <"$log" >"$log.txt"
+  if grep -q '^[0-9a-f]*:err:heap' "$log.txt"; then
+    failed=$((failed + 1))
+    failures+=("$arch: $name: the heap check found damage")
+    echo "FAILED  $name: the heap check found damage"
+    grep -m5 '^[0-9a-f]*:err:heap' "$log.txt"
+  fi
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log.txt" | tail -1)
   ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log.txt" | tail -1)
   skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?,.*/\1/p' "$log.txt" | tail -1)
@@ -289,6 +299,8 @@ test_architecture() {
   export DISPLAY=$display
   wineboot --init >"$work/$arch-wineboot.log" 2>&1 || { cat "$work/$arch-wineboot.log"; exit 1; }
   wineserver -w
+  # A crash ends the program with its backtrace in the log, not with a dialog waiting on the display.
+  run_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
   set_qt_variable QT_QPA_PLATFORM offscreen # the test programs
   echo "== stage prefix ($arch): $(seconds "$stage") s"
 
