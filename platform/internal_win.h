@@ -18,29 +18,40 @@ std::string Utf8FromWide(std::wstring_view text);
 // end; empty when the system has none.
 std::string SystemMessage(DWORD code);
 
-// One object of T per thread, made on first use and destroyed when its thread ends, held in the
-// system's fiber-local storage. Not thread_local: this toolchain destroys thread_local objects
-// after it has freed their storage, so a destructor reads freed memory.
+// A per-thread value of the platform's own, holding an object that the platform destroys when
+// the thread ends (its DllMain: thread detach), and the unloading thread's when the module is
+// unloaded. Used instead of thread_local, since this toolchain destroys thread_local objects after
+// it has freed their storage. Slots are made once, as function-local statics, and never freed
+// before the module goes.
+class TThreadSlot {
+public:
+    explicit TThreadSlot(void (*destroy)(void*));
+    TThreadSlot(const TThreadSlot&) = delete;
+    TThreadSlot& operator=(const TThreadSlot&) = delete;
+    void* Get() const;
+    void Set(void* object) const;
+
+private:
+    DWORD FIndex;
+};
+
+// One object of T per thread, made on first use, on a TThreadSlot.
 template <class T>
 class TThreadObject {
 public:
-    TThreadObject() : FIndex(FlsAlloc(&Destroy)) {}
-    TThreadObject(const TThreadObject&) = delete;
-    TThreadObject& operator=(const TThreadObject&) = delete;
-
     T& Get()
     {
-        auto* object = static_cast<T*>(FlsGetValue(FIndex));
+        auto* object = static_cast<T*>(FSlot.Get());
         if (!object) {
             object = new T();
-            FlsSetValue(FIndex, object);
+            FSlot.Set(object);
         }
         return *object;
     }
 
 private:
-    static void WINAPI Destroy(void* object) { delete static_cast<T*>(object); }
-    DWORD FIndex;
+    static void Destroy(void* object) { delete static_cast<T*>(object); }
+    TThreadSlot FSlot{&Destroy};
 };
 
 } // namespace platform::detail
