@@ -143,18 +143,6 @@ private:
 
 namespace {
 
-LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == kWakeMessage || (message == WM_TIMER && wParam == kWakeTimer)) {
-        if (message == WM_TIMER)
-            KillTimer(window, kWakeTimer);
-        if (auto* apartment = reinterpret_cast<Apartment*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
-            apartment->PumpFromWindow();
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 void CloseThreadApartment();
 
 // Tells the thread's apartment when the thread's last CoUninitialize has left COM.
@@ -204,12 +192,31 @@ struct ThreadApartmentState {
             apartment->Close(false);
     }
 };
-thread_local ThreadApartmentState tApartment;
+ThreadApartmentState& ThisThread()
+{
+    static detail::TThreadObject<ThreadApartmentState> state;
+    return state.Get();
+}
 
 void CloseThreadApartment()
 {
-    if (ApartmentRef apartment = std::move(tApartment.Own))
+    if (ApartmentRef apartment = std::move(ThisThread().Own))
         apartment->Close(true);
+}
+
+LRESULT CALLBACK ApartmentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kWakeMessage || (message == WM_TIMER && wParam == kWakeTimer)) {
+        if (message == WM_TIMER)
+            KillTimer(window, kWakeTimer);
+        // The window is the thread's; the thread's reference keeps its apartment alive while the
+        // calls run, since one of them may end the apartment (its CoUninitialize).
+        const ApartmentRef apartment = ThisThread().Own;
+        if (apartment && apartment.get() == reinterpret_cast<Apartment*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+            apartment->PumpFromWindow();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 bool InSingleThreadedApartment()
@@ -229,18 +236,19 @@ ApartmentRef CurrentApartment()
         CloseThreadApartment(); // left COM without our spy noticing (none was registered yet)
         return nullptr;
     }
-    if (!tApartment.Own) {
+    ThreadApartmentState& thread = ThisThread();
+    if (!thread.Own) {
         try {
-            if (!tApartment.SpyRegistered) {
+            if (!thread.SpyRegistered) {
                 ULARGE_INTEGER cookie{};
-                tApartment.SpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&Spy(), &cookie));
+                thread.SpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&Spy(), &cookie));
             }
-            tApartment.Own = std::make_shared<Apartment>();
+            thread.Own = std::make_shared<Apartment>();
         } catch (...) {
             return nullptr;
         }
     }
-    return tApartment.Own;
+    return thread.Own;
 }
 
 bool PostToApartment(const ApartmentRef& apartment, std::function<void()> fn)
@@ -258,7 +266,7 @@ int ApartmentNotifyHandle() { return -1; }
 
 int PumpApartment()
 {
-    const ApartmentRef apartment = tApartment.Own; // kept alive while its calls run
+    const ApartmentRef apartment = ThisThread().Own; // kept alive while its calls run
     return apartment ? apartment->PumpAndWakeIfWaiting() : 0;
 }
 

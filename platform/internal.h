@@ -17,6 +17,8 @@ std::string UnregistrableEntry(std::string_view modulePath, std::string_view thr
                                std::string_view description);
 // Sets what ClassRegistryError tells the calling thread; every registry call sets it, empty on success.
 void SetRegistryError(std::string why);
+// The calling thread's copy of that text (the system's per-thread storage; one file per system).
+std::string& ThreadRegistryError();
 
 // The English text of a common status from the platform's own table; false for others.
 bool CommonStatusText(HRESULT status, std::string& text);

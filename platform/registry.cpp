@@ -5,8 +5,6 @@ namespace platform {
 namespace detail {
 
 namespace {
-thread_local std::string tRegistryError;
-
 bool IsSingleLine(std::string_view s)
 {
     return s.find_first_of("\r\n") == std::string_view::npos && s.find('\0') == std::string_view::npos;
@@ -26,10 +24,10 @@ std::string UnregistrableEntry(std::string_view modulePath, std::string_view thr
     return {};
 }
 
-void SetRegistryError(std::string why) { tRegistryError = std::move(why); }
+void SetRegistryError(std::string why) { ThreadRegistryError() = std::move(why); }
 
 } // namespace detail
 
-std::string ClassRegistryError() { return detail::tRegistryError; }
+std::string ClassRegistryError() { return detail::ThreadRegistryError(); }
 
 } // namespace platform

@@ -22,6 +22,13 @@
 #include <mutex>
 
 namespace platform {
+
+std::string& detail::ThreadRegistryError()
+{
+    thread_local std::string text;
+    return text;
+}
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,6 +8,13 @@
 #include <filesystem>
 
 namespace platform {
+
+std::string& detail::ThreadRegistryError()
+{
+    static detail::TThreadObject<std::string> text;
+    return text.Get();
+}
+
 namespace {
 
 constexpr const wchar_t* kServerKey = L"InprocServer32";

@@ -173,11 +173,15 @@ TEST_F(MainWindowTest, TabWalksThePageInFrontThenTheWindowLevelSkippingFlagsAndR
     EXPECT_EQ(walk(f.edtAsyncWeight, static_cast<int>(asyncOrder.size())), asyncOrder);
 }
 
+// The click goes to the window, as the system delivers it, on the flag's box: sent to the flag
+// itself it would bypass what keeps the mouse away, and its middle misses the box in some styles.
 TEST_F(MainWindowTest, FlagBoxesCannotBeChangedByMouseOrKeyboard)
 {
-    QTest::mouseClick(Form->chkNettoWeight, Qt::LeftButton);
-    EXPECT_FALSE(Form->chkNettoWeight->isChecked());
-    EXPECT_EQ(Form->chkNettoWeight->focusPolicy(), Qt::NoFocus);
+    QCheckBox* flag = Form->chkNettoWeight;
+    const QPoint box = flag->mapTo(Form.get(), QPoint(flag->height() / 2, flag->height() / 2));
+    QTest::mouseClick(Form->windowHandle(), Qt::LeftButton, {}, box);
+    EXPECT_FALSE(flag->isChecked());
+    EXPECT_EQ(flag->focusPolicy(), Qt::NoFocus);
     EXPECT_TRUE(Log().empty());
 }
 

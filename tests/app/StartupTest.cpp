@@ -86,8 +86,13 @@ struct TOperator {
             if (path.empty()) {
                 dialog->reject();
             } else {
-                // Pasted into the name field (typing would open the completer), then "Open".
+                // Pasted into the name field (typing would open the completer), then "Open". The
+                // field has the focus, as when a user types: only then does the dialog drop the
+                // preselected "Trutina.dll" when it is in the folder shown (on Windows it is).
                 auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QApplication::setActiveWindow(dialog);
+                name->setFocus(Qt::MouseFocusReason);
+                EXPECT_TRUE(name->hasFocus());
                 name->setText(QString::fromStdString(path));
                 auto* buttons = dialog->findChild<QDialogButtonBox*>();
                 QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
@@ -196,6 +201,9 @@ TEST_F(StartupTest, AnObjectWithoutTheDriverInterfaceIsAskedForAgain)
 // repaired); an intact one adds nothing.
 TEST_F(StartupTest, ADamagedClassRegistryIsNamedUnderThePrompt)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the class registry is the system's on Windows, not a file this program can find damaged";
+#endif
     TFakeDriverEnvironment environment(false);
     {
         TOperator intact; // goes, with its timer, before the next run
