@@ -528,12 +528,12 @@ HRESULT TTrutinaServerBase::GetTypeInfo(UINT index, LCID, ITypeInfo** ppTInfo)
     return ModuleTypeInfo(IID_ITrutina, ppTInfo);
 }
 
-HRESULT TTrutinaServerBase::GetClassInfo(ITypeInfo** ppTI)
+HRESULT TTrutinaServerBase::ClassTypeInfo(ITypeInfo** info) const
 {
-    if (!ppTI)
+    if (!info)
         return E_POINTER;
-    *ppTI = nullptr;
-    return ModuleTypeInfo(CLSID_Statera, ppTI);
+    *info = nullptr;
+    return ModuleTypeInfo(CLSID_Statera, info);
 }
 
 HRESULT TTrutinaServerBase::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids)

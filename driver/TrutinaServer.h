@@ -104,8 +104,10 @@ public:
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
     // IProvideClassInfo: the class's type information, which names ITrutinaEvents as its
-    // default source; offered only where the module's type library loads.
-    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+    // default source; offered only where the module's type library loads. Defined here: the
+    // system's headers rename it GetClassInfoA or GetClassInfoW by UNICODE, which differs
+    // between the sources of one module.
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override { return ClassTypeInfo(ppTI); }
 
     // IConnectionPointContainer: one connection point, for DIID_ITrutinaEvents.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
@@ -138,6 +140,7 @@ protected:
     IUnknown* Identity() { return static_cast<ITrutina*>(this); }
     // guid's type information from the type library of this module's file.
     HRESULT ModuleTypeInfo(REFGUID guid, ITypeInfo** info) const;
+    HRESULT ClassTypeInfo(ITypeInfo** info) const;
 
 private:
     class TConnectionPoint;

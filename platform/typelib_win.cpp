@@ -5,10 +5,13 @@ namespace platform {
 
 HRESULT RegisterModuleTypeLibrary(const std::string& modulePath)
 {
-    const std::wstring path = detail::WideFromUtf8(modulePath);
+    std::wstring path = detail::WideFromUtf8(modulePath);
     ITypeLib* library = nullptr;
-    // REGKIND_REGISTER enters the library (and its interfaces) into HKEY_CLASSES_ROOT.
-    const HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library);
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    // Registered under the module's path as given (the system's loader may note another form of
+    // it): the library and its interfaces go into HKEY_CLASSES_ROOT.
+    if (SUCCEEDED(hr))
+        hr = RegisterTypeLib(library, path.data(), nullptr);
     if (library)
         library->Release();
     if (FAILED(hr))
