@@ -565,7 +565,7 @@ HRESULT TTrutinaServerBase::InvokeMember(DISPID id, WORD flags, DISPPARAMS& p, V
     switch (id) {
 #define TRUTINA_INVOKE_RO(n, name, type, ...) \
     case n: return InvokeRead<type>(self, &ITrutina::get_##name, flags, p, result, called);
-#define TRUTINA_INVOKE_RW(n, name, type, ...)                                               \
+#define TRUTINA_INVOKE_RW(n, name, type, ...)                                         \
     case n:                                                                            \
         if (flags & DISPATCH_PROPERTYPUT)                                              \
             return InvokeWrite<type>(self, &ITrutina::put_##name, p, argErr, called);  \
