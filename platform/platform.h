@@ -131,8 +131,9 @@ PLATFORM_API HRESULT RegisterProgIds(REFCLSID clsid, const std::string& progId,
 // name this class; a name that another class holds now stays. S_OK when there is nothing to remove.
 PLATFORM_API HRESULT UnregisterProgIds(REFCLSID clsid, const std::string& progId,
                                        const std::string& versionIndependentProgId);
-// Why the calling thread's last call of the five above (or of CLSIDFromProgID) failed, naming the registry file (what
-// GetLastError is to the system's calls); empty after one that succeeded.
+// Why the calling thread's last call of the five above (or of CLSIDFromProgID, or a failed
+// RegisterModuleTypeLibrary) failed, naming the registry file (what GetLastError is to the
+// system's calls); empty after one that succeeded.
 PLATFORM_API std::string ClassRegistryError();
 // Sets it again: a server that undoes a failed registration keeps the reason of the failure.
 PLATFORM_API void RestoreClassRegistryError(std::string why);
