@@ -54,10 +54,33 @@ HRESULT RegisterServer(REFCLSID clsid, const void* symbolInModule, const std::st
     std::string path = platform::ModulePathOf(symbolInModule);
     if (path.empty())
         return SELFREG_E_CLASS;
-    return platform::RegisterInprocServer(clsid, path, "Apartment", description);
+    HRESULT hr = platform::RegisterInprocServer(clsid, path, "Apartment", description);
+    if (SUCCEEDED(hr))
+        hr = platform::RegisterProgIds(clsid, TRUTINA_PROGID, TRUTINA_VERSION_INDEPENDENT_PROGID, description);
+    if (SUCCEEDED(hr))
+        hr = platform::RegisterModuleTypeLibrary(path);
+    if (FAILED(hr)) {
+        // Half a registration would let CreateObject find a class without its type library.
+        const std::string why = platform::ClassRegistryError();
+        UnregisterServer(clsid);
+        platform::RestoreClassRegistryError(why);
+        return hr;
+    }
+    return S_OK;
 }
 
-HRESULT UnregisterServer(REFCLSID clsid) { return platform::UnregisterInprocServer(clsid); }
+HRESULT UnregisterServer(REFCLSID clsid)
+{
+    // Each step runs even when one before it failed, so that as much as possible is removed.
+    const HRESULT results[] = {
+        platform::UnregisterTypeLibrary(LIBID_Trutina, TRUTINA_TYPELIB_MAJOR, TRUTINA_TYPELIB_MINOR),
+        platform::UnregisterProgIds(clsid, TRUTINA_PROGID, TRUTINA_VERSION_INDEPENDENT_PROGID),
+        platform::UnregisterInprocServer(clsid)};
+    for (const HRESULT hr : results)
+        if (FAILED(hr))
+            return hr;
+    return S_OK;
+}
 
 // ---------------------------------------------------------------- VARIANT coercion
 namespace {
@@ -457,6 +480,10 @@ HRESULT TTrutinaServerBase::QueryInterface(REFIID riid, void** ppv)
         found = static_cast<ITrutina*>(this);
     else if (riid == IID_ISupportErrorInfo)
         found = static_cast<ISupportErrorInfo*>(this);
+    else if (riid == IID_IProvideClassInfo) {
+        if (platform::ModuleHasTypeInfo(platform::ModulePathOf(&ModuleAnchor), CLSID_Statera))
+            found = static_cast<IProvideClassInfo*>(this);
+    }
     else if (riid == IID_IConnectionPointContainer)
         found = static_cast<IConnectionPointContainer*>(this);
     else if (riid == IID_IPersistStreamInit || riid == IID_IPersist)
@@ -478,19 +505,35 @@ ULONG TTrutinaServerBase::Release()
     return n;
 }
 
+HRESULT TTrutinaServerBase::ModuleTypeInfo(REFGUID guid, ITypeInfo** info) const
+{
+    return platform::LoadModuleTypeInfo(platform::ModulePathOf(&ModuleAnchor), guid, info);
+}
+
 HRESULT TTrutinaServerBase::GetTypeInfoCount(UINT* pctinfo)
 {
     if (!pctinfo)
         return E_POINTER;
-    *pctinfo = 0;
+    *pctinfo = platform::ModuleHasTypeInfo(platform::ModulePathOf(&ModuleAnchor), IID_ITrutina) ? 1 : 0;
     return S_OK;
 }
 
-HRESULT TTrutinaServerBase::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
+HRESULT TTrutinaServerBase::GetTypeInfo(UINT index, LCID, ITypeInfo** ppTInfo)
 {
-    if (ppTInfo)
-        *ppTInfo = nullptr;
-    return E_NOTIMPL;
+    if (!ppTInfo)
+        return E_POINTER;
+    *ppTInfo = nullptr;
+    if (index != 0)
+        return DISP_E_BADINDEX;
+    return ModuleTypeInfo(IID_ITrutina, ppTInfo);
+}
+
+HRESULT TTrutinaServerBase::ClassTypeInfo(ITypeInfo** info) const
+{
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    return ModuleTypeInfo(CLSID_Statera, info);
 }
 
 HRESULT TTrutinaServerBase::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
@@ -520,14 +563,14 @@ HRESULT TTrutinaServerBase::InvokeMember(DISPID id, WORD flags, DISPPARAMS& p, V
 {
     ITrutina* self = this;
     switch (id) {
-#define TRUTINA_INVOKE_RO(n, name, type) \
+#define TRUTINA_INVOKE_RO(n, name, type, ...) \
     case n: return InvokeRead<type>(self, &ITrutina::get_##name, flags, p, result, called);
-#define TRUTINA_INVOKE_RW(n, name, type)                                               \
+#define TRUTINA_INVOKE_RW(n, name, type, ...)                                         \
     case n:                                                                            \
         if (flags & DISPATCH_PROPERTYPUT)                                              \
             return InvokeWrite<type>(self, &ITrutina::put_##name, p, argErr, called);  \
         return InvokeRead<type>(self, &ITrutina::get_##name, flags, p, result, called);
-#define TRUTINA_INVOKE_METHOD(n, name) \
+#define TRUTINA_INVOKE_METHOD(n, name, ...) \
     case n: return InvokeMethod(self, &ITrutina::name, flags, p, result, called);
         TRUTINA_MEMBERS(TRUTINA_INVOKE_RO, TRUTINA_INVOKE_RW, TRUTINA_INVOKE_METHOD)
 #undef TRUTINA_INVOKE_RO

@@ -43,13 +43,17 @@ inline HRESULT Fail(HRESULT status, const char* descriptionUtf8, REFIID iid = II
 
 // ---------------------------------------------------------------- registration
 // DllRegisterServer: records clsid as an apartment-threaded in-process server in the module that
-// contains symbolInModule.
+// contains symbolInModule, names it by the ProgIDs TRUTINA_PROGID and
+// TRUTINA_VERSION_INDEPENDENT_PROGID and registers the module's type library (on Windows; the
+// platform has none elsewhere). A failed step undoes the ones before it.
 HRESULT RegisterServer(REFCLSID clsid, const void* symbolInModule, const std::string& description);
 // An object of the module that includes this header, whose address names the module's file. A
 // const at namespace scope has internal linkage, so its address is always this module's own; the
 // address of an exported function (DllRegisterServer) may resolve to the like-named export of
 // another server module loaded into the process before.
 const char ModuleAnchor = 0;
+// DllUnregisterServer: removes what RegisterServer wrote, and nothing else (a ProgID that another
+// class has taken since stays).
 HRESULT UnregisterServer(REFCLSID clsid);
 
 // ---------------------------------------------------------------- VARIANT coercion
@@ -67,6 +71,7 @@ HRESULT CoerceArgument(const VARIANT& in, BSTR& out);
 // ---------------------------------------------------------------- the component base
 class TTrutinaServerBase : public ITrutina,
                            public ISupportErrorInfo,
+                           public IProvideClassInfo,
                            public IConnectionPointContainer,
                            public IPersistStreamInit {
 public:
@@ -83,6 +88,8 @@ public:
     ULONG STDMETHODCALLTYPE Release() override;
 
     // IDispatch: names and dispatch ids of the member table; Invoke calls the vtable operation.
+    // GetTypeInfo hands out ITrutina's type information from the module's own type library; where
+    // there is none (off Windows) GetTypeInfoCount answers 0 and GetTypeInfo E_NOTIMPL.
     // A failure status of the operation is returned as DISP_E_EXCEPTION with pExcepInfo filled
     // from the error info (scode = the status) when pExcepInfo is given, else as it is.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
@@ -95,6 +102,12 @@ public:
 
     // ISupportErrorInfo: S_OK for ITrutina and IDispatch.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // IProvideClassInfo: the class's type information, which names ITrutinaEvents as its
+    // default source; offered only where the module's type library loads. Defined here: the
+    // system's headers rename it GetClassInfoA or GetClassInfoW by UNICODE, which differs
+    // between the sources of one module.
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override { return ClassTypeInfo(ppTI); }
 
     // IConnectionPointContainer: one connection point, for DIID_ITrutinaEvents.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
@@ -125,6 +138,9 @@ protected:
     virtual CLSID ClassId() const { return CLSID_Statera; }
 
     IUnknown* Identity() { return static_cast<ITrutina*>(this); }
+    // guid's type information from the type library of this module's file.
+    HRESULT ModuleTypeInfo(REFGUID guid, ITypeInfo** info) const;
+    HRESULT ClassTypeInfo(ITypeInfo** info) const;
 
 private:
     class TConnectionPoint;

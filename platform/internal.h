@@ -15,6 +15,9 @@ bool ThreadComInitialised();
 // NUL that would split or cut its entry); empty when they can.
 std::string UnregistrableEntry(std::string_view modulePath, std::string_view threadingModel,
                                std::string_view description);
+// Why the text cannot be a ProgID (empty, longer than 39 characters, a character other than an
+// ASCII letter, digit or period, or a leading digit); empty when it can.
+std::string InvalidProgId(std::string_view progId);
 // Sets what ClassRegistryError tells the calling thread; every registry call sets it, empty on success.
 void SetRegistryError(std::string why);
 // The calling thread's copy of that text (the system's per-thread storage; one file per system).

@@ -135,6 +135,7 @@ union ULARGE_INTEGER {
 #define RPC_E_WRONG_THREAD _HRESULT_TYPEDEF_(0x8001010EL)
 
 #define DISP_E_UNKNOWNINTERFACE _HRESULT_TYPEDEF_(0x80020001L)
+#define DISP_E_BADINDEX _HRESULT_TYPEDEF_(0x8002000BL)
 #define DISP_E_MEMBERNOTFOUND _HRESULT_TYPEDEF_(0x80020003L)
 #define DISP_E_PARAMNOTFOUND _HRESULT_TYPEDEF_(0x80020004L)
 #define DISP_E_TYPEMISMATCH _HRESULT_TYPEDEF_(0x80020005L)
@@ -184,6 +185,9 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 extern "C" PLATFORM_API int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 // Parses the text form above (either case). CO_E_CLASSSTRING on any malformed text.
 extern "C" PLATFORM_API HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
+// The class a ProgID names in the class registry (either case): CO_E_CLASSSTRING when none does,
+// REGDB_E_READREGDB when the registry cannot be read, E_INVALIDARG for null arguments.
+extern "C" PLATFORM_API HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
 
 extern "C" PLATFORM_API const IID IID_NULL;
 extern "C" PLATFORM_API const IID IID_IUnknown;
@@ -198,10 +202,11 @@ extern "C" PLATFORM_API const IID IID_IEnumConnections;
 extern "C" PLATFORM_API const IID IID_IEnumConnectionPoints;
 extern "C" PLATFORM_API const IID IID_IPersist;
 extern "C" PLATFORM_API const IID IID_IPersistStreamInit;
+extern "C" PLATFORM_API const IID IID_IProvideClassInfo;
 
 // ---------------------------------------------------------------- interfaces
 // Structs of pure virtual functions in vtable order, no virtual destructor: the COM layout.
-struct ITypeInfo; // never implemented here; IDispatch::GetTypeInfo reports E_NOTIMPL
+struct ITypeInfo; // never implemented here: there is no type-library loader off Windows
 struct IStream;   // never implemented here; IPersistStreamInit::Load/Save report E_NOTIMPL
 
 struct IUnknown {
@@ -323,6 +328,10 @@ struct IPersistStreamInit : IPersist {
     virtual HRESULT STDMETHODCALLTYPE Save(IStream* pStm, BOOL fClearDirty) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* pCbSize) = 0;
     virtual HRESULT STDMETHODCALLTYPE InitNew() = 0;
+};
+
+struct IProvideClassInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) = 0;
 };
 
 // ---------------------------------------------------------------- VARIANT

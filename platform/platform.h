@@ -135,12 +135,44 @@ PLATFORM_API HRESULT UnregisterInprocServer(REFCLSID clsid);
 // The module registered for the class: S_OK with the path, REGDB_E_CLASSNOTREG when absent,
 // REGDB_E_READREGDB when the registry file is damaged or unreadable.
 PLATFORM_API HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath);
-// Why the calling thread's last call of the three above failed, naming the registry file (what
-// GetLastError is to the system's calls); empty after one that succeeded.
+// What DllRegisterServer calls after RegisterInprocServer: names the registered class by its
+// ProgID ("Vendor.Class.1") and its version-independent ProgID ("Vendor.Class"), so that
+// CLSIDFromProgID finds it by either. On Windows: the keys HKEY_CLASSES_ROOT\<ProgID> (CLSID)
+// and \<version-independent ProgID> (CLSID, CurVer), and the class's keys ProgID and
+// VersionIndependentProgID; off Windows the class's values ProgID and VersionIndependentProgID
+// in the registry file. A name another class held is taken over, as a registration on Windows
+// does. E_INVALIDARG for a text that is no ProgID, SELFREG_E_CLASS when the class is not
+// registered or the registry cannot be written.
+PLATFORM_API HRESULT RegisterProgIds(REFCLSID clsid, const std::string& progId,
+                                     const std::string& versionIndependentProgId, const std::string& description);
+// What DllUnregisterServer calls before UnregisterInprocServer: removes the two names where they
+// name this class; a name that another class holds now stays. S_OK when there is nothing to remove.
+PLATFORM_API HRESULT UnregisterProgIds(REFCLSID clsid, const std::string& progId,
+                                       const std::string& versionIndependentProgId);
+// Why the calling thread's last call of the five above (or of CLSIDFromProgID, or a failed
+// RegisterModuleTypeLibrary) failed, naming the registry file (what GetLastError is to the
+// system's calls); empty after one that succeeded.
 PLATFORM_API std::string ClassRegistryError();
+// Sets it again: a server that undoes a failed registration keeps the reason of the failure.
+PLATFORM_API void RestoreClassRegistryError(std::string why);
 // Why the class registry cannot be used at all (damaged, unreadable, not a regular file), naming
 // the file; empty when it can be, or does not exist yet.
 PLATFORM_API std::string ClassRegistryProblem();
+
+// ---------------------------------------------------------------- type libraries
+// The type library embedded in a server module (its TYPELIB resource) entered into the system's
+// registry, so that LoadRegTypeLib finds it (RegisterTypeLib). Off Windows the platform has no
+// type-library loader: S_FALSE, nothing is written.
+PLATFORM_API HRESULT RegisterModuleTypeLibrary(const std::string& modulePath);
+// Removes a type library's registration (UnRegisterTypeLib for the build's system kind); S_OK
+// when it was not registered. Off Windows S_OK, nothing to remove.
+PLATFORM_API HRESULT UnregisterTypeLibrary(REFGUID libid, WORD major, WORD minor);
+// The type information of guid (an interface or a class) from the type library of the module
+// file itself, loaded without registering it. Off Windows E_NOTIMPL: IDispatch::GetTypeInfoCount
+// then answers 0 and IProvideClassInfo is not offered.
+PLATFORM_API HRESULT LoadModuleTypeInfo(const std::string& modulePath, REFGUID guid, ITypeInfo** info);
+// Whether LoadModuleTypeInfo would succeed (ITypeInfo is an incomplete type off Windows).
+PLATFORM_API bool ModuleHasTypeInfo(const std::string& modulePath, REFGUID guid);
 
 // The file of the module (program or shared library) that contains the given address; what a
 // server passes to RegisterInprocServer. Empty when it cannot be told.

@@ -24,10 +24,24 @@ std::string UnregistrableEntry(std::string_view modulePath, std::string_view thr
     return {};
 }
 
+std::string InvalidProgId(std::string_view progId)
+{
+    if (progId.empty() || progId.size() > 39)
+        return "the ProgID '" + std::string(progId) + "' is empty or longer than 39 characters";
+    if (progId.front() >= '0' && progId.front() <= '9')
+        return "the ProgID '" + std::string(progId) + "' starts with a digit";
+    for (const char c : progId)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.'))
+            return "the ProgID '" + std::string(progId) + "' holds a character other than letters, digits and periods";
+    return {};
+}
+
 void SetRegistryError(std::string why) { ThreadRegistryError() = std::move(why); }
 
 } // namespace detail
 
 std::string ClassRegistryError() { return detail::ThreadRegistryError(); }
+
+void RestoreClassRegistryError(std::string why) { detail::ThreadRegistryError() = std::move(why); }
 
 } // namespace platform

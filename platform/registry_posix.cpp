@@ -37,6 +37,8 @@ using detail::TRegistryText;
 constexpr const char* kServerKey = "InprocServer32";
 constexpr const char* kThreadingKey = "ThreadingModel";
 constexpr const char* kDescriptionKey = "Description";
+constexpr const char* kProgIdKey = "ProgID";
+constexpr const char* kIndependentProgIdKey = "VersionIndependentProgID";
 
 // A file descriptor, closed on every path.
 class TFd {
@@ -336,6 +338,52 @@ HRESULT UnregisterInprocServer(REFCLSID clsid)
     }
 }
 
+HRESULT RegisterProgIds(REFCLSID clsid, const std::string& progId, const std::string& versionIndependentProgId,
+                        const std::string&)
+{
+    try {
+        detail::SetRegistryError({});
+        const std::string path = ClassRegistryPath();
+        for (const std::string* name : {&progId, &versionIndependentProgId})
+            if (const std::string why = detail::InvalidProgId(*name); !why.empty())
+                return Fail(path, why), E_INVALIDARG;
+        bool registered = true;
+        const bool done = ModifyRegistry(path, false, [&](TRegistryText& registry) {
+            registered = registry.Contains(clsid);
+            if (!registered)
+                return false;
+            // One class per name, as one key per name on Windows: the last registration takes it.
+            for (const std::string* name : {&progId, &versionIndependentProgId})
+                registry.RemoveValues(clsid, true, {kProgIdKey, kIndependentProgIdKey}, *name);
+            registry.SetValue(clsid, kProgIdKey, progId);
+            registry.SetValue(clsid, kIndependentProgIdKey, versionIndependentProgId);
+            return true;
+        });
+        if (done && !registered)
+            return Fail(path, "the class of " + progId + " is not registered"), SELFREG_E_CLASS;
+        return done ? S_OK : SELFREG_E_CLASS;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
+    }
+}
+
+HRESULT UnregisterProgIds(REFCLSID clsid, const std::string& progId, const std::string& versionIndependentProgId)
+{
+    try {
+        detail::SetRegistryError({});
+        const bool done = ModifyRegistry(ClassRegistryPath(), false, [&](TRegistryText& registry) {
+            return registry.RemoveValues(clsid, false, {kProgIdKey}, progId) +
+                       registry.RemoveValues(clsid, false, {kIndependentProgIdKey}, versionIndependentProgId) >
+                   0;
+        });
+        return done ? S_OK : SELFREG_E_CLASS;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
+    }
+}
+
 HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
 {
     try {
@@ -365,6 +413,47 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
         return E_OUTOFMEMORY;
     }
 }
+
+} // namespace platform
+
+HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid)
+{
+    using namespace platform;
+    if (!progId || !clsid)
+        return E_INVALIDARG;
+    *clsid = CLSID{};
+    try {
+        detail::SetRegistryError({});
+        // A name with anything but ASCII letters, digits and periods names no class.
+        std::string name;
+        for (const OLECHAR* c = progId; *c; ++c) {
+            if (*c > 0x7F || name.size() > 39)
+                return CO_E_CLASSSTRING;
+            name += static_cast<char>(*c);
+        }
+        if (!detail::InvalidProgId(name).empty())
+            return CO_E_CLASSSTRING;
+        const std::string path = ClassRegistryPath();
+        if (path.empty())
+            return NoRegistryFile(), CO_E_CLASSSTRING;
+        TRegistryText registry;
+        struct stat info {};
+        switch (ReadRegistry(path, registry, info)) {
+        case ReadStatus::Missing:
+            return CO_E_CLASSSTRING;
+        case ReadStatus::Refused:
+            return REGDB_E_READREGDB;
+        case ReadStatus::Read:
+            break;
+        }
+        return registry.FindClass({kProgIdKey, kIndependentProgIdKey}, name, *clsid) ? S_OK : CO_E_CLASSSTRING;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return E_OUTOFMEMORY;
+    }
+}
+
+namespace platform {
 
 std::string ClassRegistryProblem()
 {

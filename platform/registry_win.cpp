@@ -136,6 +136,100 @@ HRESULT UnregisterInprocServer(REFCLSID clsid)
     return FailStatus(clsid, "cannot remove", status);
 }
 
+namespace {
+
+// The text of a value (the key's default value when name is null); empty when absent.
+std::wstring ReadText(const std::wstring& key, const wchar_t* name)
+{
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+        return {};
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
+        ERROR_SUCCESS)
+        return {};
+    value.resize(wcsnlen(value.c_str(), value.size()));
+    return value;
+}
+
+// Whether HKEY_CLASSES_ROOT\<progId>\CLSID names the class.
+bool ProgIdNames(const std::wstring& progId, REFCLSID clsid)
+{
+    return _wcsicmp(ReadText(progId + L"\\CLSID", nullptr).c_str(), ClassKeyName(clsid).substr(6).c_str()) == 0;
+}
+
+// Writes key\subkey's default value (subkey empty: key's own).
+LSTATUS WriteDefault(const std::wstring& key, const std::wstring& subkey, const std::string& valueUtf8)
+{
+    TKey k;
+    LSTATUS status = CreateKey(HKEY_CLASSES_ROOT, subkey.empty() ? key : key + L"\\" + subkey, k);
+    return status == ERROR_SUCCESS ? SetText(k.Get(), nullptr, valueUtf8) : status;
+}
+
+} // namespace
+
+HRESULT RegisterProgIds(REFCLSID clsid, const std::string& progId, const std::string& versionIndependentProgId,
+                        const std::string& description)
+{
+    try {
+        detail::SetRegistryError({});
+        for (const std::string* name : {&progId, &versionIndependentProgId})
+            if (const std::string why = detail::InvalidProgId(*name); !why.empty())
+                return Fail(clsid, why, E_INVALIDARG);
+        const std::wstring classKey = ClassKeyName(clsid);
+        if (ReadText(classKey + L"\\" + kServerKey, nullptr).empty())
+            return Fail(clsid, "the class of " + progId + " is not registered");
+        const std::string clsidText = detail::Utf8FromWide(classKey.substr(6));
+        const std::wstring current = detail::WideFromUtf8(progId);
+        const std::wstring independent = detail::WideFromUtf8(versionIndependentProgId);
+        // A name's old subkeys (another class's CurVer) do not survive its new registration.
+        for (const std::wstring* name : {&current, &independent}) {
+            const LSTATUS removed = RegDeleteTreeW(HKEY_CLASSES_ROOT, name->c_str());
+            if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
+                return FailStatus(clsid, "cannot remove the old ProgID", removed);
+        }
+        LSTATUS status = WriteDefault(current, L"", description);
+        if (status == ERROR_SUCCESS)
+            status = WriteDefault(current, L"CLSID", clsidText);
+        if (status == ERROR_SUCCESS)
+            status = WriteDefault(independent, L"", description);
+        if (status == ERROR_SUCCESS)
+            status = WriteDefault(independent, L"CLSID", clsidText);
+        if (status == ERROR_SUCCESS)
+            status = WriteDefault(independent, L"CurVer", progId);
+        if (status == ERROR_SUCCESS)
+            status = WriteDefault(classKey, L"ProgID", progId);
+        if (status == ERROR_SUCCESS)
+            status = WriteDefault(classKey, L"VersionIndependentProgID", versionIndependentProgId);
+        return status == ERROR_SUCCESS ? S_OK : FailStatus(clsid, "cannot write the ProgIDs", status);
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
+    }
+}
+
+HRESULT UnregisterProgIds(REFCLSID clsid, const std::string& progId, const std::string& versionIndependentProgId)
+{
+    try {
+        detail::SetRegistryError({});
+        for (const std::string* name : {&progId, &versionIndependentProgId}) {
+            if (!detail::InvalidProgId(*name).empty())
+                continue; // never a key this class wrote
+            const std::wstring key = detail::WideFromUtf8(*name);
+            if (!ProgIdNames(key, clsid))
+                continue; // another class's now, or absent
+            const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+                return FailStatus(clsid, "cannot remove the ProgID", status);
+        }
+        return S_OK;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
+    }
+}
+
 HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
 {
     try {

@@ -42,6 +42,19 @@ std::optional<CLSID> ParseGuidText(std::string_view text)
     return clsid;
 }
 
+bool SameIgnoringCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(x) == lower(y);
+           });
+}
+
+bool IsOneOf(std::string_view key, std::initializer_list<std::string_view> keys)
+{
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
 std::array<unsigned char, sizeof(CLSID)> Bytes(REFCLSID clsid)
 {
     std::array<unsigned char, sizeof(CLSID)> bytes;
@@ -182,6 +195,63 @@ bool TRegistryText::Remove(REFCLSID clsid)
     const auto last = FLines.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header));
     FLines.erase(std::remove_if(first, last, [](const TLine& l) { return l.Kind != EKind::Other; }), last);
     return true;
+}
+
+bool TRegistryText::SetValue(REFCLSID clsid, std::string_view key, std::string_view value)
+{
+    const std::size_t header = SectionOf(clsid);
+    if (header == FLines.size())
+        return false;
+    TLine line{EKind::Value, std::string(key) + "=" + EncodeRegistryValue(value)};
+    line.Key = std::string(key);
+    line.Value = std::string(value);
+    const std::size_t end = SectionEnd(header);
+    std::size_t lastValue = header;
+    for (std::size_t i = header + 1; i < end; ++i) {
+        if (FLines[i].Kind != EKind::Value)
+            continue;
+        if (FLines[i].Key == key) {
+            FLines[i] = std::move(line);
+            return true;
+        }
+        lastValue = i;
+    }
+    FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(lastValue + 1), std::move(line));
+    return true;
+}
+
+std::size_t TRegistryText::RemoveValues(REFCLSID clsid, bool others, std::initializer_list<std::string_view> keys,
+                                        std::string_view value)
+{
+    std::size_t removed = 0;
+    bool inClass = false;
+    for (std::size_t i = 0; i < FLines.size();) {
+        const TLine& line = FLines[i];
+        if (line.Kind == EKind::Section)
+            inClass = line.Clsid == clsid;
+        if (line.Kind == EKind::Value && inClass != others && IsOneOf(line.Key, keys) &&
+            SameIgnoringCase(line.Value, value)) {
+            FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(i));
+            ++removed;
+        } else {
+            ++i;
+        }
+    }
+    return removed;
+}
+
+bool TRegistryText::FindClass(std::initializer_list<std::string_view> keys, std::string_view value, CLSID& clsid) const
+{
+    const CLSID* section = nullptr;
+    for (const auto& line : FLines) {
+        if (line.Kind == EKind::Section)
+            section = &line.Clsid;
+        else if (line.Kind == EKind::Value && section && IsOneOf(line.Key, keys) && SameIgnoringCase(line.Value, value)) {
+            clsid = *section;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string TRegistryText::Format() const

@@ -4,6 +4,12 @@
 //   InprocServer32=/absolute/path/of/module
 //   ThreadingModel=Apartment
 //   Description=...
+//   ProgID=Vendor.Class.1
+//   VersionIndependentProgID=Vendor.Class
+//
+// The ProgIDs of a class are values of its own section (CLSIDFromProgID finds the section that
+// names one), so a file that holds them is read by every version of the reader: older ones see
+// two more values of the class and ignore them.
 //
 // Blank lines and lines starting with ';' or '#' are comments. A value is the rest of its line
 // with the spaces around it trimmed; a value that starts or ends with a space or tab, or starts
@@ -17,6 +23,7 @@
 #include "platform/ole.h"
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,6 +50,16 @@ public:
     void Set(REFCLSID clsid, const TRegistryValues& values);
     // Removes the class's section header and values (comments stay); false when it is absent.
     bool Remove(REFCLSID clsid);
+    // Sets one value of a registered class (replaced in place, else added after its last value);
+    // false when the class is absent.
+    bool SetValue(REFCLSID clsid, std::string_view key, std::string_view value);
+    // Removes the values of these keys that equal value, ignoring ASCII case; in the class's
+    // section only, or in every section but the class's (others). The number removed.
+    std::size_t RemoveValues(REFCLSID clsid, bool others, std::initializer_list<std::string_view> keys,
+                             std::string_view value);
+    // The first class that has one of these keys with this value, ignoring ASCII case (as the
+    // system's registry compares key names); false when none has.
+    bool FindClass(std::initializer_list<std::string_view> keys, std::string_view value, CLSID& clsid) const;
 
     std::string Format() const;
 

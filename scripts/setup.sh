@@ -3,8 +3,8 @@
 # are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots;
 # "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
 # scripts/wine-test.sh): both mingw-w64 cross compilers, dpkg-dev to unpack Qt's source package,
-# 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), and the X tools
-# of the end-to-end run.
+# 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), widl (in
+# wine64-tools) for the driver's type library, and the X tools of the end-to-end run.
 set -euo pipefail
 
 packages=(
@@ -19,7 +19,7 @@ for option in "$@"; do
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
     --windows)
       packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix dpkg-dev
-                 wine wine64 wine32:i386 xdotool x11-utils imagemagick) ;;
+                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done

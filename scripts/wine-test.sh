@@ -307,6 +307,7 @@ test_architecture() {
   stage=$(date +%s)
   check_registration "$bin" FakeTrutina.dll
   check_registration "$bin" Trutina.dll
+  while read -r line; do echo "$line"; case $line in PASS:*) pass ;; FAIL:*) fail "${line#FAIL: }" ;; esac; done < <(scripts/wine-com-clients.sh "$build" "$WINEPREFIX")
 
   export PONDERIX_BIN_DIR=$bin
   shopt -s nullglob

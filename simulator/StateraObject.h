@@ -18,11 +18,11 @@ public:
     TStateraObject();
 
     // ITrutina: one operation per member of the member table.
-#define STATERA_DECLARE_RO(n, name, type) HRESULT STDMETHODCALLTYPE get_##name(type* Value) override;
-#define STATERA_DECLARE_RW(n, name, type) \
+#define STATERA_DECLARE_RO(n, name, type, ...) HRESULT STDMETHODCALLTYPE get_##name(type* Value) override;
+#define STATERA_DECLARE_RW(n, name, type, ...) \
     STATERA_DECLARE_RO(n, name, type)     \
     HRESULT STDMETHODCALLTYPE put_##name(type Value) override;
-#define STATERA_DECLARE_METHOD(n, name) HRESULT STDMETHODCALLTYPE name(LONG* Result) override;
+#define STATERA_DECLARE_METHOD(n, name, ...) HRESULT STDMETHODCALLTYPE name(LONG* Result) override;
     TRUTINA_MEMBERS(STATERA_DECLARE_RO, STATERA_DECLARE_RW, STATERA_DECLARE_METHOD)
 #undef STATERA_DECLARE_RO
 #undef STATERA_DECLARE_RW

@@ -89,10 +89,10 @@ struct TMemberCalls {
     TInvoke Call;
 };
 
-#define REPLAY_RO(n, name, type) {#name, &Read<type, &ITrutina::get_##name>, nullptr, nullptr},
-#define REPLAY_RW(n, name, type) \
+#define REPLAY_RO(n, name, type, ...) {#name, &Read<type, &ITrutina::get_##name>, nullptr, nullptr},
+#define REPLAY_RW(n, name, type, ...) \
     {#name, &Read<type, &ITrutina::get_##name>, &Write<type, &ITrutina::put_##name>, nullptr},
-#define REPLAY_METHOD(n, name) {#name, nullptr, nullptr, &Invoke<&ITrutina::name>},
+#define REPLAY_METHOD(n, name, ...) {#name, nullptr, nullptr, &Invoke<&ITrutina::name>},
 // In the order of the member table, so that a member's row has its number - 1.
 constexpr TMemberCalls MemberCalls[] = {TRUTINA_MEMBERS(REPLAY_RO, REPLAY_RW, REPLAY_METHOD)};
 #undef REPLAY_RO

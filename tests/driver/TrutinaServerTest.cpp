@@ -69,6 +69,31 @@ TEST_F(TrutinaServerTest, CoCreateInstanceUsesTheCopyTheTestLinked)
     EXPECT_EQ(value, 77);
 }
 
+// The ways to the type information agree: where the module's type library loads (Windows) there
+// is one, GetTypeInfo hands it out and IProvideClassInfo is offered; where the platform has no
+// type-library loader, there is none and the interface is not offered.
+TEST_F(TrutinaServerTest, TypeInformationIsOfferedExactlyWhereTheModuleHasIt)
+{
+    const bool has = platform::ModuleHasTypeInfo(fakedriver::ModulePath(), IID_ITrutina);
+#ifndef _WIN32
+    EXPECT_FALSE(has);
+#endif
+    UINT count = 7;
+    ASSERT_EQ(FDriver->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, has ? 1u : 0u);
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = FDriver->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+    EXPECT_EQ(hr, has ? S_OK : E_NOTIMPL);
+    EXPECT_EQ(info != nullptr, has);
+#ifdef _WIN32
+    if (info)
+        info->Release();
+#endif
+    EXPECT_EQ(FDriver->GetTypeInfo(1, LOCALE_USER_DEFAULT, &info), DISP_E_BADINDEX);
+    platform::ComPtr<IProvideClassInfo> provide;
+    EXPECT_EQ(FDriver->QueryInterface(IID_IProvideClassInfo, provide.OutVoid()), has ? S_OK : E_NOINTERFACE);
+}
+
 TEST_F(TrutinaServerTest, NamesMapToDispatchIdsIgnoringCase)
 {
     std::u16string names[] = {u"LogicalNumber", u"readweight", u"CURRENTDEVICENAME", u"NoSuchMember"};

@@ -1,6 +1,6 @@
 // Fuzz target for the class registry's text form, the reader of a file that comes from outside.
 // Any bytes read without a crash; a text that reads is written back unchanged; a class set from
-// the input's bytes reads back exactly and is gone after its removal. Every property that fails
+// the input's bytes reads back exactly and is gone after its removal; so is a ProgID value. Every property that fails
 // aborts, which libFuzzer reports as a crash and the corpus replay as a failed test.
 #include "platform/registryfile.h"
 
@@ -68,6 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string* description = written.Find(clsid, "Description");
     CHECK(description && *description == value + " ", value);
     CHECK(written.Classes() == classes + (had ? 0 : 1), value);
+
+    // The same value as a ProgID: once no other class holds it, the class is found by it, and
+    // not after its removal.
+    CHECK(written.SetValue(clsid, "ProgID", value), value);
+    written.RemoveValues(clsid, true, {"ProgID"}, value);
+    written = Reparsed(written.Format());
+    CLSID found{};
+    CHECK(written.FindClass({"ProgID"}, value, found) && found == clsid, value);
+    CHECK(written.RemoveValues(clsid, false, {"ProgID"}, value) == 1, value);
+    CHECK(!Reparsed(written.Format()).FindClass({"ProgID"}, value, found), value);
 
     CHECK(written.Remove(clsid), value);
     const TRegistryText removed = Reparsed(written.Format());

@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <regex>
+#include <sstream>
 
 #include <filesystem>
 
@@ -392,6 +394,98 @@ TEST_F(ClassRegistry, RegistrationsFromManyProcessesAtOnceAllSurvive)
             EXPECT_EQ(path, "/modules/m" + std::to_string(i) + ".so");
         }
     }
+}
+
+// ---------------------------------------------------------------- ProgIDs
+// The class a ProgID names, or the failure status.
+HRESULT ClassOf(const std::string& progId, CLSID& clsid)
+{
+    const std::u16string name(progId.begin(), progId.end());
+    return CLSIDFromProgID(platform::AsOleStr(name.c_str()), &clsid);
+}
+
+bool Names(const std::string& progId, REFCLSID expected)
+{
+    CLSID clsid{};
+    return ClassOf(progId, clsid) == S_OK && clsid == expected;
+}
+
+TEST_F(ClassRegistry, ProgIdsFindTheirClassByEitherNameUntilUnregistered)
+{
+    ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/a/first.so", "Apartment", ""), S_OK);
+    ASSERT_EQ(platform::RegisterProgIds(kFirst, "Vendor.Thing.1", "Vendor.Thing", "A thing"), S_OK);
+    for (const char* name : {"Vendor.Thing.1", "Vendor.Thing", "vendor.THING"})
+        EXPECT_TRUE(Names(name, kFirst)) << name;
+    CLSID clsid{};
+    for (const char* name : {"Vendor.Thing.2", "Vendor", "Vendor.Thing.1 "})
+        EXPECT_EQ(ClassOf(name, clsid), CO_E_CLASSSTRING) << name;
+    // Registered again (a new version of the module), the class keeps one value of each.
+    ASSERT_EQ(platform::RegisterProgIds(kFirst, "Vendor.Thing.1", "Vendor.Thing", "A thing"), S_OK);
+    const std::string text = testsupport::ReadFile(FRegistry.Path());
+    EXPECT_NE(text.find("InprocServer32=/a/first.so\nThreadingModel=Apartment\n"
+                        "ProgID=Vendor.Thing.1\nVersionIndependentProgID=Vendor.Thing\n"),
+              std::string::npos)
+        << text;
+
+    ASSERT_EQ(platform::UnregisterProgIds(kFirst, "Vendor.Thing.1", "Vendor.Thing"), S_OK);
+    ASSERT_EQ(platform::UnregisterInprocServer(kFirst), S_OK);
+    EXPECT_EQ(ClassOf("Vendor.Thing", clsid), CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromProgID(nullptr, &clsid), E_INVALIDARG);
+}
+
+// A name is one class's: the last registration takes it, and unregistering the class that lost
+// it leaves the new holder's entries and every other class alone.
+TEST_F(ClassRegistry, UnregisteringProgIdsLeavesOtherClassesEntries)
+{
+    ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/a/first.so", "Apartment", ""), S_OK);
+    ASSERT_EQ(platform::RegisterInprocServer(kSecond, "/a/second.so", "Apartment", ""), S_OK);
+    ASSERT_EQ(platform::RegisterProgIds(kFirst, "Old.Thing.1", "Shared.Thing", ""), S_OK);
+    ASSERT_EQ(platform::RegisterProgIds(kSecond, "New.Thing.1", "Shared.Thing", ""), S_OK);
+    EXPECT_TRUE(Names("Shared.Thing", kSecond));
+    EXPECT_TRUE(Names("Old.Thing.1", kFirst));
+
+    ASSERT_EQ(platform::UnregisterProgIds(kFirst, "Old.Thing.1", "Shared.Thing"), S_OK);
+    ASSERT_EQ(platform::UnregisterInprocServer(kFirst), S_OK);
+    EXPECT_TRUE(Names("Shared.Thing", kSecond));
+    EXPECT_TRUE(Names("New.Thing.1", kSecond));
+    std::string path;
+    EXPECT_EQ(platform::LookupInprocServer(kSecond, path), S_OK);
+    EXPECT_EQ(path, "/a/second.so");
+}
+
+TEST_F(ClassRegistry, TextsThatAreNoProgIdAndUnregisteredClassesAreRefused)
+{
+    ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/a/first.so", "Apartment", ""), S_OK);
+    const std::string before = testsupport::ReadFile(FRegistry.Path());
+    for (const std::string& bad : std::vector<std::string>{"", "1st.Thing", "Vendor_Thing", "Vendor Thing", "Vendor.Thing\n[x]",
+                                  std::string(40, 'a')})
+        EXPECT_EQ(platform::RegisterProgIds(kFirst, bad, "Vendor.Thing", ""), E_INVALIDARG) << bad;
+    EXPECT_EQ(platform::RegisterProgIds(kSecond, "Vendor.Thing.1", "Vendor.Thing", ""), SELFREG_E_CLASS);
+    EXPECT_NE(platform::ClassRegistryError().find("not registered"), std::string::npos);
+    EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
+}
+
+// A file that a version without ProgIDs wrote is read and extended in place; and a file with
+// ProgIDs stays in the grammar such a version reads (comments, class headers, name=value).
+TEST_F(ClassRegistry, FileOfTheFormerFormIsReadAndStaysReadableByFormerVersions)
+{
+    const std::string former = "; Ponderix class registry: in-process servers by class id.\n"
+                               "\n"
+                               "[{11111111-2222-3333-4444-555555555555}]\n"
+                               "InprocServer32=/opt/drivers/Trutina.dll\n"
+                               "ThreadingModel=Apartment\n"
+                               "Description=Весы\n";
+    testsupport::WriteFile(FRegistry.Path(), former);
+    std::string path;
+    ASSERT_EQ(platform::LookupInprocServer(kFirst, path), S_OK);
+    EXPECT_EQ(path, "/opt/drivers/Trutina.dll");
+    ASSERT_EQ(platform::RegisterProgIds(kFirst, "Trutina.Statera.1", "Trutina.Statera", ""), S_OK);
+    const std::string text = testsupport::ReadFile(FRegistry.Path());
+    EXPECT_EQ(text, former + "ProgID=Trutina.Statera.1\nVersionIndependentProgID=Trutina.Statera\n");
+    std::istringstream lines(text);
+    const std::regex formerGrammar(R"(|;.*|\[\{[0-9A-F-]{36}\}\]|[A-Za-z0-9]+=.*)");
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(std::regex_match(line, formerGrammar)) << line;
 }
 
 int FunctionOfThisProgram() { return 1; }

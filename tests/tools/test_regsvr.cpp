@@ -1,3 +1,4 @@
+#include "driver/Trutina_TLB.h"
 #include "platform/platform.h"
 #include "testserver.h"
 #include "testsupport.h"
@@ -98,6 +99,62 @@ TEST_F(Regsvr, RegistersAndUnregistersTheModule)
     EXPECT_NE(r.Out.find("DllUnregisterServer"), std::string::npos) << r.Out;
     EXPECT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), REGDB_E_CLASSNOTREG);
 }
+
+#ifdef TRUTINA_MODULE_PATH
+HRESULT ClassOfProgId(const char* progId, CLSID& clsid)
+{
+    const std::string text(progId);
+    const std::u16string name(text.begin(), text.end());
+    return CLSIDFromProgID(platform::AsOleStr(name.c_str()), &clsid);
+}
+
+// The substitute driver is found by both its ProgIDs once registered (with its type library
+// where the system has one); unregistered, all of that is gone and another class's entries stay.
+TEST_F(Regsvr, SubstituteDriverIsFoundByItsProgIdsUntilUnregistered)
+{
+    const char* const names[] = {"Trutina.Statera", "Trutina.Statera.1"};
+    // regsvr loads and unloads the Qt-based driver: under LeakSanitizer the full allocation stacks
+    // let tests/lsan.supp match the start-up allocations of the libraries it pulls in (as in
+    // SubstituteReplayTest).
+    const char* lsan = std::getenv("LSAN_OPTIONS");
+    const std::string lsanBefore = lsan ? lsan : "";
+    testenv::SetVariable("LSAN_OPTIONS", lsanBefore + (lsanBefore.empty() ? "" : ":") + "fast_unwind_on_malloc=0");
+    ASSERT_EQ(platform::RegisterInprocServer(CLSID_TestCounter, TEST_SERVER_PATH, "Apartment", ""), S_OK);
+    ASSERT_EQ(platform::RegisterProgIds(CLSID_TestCounter, "Ponderix.Counter.1", "Ponderix.Counter", ""), S_OK);
+
+    RunResult r = Run(Quoted(TRUTINA_MODULE_PATH));
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    CLSID clsid{};
+    for (const char* name : names) {
+        EXPECT_EQ(ClassOfProgId(name, clsid), S_OK) << name;
+        EXPECT_TRUE(clsid == CLSID_Statera) << name;
+    }
+#ifdef _WIN32
+    ITypeLib* library = nullptr;
+    EXPECT_EQ(LoadRegTypeLib(LIBID_Trutina, TRUTINA_TYPELIB_MAJOR, TRUTINA_TYPELIB_MINOR, 0, &library), S_OK);
+    if (library)
+        library->Release();
+#endif
+
+    r = Run("-u " + Quoted(TRUTINA_MODULE_PATH));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    for (const char* name : names)
+        EXPECT_EQ(ClassOfProgId(name, clsid), CO_E_CLASSSTRING) << name;
+    std::string path;
+    EXPECT_EQ(platform::LookupInprocServer(CLSID_Statera, path), REGDB_E_CLASSNOTREG);
+#ifdef _WIN32
+    library = nullptr;
+    EXPECT_TRUE(FAILED(LoadRegTypeLib(LIBID_Trutina, TRUTINA_TYPELIB_MAJOR, TRUTINA_TYPELIB_MINOR, 0, &library)));
+    if (library)
+        library->Release();
+#endif
+    EXPECT_EQ(ClassOfProgId("Ponderix.Counter", clsid), S_OK);
+    EXPECT_TRUE(clsid == CLSID_TestCounter);
+    EXPECT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), S_OK);
+    platform::UnregisterProgIds(CLSID_TestCounter, "Ponderix.Counter.1", "Ponderix.Counter");
+    testenv::SetVariable("LSAN_OPTIONS", lsanBefore);
+}
+#endif
 
 // A bare file name is a file in the current folder, not a name for the loader to search for.
 TEST_F(Regsvr, ModuleNamedRelativeToTheCurrentFolder)

@@ -199,12 +199,12 @@ public:
         State().Instances.insert(this);
     }
 
-#define FAKE_RO(n, name, type) \
+#define FAKE_RO(n, name, type, ...) \
     HRESULT STDMETHODCALLTYPE get_##name(type* Value) override { return Read(n, Value); }
-#define FAKE_RW(n, name, type) \
+#define FAKE_RW(n, name, type, ...) \
     FAKE_RO(n, name, type)     \
     HRESULT STDMETHODCALLTYPE put_##name(type Value) override { return Write(n, Value); }
-#define FAKE_METHOD(n, name) \
+#define FAKE_METHOD(n, name, ...) \
     HRESULT STDMETHODCALLTYPE name(LONG* Result) override { return Method(n, Result); }
     TRUTINA_MEMBERS(FAKE_RO, FAKE_RW, FAKE_METHOD)
 #undef FAKE_RO
