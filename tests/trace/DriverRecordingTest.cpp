@@ -108,9 +108,11 @@ TEST_F(DriverRecordingTest, TheSittingReadsAsTheOperatorsSteps)
     EXPECT_EQ(recording.Header.DriverVersion, "7.1.0");
 
     const std::vector<std::string> steps = Steps(recording);
-    for (const driver::TRecordedStep& step : recording.Steps)
-        if (step.Kind == driver::TStepKind::Action)
+    for (const driver::TRecordedStep& step : recording.Steps) {
+        if (step.Kind == driver::TStepKind::Action) {
             EXPECT_GE(step.AtMs, 0) << "the time of " << step.Handler;
+        }
+    }
     const auto read = IndexOf(steps, "action btnReadWeightClick Получить массу");
     ASSERT_LT(read, steps.size());
     EXPECT_EQ(read, testsupport::UpdateAllCalls().size()) << "the start-up refresh comes first";
