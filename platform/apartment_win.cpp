@@ -230,6 +230,23 @@ bool InSingleThreadedApartment()
 
 } // namespace
 
+namespace {
+
+// From the first apartment on, COM holds this module's initialisation spy and the system its
+// window procedure, and both call into it after its last user may have let it go (a server
+// module unloaded before the thread's last CoUninitialize): it stays loaded from then on.
+void KeepModuleLoaded()
+{
+    static const bool pinned = [] {
+        HMODULE module = nullptr;
+        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCWSTR>(&KeepModuleLoaded), &module) != 0;
+    }();
+    (void)pinned;
+}
+
+} // namespace
+
 ApartmentRef CurrentApartment()
 {
     if (!InSingleThreadedApartment()) {
@@ -239,6 +256,7 @@ ApartmentRef CurrentApartment()
     ThreadApartmentState& thread = ThisThread();
     if (!thread.Own) {
         try {
+            KeepModuleLoaded();
             if (!thread.SpyRegistered) {
                 ULARGE_INTEGER cookie{};
                 thread.SpyRegistered = SUCCEEDED(CoRegisterInitializeSpy(&Spy(), &cookie));
