@@ -16,7 +16,12 @@ namespace {
 class CoCreate : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
-    void TearDown() override { CoUninitialize(); }
+    // No case leaves the test server loaded for the next one in the same process.
+    void TearDown() override
+    {
+        CoFreeUnusedLibraries();
+        CoUninitialize();
+    }
 
     // Registers the test server the way regsvr does: through its own DllRegisterServer.
     static void RegisterTestServer()
