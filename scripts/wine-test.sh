@@ -75,12 +75,13 @@ set_qt_variable() { # name value (empty: removed)
   fi
 }
 
-statera_clsid='{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}'
-server_key="HKEY_CLASSES_ROOT\\CLSID\\$statera_clsid\\InprocServer32"
+source scripts/idl-ids.sh
+statera_clsid= # from the build's IDL (test_architecture)
 
 # The module registered for Statera in one registry view (64 or 32), or nothing.
 registered_in_view() {
-  { run_wine reg query "$server_key" /ve "/reg:$1" 2>/dev/null || true; } | sed -n 's/.*REG_SZ *//p'
+  { run_wine reg query "HKEY_CLASSES_ROOT\\CLSID\\$statera_clsid\\InprocServer32" /ve "/reg:$1" 2>/dev/null ||
+    true; } | sed -n 's/.*REG_SZ *//p'
 }
 
 # regsvr32 registers the module in the build's own view only, and /u removes it.
@@ -278,6 +279,8 @@ test_architecture() {
   cmake --install "$build" --prefix "$build/install" >"$work/$arch-install.log" 2>&1 ||
     { cat "$work/$arch-install.log"; exit 1; }
   echo "== stage build ($arch): $(seconds "$stage") s"
+  statera_clsid=$(idl_uuid "$build/driver/Trutina.idl" coclass Statera) ||
+    { echo "no class id of Statera in $build/driver/Trutina.idl" >&2; exit 1; }
 
   stage=$(date +%s)
   if cmake --build "$build" --target windows_package_check >"$work/$arch-host.log" 2>&1; then
