@@ -42,5 +42,8 @@ export DEBIAN_FRONTEND=noninteractive
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another install running (unattended upgrades, a second script) holds the package manager's lock:
+# wait for it rather than fail at once.
+apt_wait=(-o DPkg::Lock::Timeout=600)
+"${sudo_cmd[@]}" apt-get "${apt_wait[@]}" update -qq
+"${sudo_cmd[@]}" apt-get "${apt_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}"
