@@ -1,5 +1,5 @@
-# Prints (on standard error, as message() does) the settings that toolchain-mingw-common.cmake
-# makes for one architecture, as the text of a toolchain file: the toolchain
+# Prints the settings that toolchain-mingw-common.cmake makes for one architecture, as the text of
+# a toolchain file (one setting a line, each ending in a newline): the toolchain
 # scripts/build-qt-windows.sh builds Qt with, and the part of its cache key that names it. A
 # compiler is named as the common file looks for it, whether or not this machine has it.
 #
@@ -13,8 +13,10 @@ function(find_program var)
 endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)
+set(text "")
 foreach(setting CMAKE_SYSTEM_NAME CMAKE_SYSTEM_PROCESSOR CMAKE_C_COMPILER CMAKE_CXX_COMPILER CMAKE_RC_COMPILER
                 CMAKE_FIND_ROOT_PATH CMAKE_FIND_ROOT_PATH_MODE_PROGRAM CMAKE_FIND_ROOT_PATH_MODE_LIBRARY
                 CMAKE_FIND_ROOT_PATH_MODE_INCLUDE CMAKE_FIND_ROOT_PATH_MODE_PACKAGE)
-  message("set(${setting} ${${setting}})")
+  string(APPEND text "set(${setting} ${${setting}})\n")
 endforeach()
+file(WRITE /dev/stdout "${text}") # standard error keeps whatever CMake itself may say

@@ -53,9 +53,8 @@ configure_options=(
 # The cross toolchain Qt is built with, the project's own (cmake/toolchain-mingw-common.cmake: the
 # posix-thread compilers, shared runtime) as the text of a toolchain file, one setting a line and a
 # newline after the last: the form the cache key has always hashed.
-toolchain_text=$(cmake -DPONDERIX_MINGW_ARCH="$arch" -P "$source_dir/cmake/MingwToolchainText.cmake" 2>&1 >/dev/null) ||
-  { echo "$toolchain_text" >&2; exit 1; }
-toolchain_text+=$'\n'
+toolchain_text=$(cmake -DPONDERIX_MINGW_ARCH="$arch" -P "$source_dir/cmake/MingwToolchainText.cmake")
+toolchain_text+=$'\n' # the command substitution took the last line's newline
 
 hash=$(printf '%s\n' "$qt_deb_version" "$arch" "${configure_options[@]}" "$toolchain_text" |
   sha256sum | cut -c1-12)
