@@ -145,7 +145,10 @@ run_test_program() { # program
     echo "FAILED  $name: the heap check found damage"
     grep -m5 '^[0-9a-f]*:err:heap' "$log.txt"
   fi
-  if [[ ! -s "$report" ]]; then
+  # One line per case that ran: its result (COMPLETED, SKIPPED ...), FAILED or OK, its name.
+  local cases
+  if [[ ! -s "$report" ]] || ! cases=$(jq -r '.testsuites[].testsuite[] | select(.status == "RUN") |
+      "\(.result) \(if .failures then "FAILED" else "OK" end) \(.classname).\(.name)"' "$report" 2>/dev/null); then
     local reason hung ok bad
     hung=$(awk '/^\[ RUN      \]/ { current = $4 } /^\[       OK \]|^\[  FAILED  \]|^\[  SKIPPED \]/ { current = "" }
                 END { print current }' "$log.txt")
@@ -163,10 +166,7 @@ run_test_program() { # program
     grep -E 'Failure$|^wine: |^err:' "$log.txt" | head -40 || true
     return
   fi
-  # One line per case that ran: its result (COMPLETED, SKIPPED ...), FAILED or OK, its name.
-  local cases ok bad skipped
-  cases=$(jq -r '.testsuites[].testsuite[] | select(.status == "RUN") |
-                 "\(.result) \(if .failures then "FAILED" else "OK" end) \(.classname).\(.name)"' "$report")
+  local ok bad skipped
   ok=$(grep -c '^COMPLETED OK ' <<<"$cases" || true)
   bad=$(grep -c ' FAILED ' <<<"$cases" || true)
   skipped=$(grep -c '^SKIPPED ' <<<"$cases" || true)
