@@ -88,11 +88,10 @@ void StartDriverRecording(const std::string& path)
 void StopDriverRecording()
 {
     forms::SetActionHook({});
-    driver::TRecorder* const was = GRecorder.get();
-    if (!was)
+    if (!GRecorder)
         return;
     // The hook holds the recorder's address: it goes before the recorder does.
-    GRecorder.reset(); // nothing calls the hook meanwhile: calls come from this (GUI) thread only
+    const std::unique_ptr<driver::TRecorder> closing = std::move(GRecorder);
     InstallDriverCallHook();
 }
 

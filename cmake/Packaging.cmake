@@ -58,22 +58,10 @@ if(TARGET Ponderix)
   # The launcher finds the private folder relative to itself, so the installed tree can move.
   file(RELATIVE_PATH PONDERIX_PRIVATE_FROM_BIN "${CMAKE_INSTALL_FULL_BINDIR}"
        "${CMAKE_INSTALL_PREFIX}/${PONDERIX_INSTALL_PRIVATE_DIR}")
-  # The class id of Statera, as the registry file writes it, from the driver's type library.
-  file(STRINGS "${PROJECT_SOURCE_DIR}/driver/Trutina_TLB.h" statera_line REGEX "CLSID CLSID_Statera =")
-  string(REGEX MATCHALL "0x[0-9A-Fa-f]+" parts "${statera_line}")
-  list(LENGTH parts count)
-  if(NOT count EQUAL 11)
-    message(FATAL_ERROR "CLSID_Statera not found in driver/Trutina_TLB.h")
-  endif()
-  list(TRANSFORM parts REPLACE "^0x" "")
-  list(GET parts 0 1 2 groups)
-  list(SUBLIST parts 3 2 clock)
-  list(SUBLIST parts 5 6 node)
-  list(JOIN groups "-" first)
-  list(JOIN clock "" clock)
-  list(JOIN node "" node)
-  set(PONDERIX_STATERA_CLSID "{${first}-${clock}-${node}}")
-  string(TOUPPER "${PONDERIX_STATERA_CLSID}" PONDERIX_STATERA_CLSID)
+  # The class id of Statera, which the launcher asks regsvr about.
+  include(TrutinaGuid)
+  trutina_read_guid("${PROJECT_SOURCE_DIR}/driver/Trutina_TLB.h" CLSID_Statera statera)
+  set(PONDERIX_STATERA_CLSID "{${statera}}")
   configure_file(${PROJECT_SOURCE_DIR}/packaging/ponderix.sh.in ${PROJECT_BINARY_DIR}/packaging/ponderix @ONLY)
   install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/ponderix DESTINATION ${CMAKE_INSTALL_BINDIR})
 

@@ -18,6 +18,7 @@
 # deb-src entry in a private apt configuration (its own source list and package lists in a
 # temporary folder): the system's package sources and lists are never modified.
 set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
 
 arch=${1:-}
 case "$arch" in
@@ -49,18 +50,11 @@ configure_options=(
   -no-feature-vulkan -no-feature-androiddeployqt
 )
 
-# The cross toolchain Qt is built with: the posix-thread compilers (std::thread), shared runtime.
-toolchain_text="set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR $arch)
-set(CMAKE_C_COMPILER $triple-gcc-posix)
-set(CMAKE_CXX_COMPILER $triple-g++-posix)
-set(CMAKE_RC_COMPILER $triple-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/$triple)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-"
+# The cross toolchain Qt is built with, the project's own (cmake/toolchain-mingw-common.cmake: the
+# posix-thread compilers, shared runtime) as the text of a toolchain file, one setting a line and a
+# newline after the last: the form the cache key has always hashed.
+toolchain_text=$(cmake -DPONDERIX_MINGW_ARCH="$arch" -P "$source_dir/cmake/MingwToolchainText.cmake")
+toolchain_text+=$'\n' # the command substitution took the last line's newline
 
 hash=$(printf '%s\n' "$qt_deb_version" "$arch" "${configure_options[@]}" "$toolchain_text" |
   sha256sum | cut -c1-12)
@@ -79,7 +73,7 @@ if [[ -f "$marker" ]]; then
   exit 0
 fi
 
-for tool in "$triple-g++-posix" "$triple-gcc-posix" "$triple-windres" cmake ninja dpkg-source; do
+for tool in "$triple-g++-posix" "$triple-gcc-posix" "$triple-windres" cmake ninja dpkg-source dpkg-architecture; do
   command -v "$tool" >/dev/null || {
     echo "$tool is missing: scripts/setup.sh --windows installs what this build needs" >&2; exit 1; }
 done
@@ -141,18 +135,21 @@ printf '%s' "$toolchain_text" >"$work/toolchain-$arch.cmake"
 build=$work/build
 mkdir -p "$build"
 rm -rf "$prefix"
-echo "== Configuring Qt $qt_version for $arch (log: $build/configure.log)" >&2
+# The logs stay where the work folder's clean-up does not reach.
+logs=$cache/logs-$arch
+mkdir -p "$logs"
+echo "== Configuring Qt $qt_version for $arch (log: $logs/configure.log)" >&2
 (cd "$build" && "$src/configure" -prefix "$prefix" "${configure_options[@]}" -- \
   -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$work/toolchain-$arch.cmake" \
-  -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake) >"$build/configure.log" 2>&1 || {
-  tail -60 "$build/configure.log" >&2; exit 1; }
+  -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake") >"$logs/configure.log" 2>&1 || {
+  tail -60 "$logs/configure.log" >&2; exit 1; }
 
 echo "== Building Qt $qt_version for $arch with $jobs jobs" >&2
 # Ninja's own [n/total] counter is the progress.
 cmake --build "$build" --parallel "$jobs" >&2
 echo "== Installing into $prefix" >&2
-cmake --install "$build" >"$build/install.log" 2>&1 || { tail -40 "$build/install.log" >&2; exit 1; }
+cmake --install "$build" >"$logs/install.log" 2>&1 || { tail -40 "$logs/install.log" >&2; exit 1; }
 cp "$work/toolchain-$arch.cmake" "$prefix/ponderix-toolchain.cmake"
 printf 'qt6-base %s\narch %s\noptions %s\n' "$qt_deb_version" "$arch" "${configure_options[*]}" >"$marker"
 echo "$prefix"

@@ -4,7 +4,8 @@
 # "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
 # scripts/wine-test.sh): both mingw-w64 cross compilers, dpkg-dev to unpack Qt's source package,
 # 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), widl (in
-# wine64-tools) for the driver's type library, and the X tools of the end-to-end run.
+# wine64-tools) for the driver's type library, the X tools of the end-to-end run and jq for the
+# test programs' JSON reports.
 set -euo pipefail
 
 packages=(
@@ -19,7 +20,7 @@ for option in "$@"; do
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
     --windows)
       packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix dpkg-dev
-                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick) ;;
+                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick jq) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done
@@ -42,5 +43,8 @@ export DEBIAN_FRONTEND=noninteractive
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another install running (unattended upgrades, a second script) holds the package manager's lock:
+# wait for it rather than fail at once.
+apt_wait=(-o DPkg::Lock::Timeout=600)
+"${sudo_cmd[@]}" apt-get "${apt_wait[@]}" update -qq
+"${sudo_cmd[@]}" apt-get "${apt_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}"

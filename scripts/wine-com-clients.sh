@@ -21,6 +21,7 @@ if [[ $# -ne 2 ]]; then
   echo "usage: $0 <build folder> <wine prefix>" >&2
   exit 2
 fi
+script_dir=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd) || exit 2
 export WINEPREFIX=$2
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -80,9 +81,9 @@ value_of() { # key [name]
 }
 key_exists() { run_wine reg query "$1" "/reg:$view" >/dev/null 2>&1; }
 
-clsid='{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}'
-libid='{E4D6B138-9C9A-4932-A151-03E1803E97B7}'
-iid='{BCB614C5-50F3-48F7-B37C-4A39E0B0607D}'
+source "$script_dir/idl-ids.sh"
+clsid=$(idl_uuid "$idl" coclass Statera) && libid=$(idl_uuid "$idl" library Trutina) &&
+  iid=$(idl_uuid "$idl" interface ITrutina) || { check 1 "the class, library and interface ids in $idl"; finish; }
 other_clsid='{0B5E4C1A-6A1E-4C47-9D53-2F6E1A0C7D11}'
 path=$(winepath -w "$driver")
 export TRUTINA_SETTINGS

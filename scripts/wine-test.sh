@@ -7,11 +7,13 @@
 #     folder checked (target windows_package_check);
 #   - registration of the server modules through the system's regsvr32, checked in the registry
 #     view of the build's bitness (reg /reg:64 or /reg:32) and absent from the other view;
-#   - every test program, GUI ones on Qt's offscreen platform, each with a time limit: a program
-#     that hangs is stopped and the test case it hung in is named;
+#   - every test program, GUI ones on Qt's offscreen platform, each with a time limit, its cases
+#     counted from GoogleTest's JSON report: a program that hangs is stopped and the test case it
+#     hung in is named; a skipped case is listed with its reason;
 #   - the installed folder end to end: Ponderix.exe on Xvfb with the installed substitute driver
-#     registered by regsvr32; "Получить массу" is clicked and the driver's reading shows in the
-#     call trace; the screen is kept as <build>/ponderix-e2e.png; "Закрыть" ends it with exit code 0.
+#     registered by regsvr32; "Получить массу" is pressed from the keyboard and the driver's reading
+#     shows in the call trace; the screen is kept as <build>/ponderix-e2e.png; "Закрыть" (Escape)
+#     ends it with exit code 0.
 #
 #   scripts/wine-test.sh                 both architectures
 #   scripts/wine-test.sh x86_64|i686     one
@@ -61,6 +63,16 @@ failures=()
 pass() { passed=$((passed + 1)); }
 fail() { failed=$((failed + 1)); failures+=("$arch: $1"); echo "FAILED: $1"; }
 seconds() { echo $(($(date +%s) - $1)); }
+# Runs the command every tenth of a second until it succeeds, for at most the given seconds;
+# succeeds when the command did.
+wait_for() { # seconds command...
+  local tenths=$(($1 * 10))
+  shift
+  until "$@"; do
+    ((tenths-- > 0)) || return 1
+    sleep 0.1
+  done
+}
 
 # Wine writes CRLF line ends on standard output.
 run_wine() { wine "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
@@ -75,24 +87,24 @@ set_qt_variable() { # name value (empty: removed)
   fi
 }
 
-statera_clsid='{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}'
-server_key="HKEY_CLASSES_ROOT\\CLSID\\$statera_clsid\\InprocServer32"
+source scripts/idl-ids.sh
 
-# The module registered for Statera in one registry view (64 or 32), or nothing.
-registered_in_view() {
-  { run_wine reg query "$server_key" /ve "/reg:$1" 2>/dev/null || true; } | sed -n 's/.*REG_SZ *//p'
+# The module registered for a class in one registry view (64 or 32), or nothing.
+registered_in_view() { # clsid view
+  { run_wine reg query "HKEY_CLASSES_ROOT\\CLSID\\$1\\InprocServer32" /ve "/reg:$2" 2>/dev/null || true; } |
+    sed -n 's/.*REG_SZ *//p'
 }
 
 # regsvr32 registers the module in the build's own view only, and /u removes it.
-check_registration() { # folder module
-  local folder=$1 module=$2 path
+check_registration() { # folder module clsid view other_view
+  local folder=$1 module=$2 clsid=$3 view=$4 other_view=$5 path
   [[ -f "$folder/$module" ]] || { fail "$module is missing in $folder"; return; }
   path=$(winepath -w "$folder/$module") # the system's form: a Unix path loads without its folder's DLLs
   echo "== regsvr32 $module (registry view $view, not $other_view)"
   if run_wine regsvr32 /s "$path" >"$work/regsvr32.log"; then
     local own foreign
-    own=$(registered_in_view "$view")
-    foreign=$(registered_in_view "$other_view")
+    own=$(registered_in_view "$clsid" "$view")
+    foreign=$(registered_in_view "$clsid" "$other_view")
     if [[ "${own,,}" == "${path,,}" ]]; then pass; else
       cat "$work/regsvr32.log"
       fail "regsvr32 $module: the $view-bit view names '${own}', not $path"
@@ -102,24 +114,28 @@ check_registration() { # folder module
     cat "$work/regsvr32.log"
     fail "regsvr32 $module failed"
   fi
-  if run_wine regsvr32 /u /s "$path" >"$work/regsvr32.log" && [[ -z "$(registered_in_view "$view")" ]]; then
+  if run_wine regsvr32 /u /s "$path" >"$work/regsvr32.log" && [[ -z "$(registered_in_view "$clsid" "$view")" ]]; then
     pass
   else
-    fail "regsvr32 /u $module left $statera_clsid registered"
+    fail "regsvr32 /u $module left $clsid registered"
   fi
 }
 
-# Runs one gtest program; adds its cases to the counts.
+# Runs one gtest program from its folder with a time limit; adds its cases to the counts from
+# GoogleTest's JSON report. A program that crashes or hangs writes none: its console names the case
+# that had started and not finished.
 run_test_program() { # program
-  local program=$1 name log status ran ok skipped bad hung
+  local program=$1 name log report status
   name=$(basename "$program" .exe)
   log=$work/$arch-$name.log
+  report=$work/$arch-$name.json
   set +e
   # The platform's own programs run with Wine's heap checking, so that a write to freed memory
   # (such as at a thread's end) fails where it happens instead of by chance later.
   local debug=-all
   if [[ $name == platform_* ]]; then debug=warn+heap; fi
-  (cd "$bin" && WINEDEBUG=$debug timeout -k 10 "$program_timeout" wine "$program" >"$log" 2>&1)
+  (cd "$(dirname "$program")" && WINEDEBUG=$debug timeout -k 10 "$program_timeout" \
+    wine "$program" "--gtest_output=json:$(winepath -w "$report")" >"$log" 2>&1)
   status=$?
   set -e
   tr -d '\r' <"$log" >"$log.txt"
@@ -129,39 +145,54 @@ run_test_program() { # program
     echo "FAILED  $name: the heap check found damage"
     grep -m5 '^[0-9a-f]*:err:heap' "$log.txt"
   fi
-  ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "$log.txt" | tail -1)
-  ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log.txt" | tail -1)
-  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?,.*/\1/p' "$log.txt" | tail -1)
-  if [[ $status -eq 0 && -n "$ran" && -n "$ok" && $((ok + ${skipped:-0})) -eq $ran ]]; then
+  # One line per case that ran: its result (COMPLETED, SKIPPED ...), FAILED or OK, its name.
+  local cases
+  if [[ ! -s "$report" ]] || ! cases=$(jq -r '.testsuites[].testsuite[] | select(.status == "RUN") |
+      "\(.result) \(if .failures then "FAILED" else "OK" end) \(.classname).\(.name)"' "$report" 2>/dev/null); then
+    local reason hung ok bad
+    hung=$(awk '/^\[ RUN      \]/ { current = $4 } /^\[       OK \]|^\[  FAILED  \]|^\[  SKIPPED \]/ { current = "" }
+                END { print current }' "$log.txt")
+    if [[ $status -eq 124 || $status -eq 137 ]]; then
+      reason="stopped after ${program_timeout}s in ${hung:-no running test case}"
+    else
+      reason="exit $status${hung:+ during $hung}, no test report"
+    fi
+    ok=$(grep -c '^\[       OK \]' "$log.txt" || true) # the cases that ended before it
+    bad=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log.txt" || true)
     passed=$((passed + ok))
-    echo "ok      $name: $ok tests${skipped:+, $skipped skipped:}"
-    # A skipped case says in one line why it cannot apply on Windows.
-    if [[ -n "$skipped" ]]; then grep -A1 ': Skipped$' "$log.txt" | grep -v ': Skipped$\|^--$' | sed 's/^/          /' || true; fi
+    failed=$((failed + bad + 1))
+    failures+=("$arch: $name: $reason")
+    echo "FAILED  $name: $ok passed, $bad failed, $reason"
+    grep -E 'Failure$|^wine: |^err:' "$log.txt" | head -40 || true
     return
   fi
-  # Passed cases still count; a crash or hang before the summary counts as one failure, named
-  # by the case that had started and not finished.
-  ok=$(grep -c '^\[       OK \]' "$log.txt" || true)
-  bad=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log.txt" || true)
-  hung=$(awk '/^\[ RUN      \]/ { current = $4 } /^\[       OK \]|^\[  FAILED  \]/ { current = "" } END { print current }' "$log.txt")
-  local reason=
-  if [[ $status -eq 124 || $status -eq 137 ]]; then
-    reason="stopped after ${program_timeout}s in ${hung:-no running test case}"
-  elif [[ -n "$hung" ]]; then
-    reason="exit $status during $hung"
-  elif [[ $bad -eq 0 ]]; then
-    reason="exit $status"
-  fi
+  local ok bad skipped
+  ok=$(grep -c '^COMPLETED OK ' <<<"$cases" || true)
+  bad=$(grep -c ' FAILED ' <<<"$cases" || true)
+  skipped=$(grep -c '^SKIPPED ' <<<"$cases" || true)
   passed=$((passed + ok))
   failed=$((failed + bad))
-  if [[ -n "$reason" ]]; then
-    failed=$((failed + 1))
-    failures+=("$arch: $name: $reason")
+  if [[ $status -eq 0 && $bad -eq 0 ]]; then
+    echo "ok      $name: $ok tests$( ((skipped == 0)) || echo ", $skipped skipped:")"
   else
-    failures+=("$arch: $name: $bad failed")
+    if [[ $bad -eq 0 ]]; then # every case passed, yet the program failed (at its end)
+      failed=$((failed + 1))
+      failures+=("$arch: $name: exit $status")
+    else
+      failures+=("$arch: $name: $bad failed")
+    fi
+    echo "FAILED  $name: $ok passed, $bad failed, exit $status"
+    sed -n 's/^[A-Z]* FAILED /          /p' <<<"$cases"
+    grep -E 'Failure$' -A3 "$log.txt" | head -40 || true
   fi
-  echo "FAILED  $name: $ok passed, $bad failed${reason:+, $reason}"
-  grep -E '^\[  FAILED  \] .* \([0-9]+ ms\)$|Failure$|^wine: |^err:' "$log.txt" | head -40 || true
+  # A skipped case says in one line why it cannot apply on Windows (the report has no reason: the
+  # line after "Skipped" in the console has it).
+  local case_name
+  while read -r case_name; do
+    echo "          $case_name: $(awk -v run="[ RUN      ] $case_name" '
+      $0 == run { inside = 1; next } inside && /: Skipped$/ { getline; print; exit }
+      /^\[ RUN      \]/ { inside = 0 }' "$log.txt")"
+  done < <(sed -n 's/^SKIPPED [A-Z]* //p' <<<"$cases")
 }
 
 # ---------------------------------------------------------------- the end-to-end run
@@ -172,34 +203,28 @@ start_xvfb() {
   xvfb_pid=$!
   exec 5>&-
   # Xvfb names its display once it accepts connections; on a busy machine that takes seconds.
-  for _ in $(seq 300); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+  wait_for 30 test -s "$work/display" || true
   display=:$(head -1 "$work/display" 2>/dev/null)
   [[ "$display" != ":" ]] || { cat "$work/xvfb.log"; display=; }
 }
 
-# Clicks the point (x, y) of the window's client area (the positions of the window's layout).
-click_client() { # window x y
-  local window=$1 x=$2 y=$3 client_x client_y
-  # Wine draws the frame itself: the client area lies at its X child window.
-  read -r client_x client_y < <(client_origin "$window")
-  DISPLAY=$display xdotool mousemove --sync $((client_x + x)) $((client_y + y)) click 1
-}
-client_origin() { # window: the root position of the largest child (the client area), else the window's
-  DISPLAY=$display xwininfo -children -id "$1" | awk '
-    /^ +0x[0-9a-f]+ / { if (match($0, /[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+ +\+-?[0-9]+\+-?[0-9]+/)) {
-        split(substr($0, RSTART, RLENGTH), f, /[ x+]+/); area = f[1] * f[2]
-        if (area > best) { best = area; bx = f[5]; by = f[6] } } }
-    END { if (best) print bx, by }' | grep . ||
-    DISPLAY=$display xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }'
+# Presses keys in the window, which has the keyboard focus.
+press() { # window key...
+  local window=$1
+  shift
+  DISPLAY=$display timeout 20 xdotool windowfocus "$window" sleep 0.5 key --delay 100 "$@"
 }
 
-end_to_end() {
-  local install=$build/install caption='Тест: драйвер электронных весов' window status trace
+# The installed folder end to end, on the X display: Ponderix.exe against the installed substitute
+# driver, reached as a user would from the keyboard. The window opens with the focus on "Закрыть";
+# the Tab order (fixed, TabWalksThePageInFrontThenTheWindowLevelSkippingFlagsAndResults) puts
+# "Получить массу" 16 stops before it on the first page; Escape presses "Закрыть".
+end_to_end() { # build view clsid
+  local build=$1 install=$1/install view=$2 clsid=$3 caption='Тест: драйвер электронных весов' window status trace driver
   echo "== End to end: $install/Ponderix.exe"
-  local driver
   driver=$(winepath -w "$install/Trutina.dll")
   if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
-     [[ "$(registered_in_view "$view")" != "$driver" ]]; then
+     [[ "$(registered_in_view "$clsid" "$view")" != "$driver" ]]; then
     cat "$work/regsvr32.log"
     fail "end to end: regsvr32 did not register the installed Trutina.dll"
     return
@@ -222,11 +247,9 @@ end_to_end() {
     return
   fi
   pass
-  # The first refresh has run once the result code was read.
-  for _ in $(seq 100); do grep -q 'get ResultCode' "$trace" && break; sleep 0.1; done
-  # "Получить массу": (192, 8, 169 x 25) on the first page of the tabs at (8, 8).
-  click_client "$window" $((8 + 2 + 192 + 84)) $((8 + 24 + 8 + 12))
-  for _ in $(seq 100); do grep -q 'call ReadWeight' "$trace" && break; sleep 0.1; done
+  wait_for 10 grep -q 'get ResultCode' "$trace" || true # the first refresh has run
+  press "$window" $(printf 'shift+Tab %.0s' {1..16}) space # "Получить массу"
+  wait_for 10 grep -q 'call ReadWeight' "$trace" || true
   sleep 1 # the window repaints with the reading
   DISPLAY=$display import -window root "$build/ponderix-e2e.png" 2>/dev/null || true
   if grep -q 'call ReadWeight' "$trace" && grep -A20 'call ReadWeight' "$trace" | grep -q 'get Weight'; then
@@ -236,8 +259,7 @@ end_to_end() {
     tail -20 "$trace"
     fail "end to end: \"Получить массу\" did not read the weight from the driver"
   fi
-  # "Закрыть": (400, 344, 169 x 25).
-  click_client "$window" $((400 + 84)) $((344 + 12))
+  press "$window" Escape # "Закрыть"
   set +e
   wait "$pid"
   status=$?
@@ -251,8 +273,9 @@ end_to_end() {
 }
 
 # ---------------------------------------------------------------- one architecture
-test_architecture() {
-  local started stage before_passed=$passed before_failed=$failed
+test_architecture() { # arch (also the label of its failures)
+  local arch=$1 started stage before_passed=$passed before_failed=$failed preset view other_view build bin
+  local statera_clsid
   started=$(date +%s)
   case "$arch" in
     x86_64) preset=windows view=64 other_view=32 ;;
@@ -278,6 +301,8 @@ test_architecture() {
   cmake --install "$build" --prefix "$build/install" >"$work/$arch-install.log" 2>&1 ||
     { cat "$work/$arch-install.log"; exit 1; }
   echo "== stage build ($arch): $(seconds "$stage") s"
+  statera_clsid=$(idl_uuid "$build/driver/Trutina.idl" coclass Statera) ||
+    { echo "no class id of Statera in $build/driver/Trutina.idl" >&2; exit 1; }
 
   stage=$(date +%s)
   if cmake --build "$build" --target windows_package_check >"$work/$arch-host.log" 2>&1; then
@@ -305,8 +330,8 @@ test_architecture() {
   echo "== stage prefix ($arch): $(seconds "$stage") s"
 
   stage=$(date +%s)
-  check_registration "$bin" FakeTrutina.dll
-  check_registration "$bin" Trutina.dll
+  check_registration "$bin" FakeTrutina.dll "$statera_clsid" "$view" "$other_view"
+  check_registration "$bin" Trutina.dll "$statera_clsid" "$view" "$other_view"
   while read -r line; do echo "$line"; case $line in PASS:*) pass ;; FAIL:*) fail "${line#FAIL: }" ;; esac; done < <(scripts/wine-com-clients.sh "$build" "$WINEPREFIX")
 
   export PONDERIX_BIN_DIR=$bin
@@ -333,7 +358,7 @@ test_architecture() {
   echo "== stage tests ($arch): $(seconds "$stage") s"
 
   stage=$(date +%s)
-  end_to_end
+  end_to_end "$build" "$view" "$statera_clsid"
   echo "== stage end to end ($arch): $(seconds "$stage") s"
 
   wineserver -k >/dev/null 2>&1 || true
@@ -341,7 +366,7 @@ test_architecture() {
 }
 
 for arch in "${architectures[@]}"; do
-  test_architecture
+  test_architecture "$arch"
 done
 
 echo

@@ -2,7 +2,7 @@
 // raised on the apartment thread that created the object.
 #pragma once
 
-#include "driver/TrutinaServer.h"
+#include "server/TrutinaServer.h"
 #include "simulator/ScaleDriver.h"
 #include "simulator/SettingsStore.h"
 

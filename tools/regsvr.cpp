@@ -1,5 +1,7 @@
 // regsvr [-u] <module>: registers a server module by calling its DllRegisterServer, or with -u
 // removes it by calling DllUnregisterServer. Exit code 0 on success, 1 on failure, 2 on misuse.
+// regsvr --registered <class id>: prints the module registered for the class; exit code 0 when
+// one is, 1 when none is or the registry cannot be read (saying why), 2 on misuse.
 #include "platform/platform.h"
 #include "tools/CommandLine.h"
 
@@ -18,8 +20,10 @@ constexpr int kExitUsage = 2;
 int Usage()
 {
     std::fprintf(stderr, "usage: regsvr [-u] <module>\n"
+                         "       regsvr --registered <class id>\n"
                          "  registers the server module by calling its DllRegisterServer;\n"
-                         "  -u unregisters it by calling DllUnregisterServer\n");
+                         "  -u unregisters it by calling DllUnregisterServer;\n"
+                         "  --registered prints the module registered for the class {xxxxxxxx-...}\n");
     return kExitUsage;
 }
 
@@ -88,17 +92,42 @@ int Run(const std::string& moduleFile, bool unregister)
     return 0;
 }
 
+// The lookup the class registry makes for CoCreateInstance, so that a script asks it instead of
+// reading the registry by rules of its own.
+int PrintRegistered(const std::string& classId)
+{
+    const std::u16string text(classId.begin(), classId.end()); // a class id is ASCII; others fail to parse
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(platform::AsOleStr(text.c_str()), &clsid))) {
+        std::fprintf(stderr, "regsvr: not a class id: %s\n", classId.c_str());
+        return Usage();
+    }
+    std::string module;
+    const HRESULT status = platform::LookupInprocServer(clsid, module);
+    if (FAILED(status)) {
+        std::fprintf(stderr, "regsvr: no module found for %s: %s\n", classId.c_str(),
+                     DescribeStatus(status).c_str());
+        if (const std::string why = platform::ClassRegistryError(); !why.empty())
+            std::fprintf(stderr, "regsvr: %s\n", why.c_str());
+        return kExitFailure;
+    }
+    std::printf("%s\n", module.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool unregister = false;
+    bool unregister = false, query = false;
     std::string module;
     const std::vector<std::string> args = tools::Arguments(argc, argv);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-u")
             unregister = true;
+        else if (arg == "--registered")
+            query = true;
         else if (arg == "-h" || arg == "--help")
             return Usage(), 0;
         else if (arg.size() > 1 && arg.front() == '-')
@@ -108,8 +137,10 @@ int main(int argc, char** argv)
         else
             module = arg;
     }
-    if (module.empty())
+    if (module.empty() || (query && unregister))
         return Usage();
+    if (query)
+        return PrintRegistered(module); // the argument is the class id
 
     // A server's registration code may use COM, as under the Windows tool.
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

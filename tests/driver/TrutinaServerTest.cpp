@@ -3,7 +3,7 @@
 #include "DriverTestSupport.h"
 #include "CountingSink.h"
 
-#include "driver/TrutinaServer.h"
+#include "server/TrutinaServer.h"
 
 #include <cstring>
 #include <string>

@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -191,6 +192,9 @@ TEST_F(ApartmentQueue, TheSystemsMessageLoopRunsPostedCallsAndNothingEscapesIt)
     EXPECT_FALSE(NotifyHandleReadable());
     platform::SetPostedCallExceptionHandler(std::move(previous));
 }
+#else
+TEST_F_ELSEWHERE(ApartmentQueue, TheSystemsMessageLoopRunsPostedCallsAndNothingEscapesIt,
+                 "only Windows has a system message loop that runs posted calls")
 #endif
 
 TEST_F(ApartmentQueue, WaitReturnsAfterTheTimeoutWhenNothingComes)

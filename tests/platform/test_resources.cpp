@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 #include "platform/versioninfo.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,11 @@ TEST(ProgramResources, RegisteredBytesComeBeforeTheProgramFilesOwn)
     ASSERT_TRUE(platform::FindProgramResource(platform::RT_BITMAP_ID, 7, data));
     EXPECT_EQ(data.Size, 4u); // the file's again
 }
+#else
+TEST_ELSEWHERE(ProgramResources, FoundByTypeAndIdOrName,
+               "the program's own resources are compiled in on Windows only")
+TEST_ELSEWHERE(ProgramResources, RegisteredBytesComeBeforeTheProgramFilesOwn,
+               "the program's own resources are compiled in on Windows only")
 #endif
 
 TEST(ProgramResources, RegisteredBytesAreFoundByTypeAndIdOrNameUntilRemoved)

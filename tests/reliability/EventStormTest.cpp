@@ -1,7 +1,9 @@
 // A storm of data events: a worker thread posts the fake driver's data event through the GUI
-// thread's apartment as fast as the apartment takes them, for a few seconds. Every event is
-// handled (with its full refresh), timers and a queued click still run during the storm, and the
-// process's memory stays flat.
+// thread's apartment as fast as the apartment takes them, for a few seconds and until the window
+// has shown it stays responsive. Every event is handled in order (with its full refresh), timers
+// and a queued click still run during the storm, and the process's memory stays flat. Nothing
+// here depends on the machine's speed or load: a busy machine makes the storm last longer (rates
+// are measured in bench/).
 #include "../app/MainWindowTestSupport.h"
 
 #include "platform/platform.h"
@@ -18,8 +20,11 @@ namespace {
 
 using testsupport::MainWindowTest;
 
-constexpr int StormMs = 3000;
+constexpr int StormMs = 3000;           // at least
+constexpr int StormLimitMs = 120000;    // a window that stays responsive ends the storm long before
 constexpr int WarmUpMs = 500;
+constexpr long MinEvents = 100;
+constexpr int MinTicks = 5;
 constexpr int MaxWaiting = 16; // events posted and not yet run, at most
 constexpr long RssGrowthBoundKiB = 16 * 1024;
 
@@ -55,7 +60,7 @@ TEST_F(MainWindowTest, AStormOfDataEventsIsHandledWholeWhileTheWindowStaysRespon
     fakedriver::OnCall("DataEventEnabled", [&] { ++dataEventEnabledReads; });
     const auto handled = [&] { return dataCountReads - dataEventEnabledReads; };
 
-    std::atomic<long> posted{0}, run{0}, sinksCalled{0};
+    std::atomic<long> posted{0}, run{0}, sinksCalled{0}, outOfOrder{0};
     std::atomic<bool> storming{true};
     std::thread worker([&] {
         while (storming) {
@@ -63,8 +68,10 @@ TEST_F(MainWindowTest, AStormOfDataEventsIsHandledWholeWhileTheWindowStaysRespon
                 std::this_thread::yield();
                 continue;
             }
-            ++posted;
-            ASSERT_TRUE(platform::PostToApartment(apartment, [&] {
+            const long number = ++posted;
+            ASSERT_TRUE(platform::PostToApartment(apartment, [&, number] {
+                if (number != run + 1)
+                    ++outOfOrder;
                 sinksCalled += fakedriver::RaiseDataEvent();
                 ++run;
             }));
@@ -92,27 +99,31 @@ TEST_F(MainWindowTest, AStormOfDataEventsIsHandledWholeWhileTheWindowStaysRespon
 
     QTest::qWait(WarmUpMs);
     const long rssBefore = ResidentKiB();
-    QTest::qWait(StormMs - WarmUpMs);
+    const bool responsive = QTest::qWaitFor(
+        [&] {
+            return clock.elapsed() >= StormMs && posted >= MinEvents && ticks >= MinTicks && handledAtClick >= 0 &&
+                   handled() > handledAtClick;
+        },
+        StormLimitMs);
     const long rssAfter = ResidentKiB();
     storming = false;
     worker.join();
     ticker.stop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return run == posted; }, 5000)) << "posted events left unrun";
 
-    const long handledDuringStorm = handled();
-    EXPECT_GT(posted, 100) << "hardly a storm";
+    EXPECT_TRUE(responsive) << "in " << StormLimitMs << " ms of storm: " << posted << " events, " << ticks
+                            << " timer ticks, the queued click " << (handledAtClick >= 0 ? "ran" : "did not run")
+                            << ", " << handled() - handledAtClick << " events handled after it";
+    EXPECT_EQ(outOfOrder, 0) << "events ran out of the order they were posted in";
     EXPECT_EQ(sinksCalled, posted) << "every event reached the window's control";
-    EXPECT_EQ(handledDuringStorm, posted) << "every event ran ScaleDataEvent";
-    EXPECT_GE(ticks, StormMs / 50 / 4) << "a 50 ms timer ran " << ticks << " times in " << StormMs << " ms";
-    EXPECT_GT(clickedAtMs, 0) << "the queued click did not run during the storm";
-    EXPECT_LT(clickedAtMs, StormMs);
-    EXPECT_GT(handledAtClick, 0);
-    EXPECT_LT(handledAtClick, handledDuringStorm) << "events went on after the click";
+    EXPECT_EQ(handled(), posted) << "every event ran ScaleDataEvent";
+    EXPECT_GT(handledAtClick, 0) << "the queued click ran before the storm or not at all";
     EXPECT_EQ(Text(Form->edtResultCode), "0");
     if (!UnderAddressSanitizer()) { // its quarantine holds freed memory on purpose
         EXPECT_LT(rssAfter - rssBefore, RssGrowthBoundKiB) << rssBefore << " KiB before, " << rssAfter << " after";
     }
-    std::printf("storm: %ld events in %d ms, %d timer ticks, RSS %ld -> %ld KiB\n", posted.load(), StormMs, ticks,
+    std::printf("storm: %ld events in %lld ms, %d timer ticks, the click at %lld ms, RSS %ld -> %ld KiB\n",
+                posted.load(), static_cast<long long>(clock.elapsed()), ticks, static_cast<long long>(clickedAtMs),
                 rssBefore, rssAfter);
     fakedriver::Reset();
 }

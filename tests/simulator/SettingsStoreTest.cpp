@@ -152,6 +152,9 @@ TEST(SettingsStoreTest, RelativeConfigHomeIsIgnored)
     testenv::SetVariable("HOME", "/home/operator");
     EXPECT_EQ(TSettingsStore::DefaultPath(), QStringLiteral("/home/operator/.config/ponderix/trutina.json"));
 }
+#else
+TEST_ELSEWHERE(SettingsStoreTest, RelativeConfigHomeIsIgnored,
+               "Windows keeps the settings under APPDATA, not the XDG folders")
 #endif
 
 TEST(SettingsStoreTest, UnwritableLocationFailsWithoutTouchingWhatIsThere)
@@ -201,6 +204,9 @@ TEST(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile)
         EXPECT_TRUE(*loaded == a || *loaded == b);
     }
 }
+#else
+TEST_ELSEWHERE(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile,
+               "the writer is a fork of this process, which Windows cannot make")
 #endif
 
 #ifndef _WIN32
@@ -236,6 +242,9 @@ TEST(SettingsStoreTest, TwoProcessesChangingAtOnceKeepEveryChange)
     ASSERT_TRUE(loaded.has_value());
     EXPECT_EQ(loaded->Devices.size(), 1u + 2 * PerProcess);
 }
+#else
+TEST_ELSEWHERE(SettingsStoreTest, TwoProcessesChangingAtOnceKeepEveryChange,
+               "the writers are forks of this process, which Windows cannot make")
 #endif
 
 // ------------------------------------------------------------------ files that are not settings files
@@ -353,6 +362,13 @@ TEST(SettingsStoreTest, AFileThatCannotBeReadIsReportedAndNeitherRenamedNorRepla
     EXPECT_EQ(ReadAll(path), kept);
 }
 
+#else
+TEST_ELSEWHERE(SettingsStoreTest, APathThatIsNotARegularFileIsRefusedNeverReadMovedOrReplaced,
+               "pipes, device nodes, links, file modes and other users are POSIX file system notions")
+TEST_ELSEWHERE(SettingsStoreTest, ALinkToARegularFileIsReadAndWrittenThroughAndStaysALink,
+               "pipes, device nodes, links, file modes and other users are POSIX file system notions")
+TEST_ELSEWHERE(SettingsStoreTest, AFileThatCannotBeReadIsReportedAndNeitherRenamedNorReplaced,
+               "pipes, device nodes, links, file modes and other users are POSIX file system notions")
 #endif
 
 // A file larger than any settings file is damaged without being read, even when it would parse.

@@ -11,6 +11,13 @@
 #include <process.h>
 #endif
 
+// A case that applies only on another system, in the #else of its #ifdef: listed and skipped
+// here with the reason, so that every system's run names every case.
+#define TEST_ELSEWHERE(suite, name, reason) \
+    TEST(suite, name) { GTEST_SKIP() << reason; }
+#define TEST_F_ELSEWHERE(fixture, name, reason) \
+    TEST_F(fixture, name) { GTEST_SKIP() << reason; }
+
 namespace testenv {
 
 inline void SetVariable(const char* name, const std::string& value)

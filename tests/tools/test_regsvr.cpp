@@ -198,6 +198,8 @@ TEST_F(Regsvr, SystemRegsvr32RegistersTheModule)
     EXPECT_NE(RunShell("regsvr32 /s " + Quoted(Native(NO_ENTRY_MODULE_PATH))), 0); // its entry point fails
     EXPECT_FALSE(TestClassRegistered());
 }
+#else
+TEST_F_ELSEWHERE(Regsvr, SystemRegsvr32RegistersTheModule, "the system's regsvr32 is on Windows only")
 #endif
 
 #ifndef _WIN32
@@ -218,6 +220,9 @@ TEST_F(Regsvr, SaysWhyTheModuleOrTheRegistryIsRefused)
         << r.Err;
     EXPECT_EQ(r.Out.find("succeeded"), std::string::npos) << r.Out;
 }
+#else
+TEST_F_ELSEWHERE(Regsvr, SaysWhyTheModuleOrTheRegistryIsRefused,
+                 "FIFOs and the class registry's text file are the stand-in's, not Windows'")
 #endif
 
 struct FailureCase {

@@ -3,7 +3,7 @@
 // the module-wide script.
 #include "FakeDriver.h"
 
-#include "driver/TrutinaServer.h"
+#include "server/TrutinaServer.h"
 #include "runtime/utf.h"
 
 #include <array>
