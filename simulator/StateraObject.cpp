@@ -61,8 +61,6 @@ HRESULT OutMoney(CY* target, TMoney value)
 
 } // namespace
 
-const IClock& ModuleClock() { return Clock(); }
-
 // ------------------------------------------------------------------ data event delivery
 
 // Keeps the module loaded (DllCanUnloadNow says no) for as long as it exists.
