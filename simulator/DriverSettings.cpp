@@ -2,6 +2,7 @@
 
 #include "simulator/ScaleModels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -87,12 +88,22 @@ TDriverSettings TDriverSettings::Defaults()
     return s;
 }
 
+TDeviceSettings* TDriverSettings::FindDevice(std::int32_t number)
+{
+    const auto it = std::find_if(Devices.begin(), Devices.end(), [&](const TDeviceSettings& d) { return d.Number == number; });
+    return it == Devices.end() ? nullptr : &*it;
+}
+
+const TDeviceSettings* TDriverSettings::FindDevice(std::int32_t number) const
+{
+    return const_cast<TDriverSettings*>(this)->FindDevice(number);
+}
+
 std::string TDriverSettings::Problem() const
 {
     if (Devices.empty())
         return "no logical devices";
     std::set<std::int32_t> numbers;
-    bool currentFound = false;
     for (const auto& d : Devices) {
         const std::string which = "device " + std::to_string(d.Number) + ": ";
         if (d.Number < MinDeviceNumber || d.Number > MaxDeviceNumber)
@@ -114,9 +125,8 @@ std::string TDriverSettings::Problem() const
                 return which + "device parameter " + std::to_string(p) + " invalid";
         if (!d.LoadProfile.empty() && !LoadProfiles.count(d.LoadProfile))
             return which + "unknown load profile \"" + d.LoadProfile + "\"";
-        currentFound = currentFound || d.Number == CurrentDeviceNumber;
     }
-    if (!currentFound)
+    if (!FindDevice(CurrentDeviceNumber))
         return "current device " + std::to_string(CurrentDeviceNumber) + " does not exist";
     if (PollingInterval < 0 || PollingInterval >= PollingIntervalCount)
         return "polling interval code outside 0-4";

@@ -85,6 +85,12 @@ bool IsValidWeightStep(double kg);
 constexpr std::int32_t MaxRefuseCount = 1000;        // operations a profile step refuses
 constexpr TMillis MaxSimulatedMsPerReading = 60'000; // a minute of simulated time per reading
 
+// A settings file found damaged and put aside.
+struct TSettingsDamage {
+    std::string KeptAs; // the name the damaged file was kept under; empty: no copy could be made
+    bool operator==(const TSettingsDamage&) const = default;
+};
+
 struct TDriverSettings {
     std::vector<TDeviceSettings> Devices;
     std::int32_t CurrentDeviceNumber = 1;
@@ -99,10 +105,14 @@ struct TDriverSettings {
     // on any machine; 0 runs the scales on the real clock.
     TMillis SimulatedMsPerReading = 0;
     std::map<std::string, TLoadProfile> LoadProfiles;
-    // A damaged settings file put aside under this name and not yet reported by an operation. Kept
-    // in the file so that whichever instance makes the next operation reports it.
-    std::string DamagedCopy;
+    // A damaged settings file not yet reported by an operation. Kept in the file so that whichever
+    // instance makes the next operation reports it.
+    std::optional<TSettingsDamage> Damaged;
     bool operator==(const TDriverSettings&) const = default;
+
+    // The device with the number, or nullptr.
+    TDeviceSettings* FindDevice(std::int32_t number);
+    const TDeviceSettings* FindDevice(std::int32_t number) const;
 
     // One enabled-off device number 1 on COM 1 at 9600, model 5.
     static TDriverSettings Defaults();

@@ -34,7 +34,7 @@ public:
     struct TLatest {
         std::shared_ptr<void> Lock;              // the file's lock, held while this lives
         std::optional<TDriverSettings> Settings; // what the file holds now; nullopt: keep your own
-        std::string DamagedCopy;                 // the file was damaged and put aside under this name
+        std::optional<TSettingsDamage> Damaged;  // the file was damaged and put aside
     };
     virtual TLatest Latest() { return {}; }
 };
@@ -60,7 +60,7 @@ TMoney Cost(double weight, TMoney unitPrice);
 
 class TScaleDriver {
 public:
-    // sink may be nullptr (nothing is written). A settings.DamagedCopy is reported by the next
+    // sink may be nullptr (nothing is written). A settings.Damaged is reported by the next
     // operation, then cleared.
     TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const IClock& clock);
     TScaleDriver(const TScaleDriver&) = delete;
@@ -202,13 +202,31 @@ private:
     // Runs one write or method: the injected refusal, a profile's refusal, the body, the notices,
     // then the poller. A stored operation first adopts the file's latest settings under its lock
     // (held until the change is written), so that only its own change is written over them.
-    template <typename Body> TResult Operation(Body&& body, bool stored = false);
-    template <typename Body> TResult StoredOperation(Body&& body) { return Operation(std::forward<Body>(body), true); }
-    TResult Finish(TResult code, const std::string& detail = {});
-    TResult Persist(); // writes the settings; SettingsNotSaved when the sink fails
+    TResult Operation(const std::function<TResult()>& body, bool stored = false);
+    TResult StoredOperation(const std::function<TResult()>& body) { return Operation(body, true); }
+    // A condition found between operations, reported by the next one that succeeds.
+    struct TNotice {
+        TResult Code;
+        std::string Detail;  // said in brackets after the code's text
+        bool Unsaved = false; // clearing it in the settings file failed
+    };
+    // The notice due, taken (a damaged-file notice is cleared in the file too).
+    std::optional<TNotice> TakeNotice();
+    // Sets the result: the code and its text, or the notice instead.
+    TResult Finish(TResult code, const std::optional<TNotice>& notice = std::nullopt);
+    // Finish with the notice due when the code is Ok.
+    TResult Conclude(TResult code);
+
+    // ---- settings synchronisation (ScaleDriverSettings.cpp)
+    // Whether a change chose this object's current device as the file's current one.
+    enum class TCurrentChoice { Kept, Chosen };
+    TResult Persist(TCurrentChoice choice = TCurrentChoice::Kept); // SettingsNotSaved when the sink fails
     // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives).
     std::shared_ptr<void> Reread();
     void Adopt(TDriverSettings latest);
+    TResult ClearDamaged(); // the damaged-file notice is reported: cleared in the file too
+
+    // ---- devices (ScaleDriverDevices.cpp)
     TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
     void SelectDevice(std::int32_t number); // makes it current; its readings start empty
     TDeviceSettings& Current();
@@ -218,6 +236,8 @@ private:
     const TScalePlatform* FindPlatform(std::int32_t number) const;
     TResult CheckEnabledAndConnected();
     const TReading& Shown() const;
+
+    // ---- message channel (ScaleDriverMessages.cpp)
     void UpdatePoller();
     void NotifyEventDue();
 
@@ -227,7 +247,6 @@ private:
     TDriverSettings FSettings;
     std::string FSettingsRefused; // not yet reported
     std::int32_t FFileCurrent = 0;  // the current device the file names (this object's may differ)
-    bool FCurrentChosen = false;    // the operation under way chose the current device
     std::shared_ptr<void> FFileLock; // the settings file's lock, held through a stored operation
     bool FUnsaved = false;           // the last write of the settings failed
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number

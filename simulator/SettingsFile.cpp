@@ -103,12 +103,6 @@ std::optional<TDriverSettings> Mapped(const std::string& text)
     }
 }
 
-std::string PutAsideName(const std::function<std::string()>& putAside)
-{
-    const std::string aside = putAside();
-    return aside.empty() ? "(копию сохранить не удалось)" : aside;
-}
-
 } // namespace
 
 TRereadSettings RereadSettingsFile(const fs::path& path, const std::function<std::string()>& putAside)
@@ -126,7 +120,7 @@ TRereadSettings RereadSettingsFile(const fs::path& path, const std::function<std
         if (reread.Settings)
             return reread;
     }
-    reread.DamagedCopy = PutAsideName(putAside);
+    reread.Damaged = TSettingsDamage{putAside()};
     return reread;
 }
 
@@ -154,14 +148,10 @@ TLoadedSettings LoadSettingsFile(const fs::path& path, const std::function<std::
         break;
     }
     TDriverSettings defaults = TDriverSettings::Defaults();
-    const std::string aside = putAside();
-    if (aside.empty()) {
-        // No copy could be made: the damaged file stays where it is until the first change.
-        defaults.DamagedCopy = "(копию сохранить не удалось)";
-        return {defaults, {}};
-    }
-    defaults.DamagedCopy = aside;
-    save(defaults);
+    defaults.Damaged = TSettingsDamage{putAside()};
+    // Without a copy the damaged file stays where it is until the first change.
+    if (!defaults.Damaged->KeptAs.empty())
+        save(defaults);
     return {defaults, {}};
 }
 

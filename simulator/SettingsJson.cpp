@@ -1,5 +1,4 @@
-// The settings file's JSON text, for both builds: the Qt build and the Windows build without Qt
-// read and write the file each in their own way, with this one mapping.
+// The settings file's JSON text: the mapping between the file and the driver's settings.
 #include "simulator/SettingsJson.h"
 
 #include "runtime/utf.h"
@@ -161,8 +160,8 @@ std::string SettingsToJson(const TDriverSettings& s)
                  {"simulatedMsPerReading", s.SimulatedMsPerReading},
                  {"devices", std::move(devices)},
                  {"loadProfiles", std::move(profiles)}};
-    if (!s.DamagedCopy.empty())
-        root["damagedCopy"] = s.DamagedCopy;
+    if (s.Damaged)
+        root["damaged"] = {{"keptAs", s.Damaged->KeptAs}};
     // Texts that are not valid UTF-8 are written with replacement characters rather than refused.
     return root.dump(4, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -194,7 +193,8 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
         s.AutoDisable = BoolField(doc, "autoDisable", s.AutoDisable);
         s.Timeout = IntField(doc, "timeout", s.Timeout);
         s.SimulatedMsPerReading = IntField(doc, "simulatedMsPerReading", 0);
-        s.DamagedCopy = TextField(doc, "damagedCopy", {});
+        if (const json* damaged = Field(doc, "damaged"))
+            s.Damaged = TSettingsDamage{TextField(Checked(*damaged, damaged->is_object(), "damaged is not an object"), "keptAs", {})};
         for (const json& v : ArrayField(doc, "devices")) {
             const json& o = Checked(v, v.is_object(), "device is not an object");
             TDeviceSettings d;

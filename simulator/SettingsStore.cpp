@@ -62,7 +62,7 @@ ISettingsSink::TLatest TSettingsStore::Latest()
     latest.Lock = std::make_shared<platform::FileLock>(FileSystemPath().string() + ".lock", SettingsLockTimeoutMs);
     TRereadSettings reread = RereadSettingsFile(FileSystemPath(), [this] { return PutAside().toStdString(); });
     latest.Settings = std::move(reread.Settings);
-    latest.DamagedCopy = std::move(reread.DamagedCopy);
+    latest.Damaged = std::move(reread.Damaged);
     return latest;
 }
 

@@ -25,7 +25,7 @@ public:
     const QString& Path() const { return FPath; }
 
     // The settings in the file, the defaults when it is missing or refused, the defaults with
-    // DamagedCopy set when it is damaged (the damaged file is renamed aside and the defaults written).
+    // Damaged set when it is damaged (the damaged file is renamed aside and the defaults written).
     TDriverSettings Load();
     // Writes the whole file atomically (QSaveFile); false when it cannot be written, or when
     // what is at the path is not a regular file, or the last Load refused the file.

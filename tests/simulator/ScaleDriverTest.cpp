@@ -123,7 +123,7 @@ TEST_F(ScaleDriverTest, ReadsLeaveTheResultOfTheLastOperation)
 TEST_F(ScaleDriverTest, DamagedSettingsAreReportedOnceByTheNextSuccessfulOperation)
 {
     TDriverSettings s = TDriverSettings::Defaults();
-    s.DamagedCopy = "trutina.json.damaged-20261207-101500";
+    s.Damaged = TSettingsDamage{"trutina.json.damaged-20261207-101500"};
     Driver = std::make_unique<TScaleDriver>(s, &Sink, Clock);
     EXPECT_EQ(Driver->ResultCode(), 0);
     // A refusal does not swallow the notice.
@@ -131,7 +131,7 @@ TEST_F(ScaleDriverTest, DamagedSettingsAreReportedOnceByTheNextSuccessfulOperati
     EXPECT_EQ(Driver->SetParity(2), TResult::SettingsDamaged);
     EXPECT_EQ(Driver->Parity(), 2); // the operation itself was done
     EXPECT_NE(Description(*Driver).find("trutina.json.damaged-20261207-101500"), std::string::npos);
-    EXPECT_TRUE(Sink.Saved.DamagedCopy.empty());
+    EXPECT_FALSE(Sink.Saved.Damaged);
     EXPECT_EQ(Driver->SetParity(0), TResult::Ok);
 }
 

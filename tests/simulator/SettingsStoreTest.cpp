@@ -59,7 +59,7 @@ TEST(SettingsStoreTest, EverySettingSurvivesTheFile)
     ASSERT_TRUE(store.Save(testenv::SampleSettings()));
     const TDriverSettings back = store.Load();
     EXPECT_TRUE(back == testenv::SampleSettings());
-    EXPECT_TRUE(back.DamagedCopy.empty());
+    EXPECT_FALSE(back.Damaged);
 }
 
 TEST(SettingsStoreTest, MissingFileGivesOneDefaultDeviceAndWritesNothing)
@@ -70,7 +70,7 @@ TEST(SettingsStoreTest, MissingFileGivesOneDefaultDeviceAndWritesNothing)
     ASSERT_EQ(s.Devices.size(), 1u);
     EXPECT_EQ(s.Devices[0].Number, 1);
     EXPECT_EQ(s.Devices[0].Name, u"Весы 1");
-    EXPECT_TRUE(s.DamagedCopy.empty());
+    EXPECT_FALSE(s.Damaged);
     EXPECT_FALSE(QFile::exists(store.Path()));
 }
 
@@ -107,13 +107,13 @@ TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithT
         WriteAll(store.Path(), bytes);
         const TDriverSettings s = store.Load();
         EXPECT_EQ(s.Devices.size(), 1u);
-        ASSERT_FALSE(s.DamagedCopy.empty());
-        EXPECT_EQ(s.DamagedCopy.rfind("trutina.json.damaged-", 0), 0u);
-        EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(s.DamagedCopy))), bytes);
+        ASSERT_TRUE(s.Damaged);
+        EXPECT_EQ(s.Damaged->KeptAs.rfind("trutina.json.damaged-", 0), 0u);
+        EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(s.Damaged->KeptAs))), bytes);
         // The new file holds the defaults and the notice, for whichever instance reports it.
         const auto written = TSettingsStore::FromJson(ReadAll(store.Path()));
         ASSERT_TRUE(written.has_value());
-        EXPECT_EQ(written->DamagedCopy, s.DamagedCopy);
+        EXPECT_EQ(written->Damaged, s.Damaged);
     }
 }
 
@@ -122,9 +122,9 @@ TEST(SettingsStoreTest, SecondDamageInTheSameSecondGetsItsOwnCopy)
     QTemporaryDir dir;
     TSettingsStore store(dir.filePath("trutina.json"));
     WriteAll(store.Path(), "first");
-    const std::string first = store.Load().DamagedCopy;
+    const std::string first = store.Load().Damaged.value_or(TSettingsDamage{}).KeptAs;
     WriteAll(store.Path(), "second");
-    const std::string second = store.Load().DamagedCopy;
+    const std::string second = store.Load().Damaged.value_or(TSettingsDamage{}).KeptAs;
     EXPECT_NE(first, second);
     EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(first))), "first");
     EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(second))), "second");
@@ -364,9 +364,9 @@ TEST(SettingsStoreTest, AFileBeyondTheSizeLimitIsPutAsideUnread)
                               QByteArray(static_cast<qsizetype>(MaxSettingsFileSize), ' ');
     WriteAll(store.Path(), padded);
     const TDriverSettings s = store.Load();
-    ASSERT_FALSE(s.DamagedCopy.empty());
-    EXPECT_EQ(QFileInfo(dir.filePath(QString::fromStdString(s.DamagedCopy))).size(), padded.size());
-    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(store.Path()))->DamagedCopy, s.DamagedCopy);
+    ASSERT_TRUE(s.Damaged);
+    EXPECT_EQ(QFileInfo(dir.filePath(QString::fromStdString(s.Damaged->KeptAs))).size(), padded.size());
+    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(store.Path()))->Damaged, s.Damaged);
 }
 
 // What the driver takes as a name the file keeps: up to 64 characters, each of them possibly
@@ -392,7 +392,7 @@ TEST(SettingsStoreTest, DeviceNamesOfUpTo64CharactersSurviveTheFile)
         s.Devices[0].Name = row.Name;
         ASSERT_TRUE(store.Save(s));
         const TDriverSettings back = store.Load();
-        EXPECT_EQ(back.DamagedCopy.empty(), row.Kept);
+        EXPECT_EQ(!back.Damaged, row.Kept);
         EXPECT_EQ(back.Devices[0].Name == row.Name, row.Kept);
     }
 }
