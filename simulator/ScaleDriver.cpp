@@ -57,21 +57,47 @@ void TScaleDriver::SetEventDue(std::function<void()> eventDue)
 
 // ------------------------------------------------------------------ operation frame
 
-TResult TScaleDriver::Operation(const std::function<TResult()>& body, bool stored)
+namespace {
+
+// The members that talk to the scales: they may answer slowly, and a reading moves simulated time
+// on whether it is answered or refused.
+enum class TScalesUse { None, Asks, Reads };
+
+TScalesUse ScalesUse(std::string_view operation)
+{
+    static constexpr std::pair<std::string_view, TScalesUse> Table[] = {
+        {"ReadWeight", TScalesUse::Reads},    {"Zero", TScalesUse::Reads},     {"Tare", TScalesUse::Reads},
+        {"GenerateEvent", TScalesUse::Reads}, {"SetTare", TScalesUse::Asks},   {"Reset", TScalesUse::Asks},
+        {"GetDeviceMetrics", TScalesUse::Asks}, {"ReadValue", TScalesUse::Asks}, {"WriteValue", TScalesUse::Asks},
+    };
+    for (const auto& [name, use] : Table)
+        if (name == operation)
+            return use;
+    return TScalesUse::None;
+}
+
+} // namespace
+
+TResult TScaleDriver::Operation(std::string_view name, const std::function<TResult()>& body, bool stored)
 {
     TResult result;
     {
         TLock lock(FMutex);
-        if (FInjected) {
-            const TResult injected = *FInjected;
-            FInjected.reset();
-            return Finish(injected);
+        const TScalesUse scales = Current().Enabled ? ScalesUse(name) : TScalesUse::None;
+        std::optional<TResult> refusal = TakeRefusal(name);
+        if (!refusal && scales != TScalesUse::None)
+            refusal = AwaitAnswer(lock);
+        if (refusal) {
+            if (scales == TScalesUse::Reads)
+                CurrentPlatform().SkipReading(); // asked for, not taken: time moves on all the same
+            return Finish(*refusal);
         }
-        // A load profile's refusal hits the operations made while its device is current.
-        if (auto it = FPlatforms.find(FSettings.CurrentDeviceNumber); it != FPlatforms.end())
-            if (const std::optional<TResult> refusal = it->second->TakeRefusal())
-                return Finish(*refusal);
-        FFileLock = stored ? Reread() : nullptr;
+        if (stored) {
+            std::optional<std::shared_ptr<void>> fileLock = Reread();
+            if (!fileLock)
+                return Finish(TResult::SettingsLocked);
+            FFileLock = std::move(*fileLock);
+        }
         result = Conclude(body());
         FFileLock.reset();
     }
@@ -79,6 +105,34 @@ TResult TScaleDriver::Operation(const std::function<TResult()>& body, bool store
     if (DataEventDue())
         NotifyEventDue();
     return result;
+}
+
+std::optional<TResult> TScaleDriver::TakeRefusal(std::string_view operation)
+{
+    if (FInjected) {
+        const TResult injected = *FInjected;
+        FInjected.reset();
+        return injected;
+    }
+    // A load profile's refusal hits the operations made while its device is current.
+    if (auto it = FPlatforms.find(FSettings.CurrentDeviceNumber); it != FPlatforms.end())
+        return it->second->TakeRefusal(operation);
+    return std::nullopt;
+}
+
+std::optional<TResult> TScaleDriver::AwaitAnswer(TLock& lock)
+{
+    const TMillis delay = CurrentPlatform().AnswerDelay();
+    if (delay <= 0)
+        return std::nullopt;
+    const TMillis timeout = FSettings.Timeout;
+    // The scales answer late: the caller waits (without the lock, the poller goes on), at most Timeout.
+    lock.unlock();
+    FClock.Wait(std::min(delay, timeout));
+    lock.lock();
+    if (delay > timeout)
+        return TResult::AnswerTimeout;
+    return std::nullopt;
 }
 
 TResult TScaleDriver::Conclude(TResult code)
@@ -95,9 +149,7 @@ std::optional<TScaleDriver::TNotice> TScaleDriver::TakeNotice()
         return notice;
     }
     if (FSettings.Damaged) {
-        const TSettingsDamage damage = *FSettings.Damaged;
-        TNotice notice{TResult::SettingsDamaged, damage.KeptAs.empty() ? "копию сохранить не удалось"
-                                                                        : "повреждённый файл сохранён как " + damage.KeptAs};
+        TNotice notice{TResult::SettingsDamaged, DamageDetail(*FSettings.Damaged)};
         if (ClearDamaged() != TResult::Ok)
             notice.Unsaved = true;
         return notice;
@@ -105,6 +157,12 @@ std::optional<TScaleDriver::TNotice> TScaleDriver::TakeNotice()
     if (const std::uint64_t lost = FMessages.TakeLost())
         return TNotice{TResult::MessagesLost, std::to_string(lost)};
     return std::nullopt;
+}
+
+std::string TScaleDriver::DamageDetail(const TSettingsDamage& damage)
+{
+    std::string detail = damage.Problem.empty() ? std::string() : damage.Problem + "; ";
+    return detail + (damage.KeptAs.empty() ? "копию сохранить не удалось" : "повреждённый файл сохранён как " + damage.KeptAs);
 }
 
 TResult TScaleDriver::Finish(TResult code, const std::optional<TNotice>& notice)
@@ -116,6 +174,10 @@ TResult TScaleDriver::Finish(TResult code, const std::optional<TNotice>& notice)
         text += " (" + notice->Detail + ")";
         if (notice->Unsaved)
             text += "; " + trutina::ResultDescription(TResult::SettingsNotSaved);
+    } else if (code != TResult::Ok && FSettings.Damaged) {
+        // A damaged file explains the first call whatever its result (the defaults may be why it
+        // failed); the code -18 still waits for a call that succeeds.
+        text += "; " + trutina::ResultDescription(TResult::SettingsDamaged) + " (" + DamageDetail(*FSettings.Damaged) + ")";
     }
     FResultCode = static_cast<std::int32_t>(code);
     FResultDescription = runtime::Utf8ToUtf16(text);
@@ -192,7 +254,7 @@ bool TScaleDriver::UpdatePrice() const
 
 TResult TScaleDriver::SetUnitPrice(TMoney price)
 {
-    return Operation([&] {
+    return Operation("UnitPrice", [&] {
         if (price < 0 || price > MaxUnitPrice)
             return TResult::OutOfRange;
         FUnitPrice = price;
@@ -202,12 +264,12 @@ TResult TScaleDriver::SetUnitPrice(TMoney price)
 
 TResult TScaleDriver::SetTareWeight(double kg)
 {
-    return Operation([&] { return CurrentPlatform().SetTareWeight(kg); });
+    return Operation("TareWeight", [&] { return CurrentPlatform().SetTareWeight(kg); });
 }
 
 TResult TScaleDriver::SetUpdatePrice(bool on)
 {
-    return StoredOperation([&] {
+    return StoredOperation("UpdatePrice", [&] {
         FSettings.UpdatePrice = on;
         return Persist();
     });
@@ -224,24 +286,27 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 
 TResult TScaleDriver::ReadWeight()
 {
-    return Operation([&] {
-        if (!Current().Enabled)
-            return TResult::DeviceNotEnabled;
-        // A reading is taken (and simulated time moves on) even when the scales do not answer.
-        TReading reading = CurrentPlatform().Read();
-        if (reading.Result == TResult::NoConnection)
-            return reading.Result;
-        // A refused reading still reports the scales' status flags; the weight keeps its last value.
-        if (reading.Result != TResult::Ok)
-            reading.Weight = FLastReading.Weight;
-        FLastReading = reading;
+    return Operation("ReadWeight", [&] { return TakeReading(); });
+}
+
+TResult TScaleDriver::TakeReading()
+{
+    if (!Current().Enabled)
+        return TResult::DeviceNotEnabled;
+    // A reading is taken (and simulated time moves on) even when the scales do not answer.
+    TReading reading = CurrentPlatform().Read();
+    if (reading.Result == TResult::NoConnection)
         return reading.Result;
-    });
+    // A refused reading still reports the scales' status flags; the weight keeps its last value.
+    if (reading.Result != TResult::Ok)
+        reading.Weight = FLastReading.Weight;
+    FLastReading = reading;
+    return reading.Result;
 }
 
 TResult TScaleDriver::Zero()
 {
-    return Operation([&] {
+    return Operation("Zero", [&] {
         if (!Current().Enabled)
             return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Zero();
@@ -258,7 +323,7 @@ TResult TScaleDriver::Zero()
 
 TResult TScaleDriver::Tare()
 {
-    return Operation([&] {
+    return Operation("Tare", [&] {
         if (!Current().Enabled)
             return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Tare();
@@ -270,7 +335,7 @@ TResult TScaleDriver::Tare()
 
 TResult TScaleDriver::SetTare()
 {
-    return Operation([&] {
+    return Operation("SetTare", [&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         TScalePlatform& platform = CurrentPlatform();
@@ -283,7 +348,7 @@ TResult TScaleDriver::SetTare()
 
 TResult TScaleDriver::Reset()
 {
-    return Operation([&] {
+    return Operation("Reset", [&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         CurrentPlatform().PowerOn();
@@ -309,7 +374,7 @@ std::int32_t TScaleDriver::ValuePurpose() const
 TResult TScaleDriver::SetValue(std::int32_t value)
 {
     // Any number is taken; WriteValue checks it against the parameter it goes to.
-    return Operation([&] {
+    return Operation("Value", [&] {
         FValue = value;
         return TResult::Ok;
     });
@@ -317,7 +382,7 @@ TResult TScaleDriver::SetValue(std::int32_t value)
 
 TResult TScaleDriver::SetValuePurpose(std::int32_t purpose)
 {
-    return Operation([&] {
+    return Operation("ValuePurpose", [&] {
         if (purpose < 0 || purpose >= ValuePurposeCount)
             return TResult::InvalidParameter;
         FValuePurpose = purpose;
@@ -327,7 +392,7 @@ TResult TScaleDriver::SetValuePurpose(std::int32_t purpose)
 
 TResult TScaleDriver::ReadValue()
 {
-    return Operation([&] {
+    return Operation("ReadValue", [&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         FValue = Current().Parameters.Get(TValuePurpose(FValuePurpose));
@@ -337,7 +402,7 @@ TResult TScaleDriver::ReadValue()
 
 TResult TScaleDriver::WriteValue()
 {
-    return StoredOperation([&] {
+    return StoredOperation("WriteValue", [&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         const TValuePurpose purpose{FValuePurpose};
@@ -358,7 +423,7 @@ TDeviceMetrics TScaleDriver::Metrics() const
 
 TResult TScaleDriver::GetDeviceMetrics()
 {
-    return Operation([&] {
+    return Operation("GetDeviceMetrics", [&] {
         if (TResult r = CheckEnabledAndConnected(); r != TResult::Ok)
             return r;
         const TScaleModel& model = CurrentPlatform().Model();
@@ -386,7 +451,7 @@ std::int32_t TScaleDriver::ApplicationHandle() const
 
 TResult TScaleDriver::SetApplicationHandle(std::int32_t handle)
 {
-    return Operation([&] {
+    return Operation("ApplicationHandle", [&] {
         FApplicationHandle = handle;
         return TResult::Ok;
     });
@@ -399,7 +464,7 @@ TScaleDriver::TLoadState TScaleDriver::LoadState()
     std::lock_guard lock(FMutex);
     auto& platform = CurrentPlatform();
     const bool connected = platform.Connected(); // brings a running profile up to now first
-    return {platform.Load(), platform.Unstable(), connected};
+    return {platform.Load(), platform.Unstable(), connected, platform.AnswerDelay()};
 }
 
 void TScaleDriver::PutLoad(double kg)
@@ -419,6 +484,12 @@ void TScaleDriver::SetScalesConnected(bool connected)
 {
     std::lock_guard lock(FMutex);
     CurrentPlatform().SetConnected(connected);
+}
+
+void TScaleDriver::SetAnswerDelay(TMillis ms)
+{
+    std::lock_guard lock(FMutex);
+    CurrentPlatform().SetAnswerDelay(ms);
 }
 
 std::vector<std::string> TScaleDriver::LoadProfileNames() const
@@ -450,7 +521,7 @@ void TScaleDriver::StopLoadProfile()
 void TScaleDriver::RestartLoadProfile()
 {
     std::lock_guard lock(FMutex);
-    CurrentPlatform().RestartProfile();
+    CurrentPlatform().Restart();
 }
 
 TScaleDriver::TProfileView TScaleDriver::LoadProfileView()

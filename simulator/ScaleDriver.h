@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trutina {
@@ -35,6 +36,7 @@ public:
         std::shared_ptr<void> Lock;              // the file's lock, held while this lives
         std::optional<TDriverSettings> Settings; // what the file holds now; nullopt: keep your own
         std::optional<TSettingsDamage> Damaged;  // the file was damaged and put aside
+        bool Busy = false; // another process holds the file's lock (the file was not read)
     };
     virtual TLatest Latest() { return {}; }
 };
@@ -174,11 +176,14 @@ public:
         double Load = 0;
         bool Unstable = false;
         bool Connected = true;
+        TMillis AnswerDelay = 0;
     };
     TLoadState LoadState();
     void PutLoad(double kg);
     void SetUnstable(bool unstable);
     void SetScalesConnected(bool connected);
+    // The scales answer every call that asks them this many ms late (0: at once).
+    void SetAnswerDelay(TMillis ms);
     // The next write or method (other than ShowProperties) is refused with the code, doing nothing.
     void InjectRefusal(std::optional<TResult> code);
     std::optional<TResult> InjectedRefusal() const;
@@ -202,8 +207,13 @@ private:
     // Runs one write or method: the injected refusal, a profile's refusal, the body, the notices,
     // then the poller. A stored operation first adopts the file's latest settings under its lock
     // (held until the change is written), so that only its own change is written over them.
-    TResult Operation(const std::function<TResult()>& body, bool stored = false);
-    TResult StoredOperation(const std::function<TResult()>& body) { return Operation(body, true); }
+    // name: the member the operation carries out (a profile step's refusal may name the ones it hits).
+    TResult Operation(std::string_view name, const std::function<TResult()>& body, bool stored = false);
+    TResult StoredOperation(std::string_view name, const std::function<TResult()>& body) { return Operation(name, body, true); }
+    // The refusal due for the operation (the dialog's, then the profile's), taken.
+    std::optional<TResult> TakeRefusal(std::string_view operation);
+    // Waits for slow scales, at most Timeout (the lock is let go meanwhile); AnswerTimeout beyond it.
+    std::optional<TResult> AwaitAnswer(TLock& lock);
     // A condition found between operations, reported by the next one that succeeds.
     struct TNotice {
         TResult Code;
@@ -214,6 +224,7 @@ private:
     std::optional<TNotice> TakeNotice();
     // Sets the result: the code and its text, or the notice instead.
     TResult Finish(TResult code, const std::optional<TNotice>& notice = std::nullopt);
+    static std::string DamageDetail(const TSettingsDamage& damage);
     // Finish with the notice due when the code is Ok.
     TResult Conclude(TResult code);
 
@@ -221,13 +232,14 @@ private:
     // Whether a change chose this object's current device as the file's current one.
     enum class TCurrentChoice { Kept, Chosen };
     TResult Persist(TCurrentChoice choice = TCurrentChoice::Kept); // SettingsNotSaved when the sink fails
-    // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives).
-    std::shared_ptr<void> Reread();
+    // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives),
+    // nullopt when another process holds it.
+    std::optional<std::shared_ptr<void>> Reread();
     void Adopt(TDriverSettings latest);
     TResult ClearDamaged(); // the damaged-file notice is reported: cleared in the file too
 
     // ---- devices (ScaleDriverDevices.cpp)
-    TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
+    TResult ChangeDevice(std::string_view name, const std::function<TResult(TDeviceSettings&)>& change);
     void SelectDevice(std::int32_t number); // makes it current; its readings start empty
     TDeviceSettings& Current();
     const TDeviceSettings& Current() const;
@@ -235,6 +247,8 @@ private:
     TScalePlatform& CurrentPlatform() { return Platform(Current().Number); }
     const TScalePlatform* FindPlatform(std::int32_t number) const;
     TResult CheckEnabledAndConnected();
+    // Takes a reading of the current device into the newest reading (ReadWeight, GenerateEvent).
+    TResult TakeReading();
     const TReading& Shown() const;
 
     // ---- message channel (ScaleDriverMessages.cpp)

@@ -138,7 +138,7 @@ TDriverSettings TScaleDriver::Settings() const
 
 TResult TScaleDriver::SetCurrentDeviceIndex(std::int32_t index)
 {
-    return StoredOperation([&] {
+    return StoredOperation("CurrentDeviceIndex", [&] {
         if (index < 0 || index >= static_cast<std::int32_t>(FSettings.Devices.size()))
             return TResult::NoSuchDevice;
         SelectDevice(FSettings.Devices[static_cast<std::size_t>(index)].Number);
@@ -148,7 +148,7 @@ TResult TScaleDriver::SetCurrentDeviceIndex(std::int32_t index)
 
 TResult TScaleDriver::SetCurrentDeviceNumber(std::int32_t number)
 {
-    return StoredOperation([&] {
+    return StoredOperation("CurrentDeviceNumber", [&] {
         if (!FSettings.FindDevice(number))
             return TResult::NoSuchDevice;
         SelectDevice(number);
@@ -169,9 +169,9 @@ void TScaleDriver::SelectDevice(std::int32_t number)
     FLastQueuedWeight.reset();
 }
 
-TResult TScaleDriver::ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change)
+TResult TScaleDriver::ChangeDevice(std::string_view name, const std::function<TResult(TDeviceSettings&)>& change)
 {
-    return StoredOperation([&] {
+    return StoredOperation(name, [&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         const TResult result = change(Current());
@@ -181,7 +181,7 @@ TResult TScaleDriver::ChangeDevice(const std::function<TResult(TDeviceSettings&)
 
 TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
 {
-    return ChangeDevice([&](TDeviceSettings& d) {
+    return ChangeDevice("CurrentDeviceName", [&](TDeviceSettings& d) {
         if (!IsValidDeviceName(name))
             return TResult::InvalidParameter;
         d.Name = name;
@@ -191,7 +191,7 @@ TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
 
 TResult TScaleDriver::SetLockDevices(bool locked)
 {
-    return StoredOperation([&] {
+    return StoredOperation("LockDevices", [&] {
         FSettings.LockDevices = locked;
         return Persist();
     });
@@ -199,7 +199,7 @@ TResult TScaleDriver::SetLockDevices(bool locked)
 
 TResult TScaleDriver::SetModel(std::int32_t model)
 {
-    return ChangeDevice([&](TDeviceSettings& d) {
+    return ChangeDevice("Model", [&](TDeviceSettings& d) {
         const TScaleModel* found = FindScaleModel(model);
         if (!found)
             return TResult::InvalidParameter;
@@ -213,7 +213,7 @@ TResult TScaleDriver::SetModel(std::int32_t model)
 
 TResult TScaleDriver::SetPortNumber(std::int32_t port)
 {
-    return ChangeDevice([&](TDeviceSettings& d) {
+    return ChangeDevice("PortNumber", [&](TDeviceSettings& d) {
         if (port < MinPortNumber || port > MaxPortNumber)
             return TResult::OutOfRange;
         d.PortNumber = port;
@@ -223,7 +223,7 @@ TResult TScaleDriver::SetPortNumber(std::int32_t port)
 
 TResult TScaleDriver::SetBaudRate(std::int32_t code)
 {
-    return ChangeDevice([&](TDeviceSettings& d) {
+    return ChangeDevice("BaudRate", [&](TDeviceSettings& d) {
         if (!IsBaudRateCode(code))
             return TResult::InvalidParameter;
         d.BaudRate = code;
@@ -233,7 +233,7 @@ TResult TScaleDriver::SetBaudRate(std::int32_t code)
 
 TResult TScaleDriver::SetParity(std::int32_t code)
 {
-    return ChangeDevice([&](TDeviceSettings& d) {
+    return ChangeDevice("Parity", [&](TDeviceSettings& d) {
         if (!IsParityCode(code))
             return TResult::InvalidParameter;
         d.Parity = code;
@@ -244,12 +244,13 @@ TResult TScaleDriver::SetParity(std::int32_t code)
 TResult TScaleDriver::SetDeviceEnabled(bool enabled)
 {
     // Switching a device on or off is operation, not configuration: LockDevices does not stop it.
-    return StoredOperation([&] {
+    return StoredOperation("DeviceEnabled", [&] {
         if (enabled != Current().Enabled) {
             // A device's load profile runs from the moment it is switched on.
+            // Switched on, the scales start as a fresh object starts them.
             TScalePlatform& platform = CurrentPlatform();
             if (enabled)
-                platform.RestartProfile();
+                platform.Restart();
             else
                 platform.StopProfile();
         }
@@ -260,7 +261,7 @@ TResult TScaleDriver::SetDeviceEnabled(bool enabled)
 
 TResult TScaleDriver::SetTimeout(std::int32_t ms)
 {
-    return StoredOperation([&] {
+    return StoredOperation("Timeout", [&] {
         if (ms < MinTimeout || ms > MaxTimeout)
             return TResult::OutOfRange;
         FSettings.Timeout = ms;
@@ -270,7 +271,7 @@ TResult TScaleDriver::SetTimeout(std::int32_t ms)
 
 TResult TScaleDriver::SetLogicalNumber(std::int32_t number)
 {
-    return StoredOperation([&] {
+    return StoredOperation("LogicalNumber", [&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         TDeviceSettings& d = Current();
@@ -294,7 +295,7 @@ TResult TScaleDriver::SetLogicalNumber(std::int32_t number)
 TResult TScaleDriver::AddDevice(std::int32_t& number)
 {
     number = 0;
-    return StoredOperation([&] {
+    return StoredOperation("AddDevice", [&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         std::set<std::int32_t> used;
@@ -318,7 +319,7 @@ TResult TScaleDriver::AddDevice(std::int32_t& number)
 
 TResult TScaleDriver::DeleteDevice()
 {
-    return StoredOperation([&] {
+    return StoredOperation("DeleteDevice", [&] {
         if (FSettings.LockDevices)
             return TResult::DevicesLocked;
         auto& devices = FSettings.Devices;

@@ -53,7 +53,7 @@ bool TScaleDriver::DataEventEnabled() const
 
 TResult TScaleDriver::SetAsyncMode(bool on)
 {
-    return Operation([&] {
+    return Operation("AsyncMode", [&] {
         if (on && !FAsyncMode)
             FLastQueuedWeight.reset(); // the first stable reading is news
         FAsyncMode = on;
@@ -63,7 +63,7 @@ TResult TScaleDriver::SetAsyncMode(bool on)
 
 TResult TScaleDriver::SetPollingInterval(std::int32_t code)
 {
-    return StoredOperation([&] {
+    return StoredOperation("PollingInterval", [&] {
         if (code < 0 || code >= PollingIntervalCount)
             return TResult::InvalidParameter;
         FSettings.PollingInterval = code;
@@ -73,7 +73,7 @@ TResult TScaleDriver::SetPollingInterval(std::int32_t code)
 
 TResult TScaleDriver::SetWeightStep(double kg)
 {
-    return StoredOperation([&] {
+    return StoredOperation("WeightStep", [&] {
         if (!IsValidWeightStep(kg))
             return TResult::OutOfRange;
         FSettings.WeightStep = kg;
@@ -84,12 +84,12 @@ TResult TScaleDriver::SetWeightStep(double kg)
 TResult TScaleDriver::SetEventNumber(std::int32_t number)
 {
     // Writing the number of a queued message makes it current: the older ones count as handled.
-    return Operation([&] { return FMessages.DropBefore(number) ? TResult::Ok : TResult::NoSuchMessage; });
+    return Operation("EventNumber", [&] { return FMessages.DropBefore(number) ? TResult::Ok : TResult::NoSuchMessage; });
 }
 
 TResult TScaleDriver::SetAutoDisable(bool on)
 {
-    return StoredOperation([&] {
+    return StoredOperation("AutoDisable", [&] {
         FSettings.AutoDisable = on;
         return Persist();
     });
@@ -97,7 +97,7 @@ TResult TScaleDriver::SetAutoDisable(bool on)
 
 TResult TScaleDriver::SetDataEventEnabled(bool on)
 {
-    return Operation([&] {
+    return Operation("DataEventEnabled", [&] {
         FDataEventEnabled = on;
         return TResult::Ok;
     });
@@ -105,20 +105,18 @@ TResult TScaleDriver::SetDataEventEnabled(bool on)
 
 TResult TScaleDriver::DeleteEvent()
 {
-    return Operation([&] { return FMessages.PopCurrent() ? TResult::Ok : TResult::NoMessages; });
+    return Operation("DeleteEvent", [&] { return FMessages.PopCurrent() ? TResult::Ok : TResult::NoMessages; });
 }
 
 TResult TScaleDriver::GenerateEvent()
 {
-    return Operation([&] {
-        if (!Current().Enabled)
-            return TResult::DeviceNotEnabled;
-        const TReading reading = CurrentPlatform().Read();
-        if (reading.Result == TResult::NoConnection)
-            return reading.Result;
+    return Operation("GenerateEvent", [&] {
+        // The reading is taken as ReadWeight takes it: an overload or underload is refused, not queued.
+        if (const TResult r = TakeReading(); r != TResult::Ok)
+            return r;
         if (FMessages.Full())
             return TResult::QueueFull;
-        FMessages.Push(reading);
+        FMessages.Push(FLastReading);
         return TResult::Ok;
     });
 }
@@ -129,15 +127,26 @@ void TScaleDriver::PollOnce()
         std::lock_guard lock(FMutex);
         if (!FAsyncMode || !Current().Enabled)
             return;
-        const TReading reading = CurrentPlatform().Read();
-        if (reading.Result == TResult::NoConnection)
+        TScalePlatform& platform = CurrentPlatform();
+        if (platform.TakeRefusal("Poll")) {
+            platform.SkipReading(); // a refused reading: nothing is queued
             return;
+        }
+        const TReading reading = platform.Read();
+        if (reading.Result == TResult::NoConnection) {
+            // Off the line: no weight is shown, and the first stable reading after it is news.
+            FLastReading = reading;
+            FLastQueuedWeight.reset();
+            return;
+        }
         // The newest reading the poller took is what the weight members show when no message
         // waits; a refused one keeps the last good weight, as ReadWeight does.
         FLastReading = reading;
         if (reading.Result != TResult::Ok)
             FLastReading.Weight = Shown().Weight;
-        if (!reading.Stable)
+        // Only a stable weight within the weighing range is news: an overload or underload is no
+        // weight to price.
+        if (!reading.Stable || reading.Result != TResult::Ok)
             return;
         if (FLastQueuedWeight) {
             const double change = std::fabs(reading.Weight - *FLastQueuedWeight);

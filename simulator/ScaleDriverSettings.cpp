@@ -19,11 +19,14 @@ TResult TScaleDriver::Persist(TCurrentChoice choice)
     return TResult::Ok;
 }
 
-std::shared_ptr<void> TScaleDriver::Reread()
+std::optional<std::shared_ptr<void>> TScaleDriver::Reread()
 {
     if (!FSink)
         return nullptr;
     ISettingsSink::TLatest latest = FSink->Latest();
+    // A change written without the lock could be overwritten by the holder's older copy: none is made.
+    if (latest.Busy)
+        return std::nullopt;
     // While a change of this object could not be written, its own settings are ahead of the file.
     if (latest.Settings && !FUnsaved)
         Adopt(std::move(*latest.Settings));
@@ -35,9 +38,9 @@ std::shared_ptr<void> TScaleDriver::Reread()
 TResult TScaleDriver::ClearDamaged()
 {
     // Cleared in the file as a change of its own: under the lock, over the latest settings.
-    const std::shared_ptr<void> fileLock = FFileLock ? nullptr : Reread();
+    const std::optional<std::shared_ptr<void>> fileLock = FFileLock ? nullptr : Reread();
     FSettings.Damaged.reset();
-    return Persist();
+    return fileLock ? Persist() : TResult::SettingsLocked;
 }
 
 void TScaleDriver::Adopt(TDriverSettings latest)

@@ -53,7 +53,11 @@ struct TRereadSettings {
 };
 TRereadSettings RereadSettingsFile(const std::filesystem::path& path, const std::function<std::string()>& putAside);
 
-// How long a store waits for the file's lock before it goes on without it.
+// What is wrong with the settings file, in the words the damaged-file notice uses (the key or line
+// and what was expected); empty when it reads as settings. Nothing is changed.
+std::string CheckSettingsFile(const std::filesystem::path& path);
+
+// How long a store waits for the file's lock before it refuses the change.
 constexpr int SettingsLockTimeoutMs = 2000;
 
 } // namespace trutina

@@ -59,7 +59,15 @@ ISettingsSink::TLatest TSettingsStore::Latest()
     TLatest latest;
     if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
         return latest; // a refused file, or what is not a regular file, is neither read again nor written
-    latest.Lock = std::make_shared<platform::FileLock>(FileSystemPath().string() + ".lock", SettingsLockTimeoutMs);
+    const std::string lockPath = FileSystemPath().string() + ".lock";
+    auto lock = std::make_shared<platform::FileLock>(lockPath, SettingsLockTimeoutMs);
+    // A lock file that exists and could not be locked in time is held by another process (one that
+    // died let its lock go); without a lock file (no folder yet) nobody holds it.
+    if (!lock->Locked() && std::filesystem::exists(lockPath)) {
+        latest.Busy = true;
+        return latest;
+    }
+    latest.Lock = std::move(lock);
     TRereadSettings reread = RereadSettingsFile(FileSystemPath(), [this] { return PutAside().toStdString(); });
     latest.Settings = std::move(reread.Settings);
     latest.Damaged = std::move(reread.Damaged);

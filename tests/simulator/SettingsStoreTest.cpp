@@ -3,6 +3,8 @@
 #include "simulator/SettingsStore.h"
 
 #include "simulator/SettingsFile.h"
+#include "platform/platform.h"
+#include "runtime/utf.h"
 
 #include "SampleSettings.h"
 
@@ -117,6 +119,32 @@ TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithT
     }
 }
 
+// A mistake in a hand-written file is named (the key or line, what was expected) by the file check
+// and by the first call, whatever its result.
+TEST(SettingsStoreTest, AMistakeInTheFileIsNamedByTheCheckAndByTheFirstCall)
+{
+    struct Row {
+        const char* Text;
+        const char* Named;
+    };
+    for (const Row& row : {Row{"{\"timeout\": 1000,\n \"devices\": [}", "строка 2"},
+                           Row{R"({"devices": [{"number": 1, "port": "COM1"}]})", "devices[0].port"},
+                           Row{R"({"devices": [{"number": 1, "model": 4}]})", "devices[0].model"},
+                           Row{R"({"devices": [{"number": 1}], "loadProfiles": {"p": {"steps": [{"at": 0, "refuseOperations": ["ReadWeigth"]}]}}})",
+                               "loadProfiles.p.steps[0].refuseOperations"}}) {
+        SCOPED_TRACE(row.Text);
+        QTemporaryDir dir;
+        TSettingsStore store(dir.filePath("trutina.json"));
+        WriteAll(store.Path(), row.Text);
+        const std::string checked = CheckSettingsFile(QFile::encodeName(store.Path()).toStdString());
+        EXPECT_NE(checked.find(row.Named), std::string::npos) << checked;
+        TManualClock clock;
+        TScaleDriver driver(store.Load(), &store, clock);
+        EXPECT_EQ(driver.ReadWeight(), TResult::DeviceNotEnabled); // the defaults: switched off
+        EXPECT_NE(runtime::Utf16ToUtf8(driver.ResultDescription()).find(checked), std::string::npos);
+    }
+}
+
 TEST(SettingsStoreTest, SecondDamageInTheSameSecondGetsItsOwnCopy)
 {
     QTemporaryDir dir;
@@ -206,6 +234,26 @@ TEST(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile)
 #ifndef _WIN32
 // Two processes adding devices at once over one file: each addition is made under the file's lock
 // on the latest settings, so none is lost and no number is given twice.
+// Another holder keeps the lock (a stopped process): the change is refused, not written over by
+// the holder's older copy later.
+TEST(SettingsStoreTest, AChangeIsRefusedWhileAnotherHolderKeepsTheLock)
+{
+    QTemporaryDir dir;
+    TSettingsStore store(dir.filePath("trutina.json"));
+    ASSERT_TRUE(store.Save(TDriverSettings::Defaults()));
+    const QByteArray before = ReadAll(store.Path());
+    TManualClock clock;
+    TScaleDriver driver(store.Load(), &store, clock);
+    {
+        platform::FileLock held(QFile::encodeName(store.Path()).toStdString() + ".lock", 0);
+        ASSERT_TRUE(held.Locked());
+        EXPECT_EQ(driver.SetPortNumber(5), TResult::SettingsLocked);
+        EXPECT_EQ(driver.PortNumber(), 1);
+        EXPECT_EQ(ReadAll(store.Path()), before);
+    }
+    EXPECT_EQ(driver.SetPortNumber(5), TResult::Ok); // the holder gone, the change goes through
+}
+
 TEST(SettingsStoreTest, TwoProcessesChangingAtOnceKeepEveryChange)
 {
     QTemporaryDir dir;
