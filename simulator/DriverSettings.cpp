@@ -70,6 +70,8 @@ const TLoadStep* TLoadProfile::StepAt(TMillis elapsed, std::size_t* hint) const
     return &Steps[found];
 }
 
+bool IsPriceStep(std::int64_t step) { return std::find(std::begin(PriceSteps), std::end(PriceSteps), step) != std::end(PriceSteps); }
+
 bool IsRefusableOperation(std::string_view name)
 {
 #define TRUTINA_OPERATION_NONE(...)
@@ -149,6 +151,8 @@ std::string TDriverSettings::Problem() const
         for (std::int32_t p = 0; p < ValuePurposeCount; ++p)
             if (!TDeviceParameters::IsValid(TValuePurpose(p), d.Parameters.Get(TValuePurpose(p))))
                 return which + "parameters." + ParameterKeys[p] + ": значение не подходит параметру";
+        if (!IsPriceStep(d.PriceStep))
+            return which + "priceRounding: ожидалось 0.0001, 0.01, 0.05, 0.1 или 1";
         if (!d.LoadProfile.empty() && !LoadProfiles.count(d.LoadProfile))
             return which + "loadProfile: нет сценария \"" + d.LoadProfile + "\" в loadProfiles";
     }

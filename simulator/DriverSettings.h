@@ -47,7 +47,7 @@ struct TLoadStep {
     std::int32_t RefuseCount = 1;
     // The operations the refusal hits (member names, "Poll" for the poller's readings); empty:
     // every write and method.
-    std::vector<std::string> RefuseOperations;
+    std::vector<std::string> RefuseOperations = {};
     TMillis DelayMs = 0; // the scales answer this late
     bool operator==(const TLoadStep&) const = default;
 };
@@ -73,8 +73,13 @@ struct TDeviceSettings {
     bool Enabled = false;
     TDeviceParameters Parameters;
     std::string LoadProfile; // name of a profile in TDriverSettings::LoadProfiles, empty = none
+    std::int64_t PriceStep = 1; // SalesPrice is rounded to this many money units (0.0001): a PriceSteps value
     bool operator==(const TDeviceSettings&) const = default;
 };
+
+// The price rounding steps a device offers, in money units (amount x 10000): 0.0001, 0.01, 0.05, 0.1, 1.
+constexpr std::int64_t PriceSteps[] = {1, 100, 500, 1000, 10000};
+bool IsPriceStep(std::int64_t step);
 
 constexpr std::size_t MaxDeviceNameLength = 64; // characters: a surrogate pair counts as one
 // Whether a device name is acceptable: 1 to MaxDeviceNameLength characters.
@@ -97,7 +102,7 @@ constexpr TMillis MaxSimulatedMsPerReading = 60'000; // a minute of simulated ti
 // A settings file found damaged and put aside.
 struct TSettingsDamage {
     std::string KeptAs;  // the name the damaged file was kept under; empty: no copy could be made
-    std::string Problem; // what was wrong: the key or line and what was expected
+    std::string Problem = {}; // what was wrong: the key or line and what was expected
     bool operator==(const TSettingsDamage&) const = default;
 };
 

@@ -91,6 +91,10 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     SelectCode(cbBaudRate, FInitial.BaudRate);
     SelectCode(cbParity, FInitial.Parity);
     SelectCode(cbModel, FInitial.Model);
+    cbPriceRounding = CodeList(deviceBox, "cbPriceRounding");
+    for (const std::int64_t step : PriceSteps)
+        cbPriceRounding->addItem(QString::number(static_cast<double>(step) / 10000, 'g'), static_cast<int>(step));
+    SelectCode(cbPriceRounding, static_cast<int>(FInitial.PriceStep));
     chkEnabled = new QCheckBox(QStringLiteral("Устройство включено"), deviceBox);
     chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
     chkEnabled->setChecked(FInitial.Enabled);
@@ -99,11 +103,12 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     form->addRow(QStringLiteral("Скорость:"), cbBaudRate);
     form->addRow(QStringLiteral("Чётность:"), cbParity);
     form->addRow(QStringLiteral("Модель:"), cbModel);
+    form->addRow(QStringLiteral("Округление цены:"), cbPriceRounding);
     form->addRow(chkEnabled);
     if (locked) {
         for (QWidget* w : {static_cast<QWidget*>(edtName), static_cast<QWidget*>(cbPort),
                            static_cast<QWidget*>(cbBaudRate), static_cast<QWidget*>(cbParity),
-                           static_cast<QWidget*>(cbModel)})
+                           static_cast<QWidget*>(cbModel), static_cast<QWidget*>(cbPriceRounding)})
             w->setEnabled(false);
         form->addRow(new QLabel(QStringLiteral("Логические устройства заблокированы"), deviceBox));
     }
@@ -338,6 +343,8 @@ TResult TfmProperties::Apply()
         keep(FDriver.SetParity(SelectedCode(cbParity)));
     if (SelectedCode(cbModel) != FInitial.Model)
         keep(FDriver.SetModel(SelectedCode(cbModel)));
+    if (SelectedCode(cbPriceRounding) != FInitial.PriceStep)
+        keep(FDriver.SetPriceStep(SelectedCode(cbPriceRounding)));
     if (chkEnabled->isChecked() != FInitial.Enabled)
         keep(FDriver.SetDeviceEnabled(chkEnabled->isChecked()));
     FDriver.InjectRefusal(chkInjectRefusal->isChecked()

@@ -42,6 +42,7 @@ private:
     QComboBox* cbBaudRate;
     QComboBox* cbParity;
     QComboBox* cbModel;
+    QComboBox* cbPriceRounding;
     QCheckBox* chkEnabled;
     QDoubleSpinBox* edtLoad;
     QLabel* lblLoad;

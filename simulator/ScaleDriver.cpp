@@ -29,6 +29,17 @@ TMoney Cost(double weight, TMoney unitPrice)
     return q * s * Unit + q * t + r * s + lowQuotient;
 }
 
+TMoney RoundMoney(TMoney amount, TMoney step)
+{
+    if (step <= 1)
+        return amount;
+    const TMoney remainder = amount % step;
+    TMoney rounded = amount - remainder;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= step)
+        rounded += remainder < 0 ? -step : step;
+    return rounded;
+}
+
 TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const IClock& clock)
     : FClock(clock), FSink(sink), FSettings(std::move(settings)), FPoller([this] { PollOnce(); })
 {
@@ -235,7 +246,7 @@ TMoney TScaleDriver::SalesPrice() const
     // The scales price only a positive weight, and only with price updating on.
     if (!FSettings.UpdatePrice || weight <= 0)
         return 0;
-    return Cost(weight, FUnitPrice);
+    return RoundMoney(Cost(weight, FUnitPrice), Current().PriceStep);
 }
 
 double TScaleDriver::TareWeight() const

@@ -59,6 +59,8 @@ using TMoney = std::int64_t;
 constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
 // Weight (kg) times unit price, rounded to the money unit, halves away from zero.
 TMoney Cost(double weight, TMoney unitPrice);
+// The amount rounded to a multiple of step (money units), halves away from zero.
+TMoney RoundMoney(TMoney amount, TMoney step);
 
 class TScaleDriver {
 public:
@@ -115,6 +117,7 @@ public:
     TResult SetDeviceEnabled(bool enabled);
     TResult SetTimeout(std::int32_t ms);
     TResult SetLogicalNumber(std::int32_t number); // renumbers the current device
+    TResult SetPriceStep(std::int64_t step);       // the dialog: a PriceSteps value
     // Adds a device under the lowest free number and makes it current; number gets that number.
     TResult AddDevice(std::int32_t& number);
     TResult DeleteDevice();

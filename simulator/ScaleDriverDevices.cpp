@@ -211,6 +211,16 @@ TResult TScaleDriver::SetModel(std::int32_t model)
     });
 }
 
+TResult TScaleDriver::SetPriceStep(std::int64_t step)
+{
+    return ChangeDevice("PriceRounding", [&](TDeviceSettings& d) {
+        if (!IsPriceStep(step))
+            return TResult::InvalidParameter;
+        d.PriceStep = step;
+        return TResult::Ok;
+    });
+}
+
 TResult TScaleDriver::SetPortNumber(std::int32_t port)
 {
     return ChangeDevice("PortNumber", [&](TDeviceSettings& d) {

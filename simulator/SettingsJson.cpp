@@ -157,7 +157,8 @@ std::string SettingsToJson(const TDriverSettings& s)
                              {"sleepMode", p.SleepMode},
                              {"tareMode", p.TareMode},
                              {"password", p.Password}}},
-                           {"loadProfile", d.LoadProfile}});
+                           {"loadProfile", d.LoadProfile},
+                           {"priceRounding", static_cast<double>(d.PriceStep) / 10000}});
     }
     json profiles = json::object();
     for (const auto& [name, profile] : s.LoadProfiles) {
@@ -248,6 +249,10 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
             d.Enabled = BoolField(o, "enabled", d.Enabled);
             d.Parameters = ParametersFromJson(ObjectField(o, "parameters"));
             d.LoadProfile = TextField(o, "loadProfile", {});
+            // A decimal in the file (0.05), money units in the settings; a value off the list stays
+            // off it and is named by the check of the settings.
+            const double rounding = RealField(o, "priceRounding", 0.0001);
+            d.PriceStep = std::isfinite(rounding) && std::fabs(rounding) < 1e6 ? std::llround(rounding * 10000) : 0;
             s.Devices.push_back(std::move(d));
         });
         const json profiles = ObjectField(doc, "loadProfiles");

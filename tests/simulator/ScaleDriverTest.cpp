@@ -75,6 +75,36 @@ TEST(CostTest, WeightTimesUnitPriceRoundedToTheMoneyUnitHalvesAwayFromZero)
         EXPECT_EQ(Cost(row.Weight, row.Price), row.Cost) << row.Weight << " x " << row.Price;
 }
 
+// SalesPrice as the register sees it: rounded to the device's price step, halves away from zero.
+TEST(PriceRoundingTest, SalesPriceIsRoundedToTheDevicesStep)
+{
+    struct Row {
+        TMoney Step;
+        double Load;
+        TMoney UnitPrice, SalesPrice;
+    };
+    const Row rows[] = {
+        {1, 1.235, 125'000, 154'375},     // 1.235 kg x 12.50 = 15.4375
+        {100, 1.235, 125'000, 154'400},   // 15.44
+        {500, 1.235, 125'000, 154'500},   // 15.45
+        {1000, 1.235, 125'000, 154'000},  // 15.4
+        {10000, 1.235, 125'000, 150'000}, // 15
+        {500, 1.0, 122'750, 123'000},     // 12.275: a half, away from zero
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Step);
+        TDriverSettings s = EnabledDevice();
+        s.Devices[0].PriceStep = row.Step;
+        TManualClock clock;
+        TScaleDriver driver(s, nullptr, clock);
+        driver.PutLoad(row.Load);
+        clock.Advance(1000);
+        ASSERT_EQ(driver.SetUnitPrice(row.UnitPrice), TResult::Ok);
+        ASSERT_EQ(driver.ReadWeight(), TResult::Ok);
+        EXPECT_EQ(driver.SalesPrice(), row.SalesPrice);
+    }
+}
+
 TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
 {
     TMessageQueue queue;
@@ -298,8 +328,9 @@ TEST_F(ScaleDriverTest, ZeroIsRefusedWithATareAndLeavesZeroAtTheEdgeOfItsRange)
         SCOPED_TRACE(row.Load);
         Driver = std::make_unique<TScaleDriver>(EnabledDevice(), &Sink, Clock);
         Load(row.Load);
-        if (row.Tare)
+        if (row.Tare) {
             ASSERT_EQ(Driver->Tare(), TResult::Ok);
+        }
         EXPECT_EQ(Driver->Zero(), row.Code);
         ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
         EXPECT_EQ(Driver->Weight(), row.Shown);
