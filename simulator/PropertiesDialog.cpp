@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
@@ -142,6 +144,18 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     loadLayout->addWidget(lblLoad);
     loadLayout->addWidget(chkUnstable);
     loadLayout->addWidget(chkConnected);
+    // Slow scales: every call that asks them waits this long (beyond Timeout it is refused).
+    auto* delayRow = new QHBoxLayout;
+    edtAnswerDelay = new QSpinBox(loadBox);
+    edtAnswerDelay->setObjectName(QStringLiteral("edtAnswerDelay"));
+    edtAnswerDelay->setRange(0, static_cast<int>(MaxAnswerDelay));
+    edtAnswerDelay->setSingleStep(100);
+    edtAnswerDelay->setSuffix(QStringLiteral(" мс"));
+    delayRow->addWidget(new QLabel(QStringLiteral("Задержка ответа весов:"), loadBox));
+    delayRow->addWidget(edtAnswerDelay);
+    delayRow->addStretch();
+    loadLayout->addLayout(delayRow);
+    connect(edtAnswerDelay, &QSpinBox::valueChanged, this, [this](int ms) { FDriver.SetAnswerDelay(ms); });
     connect(btnPutLoad, &QPushButton::clicked, this, &TfmProperties::btnPutLoadClick);
     connect(btnTakeOff, &QPushButton::clicked, this, &TfmProperties::btnTakeOffClick);
     connect(chkUnstable, &QCheckBox::clicked, this, &TfmProperties::chkUnstableClick);
@@ -297,6 +311,8 @@ void TfmProperties::UpdateLoadState()
     lblLoad->setText(QStringLiteral("На платформе: %1 кг").arg(state.Load, 0, 'f', 3));
     chkUnstable->setChecked(state.Unstable);
     chkConnected->setChecked(state.Connected);
+    const QSignalBlocker quiet(edtAnswerDelay); // shown, not set again
+    edtAnswerDelay->setValue(static_cast<int>(state.AnswerDelay));
 }
 
 void TfmProperties::btnPutLoadClick()

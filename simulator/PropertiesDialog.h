@@ -11,6 +11,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QTimer;
 
 namespace trutina {
@@ -48,6 +49,7 @@ private:
     QLabel* lblLoad;
     QCheckBox* chkUnstable;
     QCheckBox* chkConnected;
+    QSpinBox* edtAnswerDelay;
     QComboBox* cbProfile;
     QLabel* lblProfileStep;
     QLabel* lblReading;

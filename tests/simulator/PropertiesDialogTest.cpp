@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <functional>
@@ -136,6 +137,15 @@ TEST_F(PropertiesDialogTest, CancelKeepsTheSettingsButTheLoadControlActsAtOnce)
     Scale->ShowProperties();
     EXPECT_THROW(Scale->ReadWeight(), EScaleError);
     EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
+
+    WhenDialogOpens([](QDialog& d) {
+        Child<QCheckBox>(d, "chkConnected").click();
+        Child<QSpinBox>(d, "edtAnswerDelay").setValue(1500); // slower than the Timeout of 1000 ms
+        Child<QPushButton>(d, "btnCancel").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_THROW(Scale->ReadWeight(), EScaleError);
+    EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::AnswerTimeout));
 }
 
 TEST_F(PropertiesDialogTest, AnArmedRefusalDoesNotHitTheDialogsOwnSettingsAndCanBeDisarmed)
