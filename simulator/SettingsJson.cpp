@@ -256,8 +256,9 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
             s.Devices.push_back(std::move(d));
         });
         const json profiles = ObjectField(doc, "loadProfiles");
-        for (const auto& [name, value] : profiles.items()) Within("loadProfiles." + name, [&] {
-            const json& o = Checked(value, value.is_object(), "ожидался объект");
+        for (const auto& item : profiles.items()) Within("loadProfiles." + item.key(), [&] {
+            const std::string name = item.key(); // a lambda cannot capture a structured binding
+            const json& o = Checked(item.value(), item.value().is_object(), "ожидался объект");
             TLoadProfile profile;
             profile.LoopMs = MillisField(o, "loopMs");
             const json steps = ArrayField(o, "steps");
