@@ -207,9 +207,11 @@ public:
 
 private:
     using TLock = std::unique_lock<std::mutex>;
-    // Runs one write or method: the injected refusal, a profile's refusal, the body, the notices,
+    // Runs one write or method: the injected refusal, a profile's refusal, the wait for slow scales
+    // (a reading refused by any of them still moves simulated time on), the body, the notices,
     // then the poller. A stored operation first adopts the file's latest settings under its lock
-    // (held until the change is written), so that only its own change is written over them.
+    // (held until the change is written), so that only its own change is written over them; when
+    // another process holds the lock it is refused.
     // name: the member the operation carries out (a profile step's refusal may name the ones it hits).
     TResult Operation(std::string_view name, const std::function<TResult()>& body, bool stored = false);
     TResult StoredOperation(std::string_view name, const std::function<TResult()>& body) { return Operation(name, body, true); }
