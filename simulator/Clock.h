@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace trutina {
 
@@ -15,6 +16,8 @@ class IClock {
 public:
     virtual ~IClock() = default;
     virtual TMillis Now() const = 0;
+    // Lets ms pass (the scales answering late).
+    virtual void Wait(TMillis ms) const = 0;
 };
 
 // The steady system clock.
@@ -25,6 +28,7 @@ public:
         using namespace std::chrono;
         return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     }
+    void Wait(TMillis ms) const override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 
 // A clock that moves only when told to; safe to read from the polling thread while a test moves it.
@@ -33,9 +37,10 @@ public:
     explicit TManualClock(TMillis start = 1'000'000) : FNow(start) {}
     TMillis Now() const override { return FNow.load(); }
     void Advance(TMillis ms) { FNow.fetch_add(ms); }
+    void Wait(TMillis ms) const override { FNow.fetch_add(ms); } // the wait passes at once
 
 private:
-    std::atomic<TMillis> FNow;
+    mutable std::atomic<TMillis> FNow;
 };
 
 } // namespace trutina

@@ -45,6 +45,10 @@ struct TLoadStep {
     bool Disconnected = false; // the scales do not answer
     TResult Refuse = TResult::Ok; // a code of the table: the next RefuseCount operations are refused with it
     std::int32_t RefuseCount = 1;
+    // The operations the refusal hits (member names, "Poll" for the poller's readings); empty:
+    // every write and method.
+    std::vector<std::string> RefuseOperations = {};
+    TMillis DelayMs = 0; // the scales answer this late
     bool operator==(const TLoadStep&) const = default;
 };
 
@@ -53,8 +57,9 @@ struct TLoadStep {
 struct TLoadProfile {
     std::vector<TLoadStep> Steps; // ordered by At
     TMillis LoopMs = 0;
-    // The step in force at the elapsed time, or nullptr before the first one.
-    const TLoadStep* StepAt(TMillis elapsed) const;
+    // The step in force at the elapsed time, or nullptr before the first one. hint: the index of
+    // the step found last (looked at first, then the one after it), updated.
+    const TLoadStep* StepAt(TMillis elapsed, std::size_t* hint = nullptr) const;
     bool operator==(const TLoadProfile&) const = default;
 };
 
@@ -68,8 +73,13 @@ struct TDeviceSettings {
     bool Enabled = false;
     TDeviceParameters Parameters;
     std::string LoadProfile; // name of a profile in TDriverSettings::LoadProfiles, empty = none
+    std::int64_t PriceStep = 1; // SalesPrice is rounded to this many money units (0.0001): a PriceSteps value
     bool operator==(const TDeviceSettings&) const = default;
 };
+
+// The price rounding steps a device offers, in money units (amount x 10000): 0.0001, 0.01, 0.05, 0.1, 1.
+constexpr std::int64_t PriceSteps[] = {1, 100, 500, 1000, 10000};
+bool IsPriceStep(std::int64_t step);
 
 constexpr std::size_t MaxDeviceNameLength = 64; // characters: a surrogate pair counts as one
 // Whether a device name is acceptable: 1 to MaxDeviceNameLength characters.
@@ -83,7 +93,18 @@ constexpr double MaxWeightStep = 1000; // kg
 // Whether kg is a weight step the driver takes (0-1000 kg): the file and the interface share it.
 bool IsValidWeightStep(double kg);
 constexpr std::int32_t MaxRefuseCount = 1000;        // operations a profile step refuses
+constexpr TMillis MaxAnswerDelay = 60'000;            // ms a profile step delays the scales' answers
+// Whether name is an operation a profile step's refusal can aim at: a write or method of the
+// interface, or "Poll" (the poller's readings).
+bool IsRefusableOperation(std::string_view name);
 constexpr TMillis MaxSimulatedMsPerReading = 60'000; // a minute of simulated time per reading
+
+// A settings file found damaged and put aside.
+struct TSettingsDamage {
+    std::string KeptAs;  // the name the damaged file was kept under; empty: no copy could be made
+    std::string Problem = {}; // what was wrong: the key or line and what was expected
+    bool operator==(const TSettingsDamage&) const = default;
+};
 
 struct TDriverSettings {
     std::vector<TDeviceSettings> Devices;
@@ -99,10 +120,14 @@ struct TDriverSettings {
     // on any machine; 0 runs the scales on the real clock.
     TMillis SimulatedMsPerReading = 0;
     std::map<std::string, TLoadProfile> LoadProfiles;
-    // A damaged settings file put aside under this name and not yet reported by an operation. Kept
-    // in the file so that whichever instance makes the next operation reports it.
-    std::string DamagedCopy;
+    // A damaged settings file not yet reported by an operation. Kept in the file so that whichever
+    // instance makes the next operation reports it.
+    std::optional<TSettingsDamage> Damaged;
     bool operator==(const TDriverSettings&) const = default;
+
+    // The device with the number, or nullptr.
+    TDeviceSettings* FindDevice(std::int32_t number);
+    const TDeviceSettings* FindDevice(std::int32_t number) const;
 
     // One enabled-off device number 1 on COM 1 at 9600, model 5.
     static TDriverSettings Defaults();

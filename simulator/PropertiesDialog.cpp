@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
@@ -91,6 +93,10 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     SelectCode(cbBaudRate, FInitial.BaudRate);
     SelectCode(cbParity, FInitial.Parity);
     SelectCode(cbModel, FInitial.Model);
+    cbPriceRounding = CodeList(deviceBox, "cbPriceRounding");
+    for (const std::int64_t step : PriceSteps)
+        cbPriceRounding->addItem(QString::number(static_cast<double>(step) / 10000, 'g'), static_cast<int>(step));
+    SelectCode(cbPriceRounding, static_cast<int>(FInitial.PriceStep));
     chkEnabled = new QCheckBox(QStringLiteral("Устройство включено"), deviceBox);
     chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
     chkEnabled->setChecked(FInitial.Enabled);
@@ -99,11 +105,12 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     form->addRow(QStringLiteral("Скорость:"), cbBaudRate);
     form->addRow(QStringLiteral("Чётность:"), cbParity);
     form->addRow(QStringLiteral("Модель:"), cbModel);
+    form->addRow(QStringLiteral("Округление цены:"), cbPriceRounding);
     form->addRow(chkEnabled);
     if (locked) {
         for (QWidget* w : {static_cast<QWidget*>(edtName), static_cast<QWidget*>(cbPort),
                            static_cast<QWidget*>(cbBaudRate), static_cast<QWidget*>(cbParity),
-                           static_cast<QWidget*>(cbModel)})
+                           static_cast<QWidget*>(cbModel), static_cast<QWidget*>(cbPriceRounding)})
             w->setEnabled(false);
         form->addRow(new QLabel(QStringLiteral("Логические устройства заблокированы"), deviceBox));
     }
@@ -137,6 +144,18 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     loadLayout->addWidget(lblLoad);
     loadLayout->addWidget(chkUnstable);
     loadLayout->addWidget(chkConnected);
+    // Slow scales: every call that asks them waits this long (beyond Timeout it is refused).
+    auto* delayRow = new QHBoxLayout;
+    edtAnswerDelay = new QSpinBox(loadBox);
+    edtAnswerDelay->setObjectName(QStringLiteral("edtAnswerDelay"));
+    edtAnswerDelay->setRange(0, static_cast<int>(MaxAnswerDelay));
+    edtAnswerDelay->setSingleStep(100);
+    edtAnswerDelay->setSuffix(QStringLiteral(" мс"));
+    delayRow->addWidget(new QLabel(QStringLiteral("Задержка ответа весов:"), loadBox));
+    delayRow->addWidget(edtAnswerDelay);
+    delayRow->addStretch();
+    loadLayout->addLayout(delayRow);
+    connect(edtAnswerDelay, &QSpinBox::valueChanged, this, [this](int ms) { FDriver.SetAnswerDelay(ms); });
     connect(btnPutLoad, &QPushButton::clicked, this, &TfmProperties::btnPutLoadClick);
     connect(btnTakeOff, &QPushButton::clicked, this, &TfmProperties::btnTakeOffClick);
     connect(chkUnstable, &QCheckBox::clicked, this, &TfmProperties::chkUnstableClick);
@@ -292,6 +311,8 @@ void TfmProperties::UpdateLoadState()
     lblLoad->setText(QStringLiteral("На платформе: %1 кг").arg(state.Load, 0, 'f', 3));
     chkUnstable->setChecked(state.Unstable);
     chkConnected->setChecked(state.Connected);
+    const QSignalBlocker quiet(edtAnswerDelay); // shown, not set again
+    edtAnswerDelay->setValue(static_cast<int>(state.AnswerDelay));
 }
 
 void TfmProperties::btnPutLoadClick()
@@ -338,6 +359,8 @@ TResult TfmProperties::Apply()
         keep(FDriver.SetParity(SelectedCode(cbParity)));
     if (SelectedCode(cbModel) != FInitial.Model)
         keep(FDriver.SetModel(SelectedCode(cbModel)));
+    if (SelectedCode(cbPriceRounding) != FInitial.PriceStep)
+        keep(FDriver.SetPriceStep(SelectedCode(cbPriceRounding)));
     if (chkEnabled->isChecked() != FInitial.Enabled)
         keep(FDriver.SetDeviceEnabled(chkEnabled->isChecked()));
     FDriver.InjectRefusal(chkInjectRefusal->isChecked()

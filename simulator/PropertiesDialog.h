@@ -11,6 +11,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QTimer;
 
 namespace trutina {
@@ -42,11 +43,13 @@ private:
     QComboBox* cbBaudRate;
     QComboBox* cbParity;
     QComboBox* cbModel;
+    QComboBox* cbPriceRounding;
     QCheckBox* chkEnabled;
     QDoubleSpinBox* edtLoad;
     QLabel* lblLoad;
     QCheckBox* chkUnstable;
     QCheckBox* chkConnected;
+    QSpinBox* edtAnswerDelay;
     QComboBox* cbProfile;
     QLabel* lblProfileStep;
     QLabel* lblReading;

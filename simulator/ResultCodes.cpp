@@ -27,6 +27,9 @@ constexpr TResultInfo Table[] = {
     {TResult::NoGui, "Окно настроек недоступно: нет графического интерфейса", false},
     {TResult::DialogOpen, "Окно настроек уже открыто", false},
     {TResult::SettingsRefused, "Файл настроек недоступен: используются настройки по умолчанию, изменения не сохраняются", true},
+    {TResult::TareSet, "Установка нуля невозможна: установлена тара", false},
+    {TResult::SettingsLocked, "Файл настроек занят другим процессом: изменение не сделано", false},
+    {TResult::AnswerTimeout, "Весы не ответили за время ожидания", false},
 };
 } // namespace
 

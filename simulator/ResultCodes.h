@@ -32,6 +32,9 @@ enum class TResult : std::int32_t {
     NoGui = -20,             // the settings dialog needs a graphical user interface
     DialogOpen = -21,        // the settings dialog is already open
     SettingsRefused = -22,   // notice: the settings file cannot be used; the defaults are used, nothing is written
+    TareSet = -23,           // Zero while a tare is set: the scales zero in gross mode only
+    SettingsLocked = -24,    // another process holds the settings file's lock: the change is not made
+    AnswerTimeout = -25,     // the scales did not answer within Timeout
 };
 
 struct TResultInfo {

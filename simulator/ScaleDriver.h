@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trutina {
@@ -34,7 +35,8 @@ public:
     struct TLatest {
         std::shared_ptr<void> Lock;              // the file's lock, held while this lives
         std::optional<TDriverSettings> Settings; // what the file holds now; nullopt: keep your own
-        std::string DamagedCopy;                 // the file was damaged and put aside under this name
+        std::optional<TSettingsDamage> Damaged;  // the file was damaged and put aside
+        bool Busy = false; // another process holds the file's lock (the file was not read)
     };
     virtual TLatest Latest() { return {}; }
 };
@@ -57,10 +59,12 @@ using TMoney = std::int64_t;
 constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
 // Weight (kg) times unit price, rounded to the money unit, halves away from zero.
 TMoney Cost(double weight, TMoney unitPrice);
+// The amount rounded to a multiple of step (money units), halves away from zero.
+TMoney RoundMoney(TMoney amount, TMoney step);
 
 class TScaleDriver {
 public:
-    // sink may be nullptr (nothing is written). A settings.DamagedCopy is reported by the next
+    // sink may be nullptr (nothing is written). A settings.Damaged is reported by the next
     // operation, then cleared.
     TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const IClock& clock);
     TScaleDriver(const TScaleDriver&) = delete;
@@ -113,6 +117,7 @@ public:
     TResult SetDeviceEnabled(bool enabled);
     TResult SetTimeout(std::int32_t ms);
     TResult SetLogicalNumber(std::int32_t number); // renumbers the current device
+    TResult SetPriceStep(std::int64_t step);       // the dialog: a PriceSteps value
     // Adds a device under the lowest free number and makes it current; number gets that number.
     TResult AddDevice(std::int32_t& number);
     TResult DeleteDevice();
@@ -174,11 +179,14 @@ public:
         double Load = 0;
         bool Unstable = false;
         bool Connected = true;
+        TMillis AnswerDelay = 0;
     };
     TLoadState LoadState();
     void PutLoad(double kg);
     void SetUnstable(bool unstable);
     void SetScalesConnected(bool connected);
+    // The scales answer every call that asks them this many ms late (0: at once).
+    void SetAnswerDelay(TMillis ms);
     // The next write or method (other than ShowProperties) is refused with the code, doing nothing.
     void InjectRefusal(std::optional<TResult> code);
     std::optional<TResult> InjectedRefusal() const;
@@ -199,17 +207,44 @@ public:
 
 private:
     using TLock = std::unique_lock<std::mutex>;
-    // Runs one write or method: the injected refusal, a profile's refusal, the body, the notices,
+    // Runs one write or method: the injected refusal, a profile's refusal, the wait for slow scales
+    // (a reading refused by any of them still moves simulated time on), the body, the notices,
     // then the poller. A stored operation first adopts the file's latest settings under its lock
-    // (held until the change is written), so that only its own change is written over them.
-    template <typename Body> TResult Operation(Body&& body, bool stored = false);
-    template <typename Body> TResult StoredOperation(Body&& body) { return Operation(std::forward<Body>(body), true); }
-    TResult Finish(TResult code, const std::string& detail = {});
-    TResult Persist(); // writes the settings; SettingsNotSaved when the sink fails
-    // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives).
-    std::shared_ptr<void> Reread();
+    // (held until the change is written), so that only its own change is written over them; when
+    // another process holds the lock it is refused.
+    // name: the member the operation carries out (a profile step's refusal may name the ones it hits).
+    TResult Operation(std::string_view name, const std::function<TResult()>& body, bool stored = false);
+    TResult StoredOperation(std::string_view name, const std::function<TResult()>& body) { return Operation(name, body, true); }
+    // The refusal due for the operation (the dialog's, then the profile's), taken.
+    std::optional<TResult> TakeRefusal(std::string_view operation);
+    // Waits for slow scales, at most Timeout (the lock is let go meanwhile); AnswerTimeout beyond it.
+    std::optional<TResult> AwaitAnswer(TLock& lock);
+    // A condition found between operations, reported by the next one that succeeds.
+    struct TNotice {
+        TResult Code;
+        std::string Detail;  // said in brackets after the code's text
+        bool Unsaved = false; // clearing it in the settings file failed
+    };
+    // The notice due, taken (a damaged-file notice is cleared in the file too).
+    std::optional<TNotice> TakeNotice();
+    // Sets the result: the code and its text, or the notice instead.
+    TResult Finish(TResult code, const std::optional<TNotice>& notice = std::nullopt);
+    static std::string DamageDetail(const TSettingsDamage& damage);
+    // Finish with the notice due when the code is Ok.
+    TResult Conclude(TResult code);
+
+    // ---- settings synchronisation (ScaleDriverSettings.cpp)
+    // Whether a change chose this object's current device as the file's current one.
+    enum class TCurrentChoice { Kept, Chosen };
+    TResult Persist(TCurrentChoice choice = TCurrentChoice::Kept); // SettingsNotSaved when the sink fails
+    // Takes the file's lock and adopts its latest settings; returns the lock (held while it lives),
+    // nullopt when another process holds it.
+    std::optional<std::shared_ptr<void>> Reread();
     void Adopt(TDriverSettings latest);
-    TResult ChangeDevice(const std::function<TResult(TDeviceSettings&)>& change);
+    TResult ClearDamaged(); // the damaged-file notice is reported: cleared in the file too
+
+    // ---- devices (ScaleDriverDevices.cpp)
+    TResult ChangeDevice(std::string_view name, const std::function<TResult(TDeviceSettings&)>& change);
     void SelectDevice(std::int32_t number); // makes it current; its readings start empty
     TDeviceSettings& Current();
     const TDeviceSettings& Current() const;
@@ -217,7 +252,11 @@ private:
     TScalePlatform& CurrentPlatform() { return Platform(Current().Number); }
     const TScalePlatform* FindPlatform(std::int32_t number) const;
     TResult CheckEnabledAndConnected();
+    // Takes a reading of the current device into the newest reading (ReadWeight, GenerateEvent).
+    TResult TakeReading();
     const TReading& Shown() const;
+
+    // ---- message channel (ScaleDriverMessages.cpp)
     void UpdatePoller();
     void NotifyEventDue();
 
@@ -227,7 +266,6 @@ private:
     TDriverSettings FSettings;
     std::string FSettingsRefused; // not yet reported
     std::int32_t FFileCurrent = 0;  // the current device the file names (this object's may differ)
-    bool FCurrentChosen = false;    // the operation under way chose the current device
     std::shared_ptr<void> FFileLock; // the settings file's lock, held through a stored operation
     bool FUnsaved = false;           // the last write of the settings failed
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number

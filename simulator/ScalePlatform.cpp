@@ -14,6 +14,9 @@ constexpr std::int64_t UnderloadMargin = 20;  // shown down to -20 d
 // Counts saturate here: beyond every capacity by far, and small enough that counts times the
 // interval in micrograms (at most 50 000) stays within 64 bits.
 constexpr std::int64_t CountLimit = 1'000'000'000'000;
+// Below this many intervals a weight is rounded on its decimal value in micrograms (within 64 bits
+// for every interval of the models); beyond it lies far past every capacity.
+constexpr double DecimalCountLimit = 1e9;
 } // namespace
 
 bool IsValidTare(const TScaleModel& model, double kg) { return std::isfinite(kg) && kg >= 0 && kg <= model.Capacity; }
@@ -132,10 +135,14 @@ TScalePlatform::TProfileState TScalePlatform::ProfileState()
     return state;
 }
 
-std::optional<TResult> TScalePlatform::TakeRefusal()
+std::optional<TResult> TScalePlatform::TakeRefusal(std::string_view operation)
 {
     ApplyProfile();
     if (FRefusalsLeft <= 0)
+        return std::nullopt;
+    const bool aimed = FRefused.empty() ? operation != "Poll"
+                                        : std::find(FRefused.begin(), FRefused.end(), operation) != FRefused.end();
+    if (!aimed)
         return std::nullopt;
     --FRefusalsLeft;
     return FRefusal;
@@ -146,7 +153,7 @@ void TScalePlatform::ApplyProfile()
     if (!FProfile || !FProfileRunning)
         return;
     const TMillis elapsed = Now() - FProfileStart;
-    const TLoadStep* step = FProfile->StepAt(elapsed);
+    const TLoadStep* step = FProfile->StepAt(elapsed, &FStepHint);
     if (!step)
         return;
     const std::int64_t cycle = FProfile->LoopMs > 0 ? elapsed / FProfile->LoopMs : 0;
@@ -166,6 +173,14 @@ void TScalePlatform::ApplyProfile()
     FConnected = !step->Disconnected;
     FRefusal = step->Refuse;
     FRefusalsLeft = step->Refuse != TResult::Ok ? step->RefuseCount : 0;
+    FRefused = step->RefuseOperations;
+    FAnswerDelay = step->DelayMs;
+}
+
+TMillis TScalePlatform::AnswerDelay()
+{
+    ApplyProfile();
+    return FAnswerDelay;
 }
 
 double TScalePlatform::RawLoad(TMillis now) const
@@ -196,7 +211,17 @@ std::int64_t TScalePlatform::Count(double kg) const
         return CountLimit;
     if (counts <= -static_cast<double>(CountLimit))
         return -CountLimit;
-    return std::llround(counts);
+    if (std::fabs(counts) >= DecimalCountLimit)
+        return std::llround(counts);
+    // Halves are rounded on the decimal value: 1.0005 kg is a half gram above 1.000 though its
+    // double lies just below. Whole micrograms carry the decimal value; the division is exact.
+    const std::int64_t micrograms = std::llround(kg * 1e9);
+    const std::int64_t interval = std::llround(FModel->Discreteness * 1e9);
+    std::int64_t quotient = micrograms / interval;
+    const std::int64_t remainder = micrograms % interval;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= interval)
+        quotient += remainder < 0 ? -1 : 1;
+    return quotient;
 }
 
 double TScalePlatform::Kilograms(std::int64_t counts) const
@@ -234,7 +259,9 @@ TReading TScalePlatform::Sample()
         // as slow drift only (a rate per second) and never beyond the zero-setting range.
         const double seconds = static_cast<double>(std::clamp<TMillis>(now - FTrackedAt, 0, 3'600'000)) / 1000;
         const double most = TrackingIntervalsPerSecond * FModel->Discreteness * seconds;
-        const double zero = std::clamp(FZeroOffset + std::clamp(gross, -most, most), -FModel->ZeroRange, FModel->ZeroRange);
+        // A zero set at the edge of the range (up to half an interval beyond it) is kept, not pulled back.
+        const double limit = std::max(FModel->ZeroRange, std::fabs(FZeroOffset));
+        const double zero = std::clamp(FZeroOffset + std::clamp(gross, -most, most), -limit, limit);
         if (zero != FZeroOffset) {
             FZeroOffset = zero;
             FTrackedAt = now;
@@ -270,6 +297,9 @@ TResult TScalePlatform::Zero()
     Tick();
     if (r.Result == TResult::NoConnection)
         return r.Result;
+    // The scales zero in gross mode only: the tare is cleared first.
+    if (FTareCounts != 0)
+        return TResult::TareSet;
     if (!r.Stable)
         return TResult::WeightNotStable;
     const double raw = RawLoad(now);
@@ -317,6 +347,18 @@ TResult TScalePlatform::SetTare(double kg)
     FTareCounts = Count(kg);
     FTareWeight = Kilograms(FTareCounts);
     return TResult::Ok;
+}
+
+void TScalePlatform::Restart()
+{
+    FLoad = 0;
+    FForcedUnstable = false;
+    FConnected = true;
+    FAnswerDelay = 0;
+    PowerOn();
+    FChangedAt = Now() - FModel->SettlingMs; // standing idle: settled
+    FSwingStart = Now();
+    RestartProfile();
 }
 
 void TScalePlatform::PowerOn()

@@ -8,8 +8,11 @@
 #include "simulator/ScaleModels.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace trutina {
 
@@ -63,8 +66,13 @@ public:
         TMillis Elapsed = 0; // time in the profile (within its loop)
     };
     TProfileState ProfileState();
-    // A refusal due from a profile step: its code, counting one operation off; nullopt when none is due.
-    std::optional<TResult> TakeRefusal();
+    // A refusal due from a profile step for the operation (a member name, "Poll" for the poller's
+    // readings): its code, counting one operation off; nullopt when none is due. A step that names
+    // no operations hits every write and method, not the poller.
+    std::optional<TResult> TakeRefusal(std::string_view operation = {});
+    // How late the scales answer (ms): set by the dialog or by the profile step in force.
+    TMillis AnswerDelay();
+    void SetAnswerDelay(TMillis ms) { FAnswerDelay = std::clamp<TMillis>(ms, 0, MaxAnswerDelay); }
 
     // Simulated time: each reading moves the platform's own clock on by msPerReading (settling,
     // swing and profile all run on it); 0 runs on the real clock.
@@ -85,6 +93,12 @@ public:
     TResult SetTareWeight(double kg); // checked as a tare, not yet taken
     // The power-on state: zero at the factory zero, no tare, flags clear, settling from now.
     void PowerOn();
+    // The scales as a new platform starts them (nothing on it, settled, connected, no swing, the
+    // power-on state), then the profile from its beginning: a restarted run equals a fresh one.
+    void Restart();
+    // A reading asked for and not taken (refused before it reached the scales): time moves on as
+    // for one taken.
+    void SkipReading() { Tick(); }
 
 private:
     TMillis Now() const;
@@ -119,7 +133,10 @@ private:
     TMillis FProfileStart = 0;
     std::int64_t FAppliedStep = -1; // cycle * steps + index of the profile step last applied
     TResult FRefusal = TResult::Ok;  // refusal of the last step applied ...
-    std::int32_t FRefusalsLeft = 0;  // ... for this many more operations
+    std::int32_t FRefusalsLeft = 0;  // ... for this many more operations ...
+    std::vector<std::string> FRefused; // ... of these (empty: every write and method)
+    std::size_t FStepHint = 0;       // the profile step found last
+    TMillis FAnswerDelay = 0;
 };
 
 // Whether kg can be a tare of the model: 0 to its capacity. Tare and the TareWeight write share it.

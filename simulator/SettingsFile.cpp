@@ -90,24 +90,21 @@ bool MayReplaceSettingsFile(const fs::path& path)
 
 namespace {
 
-// The settings in the text, or nullopt when it does not map. Short of memory is no fault of the
-// file: it is raised.
-std::optional<TDriverSettings> Mapped(const std::string& text)
+// The settings in the text, or nullopt with what is wrong when it does not map. Short of memory
+// is no fault of the file: it is raised.
+std::optional<TDriverSettings> Mapped(const std::string& text, std::string& problem)
 {
     try {
-        return SettingsFromJson(text);
+        return SettingsFromJson(text, &problem);
     } catch (const std::bad_alloc&) {
         throw;
-    } catch (const std::exception&) {
-        return std::nullopt; // whatever else the mapping raises, the text is not a settings file
+    } catch (const std::exception& e) {
+        problem = e.what(); // whatever else the mapping raises, the text is not a settings file
+        return std::nullopt;
     }
 }
 
-std::string PutAsideName(const std::function<std::string()>& putAside)
-{
-    const std::string aside = putAside();
-    return aside.empty() ? "(копию сохранить не удалось)" : aside;
-}
+const char* const TooLargeProblem = "файл больше 4 МБ";
 
 } // namespace
 
@@ -117,16 +114,17 @@ TRereadSettings RereadSettingsFile(const fs::path& path, const std::function<std
     TRereadSettings reread;
     if (read.State == TSettingsFileRead::TState::Missing || read.State == TSettingsFileRead::TState::Refused)
         return reread;
+    std::string problem = TooLargeProblem;
     if (read.State == TSettingsFileRead::TState::Read) {
         try {
-            reread.Settings = Mapped(read.Text);
+            reread.Settings = Mapped(read.Text, problem);
         } catch (const std::bad_alloc&) {
             return reread;
         }
         if (reread.Settings)
             return reread;
     }
-    reread.DamagedCopy = PutAsideName(putAside);
+    reread.Damaged = TSettingsDamage{putAside(), problem};
     return reread;
 }
 
@@ -134,6 +132,7 @@ TLoadedSettings LoadSettingsFile(const fs::path& path, const std::function<std::
                                  const std::function<bool(const TDriverSettings&)>& save)
 {
     const TSettingsFileRead read = ReadSettingsFile(path);
+    std::string problem = TooLargeProblem;
     switch (read.State) {
     case TSettingsFileRead::TState::Missing:
         return {TDriverSettings::Defaults(), {}};
@@ -141,28 +140,49 @@ TLoadedSettings LoadSettingsFile(const fs::path& path, const std::function<std::
         return {TDriverSettings::Defaults(), read.Why};
     case TSettingsFileRead::TState::Read:
         try {
-            if (std::optional<TDriverSettings> settings = SettingsFromJson(read.Text))
+            if (std::optional<TDriverSettings> settings = SettingsFromJson(read.Text, &problem))
                 return {std::move(*settings), {}};
         } catch (const std::bad_alloc&) {
             // Short of memory is no fault of the file: it is left as it is.
             return {TDriverSettings::Defaults(), Utf8Of(path) + ": не хватило памяти для чтения"};
-        } catch (const std::exception&) {
-            // Whatever else the mapping raises, the text is not a settings file: damaged.
+        } catch (const std::exception& e) {
+            problem = e.what(); // whatever else the mapping raises, the text is not a settings file: damaged
         }
         break;
     case TSettingsFileRead::TState::TooLarge:
         break;
     }
     TDriverSettings defaults = TDriverSettings::Defaults();
-    const std::string aside = putAside();
-    if (aside.empty()) {
-        // No copy could be made: the damaged file stays where it is until the first change.
-        defaults.DamagedCopy = "(копию сохранить не удалось)";
-        return {defaults, {}};
-    }
-    defaults.DamagedCopy = aside;
-    save(defaults);
+    defaults.Damaged = TSettingsDamage{putAside(), problem};
+    // Without a copy the damaged file stays where it is until the first change.
+    if (!defaults.Damaged->KeptAs.empty())
+        save(defaults);
     return {defaults, {}};
+}
+
+} // namespace trutina
+
+namespace trutina {
+
+std::string CheckSettingsFile(const fs::path& path)
+{
+    const TSettingsFileRead read = ReadSettingsFile(path);
+    switch (read.State) {
+    case TSettingsFileRead::TState::Missing:
+        return "файла нет (будут настройки по умолчанию)";
+    case TSettingsFileRead::TState::Refused:
+        return read.Why;
+    case TSettingsFileRead::TState::TooLarge:
+        return TooLargeProblem;
+    case TSettingsFileRead::TState::Read:
+        break;
+    }
+    std::string problem;
+    try {
+        return Mapped(read.Text, problem) ? std::string() : problem;
+    } catch (const std::bad_alloc&) {
+        return "не хватило памяти для чтения";
+    }
 }
 
 } // namespace trutina

@@ -40,7 +40,7 @@ struct TLoadedSettings {
 };
 
 // What a store's Load does with the file: the settings in it; the defaults when it is missing or
-// refused; the defaults with DamagedCopy when it is damaged (too large, not JSON, not settings),
+// refused; the defaults with Damaged when it is damaged (too large, not JSON, not settings),
 // after putAside has renamed it (giving the copy's name, empty when no copy could be made) and
 // save has written the defaults.
 TLoadedSettings LoadSettingsFile(const std::filesystem::path& path, const std::function<std::string()>& putAside,
@@ -49,11 +49,15 @@ TLoadedSettings LoadSettingsFile(const std::filesystem::path& path, const std::f
 // What the file holds now, read again before a change is written (under the file's lock).
 struct TRereadSettings {
     std::optional<TDriverSettings> Settings; // nullopt: missing, refused or damaged (keep your own)
-    std::string DamagedCopy;                 // damaged: put aside under this name
+    std::optional<TSettingsDamage> Damaged;  // damaged: put aside
 };
 TRereadSettings RereadSettingsFile(const std::filesystem::path& path, const std::function<std::string()>& putAside);
 
-// How long a store waits for the file's lock before it goes on without it.
+// What is wrong with the settings file, in the words the damaged-file notice uses (the key or line
+// and what was expected); empty when it reads as settings. Nothing is changed.
+std::string CheckSettingsFile(const std::filesystem::path& path);
+
+// How long a store waits for the file's lock before it refuses the change.
 constexpr int SettingsLockTimeoutMs = 2000;
 
 } // namespace trutina

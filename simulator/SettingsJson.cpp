@@ -1,11 +1,11 @@
-// The settings file's JSON text, for both builds: the Qt build and the Windows build without Qt
-// read and write the file each in their own way, with this one mapping.
+// The settings file's JSON text: the mapping between the file and the driver's settings.
 #include "simulator/SettingsJson.h"
 
 #include "runtime/utf.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -37,7 +37,7 @@ std::int32_t IntField(const json& o, const char* key, std::int32_t fallback)
     const double d = v->is_number() ? v->get<double>() : std::numeric_limits<double>::quiet_NaN();
     if (!v->is_number() || d != std::floor(d) || d < std::numeric_limits<std::int32_t>::min() ||
         d > std::numeric_limits<std::int32_t>::max())
-        throw EBadField(std::string(key) + " is not a whole number");
+        throw EBadField(std::string(key) + ": ожидалось целое число");
     return static_cast<std::int32_t>(d);
 }
 
@@ -47,7 +47,7 @@ double RealField(const json& o, const char* key, double fallback)
     if (!v)
         return fallback;
     if (!v->is_number())
-        throw EBadField(std::string(key) + " is not a number");
+        throw EBadField(std::string(key) + ": ожидалось число");
     return v->get<double>();
 }
 
@@ -57,7 +57,7 @@ TMillis MillisField(const json& o, const char* key)
 {
     const double d = RealField(o, key, 0);
     if (!(d >= 0 && d <= static_cast<double>(MaxProfileMs)))
-        throw EBadField(std::string(key) + " is outside 0-30 days");
+        throw EBadField(std::string(key) + ": ожидалось число мс от 0 до 30 суток");
     return static_cast<TMillis>(d);
 }
 
@@ -67,7 +67,7 @@ bool BoolField(const json& o, const char* key, bool fallback)
     if (!v)
         return fallback;
     if (!v->is_boolean())
-        throw EBadField(std::string(key) + " is not true or false");
+        throw EBadField(std::string(key) + ": ожидалось true или false");
     return v->get<bool>();
 }
 
@@ -77,7 +77,7 @@ std::string TextField(const json& o, const char* key, const std::string& fallbac
     if (!v)
         return fallback;
     if (!v->is_string())
-        throw EBadField(std::string(key) + " is not a text");
+        throw EBadField(std::string(key) + ": ожидался текст");
     return v->get<std::string>();
 }
 
@@ -88,16 +88,42 @@ const json& Checked(const json& v, bool ok, const std::string& what)
     return v;
 }
 
+// Reads one element of a list: a mistake in it is named with its place ("devices[2].port: ...").
+template <typename Read> auto Within(const std::string& place, Read&& read)
+{
+    try {
+        return read();
+    } catch (const EBadField& e) {
+        throw EBadField(place + "." + e.what());
+    }
+}
+
+// Where a syntax error is: "строка 3, позиция 7" (lines and characters counted from 1).
+std::string PlaceOf(std::string_view text, std::size_t byte)
+{
+    byte = std::min(byte, text.size());
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i + 1 < byte; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++column;
+        }
+    }
+    return "строка " + std::to_string(line) + ", позиция " + std::to_string(column);
+}
+
 json ObjectField(const json& o, const char* key)
 {
     const json* v = Field(o, key);
-    return v ? Checked(*v, v->is_object(), std::string(key) + " is not an object") : json::object();
+    return v ? Checked(*v, v->is_object(), std::string(key) + ": ожидался объект") : json::object();
 }
 
 json ArrayField(const json& o, const char* key)
 {
     const json* v = Field(o, key);
-    return v ? Checked(*v, v->is_array(), std::string(key) + " is not a list") : json::array();
+    return v ? Checked(*v, v->is_array(), std::string(key) + ": ожидался список") : json::array();
 }
 
 TDeviceParameters ParametersFromJson(const json& o)
@@ -131,7 +157,8 @@ std::string SettingsToJson(const TDriverSettings& s)
                              {"sleepMode", p.SleepMode},
                              {"tareMode", p.TareMode},
                              {"password", p.Password}}},
-                           {"loadProfile", d.LoadProfile}});
+                           {"loadProfile", d.LoadProfile},
+                           {"priceRounding", static_cast<double>(d.PriceStep) / 10000}});
     }
     json profiles = json::object();
     for (const auto& [name, profile] : s.LoadProfiles) {
@@ -146,6 +173,10 @@ std::string SettingsToJson(const TDriverSettings& s)
                 o["refuse"] = static_cast<std::int32_t>(step.Refuse);
             if (step.RefuseCount != 1)
                 o["refuseCount"] = step.RefuseCount;
+            if (!step.RefuseOperations.empty())
+                o["refuseOperations"] = step.RefuseOperations;
+            if (step.DelayMs != 0)
+                o["delayMs"] = step.DelayMs;
             steps.push_back(std::move(o));
         }
         profiles[name] = {{"loopMs", profile.LoopMs}, {"steps", std::move(steps)}};
@@ -161,8 +192,8 @@ std::string SettingsToJson(const TDriverSettings& s)
                  {"simulatedMsPerReading", s.SimulatedMsPerReading},
                  {"devices", std::move(devices)},
                  {"loadProfiles", std::move(profiles)}};
-    if (!s.DamagedCopy.empty())
-        root["damagedCopy"] = s.DamagedCopy;
+    if (s.Damaged)
+        root["damaged"] = {{"keptAs", s.Damaged->KeptAs}, {"problem", s.Damaged->Problem}};
     // Texts that are not valid UTF-8 are written with replacement characters rather than refused.
     return root.dump(4, ' ', false, json::error_handler_t::replace) + "\n";
 }
@@ -177,14 +208,20 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::exception& e) { // a syntax error, or a number beyond the double range (1e400)
-        return fail(e.what());
+    } catch (const json::parse_error& e) {
+        // The parser's own words after the place say what it expected.
+        const std::string what = e.what();
+        const std::size_t detail = what.find("syntax error");
+        return fail(PlaceOf(text, e.byte) + ": ошибка в записи JSON" +
+                    (detail == std::string::npos ? std::string() : " (" + what.substr(detail) + ")"));
+    } catch (const json::exception& e) { // a number beyond the double range (1e400)
+        return fail(std::string("число вне диапазона (") + e.what() + ")");
     }
     if (!doc.is_object())
-        return fail("not a JSON object");
+        return fail("ожидался объект JSON { ... }");
     try {
         if (IntField(doc, "format", FormatVersion) != FormatVersion)
-            return fail("unknown format");
+            return fail("format: ожидалось 1");
         TDriverSettings s;
         s.CurrentDeviceNumber = IntField(doc, "currentDevice", 1);
         s.LockDevices = BoolField(doc, "lockDevices", s.LockDevices);
@@ -194,9 +231,14 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
         s.AutoDisable = BoolField(doc, "autoDisable", s.AutoDisable);
         s.Timeout = IntField(doc, "timeout", s.Timeout);
         s.SimulatedMsPerReading = IntField(doc, "simulatedMsPerReading", 0);
-        s.DamagedCopy = TextField(doc, "damagedCopy", {});
-        for (const json& v : ArrayField(doc, "devices")) {
-            const json& o = Checked(v, v.is_object(), "device is not an object");
+        if (const json* damaged = Field(doc, "damaged"))
+        {
+            const json& o = Checked(*damaged, damaged->is_object(), "damaged: ожидался объект");
+            s.Damaged = TSettingsDamage{TextField(o, "keptAs", {}), TextField(o, "problem", {})};
+        }
+        const json devices = ArrayField(doc, "devices");
+        for (std::size_t i = 0; i < devices.size(); ++i) Within("devices[" + std::to_string(i) + "]", [&] {
+            const json& o = Checked(devices[i], devices[i].is_object(), "ожидался объект");
             TDeviceSettings d;
             d.Number = IntField(o, "number", 0);
             d.Name = runtime::Utf8ToUtf16(TextField(o, "name", runtime::Utf16ToUtf8(DefaultDeviceName(d.Number))));
@@ -207,15 +249,21 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
             d.Enabled = BoolField(o, "enabled", d.Enabled);
             d.Parameters = ParametersFromJson(ObjectField(o, "parameters"));
             d.LoadProfile = TextField(o, "loadProfile", {});
+            // A decimal in the file (0.05), money units in the settings; a value off the list stays
+            // off it and is named by the check of the settings.
+            const double rounding = RealField(o, "priceRounding", 0.0001);
+            d.PriceStep = std::isfinite(rounding) && std::fabs(rounding) < 1e6 ? std::llround(rounding * 10000) : 0;
             s.Devices.push_back(std::move(d));
-        }
+        });
         const json profiles = ObjectField(doc, "loadProfiles");
-        for (const auto& [name, value] : profiles.items()) {
-            const json& o = Checked(value, value.is_object(), "load profile is not an object");
+        for (const auto& item : profiles.items()) Within("loadProfiles." + item.key(), [&] {
+            const std::string name = item.key(); // a lambda cannot capture a structured binding
+            const json& o = Checked(item.value(), item.value().is_object(), "ожидался объект");
             TLoadProfile profile;
             profile.LoopMs = MillisField(o, "loopMs");
-            for (const json& v : ArrayField(o, "steps")) {
-                const json& so = Checked(v, v.is_object(), "load step is not an object");
+            const json steps = ArrayField(o, "steps");
+            for (std::size_t j = 0; j < steps.size(); ++j) Within("steps[" + std::to_string(j) + "]", [&] {
+                const json& so = Checked(steps[j], steps[j].is_object(), "ожидался объект");
                 TLoadStep step;
                 step.At = MillisField(so, "at");
                 step.Load = RealField(so, "load", 0);
@@ -223,10 +271,13 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
                 step.Disconnected = BoolField(so, "disconnected", false);
                 step.Refuse = TResult(IntField(so, "refuse", 0));
                 step.RefuseCount = IntField(so, "refuseCount", 1);
+                for (const json& operation : ArrayField(so, "refuseOperations"))
+                    step.RefuseOperations.push_back(Checked(operation, operation.is_string(), "refuseOperations: ожидались имена операций").get<std::string>());
+                step.DelayMs = IntField(so, "delayMs", 0);
                 profile.Steps.push_back(step);
-            }
+            });
             s.LoadProfiles[name] = std::move(profile);
-        }
+        });
         if (const std::string wrong = s.Problem(); !wrong.empty())
             return fail(wrong);
         return s;

@@ -59,10 +59,20 @@ ISettingsSink::TLatest TSettingsStore::Latest()
     TLatest latest;
     if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
         return latest; // a refused file, or what is not a regular file, is neither read again nor written
-    latest.Lock = std::make_shared<platform::FileLock>(FileSystemPath().string() + ".lock", SettingsLockTimeoutMs);
+    std::filesystem::path lockFile = FileSystemPath();
+    lockFile += ".lock";
+    auto lock = std::make_shared<platform::FileLock>(lockFile.string(), SettingsLockTimeoutMs);
+    // A lock file that exists and could not be locked in time is held by another process (one that
+    // died let its lock go); without a lock file (no folder yet) nobody holds it.
+    std::error_code ec;
+    if (!lock->Locked() && std::filesystem::exists(lockFile, ec)) {
+        latest.Busy = true;
+        return latest;
+    }
+    latest.Lock = std::move(lock);
     TRereadSettings reread = RereadSettingsFile(FileSystemPath(), [this] { return PutAside().toStdString(); });
     latest.Settings = std::move(reread.Settings);
-    latest.DamagedCopy = std::move(reread.DamagedCopy);
+    latest.Damaged = std::move(reread.Damaged);
     return latest;
 }
 

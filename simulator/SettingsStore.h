@@ -8,46 +8,11 @@
 
 #include "simulator/ScaleDriver.h"
 
-#include <optional>
-
-#ifdef TRUTINA_SETTINGS_WITHOUT_QT
-
-#include <string>
-
-namespace trutina {
-
-// The same file and behaviour without Qt (SettingsStoreNoQt.cpp, the Windows build).
-class TSettingsStore final : public ISettingsSink {
-public:
-    explicit TSettingsStore(std::string path);
-
-    static std::string DefaultPath();
-    const std::string& Path() const { return FPath; }
-
-    TDriverSettings Load();
-    bool Save(const TDriverSettings& settings) override;
-    TLatest Latest() override;
-    // Why the last Load refused the file (empty when it did not); a refused file is never written.
-    const std::string& Refusal() const { return FRefusal; }
-
-    static std::string ToJson(const TDriverSettings& settings);
-    static std::optional<TDriverSettings> FromJson(const std::string& json, std::string* problem = nullptr);
-
-private:
-    std::string PutAside();
-
-    std::string FPath;
-    std::string FRefusal;
-};
-
-} // namespace trutina
-
-#else
-
 #include <QByteArray>
 #include <QString>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace trutina {
@@ -60,7 +25,7 @@ public:
     const QString& Path() const { return FPath; }
 
     // The settings in the file, the defaults when it is missing or refused, the defaults with
-    // DamagedCopy set when it is damaged (the damaged file is renamed aside and the defaults written).
+    // Damaged set when it is damaged (the damaged file is renamed aside and the defaults written).
     TDriverSettings Load();
     // Writes the whole file atomically (QSaveFile); false when it cannot be written, or when
     // what is at the path is not a regular file, or the last Load refused the file.
@@ -83,5 +48,3 @@ private:
 };
 
 } // namespace trutina
-
-#endif

@@ -6,7 +6,7 @@
 namespace trutina {
 
 // Runs the dialog modally for the current device. NoGui when the process has no QApplication or
-// the caller is not on its thread (and always in the build without Qt); otherwise the result of
+// the caller is not on its thread; otherwise the result of
 // applying the settings (Ok on cancel).
 TResult ShowPropertiesDialog(TScaleDriver& driver);
 

@@ -16,6 +16,7 @@ namespace {
 class TModuleClock final : public IClock {
 public:
     TMillis Now() const override { return FManual.load() ? FManualClock.Now() : FSystem.Now(); }
+    void Wait(TMillis ms) const override { FManual.load() ? FManualClock.Wait(ms) : FSystem.Wait(ms); }
     void UseManual(bool on) { FManual = on; }
     void Advance(TMillis ms) { FManualClock.Advance(ms); }
 
@@ -60,8 +61,6 @@ HRESULT OutMoney(CY* target, TMoney value)
 }
 
 } // namespace
-
-const IClock& ModuleClock() { return Clock(); }
 
 // ------------------------------------------------------------------ data event delivery
 

@@ -10,9 +10,6 @@
 
 namespace trutina {
 
-// The clock of every driver object in this module (the system clock unless a test switched it).
-const IClock& ModuleClock();
-
 class TStateraObject final : public trutina_server::TTrutinaServerBase {
 public:
     TStateraObject();

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <functional>
@@ -136,6 +137,15 @@ TEST_F(PropertiesDialogTest, CancelKeepsTheSettingsButTheLoadControlActsAtOnce)
     Scale->ShowProperties();
     EXPECT_THROW(Scale->ReadWeight(), EScaleError);
     EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
+
+    WhenDialogOpens([](QDialog& d) {
+        Child<QCheckBox>(d, "chkConnected").click();
+        Child<QSpinBox>(d, "edtAnswerDelay").setValue(1500); // slower than the Timeout of 1000 ms
+        Child<QPushButton>(d, "btnCancel").click();
+    });
+    Scale->ShowProperties();
+    EXPECT_THROW(Scale->ReadWeight(), EScaleError);
+    EXPECT_EQ(Scale->ResultCode(), static_cast<std::int32_t>(TResult::AnswerTimeout));
 }
 
 TEST_F(PropertiesDialogTest, AnArmedRefusalDoesNotHitTheDialogsOwnSettingsAndCanBeDisarmed)
@@ -223,7 +233,8 @@ TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndRe
         {"«a»: шаг 1 из 2, 0.0 с от начала", "Весы показывают: 0.000 кг, масса нестабильна"},
         {"«a»: шаг 2 из 2, 3.0 с от начала", "Весы показывают: 2.000 кг, масса стабильна"},
         {"«a»: остановлен на шаге 2 из 2", "Весы показывают: 2.000 кг, масса стабильна"},
-        {"«a»: шаг 1 из 2, 0.0 с от начала", "Весы показывают: 2.000 кг, масса нестабильна"},
+        // Restarted, the scales start as fresh ones: from an empty platform, not from the old load.
+        {"«a»: шаг 1 из 2, 0.0 с от начала", "Весы показывают: 0.000 кг, масса нестабильна"},
     };
     ASSERT_EQ(seen.size(), std::size(expected));
     for (std::size_t i = 0; i < seen.size(); ++i) {

@@ -1,5 +1,5 @@
 // A settings record in which every field differs from the defaults, for the settings file's
-// round-trip tests of both builds.
+// round-trip tests.
 #pragma once
 
 #include "simulator/DriverSettings.h"
@@ -21,6 +21,7 @@ inline trutina::TDriverSettings SampleSettings()
     second.Parameters.Password = 4321;
     second.Parameters.TareMode = 1;
     second.LoadProfile = "demo";
+    second.PriceStep = 500;
     s.Devices.push_back(second);
     s.CurrentDeviceNumber = 7;
     s.LockDevices = true;
@@ -31,7 +32,7 @@ inline trutina::TDriverSettings SampleSettings()
     s.Timeout = 2500;
     s.SimulatedMsPerReading = 250;
     s.LoadProfiles["demo"] = TLoadProfile{
-        {{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true, TResult::NoConnection, 3}}, 6000};
+        {{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true, TResult::NoConnection, 3, {"ReadWeight", "Poll"}, 250}}, 6000};
     return s;
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 using namespace trutina;
 
@@ -74,6 +75,36 @@ TEST(CostTest, WeightTimesUnitPriceRoundedToTheMoneyUnitHalvesAwayFromZero)
         EXPECT_EQ(Cost(row.Weight, row.Price), row.Cost) << row.Weight << " x " << row.Price;
 }
 
+// SalesPrice as the register sees it: rounded to the device's price step, halves away from zero.
+TEST(PriceRoundingTest, SalesPriceIsRoundedToTheDevicesStep)
+{
+    struct Row {
+        TMoney Step;
+        double Load;
+        TMoney UnitPrice, SalesPrice;
+    };
+    const Row rows[] = {
+        {1, 1.235, 125'000, 154'375},     // 1.235 kg x 12.50 = 15.4375
+        {100, 1.235, 125'000, 154'400},   // 15.44
+        {500, 1.235, 125'000, 154'500},   // 15.45
+        {1000, 1.235, 125'000, 154'000},  // 15.4
+        {10000, 1.235, 125'000, 150'000}, // 15
+        {500, 1.0, 122'750, 123'000},     // 12.275: a half, away from zero
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Step);
+        TDriverSettings s = EnabledDevice();
+        s.Devices[0].PriceStep = row.Step;
+        TManualClock clock;
+        TScaleDriver driver(s, nullptr, clock);
+        driver.PutLoad(row.Load);
+        clock.Advance(1000);
+        ASSERT_EQ(driver.SetUnitPrice(row.UnitPrice), TResult::Ok);
+        ASSERT_EQ(driver.ReadWeight(), TResult::Ok);
+        EXPECT_EQ(driver.SalesPrice(), row.SalesPrice);
+    }
+}
+
 TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
 {
     TMessageQueue queue;
@@ -123,7 +154,7 @@ TEST_F(ScaleDriverTest, ReadsLeaveTheResultOfTheLastOperation)
 TEST_F(ScaleDriverTest, DamagedSettingsAreReportedOnceByTheNextSuccessfulOperation)
 {
     TDriverSettings s = TDriverSettings::Defaults();
-    s.DamagedCopy = "trutina.json.damaged-20261207-101500";
+    s.Damaged = TSettingsDamage{"trutina.json.damaged-20261207-101500"};
     Driver = std::make_unique<TScaleDriver>(s, &Sink, Clock);
     EXPECT_EQ(Driver->ResultCode(), 0);
     // A refusal does not swallow the notice.
@@ -131,7 +162,7 @@ TEST_F(ScaleDriverTest, DamagedSettingsAreReportedOnceByTheNextSuccessfulOperati
     EXPECT_EQ(Driver->SetParity(2), TResult::SettingsDamaged);
     EXPECT_EQ(Driver->Parity(), 2); // the operation itself was done
     EXPECT_NE(Description(*Driver).find("trutina.json.damaged-20261207-101500"), std::string::npos);
-    EXPECT_TRUE(Sink.Saved.DamagedCopy.empty());
+    EXPECT_FALSE(Sink.Saved.Damaged);
     EXPECT_EQ(Driver->SetParity(0), TResult::Ok);
 }
 
@@ -246,6 +277,119 @@ TEST_F(ScaleDriverTest, PollerQueuesStableChangesOfAtLeastTheStep)
     EXPECT_EQ(Driver->DeleteEvent(), TResult::NoMessages);
     EXPECT_EQ(Driver->EventNumber(), 0);
     Driver->SetAsyncMode(false);
+}
+
+// An overload or underload is no weight to price: never a message, and GenerateEvent refuses it as
+// ReadWeight does.
+TEST_F(ScaleDriverTest, OutOfRangeReadingsAreRefusedAndNeverQueued)
+{
+    for (const auto& [load, code] : {std::pair{16.0, TResult::Overload}, std::pair{-0.2, TResult::WeightOutOfRange}}) {
+        SCOPED_TRACE(load);
+        Load(load);
+        ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
+        Driver->PollOnce();
+        EXPECT_EQ(Driver->GenerateEvent(), code);
+        EXPECT_EQ(Driver->ReadWeight(), code);
+        EXPECT_EQ(Driver->DataCount(), 0);
+        Driver->SetAsyncMode(false);
+    }
+}
+
+// Off the line in asynchronous mode the weight members show no weight, and the first stable
+// reading after the scales answer again is news even when it weighs what the last message did.
+TEST_F(ScaleDriverTest, GoingOffTheLineClearsTheWeightAndTheReturnIsNews)
+{
+    Load(1.0);
+    ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
+    Driver->PollOnce();
+    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok);
+    Driver->SetScalesConnected(false);
+    Driver->PollOnce();
+    EXPECT_FALSE(Driver->Connected());
+    EXPECT_EQ(Driver->Weight(), 0.0);
+    EXPECT_EQ(Driver->DataCount(), 0);
+    Driver->SetScalesConnected(true);
+    Driver->PollOnce();
+    EXPECT_EQ(Driver->DataCount(), 1);
+    Driver->SetAsyncMode(false);
+}
+
+// Zero at the edges: with a tare set it is refused (the tare stays, net zero shown); at the edge of
+// the zero range it leaves zero on display.
+TEST_F(ScaleDriverTest, ZeroIsRefusedWithATareAndLeavesZeroAtTheEdgeOfItsRange)
+{
+    struct Row {
+        double Load;
+        bool Tare;
+        TResult Code;
+        double Shown;
+    };
+    for (const Row& row : {Row{0.2, true, TResult::TareSet, 0.0}, Row{0.3025, false, TResult::Ok, 0.0}}) {
+        SCOPED_TRACE(row.Load);
+        Driver = std::make_unique<TScaleDriver>(EnabledDevice(), &Sink, Clock);
+        Load(row.Load);
+        if (row.Tare) {
+            ASSERT_EQ(Driver->Tare(), TResult::Ok);
+        }
+        EXPECT_EQ(Driver->Zero(), row.Code);
+        ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
+        EXPECT_EQ(Driver->Weight(), row.Shown);
+        EXPECT_FALSE(Driver->ShownReading().Negative);
+    }
+}
+
+// Switching the device off and on, or the dialog's restart, starts its scales as a fresh object
+// does: the same readings, not ones settling from the old load with the old tare and zero.
+TEST(RestartTest, ARestartedRunEqualsAFreshOne)
+{
+    TDriverSettings s = EnabledDevice();
+    s.SimulatedMsPerReading = 100;
+    s.LoadProfiles["p"] = TLoadProfile{{TLoadStep{0, 2.0}, TLoadStep{1500, 0.25}}, 0};
+    s.Devices[0].LoadProfile = "p";
+    TManualClock clock;
+    auto run = [](TScaleDriver& d) {
+        std::vector<TReading> readings;
+        for (int i = 0; i < 30; ++i) {
+            d.ReadWeight();
+            readings.push_back(d.ShownReading());
+        }
+        return readings;
+    };
+    TScaleDriver fresh(s, nullptr, clock);
+    const std::vector<TReading> expected = run(fresh);
+    for (const bool byDialog : {false, true}) {
+        SCOPED_TRACE(byDialog);
+        TScaleDriver used(s, nullptr, clock);
+        run(used);
+        ASSERT_EQ(used.Zero(), TResult::Ok);
+        ASSERT_EQ(used.SetTareWeight(1.0), TResult::Ok);
+        ASSERT_EQ(used.SetTare(), TResult::Ok);
+        used.PutLoad(7);
+        if (byDialog) {
+            used.RestartLoadProfile();
+        } else {
+            ASSERT_EQ(used.SetDeviceEnabled(false), TResult::Ok);
+            ASSERT_EQ(used.SetDeviceEnabled(true), TResult::Ok);
+        }
+        EXPECT_EQ(run(used), expected);
+    }
+}
+
+// One rule for simulated time: every reading asked of a switched-on device moves its clock on,
+// answered or refused.
+TEST(SimulatedTimeTest, ARefusedReadingMovesTheClockAsAnAnsweredOneDoes)
+{
+    TDriverSettings s = EnabledDevice();
+    s.SimulatedMsPerReading = 100;
+    TLoadStep refusing{100, 1.0};
+    refusing.Refuse = TResult::WeightNotStable;
+    s.LoadProfiles["p"] = TLoadProfile{{TLoadStep{0, 1.0}, refusing}, 0};
+    s.Devices[0].LoadProfile = "p";
+    TManualClock clock;
+    TScaleDriver driver(s, nullptr, clock);
+    ASSERT_EQ(driver.ReadWeight(), TResult::Ok);
+    ASSERT_EQ(driver.ReadWeight(), TResult::WeightNotStable);
+    EXPECT_EQ(driver.LoadProfileView().Profile.Elapsed, 200);
 }
 
 TEST_F(ScaleDriverTest, DataEventsAreDueOncePerMessageAndAutoDisableStopsThem)

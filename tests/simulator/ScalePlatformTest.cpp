@@ -41,13 +41,20 @@ TEST_F(ScalePlatformTest, WeightIsUnstableWhileSettlingAndMovesTowardTheNewLoad)
     EXPECT_EQ(done.Weight, 2.0);
 }
 
-TEST_F(ScalePlatformTest, WeightIsRoundedToTheNearestScaleInterval)
+TEST(ScalePlatformRoundingTest, WeightIsRoundedToTheNearestScaleIntervalHalvesAwayFromZero)
 {
     struct Row {
+        std::int32_t Model;
         double Load, Shown;
     };
-    for (const Row& row : {Row{1.2372, 1.235}, Row{1.2378, 1.24}, Row{0.0126, 0.015}, Row{14.9999, 15.0}}) {
-        EXPECT_EQ(Settled(row.Load).Weight, row.Shown) << "load " << row.Load;
+    // Halves are decimal halves: 1.0005 is half a gram above 1.000 though its double lies below.
+    for (const Row& row : {Row{5, 1.2372, 1.235}, Row{5, 1.2378, 1.24}, Row{5, 0.0126, 0.015}, Row{5, 14.9999, 15.0},
+                           Row{3, 1.0005, 1.001}, Row{11, 1.025, 1.05}, Row{5, 1.2375, 1.24}}) {
+        TManualClock clock;
+        TScalePlatform platform{*FindScaleModel(row.Model), clock};
+        platform.PutLoad(row.Load);
+        clock.Advance(2000);
+        EXPECT_EQ(platform.Read().Weight, row.Shown) << "model " << row.Model << ", load " << row.Load;
     }
 }
 

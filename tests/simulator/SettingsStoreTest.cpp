@@ -3,6 +3,8 @@
 #include "simulator/SettingsStore.h"
 
 #include "simulator/SettingsFile.h"
+#include "platform/platform.h"
+#include "runtime/utf.h"
 
 #include "SampleSettings.h"
 
@@ -59,7 +61,7 @@ TEST(SettingsStoreTest, EverySettingSurvivesTheFile)
     ASSERT_TRUE(store.Save(testenv::SampleSettings()));
     const TDriverSettings back = store.Load();
     EXPECT_TRUE(back == testenv::SampleSettings());
-    EXPECT_TRUE(back.DamagedCopy.empty());
+    EXPECT_FALSE(back.Damaged);
 }
 
 TEST(SettingsStoreTest, MissingFileGivesOneDefaultDeviceAndWritesNothing)
@@ -70,7 +72,7 @@ TEST(SettingsStoreTest, MissingFileGivesOneDefaultDeviceAndWritesNothing)
     ASSERT_EQ(s.Devices.size(), 1u);
     EXPECT_EQ(s.Devices[0].Number, 1);
     EXPECT_EQ(s.Devices[0].Name, u"Весы 1");
-    EXPECT_TRUE(s.DamagedCopy.empty());
+    EXPECT_FALSE(s.Damaged);
     EXPECT_FALSE(QFile::exists(store.Path()));
 }
 
@@ -107,13 +109,39 @@ TEST(SettingsStoreTest, DamagedFileIsPutAsideUnchangedAndTheDefaultsWrittenWithT
         WriteAll(store.Path(), bytes);
         const TDriverSettings s = store.Load();
         EXPECT_EQ(s.Devices.size(), 1u);
-        ASSERT_FALSE(s.DamagedCopy.empty());
-        EXPECT_EQ(s.DamagedCopy.rfind("trutina.json.damaged-", 0), 0u);
-        EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(s.DamagedCopy))), bytes);
+        ASSERT_TRUE(s.Damaged);
+        EXPECT_EQ(s.Damaged->KeptAs.rfind("trutina.json.damaged-", 0), 0u);
+        EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(s.Damaged->KeptAs))), bytes);
         // The new file holds the defaults and the notice, for whichever instance reports it.
         const auto written = TSettingsStore::FromJson(ReadAll(store.Path()));
         ASSERT_TRUE(written.has_value());
-        EXPECT_EQ(written->DamagedCopy, s.DamagedCopy);
+        EXPECT_EQ(written->Damaged, s.Damaged);
+    }
+}
+
+// A mistake in a hand-written file is named (the key or line, what was expected) by the file check
+// and by the first call, whatever its result.
+TEST(SettingsStoreTest, AMistakeInTheFileIsNamedByTheCheckAndByTheFirstCall)
+{
+    struct Row {
+        const char* Text;
+        const char* Named;
+    };
+    for (const Row& row : {Row{"{\"timeout\": 1000,\n \"devices\": [}", "строка 2"},
+                           Row{R"({"devices": [{"number": 1, "port": "COM1"}]})", "devices[0].port"},
+                           Row{R"({"devices": [{"number": 1, "model": 4}]})", "devices[0].model"},
+                           Row{R"({"devices": [{"number": 1}], "loadProfiles": {"p": {"steps": [{"at": 0, "refuseOperations": ["ReadWeigth"]}]}}})",
+                               "loadProfiles.p.steps[0].refuseOperations"}}) {
+        SCOPED_TRACE(row.Text);
+        QTemporaryDir dir;
+        TSettingsStore store(dir.filePath("trutina.json"));
+        WriteAll(store.Path(), row.Text);
+        const std::string checked = CheckSettingsFile(QFile::encodeName(store.Path()).toStdString());
+        EXPECT_NE(checked.find(row.Named), std::string::npos) << checked;
+        TManualClock clock;
+        TScaleDriver driver(store.Load(), &store, clock);
+        EXPECT_EQ(driver.ReadWeight(), TResult::DeviceNotEnabled); // the defaults: switched off
+        EXPECT_NE(runtime::Utf16ToUtf8(driver.ResultDescription()).find(checked), std::string::npos);
     }
 }
 
@@ -122,9 +150,9 @@ TEST(SettingsStoreTest, SecondDamageInTheSameSecondGetsItsOwnCopy)
     QTemporaryDir dir;
     TSettingsStore store(dir.filePath("trutina.json"));
     WriteAll(store.Path(), "first");
-    const std::string first = store.Load().DamagedCopy;
+    const std::string first = store.Load().Damaged.value_or(TSettingsDamage{}).KeptAs;
     WriteAll(store.Path(), "second");
-    const std::string second = store.Load().DamagedCopy;
+    const std::string second = store.Load().Damaged.value_or(TSettingsDamage{}).KeptAs;
     EXPECT_NE(first, second);
     EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(first))), "first");
     EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(second))), "second");
@@ -212,6 +240,26 @@ TEST_ELSEWHERE(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile,
 #ifndef _WIN32
 // Two processes adding devices at once over one file: each addition is made under the file's lock
 // on the latest settings, so none is lost and no number is given twice.
+// Another holder keeps the lock (a stopped process): the change is refused, not written over by
+// the holder's older copy later.
+TEST(SettingsStoreTest, AChangeIsRefusedWhileAnotherHolderKeepsTheLock)
+{
+    QTemporaryDir dir;
+    TSettingsStore store(dir.filePath("trutina.json"));
+    ASSERT_TRUE(store.Save(TDriverSettings::Defaults()));
+    const QByteArray before = ReadAll(store.Path());
+    TManualClock clock;
+    TScaleDriver driver(store.Load(), &store, clock);
+    {
+        platform::FileLock held(QFile::encodeName(store.Path()).toStdString() + ".lock", 0);
+        ASSERT_TRUE(held.Locked());
+        EXPECT_EQ(driver.SetPortNumber(5), TResult::SettingsLocked);
+        EXPECT_EQ(driver.PortNumber(), 1);
+        EXPECT_EQ(ReadAll(store.Path()), before);
+    }
+    EXPECT_EQ(driver.SetPortNumber(5), TResult::Ok); // the holder gone, the change goes through
+}
+
 TEST(SettingsStoreTest, TwoProcessesChangingAtOnceKeepEveryChange)
 {
     QTemporaryDir dir;
@@ -380,9 +428,9 @@ TEST(SettingsStoreTest, AFileBeyondTheSizeLimitIsPutAsideUnread)
                               QByteArray(static_cast<qsizetype>(MaxSettingsFileSize), ' ');
     WriteAll(store.Path(), padded);
     const TDriverSettings s = store.Load();
-    ASSERT_FALSE(s.DamagedCopy.empty());
-    EXPECT_EQ(QFileInfo(dir.filePath(QString::fromStdString(s.DamagedCopy))).size(), padded.size());
-    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(store.Path()))->DamagedCopy, s.DamagedCopy);
+    ASSERT_TRUE(s.Damaged);
+    EXPECT_EQ(QFileInfo(dir.filePath(QString::fromStdString(s.Damaged->KeptAs))).size(), padded.size());
+    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(store.Path()))->Damaged, s.Damaged);
 }
 
 // What the driver takes as a name the file keeps: up to 64 characters, each of them possibly
@@ -408,7 +456,7 @@ TEST(SettingsStoreTest, DeviceNamesOfUpTo64CharactersSurviveTheFile)
         s.Devices[0].Name = row.Name;
         ASSERT_TRUE(store.Save(s));
         const TDriverSettings back = store.Load();
-        EXPECT_EQ(back.DamagedCopy.empty(), row.Kept);
+        EXPECT_EQ(!back.Damaged, row.Kept);
         EXPECT_EQ(back.Devices[0].Name == row.Name, row.Kept);
     }
 }

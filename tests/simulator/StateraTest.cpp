@@ -22,7 +22,7 @@ using trutina::TResult;
 
 namespace {
 
-// Seven devices, each showing one condition of the scales through its load profile.
+// Nine devices, each showing one condition of the scales through its load profile.
 const char* const ConditionsSettings = R"({
   "devices": [
     {"number": 1, "name": "Весы 1", "enabled": true},
@@ -31,14 +31,18 @@ const char* const ConditionsSettings = R"({
     {"number": 4, "name": "Перегруз", "enabled": true, "loadProfile": "heavy"},
     {"number": 5, "name": "Качаются", "enabled": true, "loadProfile": "swing"},
     {"number": 6, "name": "Полкило", "enabled": true, "loadProfile": "half"},
-    {"number": 7, "name": "Разгрузка", "enabled": true, "loadProfile": "unload"}
+    {"number": 7, "name": "Разгрузка", "enabled": true, "loadProfile": "unload"},
+    {"number": 8, "name": "Медленные", "enabled": true, "loadProfile": "slow"},
+    {"number": 9, "name": "Отказ взвешивания", "enabled": true, "loadProfile": "aimed"}
   ],
   "loadProfiles": {
     "cut": {"steps": [{"at": 0, "load": 0, "disconnected": true}]},
     "heavy": {"steps": [{"at": 0, "load": 16}]},
     "swing": {"steps": [{"at": 0, "load": 1, "unstable": true}]},
     "half": {"steps": [{"at": 0, "load": 0.5}]},
-    "unload": {"steps": [{"at": 0, "load": 0.25}, {"at": 5000, "load": 0}]}
+    "unload": {"steps": [{"at": 0, "load": 0.25}, {"at": 5000, "load": 0}]},
+    "slow": {"steps": [{"at": 0, "load": 0, "delayMs": 100}]},
+    "aimed": {"steps": [{"at": 0, "load": 0.5, "refuse": -10, "refuseOperations": ["ReadWeight"]}]}
   }
 })";
 
@@ -125,7 +129,7 @@ const TRefusalCase RefusalCases[] = {
      [](TScaleX& s, ITrutina*) { s.AddDevice(); }},
     {"DeleteWhileLocked", TResult::DevicesLocked, [](auto&, TScaleX& s, ITrutina*) { s.SetLockDevices(true); },
      [](TScaleX& s, ITrutina*) { s.DeleteDevice(); }},
-    {"DeviceIndex7", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceIndex(7); }},
+    {"DeviceIndex9", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceIndex(9); }},
     {"DeviceIndexMinus1", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceIndex(-1); }},
     {"DeviceNumber42", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceNumber(42); }},
     {"RenumberToATakenNumber", TResult::DeviceNumberInUse, Nothing,
@@ -145,6 +149,27 @@ const TRefusalCase RefusalCases[] = {
     {"TareWhileSwinging", TResult::WeightNotStable, Select(5, 5000), [](TScaleX& s, ITrutina*) { s.Tare(); }},
     {"ZeroWhileSwinging", TResult::WeightNotStable, Select(5, 5000), [](TScaleX& s, ITrutina*) { s.Zero(); }},
     {"ReadSixteenKilograms", TResult::Overload, Select(4, 2000), [](TScaleX& s, ITrutina*) { s.ReadWeight(); }},
+    {"GenerateEventOfSixteenKilograms", TResult::Overload, Select(4, 2000), [](TScaleX& s, ITrutina*) { s.GenerateEvent(); }},
+    {"ZeroWithATareSet", TResult::TareSet,
+     [](const TSimulatorEnvironment& env, TScaleX& s, ITrutina* d) {
+         Select(6, 2000)(env, s, d);
+         s.Tare();
+     },
+     [](TScaleX& s, ITrutina*) { s.Zero(); }},
+    {"ReadingSlowerThanTheTimeout", TResult::AnswerTimeout,
+     [](const TSimulatorEnvironment& env, TScaleX& s, ITrutina* d) {
+         Select(8)(env, s, d); // answered within the default Timeout
+         d->put_Timeout(50);
+     },
+     [](TScaleX& s, ITrutina*) { s.ReadWeight(); }},
+    {"WeighingAimedAtAfterThePriceIsWritten", TResult::WeightNotStable,
+     [](auto&, TScaleX& s, ITrutina* d) {
+         s.SetCurrentDeviceNumber(9);
+         VARIANT_BOOL connected = VARIANT_FALSE;
+         d->get_Connected(&connected); // the scales are addressed: the profile starts
+         s.SetUnitPrice(10000); // not aimed at
+     },
+     [](TScaleX& s, ITrutina*) { s.ReadWeight(); }},
     {"TareSixteenKilograms", TResult::Overload, Select(4, 2000), [](TScaleX& s, ITrutina*) { s.Tare(); }},
     {"ReadBelowTheZeroSet", TResult::WeightOutOfRange,
      [](const TSimulatorEnvironment& env, TScaleX& s, ITrutina* d) {
@@ -203,7 +228,7 @@ TEST(CodeTableTest, EveryRefusalOfTheTableIsReachedThroughTheInterface)
     // Codes the refusal cases above cannot show: notices and the dialog's own refusal, which
     // StateraNoticeTest, the driver model tests and the dialog test reach.
     const TResult elsewhere[] = {TResult::MessagesLost, TResult::SettingsDamaged, TResult::SettingsNotSaved,
-                                 TResult::DialogOpen, TResult::SettingsRefused};
+                                 TResult::DialogOpen, TResult::SettingsRefused, TResult::SettingsLocked};
     for (const auto& row : trutina::ResultTable()) {
         if (row.Code == TResult::Ok || std::find(std::begin(elsewhere), std::end(elsewhere), row.Code) != std::end(elsewhere))
             continue;

@@ -1,0 +1,349 @@
+// The logical devices of the driver: the list, the current device and the scales of each.
+#include "simulator/ScaleDriver.h"
+
+#include <algorithm>
+#include <set>
+
+namespace trutina {
+
+// ------------------------------------------------------------------ devices
+
+TDeviceSettings& TScaleDriver::Current()
+{
+    if (TDeviceSettings* device = FSettings.FindDevice(FSettings.CurrentDeviceNumber))
+        return *device;
+    // The settings always hold the current device; fall back to the first one if they do not.
+    FSettings.CurrentDeviceNumber = FSettings.Devices.front().Number;
+    return FSettings.Devices.front();
+}
+
+const TDeviceSettings& TScaleDriver::Current() const
+{
+    const TDeviceSettings* device = FSettings.FindDevice(FSettings.CurrentDeviceNumber);
+    return device ? *device : FSettings.Devices.front();
+}
+
+TScalePlatform& TScaleDriver::Platform(std::int32_t number)
+{
+    auto it = FPlatforms.find(number);
+    if (it != FPlatforms.end())
+        return *it->second;
+    const TDeviceSettings* device = FSettings.FindDevice(number);
+    const TScaleModel* model = FindScaleModel(device ? device->Model : 5);
+    auto platform = std::make_unique<TScalePlatform>(*model, FClock);
+    platform->SetSimulatedTime(FSettings.SimulatedMsPerReading);
+    if (device) {
+        platform->SetTareMode(device->Parameters.TareMode);
+        // The device's load profile runs from when the device is on: now, or when it is switched on.
+        auto profile = FSettings.LoadProfiles.find(device->LoadProfile);
+        if (profile != FSettings.LoadProfiles.end()) {
+            platform->SetProfile(&profile->second, profile->first);
+            if (device->Enabled)
+                platform->RestartProfile();
+        }
+    }
+    return *FPlatforms.emplace(number, std::move(platform)).first->second;
+}
+
+const TScalePlatform* TScaleDriver::FindPlatform(std::int32_t number) const
+{
+    const auto it = FPlatforms.find(number);
+    return it == FPlatforms.end() ? nullptr : it->second.get();
+}
+
+std::int32_t TScaleDriver::CurrentDeviceIndex() const
+{
+    std::lock_guard lock(FMutex);
+    const TDeviceSettings* current = FSettings.FindDevice(FSettings.CurrentDeviceNumber);
+    return current ? static_cast<std::int32_t>(current - FSettings.Devices.data()) : -1;
+}
+
+std::int32_t TScaleDriver::CurrentDeviceNumber() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().Number;
+}
+
+std::u16string TScaleDriver::CurrentDeviceName() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().Name;
+}
+
+std::int32_t TScaleDriver::DeviceCount() const
+{
+    std::lock_guard lock(FMutex);
+    return static_cast<std::int32_t>(FSettings.Devices.size());
+}
+
+bool TScaleDriver::LockDevices() const
+{
+    std::lock_guard lock(FMutex);
+    return FSettings.LockDevices;
+}
+
+bool TScaleDriver::Connected()
+{
+    std::lock_guard lock(FMutex);
+    return Current().Enabled && CurrentPlatform().Connected();
+}
+
+std::int32_t TScaleDriver::Model() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().Model;
+}
+
+std::int32_t TScaleDriver::PortNumber() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().PortNumber;
+}
+
+std::int32_t TScaleDriver::BaudRate() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().BaudRate;
+}
+
+std::int32_t TScaleDriver::Parity() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().Parity;
+}
+
+bool TScaleDriver::DeviceEnabled() const
+{
+    std::lock_guard lock(FMutex);
+    return Current().Enabled;
+}
+
+std::int32_t TScaleDriver::Timeout() const
+{
+    std::lock_guard lock(FMutex);
+    return FSettings.Timeout;
+}
+
+TDeviceSettings TScaleDriver::CurrentDevice() const
+{
+    std::lock_guard lock(FMutex);
+    return Current();
+}
+
+TDriverSettings TScaleDriver::Settings() const
+{
+    std::lock_guard lock(FMutex);
+    return FSettings;
+}
+
+TResult TScaleDriver::SetCurrentDeviceIndex(std::int32_t index)
+{
+    return StoredOperation("CurrentDeviceIndex", [&] {
+        if (index < 0 || index >= static_cast<std::int32_t>(FSettings.Devices.size()))
+            return TResult::NoSuchDevice;
+        SelectDevice(FSettings.Devices[static_cast<std::size_t>(index)].Number);
+        return Persist(TCurrentChoice::Chosen);
+    });
+}
+
+TResult TScaleDriver::SetCurrentDeviceNumber(std::int32_t number)
+{
+    return StoredOperation("CurrentDeviceNumber", [&] {
+        if (!FSettings.FindDevice(number))
+            return TResult::NoSuchDevice;
+        SelectDevice(number);
+        return Persist(TCurrentChoice::Chosen);
+    });
+}
+
+void TScaleDriver::SelectDevice(std::int32_t number)
+{
+    if (number == FSettings.CurrentDeviceNumber)
+        return;
+    // Another device: nothing of it has been read yet, and the messages of the old one go (the
+    // queue is the current device's; the new device's first stable reading is news).
+    FSettings.CurrentDeviceNumber = number;
+    FLastReading = TReading{};
+    FMetrics = TDeviceMetrics{};
+    FMessages.Clear();
+    FLastQueuedWeight.reset();
+}
+
+TResult TScaleDriver::ChangeDevice(std::string_view name, const std::function<TResult(TDeviceSettings&)>& change)
+{
+    return StoredOperation(name, [&] {
+        if (FSettings.LockDevices)
+            return TResult::DevicesLocked;
+        const TResult result = change(Current());
+        return result == TResult::Ok ? Persist() : result;
+    });
+}
+
+TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
+{
+    return ChangeDevice("CurrentDeviceName", [&](TDeviceSettings& d) {
+        if (!IsValidDeviceName(name))
+            return TResult::InvalidParameter;
+        d.Name = name;
+        return TResult::Ok;
+    });
+}
+
+TResult TScaleDriver::SetLockDevices(bool locked)
+{
+    return StoredOperation("LockDevices", [&] {
+        FSettings.LockDevices = locked;
+        return Persist();
+    });
+}
+
+TResult TScaleDriver::SetModel(std::int32_t model)
+{
+    return ChangeDevice("Model", [&](TDeviceSettings& d) {
+        const TScaleModel* found = FindScaleModel(model);
+        if (!found)
+            return TResult::InvalidParameter;
+        if (d.Model != model) {
+            d.Model = model;
+            Platform(d.Number).SetModel(*found);
+        }
+        return TResult::Ok;
+    });
+}
+
+TResult TScaleDriver::SetPriceStep(std::int64_t step)
+{
+    return ChangeDevice("PriceRounding", [&](TDeviceSettings& d) {
+        if (!IsPriceStep(step))
+            return TResult::InvalidParameter;
+        d.PriceStep = step;
+        return TResult::Ok;
+    });
+}
+
+TResult TScaleDriver::SetPortNumber(std::int32_t port)
+{
+    return ChangeDevice("PortNumber", [&](TDeviceSettings& d) {
+        if (port < MinPortNumber || port > MaxPortNumber)
+            return TResult::OutOfRange;
+        d.PortNumber = port;
+        return TResult::Ok;
+    });
+}
+
+TResult TScaleDriver::SetBaudRate(std::int32_t code)
+{
+    return ChangeDevice("BaudRate", [&](TDeviceSettings& d) {
+        if (!IsBaudRateCode(code))
+            return TResult::InvalidParameter;
+        d.BaudRate = code;
+        return TResult::Ok;
+    });
+}
+
+TResult TScaleDriver::SetParity(std::int32_t code)
+{
+    return ChangeDevice("Parity", [&](TDeviceSettings& d) {
+        if (!IsParityCode(code))
+            return TResult::InvalidParameter;
+        d.Parity = code;
+        return TResult::Ok;
+    });
+}
+
+TResult TScaleDriver::SetDeviceEnabled(bool enabled)
+{
+    // Switching a device on or off is operation, not configuration: LockDevices does not stop it.
+    return StoredOperation("DeviceEnabled", [&] {
+        if (enabled != Current().Enabled) {
+            // A device's load profile runs from the moment it is switched on.
+            // Switched on, the scales start as a fresh object starts them.
+            TScalePlatform& platform = CurrentPlatform();
+            if (enabled)
+                platform.Restart();
+            else
+                platform.StopProfile();
+        }
+        Current().Enabled = enabled;
+        return Persist();
+    });
+}
+
+TResult TScaleDriver::SetTimeout(std::int32_t ms)
+{
+    return StoredOperation("Timeout", [&] {
+        if (ms < MinTimeout || ms > MaxTimeout)
+            return TResult::OutOfRange;
+        FSettings.Timeout = ms;
+        return Persist();
+    });
+}
+
+TResult TScaleDriver::SetLogicalNumber(std::int32_t number)
+{
+    return StoredOperation("LogicalNumber", [&] {
+        if (FSettings.LockDevices)
+            return TResult::DevicesLocked;
+        TDeviceSettings& d = Current();
+        if (number < MinDeviceNumber || number > MaxDeviceNumber)
+            return TResult::OutOfRange;
+        if (number == d.Number)
+            return Persist();
+        if (FSettings.FindDevice(number))
+            return TResult::DeviceNumberInUse;
+        auto platform = FPlatforms.extract(d.Number);
+        if (!platform.empty()) {
+            platform.key() = number;
+            FPlatforms.insert(std::move(platform));
+        }
+        d.Number = number;
+        FSettings.CurrentDeviceNumber = number;
+        return Persist(TCurrentChoice::Chosen);
+    });
+}
+
+TResult TScaleDriver::AddDevice(std::int32_t& number)
+{
+    number = 0;
+    return StoredOperation("AddDevice", [&] {
+        if (FSettings.LockDevices)
+            return TResult::DevicesLocked;
+        std::set<std::int32_t> used;
+        for (const auto& d : FSettings.Devices)
+            used.insert(d.Number);
+        std::int32_t free = MinDeviceNumber;
+        while (used.count(free))
+            ++free;
+        if (free > MaxDeviceNumber)
+            return TResult::TooManyDevices;
+        TDeviceSettings device;
+        device.Number = free;
+        device.Name = DefaultDeviceName(free);
+        FPlatforms.erase(free);
+        FSettings.Devices.push_back(device);
+        SelectDevice(free);
+        number = free;
+        return Persist(TCurrentChoice::Chosen);
+    });
+}
+
+TResult TScaleDriver::DeleteDevice()
+{
+    return StoredOperation("DeleteDevice", [&] {
+        if (FSettings.LockDevices)
+            return TResult::DevicesLocked;
+        auto& devices = FSettings.Devices;
+        if (devices.size() <= 1)
+            return TResult::LastDevice;
+        const TDeviceSettings* current = FSettings.FindDevice(FSettings.CurrentDeviceNumber);
+        if (!current)
+            return TResult::NoSuchDevice;
+        FPlatforms.erase(current->Number);
+        const auto it = devices.erase(devices.begin() + (current - devices.data()));
+        // The device that took its place becomes current, or the last one.
+        SelectDevice((it != devices.end() ? *it : devices.back()).Number);
+        return Persist(TCurrentChoice::Chosen);
+    });
+}
+
+} // namespace trutina
