@@ -23,6 +23,13 @@ void SetRegistryError(std::string why);
 // The calling thread's copy of that text (the system's per-thread storage; one file per system).
 std::string& ThreadRegistryError();
 
+// The module registered for the class in the registry view of the other bitness (Windows); off
+// Windows, with no views, the registered module. S_OK with its path, REGDB_E_CLASSNOTREG when none.
+HRESULT LookupOtherViewInprocServer(REFCLSID clsid, std::string& modulePath);
+// Up to maxBytes from the start of the file at path when it is a regular file; false when it is
+// none (a FIFO, a device or a folder is never read) or cannot be read.
+bool ReadFileHead(const std::string& path, std::size_t maxBytes, std::string& head);
+
 // The English text of a common status from the platform's own table; false for others.
 bool CommonStatusText(HRESULT status, std::string& text);
 

@@ -1,5 +1,5 @@
 // Loading libraries with the system's dynamic loader.
-#include "platform/platform.h"
+#include "platform/internal.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -7,6 +7,7 @@
 #include <link.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -52,6 +53,16 @@ public:
     bool Read(std::uint64_t offset, T& value) const
     {
         return pread(FDescriptor, &value, sizeof value, static_cast<off_t>(offset)) == static_cast<ssize_t>(sizeof value);
+    }
+
+    // The file's first bytes.size() bytes, or as many as it holds.
+    bool ReadHead(std::string& bytes) const
+    {
+        const ssize_t n = pread(FDescriptor, bytes.data(), bytes.size(), 0);
+        if (n < 0)
+            return false;
+        bytes.resize(static_cast<std::size_t>(n));
+        return true;
     }
 
 private:
@@ -173,6 +184,21 @@ void Module::Unload()
         dlclose(FHandle);
         FHandle = nullptr;
     }
+}
+
+bool detail::ReadFileHead(const std::string& path, std::size_t maxBytes, std::string& head)
+{
+    head.clear();
+    // Checked before the open too: opening a device may act on it.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const TLibraryFile file(path);
+    std::uint64_t size = 0;
+    if (!file.IsRegular(size))
+        return false;
+    head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, maxBytes)));
+    return file.ReadHead(head);
 }
 
 std::string ModulePathOf(const void* addressInModule)

@@ -64,6 +64,30 @@ void Module::Unload()
     }
 }
 
+bool detail::ReadFileHead(const std::string& path, std::size_t maxBytes, std::string& head)
+{
+    head.clear();
+    const std::wstring name = detail::WideFromUtf8(path);
+    // Checked before the open: opening a device (a serial port, a pipe) may act on it.
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (name.rfind(L"\\\\.\\", 0) == 0 || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return false;
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool read = GetFileType(file) == FILE_TYPE_DISK;
+    if (read) {
+        head.resize(maxBytes);
+        DWORD n = 0;
+        read = ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &n, nullptr) != 0;
+        head.resize(read ? n : 0);
+    }
+    CloseHandle(file);
+    return read;
+}
+
 std::string ModulePathOf(const void* addressInModule)
 {
     HMODULE module = nullptr;

@@ -414,6 +414,12 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
     }
 }
 
+// The registry file has no views: a module of either bitness is registered in the one entry.
+HRESULT detail::LookupOtherViewInprocServer(REFCLSID clsid, std::string& modulePath)
+{
+    return LookupInprocServer(clsid, modulePath);
+}
+
 } // namespace platform
 
 HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid)

@@ -138,16 +138,19 @@ HRESULT UnregisterInprocServer(REFCLSID clsid)
 
 namespace {
 
-// The text of a value (the key's default value when name is null); empty when absent.
-std::wstring ReadText(const std::wstring& key, const wchar_t* name)
+// The text of a value (the key's default value when name is null); empty when absent. view:
+// KEY_WOW64_32KEY or KEY_WOW64_64KEY reads that registry view instead of the program's own.
+std::wstring ReadText(const std::wstring& key, const wchar_t* name, REGSAM view = 0)
 {
+    TKey k;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, k.Out()) != ERROR_SUCCESS)
+        return {};
     DWORD bytes = 0;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+    if (RegGetValueW(k.Get(), nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
         return {};
     std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
     bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(k.Get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) != ERROR_SUCCESS)
         return {};
     value.resize(wcsnlen(value.c_str(), value.size()));
     return value;
@@ -257,6 +260,20 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
         return S_OK;
     } catch (...) {
         detail::SetRegistryError("class registry: out of memory");
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT detail::LookupOtherViewInprocServer(REFCLSID clsid, std::string& modulePath)
+{
+    try {
+        // A 64-bit program looks in the 32-bit view, a 32-bit one in the 64-bit view (on 32-bit
+        // Windows there is one view, its own).
+        const REGSAM otherView = kProgramBitness == 64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        modulePath = detail::Utf8FromWide(ReadText(ClassKeyName(clsid) + L"\\" + kServerKey, nullptr, otherView));
+        return modulePath.empty() ? REGDB_E_CLASSNOTREG : S_OK;
+    } catch (...) {
+        modulePath.clear();
         return E_OUTOFMEMORY;
     }
 }

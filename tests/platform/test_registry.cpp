@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 #include "testsupport.h"
 
+#include "CraftedPe.h"
+
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -293,6 +295,35 @@ TEST_F(ClassRegistry, ANodeThatIsNoRegularRegistryIsRefusedAndLeftAlone)
         auto now = FolderEntries(registry.parent_path());
         std::erase(now, "classes.reg.lock");
         EXPECT_EQ(now, entries);
+    }
+}
+
+// Only a registered module of the other bitness is named: not one of this program's bitness, nor
+// a node that is no regular file (a FIFO would block the read of its head).
+TEST_F(ClassRegistry, OnlyARegisteredModuleOfTheOtherBitnessIsFound)
+{
+    const int other = 96 - platform::kProgramBitness;
+    const auto pe = [](int bitness) { return testenv::CraftedPeHead(bitness == 32 ? 0x014C : 0x8664); };
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        bool found;
+    } rows[] = {
+        {"other bitness", [&](const std::string& p) { testsupport::WriteFile(p, pe(other)); }, true},
+        {"own bitness", [&](const std::string& p) { testsupport::WriteFile(p, pe(platform::kProgramBitness)); }, false},
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, false},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string module = (FRegistry.Folder() / ("module" + std::to_string(++n) + ".dll")).string();
+        row.make(module);
+        ASSERT_EQ(platform::RegisterInprocServer(kFirst, module, "Apartment", ""), S_OK);
+        std::string path;
+        int bitness = 0;
+        EXPECT_EQ(platform::FindServerOfOtherBitness(kFirst, path, bitness), row.found);
+        EXPECT_EQ(path, row.found ? module : "");
+        EXPECT_EQ(bitness, row.found ? other : 0);
     }
 }
 
