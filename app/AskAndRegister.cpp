@@ -1,5 +1,6 @@
 #include "app/AskAndRegister.h"
 
+#include "about/fmuAbout.h"
 #include "driver/Registration.h"
 #include "forms/Application.h"
 #include "runtime/exceptions.h"
@@ -15,6 +16,22 @@ QString ApplicationTitle()
 {
     forms::TApplication* app = forms::Application();
     return app ? app->Title() : QString();
+}
+
+// Names a registered driver that this program cannot load for its bitness, and the Ponderix that
+// can; empty when there is none.
+QString OtherBitnessNote()
+{
+    std::string module;
+    int bitness = 0;
+    if (!platform::FindServerOfOtherBitness(CLSID_Statera, module, bitness))
+        return {};
+    return QStringLiteral("Зарегистрированный драйвер %1 — %2-разрядный модуль, а эта программа %3-разрядная "
+                          "и загрузить его не может. Запустите %2-разрядную программу из ponderix-%4-%5.zip "
+                          "или зарегистрируйте %3-разрядный драйвер.")
+        // in one pass: a %3 in the path stays as it is
+        .arg(QString::fromStdString(module), QString::number(bitness), QString::number(platform::kProgramBitness),
+             QString::fromStdString(GetVersionString()), bitness == 32 ? QStringLiteral("win32") : QStringLiteral("win64"));
 }
 
 } // namespace
@@ -52,10 +69,14 @@ void AskAndRegisterServer(const std::string& PromptFormat, const std::string& Fi
                        QString::fromStdString(FormatPrompt(PromptFormat, FileName)),
                        QMessageBox::Ok | QMessageBox::Cancel);
     // A damaged class registry refuses every registration: say so and name the file, or the
-    // prompt would come back for ever without a word about why.
+    // prompt would come back for ever without a word about why. A driver of the other bitness is
+    // registered but cannot be loaded here: name it and the program that can.
+    QStringList notes;
     if (const std::string problem = platform::ClassRegistryProblem(); !problem.empty())
-        prompt.setInformativeText(QStringLiteral("Реестр классов не может быть использован: ") +
-                                  QString::fromStdString(problem));
+        notes << QStringLiteral("Реестр классов не может быть использован: ") + QString::fromStdString(problem);
+    if (const QString note = OtherBitnessNote(); !note.isEmpty())
+        notes << note;
+    prompt.setInformativeText(notes.join(QStringLiteral("\n\n")));
     prompt.setDefaultButton(QMessageBox::Ok);
     prompt.setEscapeButton(QMessageBox::Cancel);
     if (prompt.exec() != QMessageBox::Ok)

@@ -3,6 +3,8 @@
 // windows answered by a timer as a user would.
 #include "MainWindowTestSupport.h"
 
+#include "CraftedPe.h"
+
 #include "app/AskAndRegister.h"
 #include "app/Program.h"
 #include "driver/Registration.h"
@@ -16,6 +18,7 @@
 #include <QTimer>
 
 #include <fstream>
+#include <functional>
 
 namespace {
 
@@ -197,31 +200,57 @@ TEST_F(StartupTest, AnObjectWithoutTheDriverInterfaceIsAskedForAgain)
     EXPECT_EQ(op.Met, std::vector<std::string>{"prompt"});
 }
 
-// A damaged class registry is named under the prompt (registering cannot help until it is
-// repaired); an intact one adds nothing.
-TEST_F(StartupTest, ADamagedClassRegistryIsNamedUnderThePrompt)
+// What keeps the driver from loading, where the program can tell, is named under the prompt: a
+// damaged class registry (registering cannot help until it is repaired), a registered driver of
+// the other bitness (with the Ponderix that loads it); an intact registry without a driver adds
+// nothing.
+TEST_F(StartupTest, WhatKeepsTheDriverFromLoadingIsNamedUnderThePrompt)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "the class registry is the system's on Windows, not a file this program can find damaged";
 #endif
-    TFakeDriverEnvironment environment(false);
-    {
-        TOperator intact; // goes, with its timer, before the next run
-        intact.PromptAnswers = {false};
-        EXPECT_EQ(Run(intact), 0);
-        EXPECT_EQ(intact.PromptNotes, std::vector<std::string>{""});
+    const int other = 96 - platform::kProgramBitness;
+    const std::string bits = std::to_string(other);
+    const struct {
+        const char* name;
+        // Prepares the registry; gives the note expected (empty: none), or its beginning and parts.
+        std::function<std::vector<std::string>(TFakeDriverEnvironment&)> make;
+    } rows[] = {
+        {"intact", [](TFakeDriverEnvironment&) { return std::vector<std::string>{""}; }},
+        {"damaged",
+         [](TFakeDriverEnvironment& environment) {
+             std::ofstream(environment.RegistryPath(), std::ios::app) << "not a registry line\n";
+             return std::vector<std::string>{"Реестр классов не может быть использован: class registry " +
+                                             environment.RegistryPath() + ": damaged, line "};
+         }},
+        {"other bitness",
+         [&](TFakeDriverEnvironment& environment) {
+             const std::string module = environment.Folder() + "/Trutina.dll";
+             std::ofstream(module, std::ios::binary) << testenv::CraftedPeHead(other == 32 ? 0x014C : 0x8664);
+             EXPECT_EQ(platform::RegisterInprocServer(CLSID_Statera, module, "Apartment", ""), S_OK);
+             return std::vector<std::string>{
+                 "Зарегистрированный драйвер " + module + " — " + bits + "-разрядный модуль, а эта программа " +
+                     std::to_string(platform::kProgramBitness) + "-разрядная и загрузить его не может.",
+                 "Запустите " + bits + "-разрядную программу из ponderix-" PROJECT_VERSION "-win" + bits + ".zip"};
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TFakeDriverEnvironment environment(false);
+        const std::vector<std::string> expected = row.make(environment);
+        TOperator op; // goes, with its timer, before the next run
+        op.PromptAnswers = {false};
+        EXPECT_EQ(Run(op), 0);
+        ASSERT_EQ(op.PromptNotes.size(), 1u);
+        const std::string& note = op.PromptNotes[0];
+        if (expected.front().empty()) {
+            EXPECT_EQ(note, "");
+        }
+        EXPECT_EQ(note.rfind(expected.front(), 0), 0u) << note;
+        for (const std::string& part : expected) {
+            EXPECT_NE(note.find(part), std::string::npos) << note;
+        }
     }
-
-    const std::string registry = environment.RegistryPath();
-    std::ofstream(registry, std::ios::app) << "not a registry line\n";
-    TOperator op;
-    op.PromptAnswers = {false};
-    EXPECT_EQ(Run(op), 0);
-    ASSERT_EQ(op.PromptNotes.size(), 1u);
-    EXPECT_NE(op.PromptNotes[0].find("Реестр классов не может быть использован: class registry " + registry +
-                                     ": damaged, line "),
-              std::string::npos)
-        << op.PromptNotes[0];
 }
 
 TEST(FileFilter, ConvertedToQtNameFilters)
