@@ -38,7 +38,7 @@ std::string CallName(const char* member, TCallDirection direction)
 
 std::string Seconds(Clock::duration elapsed)
 {
-    const long long tenths = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 100;
+    const long long tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() + 50) / 100;
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
