@@ -3,6 +3,7 @@
 #include "app/DriverTrace.h"
 #include "app/fmuMain.h"
 #include "driver/Recording.h"
+#include "tools/Replay.h"
 
 #include "../support/ProgramTestSupport.h"
 #include "FakeDriverFixture.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #ifndef _WIN32
@@ -171,7 +173,7 @@ TEST_F(RogueDriverTest, EventsAfterTheDriverWasReleasedReachNothing)
 }
 
 // A crash in the driver (in a child process): the call it was in, on standard error and as the
-// recording's last line, and the process dies of the crash.
+// recording's last line, and the process dies of the crash; ponderix-replay names that place.
 TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
 {
     // The child runs this test again from its start: it takes the parent's file, not its own.
@@ -196,6 +198,13 @@ TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
     EXPECT_STREQ(last.Member->Name, "ReadWeight");
     EXPECT_EQ(last.Direction, driver::TCallDirection::Call);
     EXPECT_FALSE(last.Crashed.empty());
+
+    // The replay of that sitting (against the driver now behaving) says where it crashed.
+    std::ostringstream out, err;
+    EXPECT_EQ(replay::Run({recording}, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("(btnReadWeightClick \"Получить массу\"): the driver crashed in call ReadWeight: "),
+              std::string::npos)
+        << out.str();
 }
 
 } // namespace
