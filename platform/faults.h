@@ -29,8 +29,8 @@ using TCrashWriter = void (*)(const char* code, TCrashWords& words);
 // It writes the words, then lets the fault take its default course, so that the exit status is
 // the fault's. An empty writer leaves the faults to their default.
 PLATFORM_API void InstallCrashWriter(TCrashWriter writer);
-// The file the words' line is appended to, opened now (it cannot be opened in the handler); an
-// empty path closes it. false when it cannot be opened.
+// The file the words' line is appended to (an existing one: the recording), opened now, since it
+// cannot be opened in the handler; an empty path closes it. false when it cannot be opened.
 PLATFORM_API bool SetCrashFile(const std::string& path);
 
 } // namespace platform

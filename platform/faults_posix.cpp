@@ -83,7 +83,7 @@ void InstallCrashWriter(TCrashWriter writer)
 
 bool SetCrashFile(const std::string& path)
 {
-    const int fd = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (const int previous = GCrashFile.exchange(fd); previous >= 0)
         close(previous);
     return path.empty() || fd >= 0;
