@@ -1,13 +1,14 @@
 #include "driver/CallGuard.h"
 
-#include "driver/Recording.h"
 #include "platform/faults.h"
 
 #include <algorithm>
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace driver {
@@ -71,9 +72,17 @@ void Watch(TCallWatchdog::TState& s)
     }
 }
 
-// A write's argument as its recording line holds it, for the last words.
-char GArgument[512];
-std::atomic<std::size_t> GArgumentSize{0};
+// A write's argument, kept raw (formatting it on every write would cost more than the write) and
+// formatted as its recording line would hold it only when the last words are written.
+enum class TArgumentKind { Integer, Money, Real, Text };
+struct TArgument {
+    TArgumentKind Kind = TArgumentKind::Integer;
+    std::int64_t Integer = 0; // an integer, a flag as it came, money x 10000
+    double Real = 0;
+    char Text[400];
+    std::size_t TextSize = 0;
+};
+TArgument GArgument;
 std::atomic<std::uint64_t> GArgumentCall{0};
 
 // Appends to a fixed buffer, cutting what does not fit; safe in a signal handler.
@@ -87,13 +96,71 @@ struct TWords {
             Buffer[Size++] = *text++;
         return *this;
     }
-    TWords& Append(const char* text, std::size_t count)
+    TWords& operator<<(char c) { return *this << std::string_view(&c, 1); }
+    TWords& operator<<(std::string_view text)
     {
-        for (std::size_t i = 0; i < count && Size < Capacity; ++i)
+        for (std::size_t i = 0; i < text.size() && Size < Capacity; ++i)
             Buffer[Size++] = text[i];
         return *this;
     }
+    TWords& operator<<(std::uint64_t value)
+    {
+        char digits[24];
+        std::size_t n = 0;
+        do
+            digits[n++] = static_cast<char>('0' + value % 10);
+        while ((value /= 10) != 0);
+        while (n > 0 && Size < Capacity)
+            Buffer[Size++] = digits[--n];
+        return *this;
+    }
+    TWords& Signed(std::int64_t value)
+    {
+        const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : value;
+        return value < 0 ? *this << '-' << magnitude : *this << magnitude;
+    }
 };
+
+// The kept argument as JSON: money as its decimal text, reals as numbers ("nan" and the infinities
+// as texts), texts quoted with their control characters escaped.
+void WriteArgument(TWords& out, const TArgument& argument)
+{
+    switch (argument.Kind) {
+    case TArgumentKind::Integer: out.Signed(argument.Integer); return;
+    case TArgumentKind::Money: {
+        const std::uint64_t magnitude = argument.Integer < 0 ? 0 - static_cast<std::uint64_t>(argument.Integer)
+                                                             : argument.Integer;
+        const std::uint64_t fraction = magnitude % 10000;
+        out << '"' << (argument.Integer < 0 ? "-" : "") << magnitude / 10000 << '.';
+        for (std::uint64_t scale = 1000; scale > 0; scale /= 10)
+            out << static_cast<char>('0' + fraction / scale % 10);
+        out << '"';
+        return;
+    }
+    case TArgumentKind::Real: {
+        if (argument.Real != argument.Real || argument.Real - argument.Real != 0) {
+            out << (argument.Real != argument.Real ? "\"nan\"" : argument.Real > 0 ? "\"inf\"" : "\"-inf\"");
+            return;
+        }
+        char number[32];
+        out << std::string_view(number, std::to_chars(number, number + sizeof number, argument.Real).ptr - number);
+        return;
+    }
+    case TArgumentKind::Text:
+        out << '"';
+        for (std::size_t i = 0; i < argument.TextSize; ++i) {
+            const unsigned char c = static_cast<unsigned char>(argument.Text[i]);
+            if (c == '"' || c == '\\')
+                out << '\\' << static_cast<char>(c);
+            else if (c < 0x20)
+                out << "\\u00" << "0123456789abcdef"[c >> 4] << "0123456789abcdef"[c & 0xF];
+            else
+                out << static_cast<char>(c);
+        }
+        out << '"';
+        return;
+    }
+}
 
 void WriteCrashWords(const char* code, platform::TCrashWords& words)
 {
@@ -106,15 +173,11 @@ void WriteCrashWords(const char* code, platform::TCrashWords& words)
         return;
     }
     const char* word = TraceDirectionWord(detail::GCallDirection.load(std::memory_order_relaxed));
-    const bool withArgument = GArgumentCall.load(std::memory_order_acquire) == number;
-    const std::size_t argumentSize = withArgument ? GArgumentSize.load(std::memory_order_relaxed) : 0;
     text << "ponderix: the driver crashed in " << word << " " << member;
     line << "{\"" << word << "\":\"" << member << "\"";
-    if (argumentSize > 0) {
-        text << " ";
-        text.Append(GArgument, argumentSize);
-        line << ",\"value\":";
-        line.Append(GArgument, argumentSize);
+    if (GArgumentCall.load(std::memory_order_acquire) == number) {
+        WriteArgument(text << ' ', GArgument);
+        WriteArgument(line << ",\"value\":", GArgument);
     }
     text << ": " << code << "\n";
     line << ",\"crashed\":\"" << code << "\"}";
@@ -126,12 +189,35 @@ void WriteCrashWords(const char* code, platform::TCrashWords& words)
 void detail::KeepCrashArgument(std::uint64_t number, const TCallValue& argument) noexcept
 {
     GArgumentCall.store(0, std::memory_order_relaxed);
-    const std::string text = RecordingValueText(argument);
-    if (text.size() > sizeof GArgument)
-        return; // too long to keep whole: the call is named without it
-    text.copy(GArgument, text.size());
-    GArgumentSize.store(text.size(), std::memory_order_relaxed);
-    GArgumentCall.store(number, std::memory_order_release);
+    struct TKeep {
+        TArgument& Into;
+        bool operator()(std::monostate) const { return false; }
+        bool operator()(std::int32_t v) const { return Keep(TArgumentKind::Integer, v); }
+        bool operator()(TTraceFlag v) const { return Keep(TArgumentKind::Integer, v.Raw); }
+        bool operator()(TTraceMoney v) const { return Keep(TArgumentKind::Money, v.Raw); }
+        bool operator()(double v) const
+        {
+            Into.Kind = TArgumentKind::Real;
+            Into.Real = v;
+            return true;
+        }
+        bool operator()(const std::string& v) const
+        {
+            if (v.size() > sizeof Into.Text)
+                return false; // too long to keep whole: the call is named without it
+            Into.Kind = TArgumentKind::Text;
+            Into.TextSize = v.copy(Into.Text, v.size());
+            return true;
+        }
+        bool Keep(TArgumentKind kind, std::int64_t value) const
+        {
+            Into.Kind = kind;
+            Into.Integer = value;
+            return true;
+        }
+    };
+    if (std::visit(TKeep{GArgument}, argument))
+        GArgumentCall.store(number, std::memory_order_release);
 }
 
 void detail::ReportOverdueReturn(std::uint64_t number, const char* member, TCallDirection direction) noexcept

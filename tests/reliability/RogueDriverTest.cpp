@@ -3,6 +3,7 @@
 #include "app/DriverTrace.h"
 #include "app/fmuMain.h"
 #include "driver/Recording.h"
+#include "runtime/numtext.h"
 #include "tools/Replay.h"
 
 #include "../support/ProgramTestSupport.h"
@@ -172,39 +173,62 @@ TEST_F(RogueDriverTest, EventsAfterTheDriverWasReleasedReachNothing)
     EXPECT_EQ(events, 0);
 }
 
-// A crash in the driver (in a child process): the call it was in, on standard error and as the
-// recording's last line, and the process dies of the crash; ponderix-replay names that place.
+// A crash in the driver (in a child process): the call it was in, with a write's argument, on
+// standard error and as the recording's last line, and the process dies of the crash;
+// ponderix-replay names that place.
 TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
 {
-    // The child runs this test again from its start: it takes the parent's file, not its own.
-    const char* const variable = "PONDERIX_TEST_CRASH_RECORDING";
+    struct TCrash {
+        const char* Rules;
+        std::function<void(TfmMain&)> Act;
+        std::string Call; // as the words name it
+    };
+    const std::string price = std::string("12") + runtime::FormatSettings().DecimalSeparator + "34";
+    const TCrash crashes[] = {
+        {"ReadWeight=crash", [](TfmMain& w) { Click(w.btnReadWeight); }, "call ReadWeight"},
+        {"put UnitPrice=crash",
+         [&](TfmMain& w) {
+             w.edtUnitPrice->setFocus();
+             w.edtUnitPrice->setText(QString::fromStdString(price));
+             QTest::keyClick(w.edtUnitPrice, Qt::Key_Return);
+         },
+         "put UnitPrice \"12.3400\""},
+    };
+    // The child runs this test again from its start: it takes the parent's folder, not its own.
+    const char* const variable = "PONDERIX_TEST_CRASH_FOLDER";
     const char* inherited = std::getenv(variable);
-    const std::string recording = inherited ? inherited : Environment.Folder() + "/sitting.jsonl";
-    testenv::SetVariable(variable, recording);
-    EXPECT_EXIT(
-        {
-            testenv::SetVariable(roguedriver::ConfigVariable, "ReadWeight=crash");
-            driver::InstallDriverCrashReport();
-            StartDriverRecording(recording);
-            TfmMain window(testsupport::NoAsk);
-            Click(window.btnReadWeight);
-        },
-        DiedOfAccessViolation, "ponderix: the driver crashed in call ReadWeight: ");
-    testenv::UnsetVariable(variable);
-    const driver::TRecording sitting = driver::ReadRecordingFile(recording);
-    ASSERT_FALSE(sitting.Steps.empty());
-    const driver::TRecordedStep& last = sitting.Steps.back();
-    ASSERT_NE(last.Member, nullptr);
-    EXPECT_STREQ(last.Member->Name, "ReadWeight");
-    EXPECT_EQ(last.Direction, driver::TCallDirection::Call);
-    EXPECT_FALSE(last.Crashed.empty());
+    const std::string folder = inherited ? inherited : Environment.Folder();
+    testenv::SetVariable(variable, folder);
+    for (const TCrash& crash : crashes) {
+        SCOPED_TRACE(crash.Rules);
+        const std::string recording = folder + "/" + crash.Rules + ".jsonl";
+        EXPECT_EXIT(
+            {
+                testenv::SetVariable(roguedriver::ConfigVariable, crash.Rules);
+                driver::InstallDriverCrashReport();
+                StartDriverRecording(recording);
+                TfmMain window(testsupport::NoAsk);
+                crash.Act(window);
+            },
+            DiedOfAccessViolation, "ponderix: the driver crashed in " + crash.Call + ": ");
+        const driver::TRecording sitting = driver::ReadRecordingFile(recording);
+        ASSERT_FALSE(sitting.Steps.empty());
+        const driver::TRecordedStep& last = sitting.Steps.back();
+        ASSERT_NE(last.Member, nullptr);
+        std::string call = std::string(driver::TraceDirectionWord(last.Direction)) + " " + last.Member->Name;
+        if (!std::holds_alternative<std::monostate>(last.Value))
+            call += " \"" + driver::FormatTraceValue(last.Value) + "\"";
+        EXPECT_EQ(call, crash.Call);
+        EXPECT_FALSE(last.Crashed.empty());
 
-    // The replay of that sitting (against the driver now behaving) says where it crashed.
-    std::ostringstream out, err;
-    EXPECT_EQ(replay::Run({recording}, out, err), 0) << err.str();
-    EXPECT_NE(out.str().find("(btnReadWeightClick \"Получить массу\"): the driver crashed in call ReadWeight: "),
-              std::string::npos)
-        << out.str();
+        // The replay of that sitting (against the driver now behaving) says where it crashed.
+        std::ostringstream out, err;
+        EXPECT_EQ(replay::Run({recording}, out, err), 0) << err.str();
+        EXPECT_NE(out.str().find("): the driver crashed in " + call.substr(0, call.find(" \"")) + ": "),
+                  std::string::npos)
+            << out.str();
+    }
+    testenv::UnsetVariable(variable);
 }
 
 } // namespace

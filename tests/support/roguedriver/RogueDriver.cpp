@@ -25,7 +25,11 @@ struct TRule {
 };
 
 constexpr std::size_t SlotCount = 64;
-using TRules = std::array<TRule, SlotCount>;
+// By dispatch id: the rules of reads and methods, and of writes.
+struct TRules {
+    std::array<TRule, SlotCount> Read;
+    std::array<TRule, SlotCount> Write;
+};
 
 std::atomic<long> GWrongThreadCalls{0};
 std::atomic<long> GEventsRaised{0};
@@ -45,7 +49,8 @@ TMisdeed MisdeedNamed(std::string_view name)
     return TMisdeed::None;
 }
 
-// "Member=misdeed[:count];..." from the environment; unknown members and words are ignored.
+// "[get |put ]Member=misdeed[:count];..." from the environment (without get or put: both); unknown
+// members and words are ignored.
 TRules ReadRules()
 {
     TRules rules{};
@@ -57,7 +62,10 @@ TRules ReadRules()
         const auto equals = item.find('=');
         if (equals == std::string_view::npos)
             continue;
-        const std::string_view member = item.substr(0, equals);
+        std::string_view member = item.substr(0, equals);
+        const bool reads = member.substr(0, 4) != "put ", writes = member.substr(0, 4) != "get ";
+        if (!reads || !writes)
+            member.remove_prefix(4);
         std::string_view misdeed = item.substr(equals + 1);
         long count = 0;
         if (const auto colon = misdeed.find(':'); colon != std::string_view::npos) {
@@ -65,8 +73,12 @@ TRules ReadRules()
             misdeed = misdeed.substr(0, colon);
         }
         for (const auto& m : TrutinaMembers)
-            if (member == m.Name)
-                rules[m.Number] = TRule{MisdeedNamed(misdeed), count};
+            if (member == m.Name) {
+                if (reads)
+                    rules.Read[m.Number] = TRule{MisdeedNamed(misdeed), count};
+                if (writes)
+                    rules.Write[m.Number] = TRule{MisdeedNamed(misdeed), count};
+            }
     }
     return rules;
 }
@@ -79,7 +91,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_##name(type* Value) override { return Answer(n, Value); }
 #define ROGUE_RW(n, name, type, ...) \
     ROGUE_RO(n, name, type)     \
-    HRESULT STDMETHODCALLTYPE put_##name(type) override { return Misbehave(n); }
+    HRESULT STDMETHODCALLTYPE put_##name(type) override { return Misbehave(FRules.Write[n]); }
 #define ROGUE_METHOD(n, name, ...) \
     HRESULT STDMETHODCALLTYPE name(LONG* Result) override { return Answer(n, Result); }
     TRUTINA_MEMBERS(ROGUE_RO, ROGUE_RW, ROGUE_METHOD)
@@ -105,16 +117,16 @@ private:
         if (!out)
             return E_POINTER;
         *out = T{};
-        return Misbehave(number);
+        return Misbehave(FRules.Read[number]);
     }
     HRESULT Answer(int number, BSTR* out)
     {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        if (HRESULT status = Misbehave(number); FAILED(status))
+        const TRule& rule = FRules.Read[number];
+        if (HRESULT status = Misbehave(rule); FAILED(status))
             return status;
-        const TRule& rule = FRules[number];
         if (rule.Misdeed == TMisdeed::Huge)
             *out = platform::U16ToBstr(std::u16string(static_cast<std::size_t>(rule.Count), u'W'));
         else if (rule.Misdeed != TMisdeed::Null)
@@ -122,13 +134,12 @@ private:
         return S_OK;
     }
 
-    HRESULT Misbehave(int number)
+    HRESULT Misbehave(const TRule& rule)
     {
         if (std::this_thread::get_id() != FThread) {
             ++GWrongThreadCalls;
             return RPC_E_WRONG_THREAD;
         }
-        const TRule rule = FRules[number];
         switch (rule.Misdeed) {
         case TMisdeed::Crash: {
             int* volatile nowhere = nullptr;

@@ -2,8 +2,10 @@
 // breaks the rules on purpose, member by member, as the environment variable PONDERIX_ROGUE_DRIVER
 // says when an object is created (so that a driver in a process of its own is told the same way):
 //
-//   PONDERIX_ROGUE_DRIVER="ReadWeight=crash;Weight=hang:8000;GenerateEvent=thread-events:50"
+//   PONDERIX_ROGUE_DRIVER="ReadWeight=crash;Weight=hang:8000;put UnitPrice=throw"
 //
+// A member's rule applies to its reads and writes; "get " or "put " before the name limits it to
+// one of them.
 //   crash             a null pointer written through (SIGSEGV, access violation)
 //   exit:CODE         the process ends at once with CODE, as by ExitProcess (no clean-up)
 //   hang:MS           the call returns after MS milliseconds
