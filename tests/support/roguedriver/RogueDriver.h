@@ -6,7 +6,7 @@
 //
 // A member's rule applies to its reads and writes; "get " or "put " before the name limits it to
 // one of them.
-//   crash             a null pointer written through (SIGSEGV, access violation)
+//   crash             a write through a pointer just past null (SIGSEGV, access violation)
 //   exit:CODE         the process ends at once with CODE, as by ExitProcess (no clean-up)
 //   hang:MS           the call returns after MS milliseconds
 //   throw             a C++ exception out of the call
