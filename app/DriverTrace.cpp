@@ -3,6 +3,7 @@
 #include "driver/CallTrace.h"
 #include "driver/Recording.h"
 #include "forms/Binding.h"
+#include "platform/faults.h"
 #include "platform/platform.h"
 #include "runtime/utf.h"
 
@@ -77,6 +78,7 @@ void StartDriverRecording(const std::string& path)
 {
     auto recorder = std::make_unique<driver::TRecorder>(path);
     driver::TRecorder* writer = recorder.get();
+    platform::SetCrashFile(path); // the last words of a crash in the driver end the recording
     GRecorder = std::move(recorder);
     InstallDriverCallHook();
     forms::SetActionHook([writer](std::string_view handler, QObject* sender) {
@@ -90,12 +92,22 @@ void StopDriverRecording()
     forms::SetActionHook({});
     if (!GRecorder)
         return;
+    platform::SetCrashFile({});
     // The hook holds the recorder's address: it goes before the recorder does.
     const std::unique_ptr<driver::TRecorder> closing = std::move(GRecorder);
     InstallDriverCallHook();
 }
 
 bool DriverRecordingOn() { return GRecorder != nullptr; }
+
+std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog()
+{
+    const std::chrono::milliseconds limit = driver::CallLimitFromEnvironment();
+    if (limit.count() == 0)
+        return nullptr;
+    return std::make_unique<driver::TCallWatchdog>(
+        limit, [](const std::string& line) { qCWarning(lcDriver).noquote() << QString::fromStdString(line); });
+}
 
 void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)
 {

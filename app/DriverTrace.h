@@ -10,10 +10,12 @@
 // call, data event and user action (driver/Recording.h), for ponderix-replay.
 #pragma once
 
+#include "driver/CallGuard.h"
 #include "driver/Trutina_TLB.h"
 
 #include <QLoggingCategory>
 
+#include <memory>
 #include <string>
 
 Q_DECLARE_LOGGING_CATEGORY(lcDriver)
@@ -31,6 +33,11 @@ std::string DriverRecordingPath();
 // Ends the recording; the hook is left to the trace alone.
 void StopDriverRecording();
 bool DriverRecordingOn();
+
+// The watchdog of driver calls with the limit PONDERIX_CALL_LIMIT_MS (5000 ms by default; none for
+// 0): a call that runs longer is reported as a warning of the category, on standard error by
+// default and among the trace's lines, while it runs and once it returns.
+std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog();
 
 // Writes the recording's header line for the driver just created: the format, the class id, the
 // module registered for it and the driver's DriverVersion (read directly, so that it is neither

@@ -114,6 +114,8 @@ TfmMain::TfmMain(TAskAndRegisterServer askAndRegister, QWidget* parent)
 
     FControl = std::make_unique<TStatera>();
     FControl->OnDataEvent = [this](TStatera* Sender) { forms::Protect(this, [&] { ScaleDataEvent(Sender); }); };
+    // A driver that raises its events on a thread of its own is told once, in the memo.
+    FControl->OnForeignThreadEvent = [this](TStatera*, const std::string& Notice) { Memo->AddLine(Notice); };
     platform::ComPtr<ITrutina> driver = FControl->DriverInterface();
     RecordDriverHeader(driver.Get(), CLSID_Statera);
     FScale = std::make_unique<TScaleX>(driver.Get());
@@ -133,8 +135,10 @@ TfmMain::~TfmMain()
     forms::DetachEditEvents(this);
     if (forms::TApplication* app = forms::Application(); app && app->OnException().Target() == this)
         app->SetOnException({});
-    if (FControl)
+    if (FControl) {
         FControl->OnDataEvent = nullptr;
+        FControl->OnForeignThreadEvent = nullptr;
+    }
     FScale.reset();
     FControl.reset();
 }

@@ -22,6 +22,8 @@ int main(int argc, char** argv)
     forms::TApplication application; // COM for this thread as a single-threaded apartment
     ApplyLocaleFormatSettings();
     ConnectDriverTrace(); // QT_LOGGING_RULES="ponderix.driver.debug=true"
+    driver::InstallDriverCrashReport(); // a crash in the driver names the call it was in
+    const auto watchdog = StartCallWatchdog(); // PONDERIX_CALL_LIMIT_MS
     if (const std::string recording = DriverRecordingPath(); !recording.empty()) {
         try {
             StartDriverRecording(recording); // PONDERIX_RECORD=<file>

@@ -121,6 +121,8 @@ std::string FormatDriverCall(const TDriverCall& call)
         line += " failed: " + FormatTraceStatus(call.Status) + " " + QuoteTraceText(call.StatusText);
     if (call.Direction != TCallDirection::Event)
         line += " (" + FormatDuration(call.Duration) + ")";
+    if (!call.Notice.empty())
+        line += ": " + call.Notice;
     return line;
 }
 

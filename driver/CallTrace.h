@@ -46,6 +46,7 @@ struct TDriverCall {
     HRESULT Status = S_OK;    // the call's status
     std::string StatusText;   // the failure's text (as the raised error carries it), when it failed
     std::chrono::nanoseconds Duration{}; // the interface call itself; zero for an event
+    std::string Notice;       // a word on how the driver broke a rule (an event: raised on a foreign thread)
 
     bool Failed() const noexcept { return FAILED(Status); }
 };
@@ -76,6 +77,7 @@ void ReportDriverCall(const TDriverCall& call) noexcept;
 //   call ReadWeight = 0 (15.2 us)
 //   get Weight failed: 0x80004005 "Unspecified error" (1.0 us)
 //   event DataEvent
+//   event DataEvent: <notice>
 // Reads show " = " and the value read, writes the argument after a space, methods " = " and their
 // result. Integers in decimal; flags raw (-1 true, 0 false, another value as it came); reals in
 // the shortest text that reads back to the same double; money as the amount with four decimals

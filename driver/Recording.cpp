@@ -277,7 +277,7 @@ TRecordedStep ParseStep(int line, const Json& object)
         return step;
     }
     if (object.contains("event")) {
-        AllowOnly(line, object, {"event"});
+        AllowOnly(line, object, {"event", "notice"});
         if (RequireString(line, object, "event", true) != "DataEvent")
             throw ERecordingError(line, "unknown event \"" + object["event"].get<std::string>() + "\"");
         step.Kind = TStepKind::Event;
@@ -287,7 +287,7 @@ TRecordedStep ParseStep(int line, const Json& object)
     step.Kind = TStepKind::Call;
     const char* key = object.contains("get") ? "get" : object.contains("put") ? "put" : "call";
     step.Direction = key[0] == 'g' ? TCallDirection::Read : key[0] == 'p' ? TCallDirection::Write : TCallDirection::Call;
-    AllowOnly(line, object, {key, "value", "status", "error"});
+    AllowOnly(line, object, {key, "value", "status", "error", "crashed"});
     const std::string name = RequireString(line, object, key, true);
     step.Member = FindMember(name);
     if (!step.Member)
@@ -305,6 +305,9 @@ TRecordedStep ParseStep(int line, const Json& object)
     step.StatusText = RequireString(line, object, "error", false);
     if (value != object.end())
         step.Value = ParseValue(line, *step.Member, step.Direction, *value);
+    step.Crashed = RequireString(line, object, "crashed", false);
+    if (!step.Crashed.empty())
+        return step; // it never returned: nothing to compare
     if (step.Direction == TCallDirection::Write) {
         if (value == object.end())
             throw ERecordingError(line, "a write needs its argument in \"value\"");
@@ -336,8 +339,11 @@ std::string RecordingCallLine(const TDriverCall& call)
 {
     OrderedJson line;
     line[TraceDirectionWord(call.Direction)] = call.Member;
-    if (call.Direction == TCallDirection::Event)
+    if (call.Direction == TCallDirection::Event) {
+        if (!call.Notice.empty())
+            line["notice"] = call.Notice;
         return Dump(line);
+    }
     if (!std::holds_alternative<std::monostate>(call.Value))
         line["value"] = ValueJson(call.Value);
     // A write always states its status, so that its replay is checked; a read or method states it
@@ -348,6 +354,8 @@ std::string RecordingCallLine(const TDriverCall& call)
         line["error"] = call.StatusText;
     return Dump(line);
 }
+
+std::string RecordingValueText(const TCallValue& value) { return Dump(ValueJson(value)); }
 
 std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs)
 {

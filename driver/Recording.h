@@ -11,6 +11,9 @@
 //   {"call":"AddDevice","value":3}                               a method and its result
 //   {"get":"Weight","status":"0x80020009","error":"Нет связи"}   a failed call: status and text
 //   {"event":"DataEvent"}                                        a data event delivered
+//   {"event":"DataEvent","notice":"..."}                         ... that the driver raised on a
+//                                                                thread of its own (said once)
+//   {"call":"ReadWeight","crashed":"signal 11 (SIGSEGV)"}        the process died in this call
 // Integers and flags (raw: -1 true, 0 false) are JSON integers, reals JSON numbers ("nan", "inf",
 // "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
 // A read or method without "value" and "status", or a write without "status", only drives: its
@@ -57,6 +60,7 @@ struct TRecordedStep {
     bool Checked = false; // an expected answer is given (value and/or status)
     HRESULT Status = S_OK;
     std::string StatusText;
+    std::string Crashed; // the process died in this call, of this fault; the recording ends here
 };
 
 struct TRecording {
@@ -83,6 +87,8 @@ TRecording ReadRecordingFile(const std::string& path);
 // The lines, without their line end.
 std::string RecordingHeaderLine(const TRecordingHeader& header);
 std::string RecordingCallLine(const TDriverCall& call); // a call or a data event
+// A value as a recording line holds it (JSON).
+std::string RecordingValueText(const TCallValue& value);
 // elapsedMs: the time since the header; negative leaves it out.
 std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs = -1);
 

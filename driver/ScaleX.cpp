@@ -1,5 +1,6 @@
 #include "driver/ScaleX.h"
 
+#include "driver/CallGuard.h"
 #include "driver/OleError.h"
 #include "runtime/utf.h"
 
@@ -15,6 +16,10 @@ template <typename TOperation, typename TTracedValue>
 void TScaleX::Call(const char* Member, driver::TCallDirection Direction, TOperation&& Operation,
                    TTracedValue&& TracedValue)
 {
+    // Named to the watchdog and the last words while it runs.
+    driver::TCallInProgress inProgress(Member, Direction);
+    if (Direction == driver::TCallDirection::Write)
+        inProgress.KeepArgument(TracedValue);
     if (driver::DriverCallTraceOn()) [[unlikely]] {
         TracedCall(Member, Direction, Operation, TracedValue);
         return;

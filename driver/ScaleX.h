@@ -121,7 +121,8 @@ private:
     using TMethod = HRESULT (STDMETHODCALLTYPE ITrutina::*)(LONG*);
 
     // Every interface call passes through here: raises runtime::EOleException on a failure
-    // status. Member is the interface member's name. While the call trace is on, the call is
+    // status. While it runs, the call is marked in progress for the watchdog and the last words
+    // (driver/CallGuard.h). Member is the interface member's name. While the call trace is on, the call is
     // timed and reported with TracedValue(): the argument of a write, the value read or the
     // method's result (taken only after a successful call, except a write's).
     template <typename TOperation, typename TTracedValue>

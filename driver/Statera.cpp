@@ -3,16 +3,24 @@
 #include "driver/CallTrace.h"
 #include "driver/OleError.h"
 #include "platform/comobject.h"
+#include "platform/faults.h"
 #include "runtime/apphook.h"
 #include "runtime/exceptions.h"
 
 #include <exception>
+#include <string>
+#include <thread>
 
 // The event sink connected to the component: Invoke of the data event's dispatch id reaches the
 // control while it is attached. The control detaches it before it goes, so a late call does nothing.
+// An event raised on another thread than the control's is posted to the control's apartment and
+// delivered there, in the order raised; the foreign thread touches nothing of the control.
 class TStatera::TEventSink final : public platform::TUnknownImpl<IDispatch, IID_IDispatch, DIID_ITrutinaEvents> {
 public:
-    explicit TEventSink(TStatera* owner) : FOwner(owner) {}
+    explicit TEventSink(TStatera* owner)
+        : FOwner(owner), FThread(std::this_thread::get_id()), FApartment(platform::CurrentApartment())
+    {
+    }
 
     void Detach() { FOwner = nullptr; }
 
@@ -40,19 +48,35 @@ public:
             return DISP_E_MEMBERNOTFOUND;
         if (result)
             VariantInit(result);
-        if (FOwner)
-            FOwner->FireDataEvent();
+        if (std::this_thread::get_id() != FThread) [[unlikely]]
+            MoveToControlThread();
+        else if (FOwner)
+            FOwner->FireDataEvent(0);
         return S_OK; // the handler's failures never reach the driver
     }
 
 private:
     ~TEventSink() override = default;
+
+    void MoveToControlThread()
+    {
+        // Held until the posted call has run, or is dropped with the apartment.
+        platform::ComPtr<TEventSink> self = platform::ComPtr<TEventSink>::Share(this);
+        const unsigned long raisedOn = platform::CurrentThreadId();
+        platform::PostToApartment(FApartment, [self, raisedOn] {
+            if (self->FOwner)
+                self->FOwner->FireDataEvent(raisedOn);
+        });
+    }
+
     TStatera* FOwner;
+    const std::thread::id FThread;
+    const platform::ApartmentRef FApartment;
 };
 
 TStatera::TStatera() : TStatera(CLSID_Statera) {}
 
-TStatera::TStatera(REFCLSID clsid) : FClassId(clsid)
+TStatera::TStatera(REFCLSID clsid) : FClassId(clsid), FThreadId(platform::CurrentThreadId())
 {
     driver::ClearErrorInfo();
     HRESULT status = CoCreateInstance(FClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, FObject.OutVoid());
@@ -62,7 +86,7 @@ TStatera::TStatera(REFCLSID clsid) : FClassId(clsid)
 }
 
 TStatera::TStatera(REFCLSID clsid, IUnknown* object)
-    : FClassId(clsid), FObject(platform::ComPtr<IUnknown>::Share(object))
+    : FClassId(clsid), FObject(platform::ComPtr<IUnknown>::Share(object)), FThreadId(platform::CurrentThreadId())
 {
     if (!FObject)
         throw runtime::EOleException(driver::OleErrorMessage(E_POINTER, u""), E_POINTER);
@@ -118,15 +142,25 @@ void TStatera::ConnectEvents()
     FCookie = cookie;
 }
 
-void TStatera::FireDataEvent()
+void TStatera::FireDataEvent(unsigned long raisedOn)
 {
+    std::string notice;
+    if (raisedOn != 0 && !FForeignThreadReported) [[unlikely]] {
+        FForeignThreadReported = true;
+        notice = "the driver raised DataEvent on its thread " + std::to_string(raisedOn)
+                 + ", not on the thread that created it (" + std::to_string(FThreadId)
+                 + "); Ponderix delivers its events on that thread instead";
+    }
     // Into the call trace before the handler runs, so that the calls it makes follow it.
     if (driver::DriverCallTraceOn()) [[unlikely]] {
         driver::TDriverCall event;
         event.Member = "DataEvent";
         event.Direction = driver::TCallDirection::Event;
+        event.Notice = notice;
         driver::ReportDriverCall(event);
     }
+    if (!notice.empty() && OnForeignThreadEvent) [[unlikely]]
+        OnForeignThreadEvent(this, notice);
     // A copy: the handler may replace OnDataEvent or destroy this control.
     TNotifyEvent handler = OnDataEvent;
     if (!handler)

@@ -7,9 +7,11 @@
 #include "platform/platform.h"
 
 #include <functional>
+#include <string>
 
 class TStatera;
 using TNotifyEvent = std::function<void(TStatera* Sender)>;
+using TNoticeEvent = std::function<void(TStatera* Sender, const std::string& Notice)>;
 
 class TStatera {
 public:
@@ -34,6 +36,10 @@ public:
     // driver call trace first, while the trace is on). An exception thrown by it is
     // handed to runtime::HandleApplicationException and never reaches the driver.
     TNotifyEvent OnDataEvent;
+    // Called once, before the first data event that the driver raised on a thread other than the
+    // control's is handled (on the control's thread, where it is delivered instead): the notice
+    // names both threads. Also in the call trace, with that event.
+    TNoticeEvent OnForeignThreadEvent;
 
     // The read-write properties of the member table, through the component's IDispatch by
     // dispatch id (raises runtime::EOleException on a failure status).
@@ -43,7 +49,7 @@ public:
 private:
     class TEventSink;
     void ConnectEvents();
-    void FireDataEvent();
+    void FireDataEvent(unsigned long raisedOn); // raisedOn: the foreign thread it came from, or 0
     platform::ComPtr<IDispatch> Dispatch() const;
 
     CLSID FClassId;
@@ -53,4 +59,6 @@ private:
     TEventSink* FSink = nullptr;
     DWORD FCookie = 0;
     bool FConnected = false; // InitNew done and events connected
+    unsigned long FThreadId;  // the thread that created the control
+    bool FForeignThreadReported = false;
 };

@@ -380,6 +380,17 @@ TOptions ParseArguments(const std::vector<std::string>& args)
     return options;
 }
 
+namespace {
+// "line 14 (btnReadWeightClick "Получить массу")"
+std::string Place(const TAction& action, int line)
+{
+    std::string place = "line " + std::to_string(line) + " (" + action.Handler;
+    if (!action.Caption.empty())
+        place += " " + driver::QuoteTraceText(action.Caption);
+    return place + ")";
+}
+} // namespace
+
 TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
                const TWaitUntil& waitUntil, const TOptions& options)
 {
@@ -408,6 +419,11 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
             }
             continue;
         }
+        if (!step.Crashed.empty()) {
+            result.Crash = Place(action, step.Line) + ": the driver crashed in "
+                           + driver::TraceDirectionWord(step.Direction) + " " + step.Member->Name + ": " + step.Crashed;
+            break;
+        }
         const TAnswer answer = Perform(trutina, step);
         TDifference difference;
         if (step.Checked && !options.Ignore.count(step.Member->Name)
@@ -419,10 +435,8 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
 
 std::string FormatDifference(const TAction& action, const TDifference& difference)
 {
-    std::string line = "line " + std::to_string(difference.Line) + " (" + action.Handler;
-    if (!action.Caption.empty())
-        line += " " + driver::QuoteTraceText(action.Caption);
-    return line + "): " + difference.Call + ": expected " + difference.Expected + ", got " + difference.Got;
+    return Place(action, difference.Line) + ": " + difference.Call + ": expected " + difference.Expected + ", got "
+           + difference.Got;
 }
 
 std::string JUnitReport(const TResult& result, const std::string& suiteName)
@@ -494,6 +508,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     for (const TAction& action : result.Actions)
         for (const TDifference& difference : action.Differences)
             out << FormatDifference(action, difference) << "\n";
+    if (!result.Crash.empty())
+        out << result.Crash << "\n";
     out << result.Passed() << " passed, " << result.Failed() << " failed\n";
     out.flush();
 

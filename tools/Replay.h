@@ -54,6 +54,10 @@ struct TAction {
 
 struct TResult {
     std::vector<TAction> Actions;
+    // Where the recorded sitting died in the driver, when its recording ends so:
+    // "line 57 (btnReadWeightClick "Получить массу"): the driver crashed in call ReadWeight: signal 11 (SIGSEGV)".
+    // The replay stops there; it is not a difference.
+    std::string Crash;
     int Passed() const;
     int Failed() const;
 };

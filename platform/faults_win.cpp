@@ -1,0 +1,94 @@
+// Unhandled exceptions: the process's top-level filter writes the words, then the process ends
+// with the exception's code as its exit status (no debugger is started, and the C runtime's own
+// filter, which would pass an access violation on, is replaced).
+#include "platform/faults.h"
+#include "platform/internal_win.h"
+
+#include <atomic>
+
+namespace platform {
+namespace {
+
+std::atomic<TCrashWriter> GWriter{nullptr};
+std::atomic<HANDLE> GCrashFile{INVALID_HANDLE_VALUE};
+TCrashWords GWords;
+
+struct TKnownException {
+    DWORD Code;
+    const char* Name;
+};
+const TKnownException KnownExceptions[] = {
+    {EXCEPTION_ACCESS_VIOLATION, "access violation"},
+    {EXCEPTION_STACK_OVERFLOW, "stack overflow"},
+    {EXCEPTION_ILLEGAL_INSTRUCTION, "illegal instruction"},
+    {EXCEPTION_INT_DIVIDE_BY_ZERO, "integer division by zero"},
+    {EXCEPTION_IN_PAGE_ERROR, "in-page error"},
+    {0xE06D7363, "C++ exception"},
+    {0x20474343, "C++ exception"},
+};
+
+void WriteAll(HANDLE file, const char* data, std::size_t size)
+{
+    DWORD written = 0;
+    while (size > 0 && WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written > 0) {
+        data += written;
+        size -= written;
+    }
+}
+
+// "exception 0xC0000005 (access violation)", without the C library.
+void FormatCode(DWORD code, char* out)
+{
+    const char* prefix = "exception 0x";
+    char* p = out;
+    while (*prefix)
+        *p++ = *prefix++;
+    for (int shift = 28; shift >= 0; shift -= 4)
+        *p++ = "0123456789ABCDEF"[(code >> shift) & 0xF];
+    for (const TKnownException& known : KnownExceptions)
+        if (known.Code == code) {
+            *p++ = ' ';
+            *p++ = '(';
+            for (const char* n = known.Name; *n;)
+                *p++ = *n++;
+            *p++ = ')';
+        }
+    *p = '\0';
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info)
+{
+    if (TCrashWriter writer = GWriter.load()) {
+        char code[64];
+        FormatCode(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0, code);
+        GWords.TextSize = GWords.FileLineSize = 0;
+        writer(code, GWords);
+        WriteAll(GetStdHandle(STD_ERROR_HANDLE), GWords.Text, GWords.TextSize);
+        if (HANDLE file = GCrashFile.load(); file != INVALID_HANDLE_VALUE)
+            WriteAll(file, GWords.FileLine, GWords.FileLineSize);
+    }
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+} // namespace
+
+unsigned long CurrentThreadId() { return GetCurrentThreadId(); }
+
+void InstallCrashWriter(TCrashWriter writer)
+{
+    GWriter.store(writer);
+    SetUnhandledExceptionFilter(writer ? &OnUnhandledException : nullptr);
+}
+
+bool SetCrashFile(const std::string& path)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!path.empty())
+        file = CreateFileW(detail::WideFromUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (HANDLE previous = GCrashFile.exchange(file); previous != INVALID_HANDLE_VALUE)
+        CloseHandle(previous);
+    return path.empty() || file != INVALID_HANDLE_VALUE;
+}
+
+} // namespace platform

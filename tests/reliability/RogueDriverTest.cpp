@@ -1,0 +1,234 @@
+// The main window over a driver that breaks the rules on purpose (RogueTrutina.dll): one row per
+// misdeed, each with what Ponderix must make of it.
+#include "app/DriverTrace.h"
+#include "app/fmuMain.h"
+#include "driver/Recording.h"
+#include "runtime/numtext.h"
+#include "tools/Replay.h"
+
+#include "../support/ProgramTestSupport.h"
+#include "FakeDriverFixture.h"
+#include "RogueDriver.h"
+#include "TestEnv.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+// A process that died of an access through a null pointer.
+bool DiedOfAccessViolation(int status)
+{
+#ifdef _WIN32
+    return static_cast<unsigned>(status) == 0xC0000005u;
+#else
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV;
+#endif
+}
+
+// What a row saw: the trace's events (and whether each came on this thread) and the warnings of
+// the category ponderix.driver.
+struct TSeen {
+    std::mutex Lock;
+    std::atomic<int> Events{0};
+    std::atomic<int> EventsElsewhere{0};
+    std::vector<std::string> Notices;
+    std::vector<std::string> Warnings;
+};
+TSeen* GSeen = nullptr;
+
+void CollectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtWarningMsg && GSeen && context.category && std::string(context.category) == "ponderix.driver") {
+        std::lock_guard lock(GSeen->Lock);
+        GSeen->Warnings.push_back(text.toStdString());
+    }
+}
+
+struct TRow {
+    const char* Rules;
+    std::function<void(TfmMain&)> Act;
+    std::function<void(TfmMain&, TSeen&)> Check;
+};
+
+void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+bool Has(const std::vector<std::string>& lines, const std::string& start)
+{
+    for (const std::string& line : lines)
+        if (line.rfind(start, 0) == 0)
+            return true;
+    return false;
+}
+
+// The seconds of the first line that starts so ("... 0.7 s"); -1 without one.
+double SecondsAfter(const std::vector<std::string>& lines, const std::string& start)
+{
+    for (const std::string& line : lines)
+        if (line.rfind(start, 0) == 0)
+            return std::atof(line.c_str() + start.size());
+    return -1;
+}
+
+class RogueDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        ASSERT_TRUE(SUCCEEDED(roguedriver::Register()));
+    }
+    void TearDown() override { testenv::UnsetVariable(roguedriver::ConfigVariable); }
+
+    TFakeDriverEnvironment Environment{false};
+};
+
+TEST_F(RogueDriverTest, PonderixNamesEachMisdeedAndKeepsGoing)
+{
+    const long mainThreadCalls = roguedriver::WrongThreadCalls();
+    const std::vector<TRow> rows = {
+        // Events from the driver's own thread: delivered here, in full, the operator told once.
+        {"GenerateEvent=thread-events:20", [](TfmMain& w) { Click(w.btnGenerateAsyncMessage); },
+         [&](TfmMain& w, TSeen& seen) {
+             EXPECT_TRUE(QTest::qWaitFor([&] { return seen.Events == 20; }, 10000)) << seen.Events.load() << " events";
+             EXPECT_EQ(seen.EventsElsewhere, 0);
+             ASSERT_EQ(seen.Notices.size(), 1u);
+             EXPECT_NE(seen.Notices[0].find("raised DataEvent on its thread"), std::string::npos) << seen.Notices[0];
+             EXPECT_EQ(w.Memo->toPlainText().count(QStringLiteral("raised DataEvent on its thread")), 1);
+             EXPECT_EQ(roguedriver::WrongThreadCalls(), mainThreadCalls);
+         }},
+        // Events inside a call, on this thread: handled at once, no notice.
+        {"ReadWeight=call-events:3", [](TfmMain& w) { Click(w.btnReadWeight); },
+         [](TfmMain& w, TSeen& seen) {
+             EXPECT_EQ(seen.Events, 3);
+             EXPECT_TRUE(seen.Notices.empty());
+             EXPECT_FALSE(w.Memo->toPlainText().contains(QStringLiteral("raised DataEvent")));
+         }},
+        // A call that does not return for a while: named while it runs, timed when it returns.
+        {"ReadWeight=hang:700", [](TfmMain& w) { Click(w.btnReadWeight); },
+         [](TfmMain&, TSeen& seen) {
+             EXPECT_TRUE(Has(seen.Warnings, "call ReadWeight has been running for 0.")) << seen.Warnings.size();
+             const double took = SecondsAfter(seen.Warnings, "call ReadWeight returned after ");
+             EXPECT_TRUE(took >= 0.6 && took < 2) << ::testing::PrintToString(seen.Warnings);
+         }},
+        // A C++ exception out of a call: its text in the result.
+        {"ReadWeight=throw", [](TfmMain& w) { Click(w.btnReadWeight); },
+         [](TfmMain& w, TSeen&) { EXPECT_EQ(w.edtResultDescription->text(), QStringLiteral("the rogue driver threw")); }},
+    };
+    testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", "150");
+    const auto watchdog = StartCallWatchdog();
+    const QtMessageHandler previous = qInstallMessageHandler(CollectWarnings);
+    const auto mainThread = std::this_thread::get_id();
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Rules);
+        TSeen seen;
+        GSeen = &seen;
+        testenv::SetVariable(roguedriver::ConfigVariable, row.Rules);
+        auto window = std::make_unique<TfmMain>(testsupport::NoAsk);
+        driver::SetDriverCallHook([&](const driver::TDriverCall& call) {
+            if (call.Direction != driver::TCallDirection::Event)
+                return;
+            std::lock_guard lock(seen.Lock);
+            ++seen.Events;
+            seen.EventsElsewhere += std::this_thread::get_id() != mainThread;
+            if (!call.Notice.empty())
+                seen.Notices.push_back(call.Notice);
+        });
+        row.Act(*window);
+        row.Check(*window, seen);
+        window.reset();
+        driver::SetDriverCallHook({});
+        GSeen = nullptr;
+    }
+    qInstallMessageHandler(previous);
+    testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
+}
+
+// Sinks kept past their release and raised then: nothing reaches the destroyed window.
+TEST_F(RogueDriverTest, EventsAfterTheDriverWasReleasedReachNothing)
+{
+    testenv::SetVariable(roguedriver::ConfigVariable, "ReadWeight=late-events");
+    int events = 0;
+    auto window = std::make_unique<TfmMain>(testsupport::NoAsk);
+    Click(window->btnReadWeight);
+    driver::SetDriverCallHook([&](const driver::TDriverCall& call) { events += call.Direction == driver::TCallDirection::Event; });
+    const long raised = roguedriver::EventsRaised();
+    window.reset();
+    driver::SetDriverCallHook({});
+    EXPECT_EQ(roguedriver::EventsRaised(), raised + 1);
+    EXPECT_EQ(events, 0);
+}
+
+// A crash in the driver (in a child process): the call it was in, with a write's argument, on
+// standard error and as the recording's last line, and the process dies of the crash;
+// ponderix-replay names that place.
+TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
+{
+    struct TCrash {
+        const char* Rules;
+        std::function<void(TfmMain&)> Act;
+        std::string Call; // as the words name it
+    };
+    const std::string price = std::string("12") + runtime::FormatSettings().DecimalSeparator + "34";
+    const TCrash crashes[] = {
+        {"ReadWeight=crash", [](TfmMain& w) { Click(w.btnReadWeight); }, "call ReadWeight"},
+        {"put UnitPrice=crash",
+         [&](TfmMain& w) {
+             w.edtUnitPrice->setFocus();
+             w.edtUnitPrice->setText(QString::fromStdString(price));
+             QTest::keyClick(w.edtUnitPrice, Qt::Key_Return);
+         },
+         "put UnitPrice \"12.3400\""},
+    };
+    // The child runs this test again from its start: it takes the parent's folder, not its own.
+    const char* const variable = "PONDERIX_TEST_CRASH_FOLDER";
+    const char* inherited = std::getenv(variable);
+    const std::string folder = inherited ? inherited : Environment.Folder();
+    testenv::SetVariable(variable, folder);
+    for (const TCrash& crash : crashes) {
+        SCOPED_TRACE(crash.Rules);
+        const std::string recording = folder + "/" + crash.Rules + ".jsonl";
+        EXPECT_EXIT(
+            {
+                testenv::SetVariable(roguedriver::ConfigVariable, crash.Rules);
+                driver::InstallDriverCrashReport();
+                StartDriverRecording(recording);
+                TfmMain window(testsupport::NoAsk);
+                crash.Act(window);
+            },
+            DiedOfAccessViolation, "ponderix: the driver crashed in " + crash.Call + ": ");
+        const driver::TRecording sitting = driver::ReadRecordingFile(recording);
+        ASSERT_FALSE(sitting.Steps.empty());
+        const driver::TRecordedStep& last = sitting.Steps.back();
+        ASSERT_NE(last.Member, nullptr);
+        std::string call = std::string(driver::TraceDirectionWord(last.Direction)) + " " + last.Member->Name;
+        if (!std::holds_alternative<std::monostate>(last.Value))
+            call += " \"" + driver::FormatTraceValue(last.Value) + "\"";
+        EXPECT_EQ(call, crash.Call);
+        EXPECT_FALSE(last.Crashed.empty());
+
+        // The replay of that sitting (against the driver now behaving) says where it crashed.
+        std::ostringstream out, err;
+        EXPECT_EQ(replay::Run({recording}, out, err), 0) << err.str();
+        EXPECT_NE(out.str().find("): the driver crashed in " + call.substr(0, call.find(" \"")) + ": "),
+                  std::string::npos)
+            << out.str();
+    }
+    testenv::UnsetVariable(variable);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+// The misbehaving test driver: a real server module (RogueTrutina.dll) serving CLSID_Statera that
+// breaks the rules on purpose, member by member, as the environment variable PONDERIX_ROGUE_DRIVER
+// says when an object is created (so that a driver in a process of its own is told the same way):
+//
+//   PONDERIX_ROGUE_DRIVER="ReadWeight=crash;Weight=hang:8000;put UnitPrice=throw"
+//
+// A member's rule applies to its reads and writes; "get " or "put " before the name limits it to
+// one of them.
+//   crash             a write through a pointer just past null (SIGSEGV, access violation)
+//   exit:CODE         the process ends at once with CODE, as by ExitProcess (no clean-up)
+//   hang:MS           the call returns after MS milliseconds
+//   throw             a C++ exception out of the call
+//   null              a text read answers a null BSTR
+//   huge:N            a text read answers N characters
+//   thread-events:N   a thread of the driver's own raises N data events, then the call returns
+//   call-events:N     N data events raised inside the call, on the caller's thread
+//   late-events       the sinks are kept, and raised once more after the object was released
+//
+// Every other member answers zero or empty, ResultCode 0. A call on a thread other than the one
+// that created the object answers RPC_E_WRONG_THREAD, as the system's marshalling would.
+#pragma once
+
+#include "platform/ole.h"
+
+#if defined(_WIN32) && defined(ROGUEDRIVER_BUILDING)
+#define ROGUEDRIVER_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ROGUEDRIVER_API __declspec(dllimport)
+#else
+#define ROGUEDRIVER_API __attribute__((visibility("default")))
+#endif
+
+namespace roguedriver {
+
+inline constexpr const char* ConfigVariable = "PONDERIX_ROGUE_DRIVER";
+
+ROGUEDRIVER_API HRESULT Register();   // DllRegisterServer
+ROGUEDRIVER_API HRESULT Unregister(); // DllUnregisterServer
+// Calls answered RPC_E_WRONG_THREAD since the module was loaded.
+ROGUEDRIVER_API long WrongThreadCalls();
+// Data events raised since the module was loaded.
+ROGUEDRIVER_API long EventsRaised();
+
+} // namespace roguedriver
