@@ -1,5 +1,7 @@
 #include "driver/Recording.h"
 
+#include "runtime/utf.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -361,7 +363,7 @@ std::string RecordingActionLine(std::string_view handler, std::string_view capti
 
 TRecorder::TRecorder(const std::string& path)
 {
-    FFile.open(std::filesystem::path(std::u8string(path.begin(), path.end())),
+    FFile.open(runtime::PathFromUtf8(path),
                std::ios::out | std::ios::app | std::ios::binary);
     if (!FFile)
         throw runtime::Exception("cannot open the recording " + path + " for writing");
@@ -427,7 +429,7 @@ TRecording ParseRecording(std::string_view text)
 
 TRecording ReadRecordingFile(const std::string& path)
 {
-    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
+    std::ifstream in(runtime::PathFromUtf8(path), std::ios::binary);
     if (!in)
         throw ERecordingError(0, "cannot read the recording " + path);
     std::ostringstream text;

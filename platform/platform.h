@@ -13,8 +13,16 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace platform {
+
+// ---------------------------------------------------------------- command line and console
+// The command line's arguments in UTF-8: on Windows from the system's UTF-16 command line, since
+// the ANSI argv cannot hold every file name.
+PLATFORM_API std::vector<std::string> CommandLineArguments(int argc, char** argv);
+// Text written to the console is UTF-8 (on Windows the console's code page is set to it).
+PLATFORM_API void UseUtf8Console();
 
 // ---------------------------------------------------------------- BSTR <-> std::u16string
 // nullptr is the empty string; embedded NULs are kept.

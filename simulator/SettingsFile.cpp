@@ -1,6 +1,7 @@
 #include "simulator/SettingsFile.h"
 
 #include "simulator/SettingsJson.h"
+#include "runtime/utf.h"
 
 #include <cerrno>
 #include <fstream>
@@ -14,17 +15,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Utf8Of(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 TSettingsFileRead Refused(const fs::path& path, const std::string& why)
 {
     TSettingsFileRead read;
     read.State = TSettingsFileRead::TState::Refused;
-    read.Why = Utf8Of(path) + ": " + why;
+    read.Why = runtime::Utf8FromPath(path) + ": " + why;
     return read;
 }
 
@@ -145,7 +140,7 @@ TLoadedSettings LoadSettingsFile(const fs::path& path, const std::function<std::
                 return {std::move(*settings), {}};
         } catch (const std::bad_alloc&) {
             // Short of memory is no fault of the file: it is left as it is.
-            return {TDriverSettings::Defaults(), Utf8Of(path) + ": не хватило памяти для чтения"};
+            return {TDriverSettings::Defaults(), runtime::Utf8FromPath(path) + ": не хватило памяти для чтения"};
         } catch (const std::exception&) {
             // Whatever else the mapping raises, the text is not a settings file: damaged.
         }

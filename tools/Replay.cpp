@@ -499,10 +499,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     if (!options.JUnit.empty()) {
         const std::string path = options.JUnit;
-        std::ofstream report(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
-        const std::filesystem::path name(std::u8string(options.Recording.begin(), options.Recording.end()));
-        const std::u8string suite = name.filename().u8string();
-        report << JUnitReport(result, std::string(suite.begin(), suite.end()));
+        std::ofstream report(runtime::PathFromUtf8(path), std::ios::binary);
+        report << JUnitReport(result, runtime::Utf8FromPath(runtime::PathFromUtf8(options.Recording).filename()));
         if (!report.flush()) {
             err << "ponderix-replay: cannot write the report " << path << "\n";
             return kExitUsage;

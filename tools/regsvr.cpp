@@ -1,7 +1,7 @@
 // regsvr [-u] <module>: registers a server module by calling its DllRegisterServer, or with -u
 // removes it by calling DllUnregisterServer. Exit code 0 on success, 1 on failure, 2 on misuse.
 #include "platform/platform.h"
-#include "tools/CommandLine.h"
+#include "runtime/utf.h"
 
 #include <cstdio>
 #include <exception>
@@ -38,17 +38,9 @@ std::string DescribeStatus(HRESULT status)
 std::string ModuleFile(const std::string& argument)
 {
     std::error_code ec;
-#ifdef _WIN32
-    // The argument is UTF-8; the system's own separators in what is printed and loaded.
-    const auto absolute =
-        std::filesystem::absolute(std::filesystem::path(std::u8string(argument.begin(), argument.end())), ec)
-            .make_preferred();
-    const std::u8string text = absolute.u8string();
-    return ec ? argument : std::string(text.begin(), text.end());
-#else
-    const auto absolute = std::filesystem::absolute(argument, ec);
-    return ec ? argument : absolute.string();
-#endif
+    // The system's own separators in what is printed and loaded.
+    const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(argument), ec).make_preferred();
+    return ec ? argument : runtime::Utf8FromPath(absolute);
 }
 
 int Run(const std::string& moduleFile, bool unregister)
@@ -94,7 +86,7 @@ int main(int argc, char** argv)
 {
     bool unregister = false;
     std::string module;
-    const std::vector<std::string> args = tools::Arguments(argc, argv);
+    const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-u")
