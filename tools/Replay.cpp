@@ -1,5 +1,6 @@
 #include "tools/Replay.h"
 
+#include "driver/MemberCalls.h"
 #include "driver/OleError.h"
 #include "driver/Statera.h"
 #include "platform/platform.h"
@@ -21,85 +22,6 @@ using driver::TCallValue;
 using driver::TTraceFlag;
 using driver::TTraceMoney;
 
-// ---------------------------------------------------------------- the interface calls by name
-
-// The interface value of a recorded argument (the parser made its type the member's).
-LONG Argument(const TCallValue& v, LONG*) { return *std::get_if<std::int32_t>(&v); }
-VARIANT_BOOL Argument(const TCallValue& v, VARIANT_BOOL*) { return std::get_if<TTraceFlag>(&v)->Raw; }
-DOUBLE Argument(const TCallValue& v, DOUBLE*) { return *std::get_if<double>(&v); }
-CY Argument(const TCallValue& v, CY*)
-{
-    CY money;
-    money.int64 = std::get_if<TTraceMoney>(&v)->Raw;
-    return money;
-}
-
-TCallValue Answer(LONG v) { return std::int32_t(v); }
-TCallValue Answer(VARIANT_BOOL v) { return TTraceFlag{v}; }
-TCallValue Answer(DOUBLE v) { return double(v); }
-TCallValue Answer(CY v) { return TTraceMoney{v.int64}; }
-
-using TRead = HRESULT (*)(ITrutina*, TCallValue&);
-using TWrite = HRESULT (*)(ITrutina*, const TCallValue&);
-using TInvoke = HRESULT (*)(ITrutina*, TCallValue&);
-
-template <typename T, HRESULT (STDMETHODCALLTYPE ITrutina::*Getter)(T*)>
-HRESULT Read(ITrutina* d, TCallValue& out)
-{
-    if constexpr (std::is_same_v<T, BSTR>) {
-        platform::BStr text;
-        const HRESULT status = (d->*Getter)(text.Out());
-        if (SUCCEEDED(status))
-            out = runtime::Utf16ToUtf8(text.Text());
-        return status;
-    } else {
-        T value{};
-        const HRESULT status = (d->*Getter)(&value);
-        if (SUCCEEDED(status))
-            out = Answer(value);
-        return status;
-    }
-}
-
-template <typename T, HRESULT (STDMETHODCALLTYPE ITrutina::*Putter)(T)>
-HRESULT Write(ITrutina* d, const TCallValue& argument)
-{
-    if constexpr (std::is_same_v<T, BSTR>) {
-        platform::BStr text(runtime::Utf8ToUtf16(*std::get_if<std::string>(&argument)));
-        return (d->*Putter)(text.Get());
-    } else {
-        return (d->*Putter)(Argument(argument, static_cast<T*>(nullptr)));
-    }
-}
-
-template <HRESULT (STDMETHODCALLTYPE ITrutina::*Method)(LONG*)>
-HRESULT Invoke(ITrutina* d, TCallValue& out)
-{
-    LONG result = 0;
-    const HRESULT status = (d->*Method)(&result);
-    if (SUCCEEDED(status))
-        out = std::int32_t(result);
-    return status;
-}
-
-struct TMemberCalls {
-    const char* Name;
-    TRead Get;
-    TWrite Put;
-    TInvoke Call;
-};
-
-#define REPLAY_RO(n, name, type, ...) {#name, &Read<type, &ITrutina::get_##name>, nullptr, nullptr},
-#define REPLAY_RW(n, name, type, ...) \
-    {#name, &Read<type, &ITrutina::get_##name>, &Write<type, &ITrutina::put_##name>, nullptr},
-#define REPLAY_METHOD(n, name, ...) {#name, nullptr, nullptr, &Invoke<&ITrutina::name>},
-// In the order of the member table, so that a member's row has its number - 1.
-constexpr TMemberCalls MemberCalls[] = {TRUTINA_MEMBERS(REPLAY_RO, REPLAY_RW, REPLAY_METHOD)};
-#undef REPLAY_RO
-#undef REPLAY_RW
-#undef REPLAY_METHOD
-static_assert(sizeof MemberCalls / sizeof MemberCalls[0] == TrutinaMemberCount);
-
 struct TAnswer {
     HRESULT Status = S_OK;
     std::string StatusText;
@@ -108,14 +30,9 @@ struct TAnswer {
 
 TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
 {
-    const TMemberCalls& calls = MemberCalls[step.Member->Number - 1];
     TAnswer answer;
     driver::ClearErrorInfo();
-    switch (step.Direction) {
-    case driver::TCallDirection::Read: answer.Status = calls.Get(d, answer.Value); break;
-    case driver::TCallDirection::Write: answer.Status = calls.Put(d, step.Value); break;
-    default: answer.Status = calls.Call(d, answer.Value); break;
-    }
+    answer.Status = driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
     if (FAILED(answer.Status)) {
         // The failure's text as the bench shows it: the error info attached to the call.
         try {
@@ -149,17 +66,6 @@ bool SameValue(const TCallValue& expected, const TCallValue& got, double toleran
     return false; // a value of another type
 }
 
-const char* DirectionWord(driver::TCallDirection direction)
-{
-    switch (direction) {
-    case driver::TCallDirection::Read: return "get";
-    case driver::TCallDirection::Write: return "put";
-    case driver::TCallDirection::Call: return "call";
-    case driver::TCallDirection::Event: return "event";
-    }
-    return "?";
-}
-
 std::string Outcome(HRESULT status, const std::string& text, const TCallValue& value)
 {
     if (FAILED(status))
@@ -183,7 +89,7 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     if (same)
         return false;
     difference.Line = step.Line;
-    difference.Call = std::string(DirectionWord(step.Direction)) + " " + step.Member->Name;
+    difference.Call = std::string(driver::TraceDirectionWord(step.Direction)) + " " + step.Member->Name;
     const bool showsValue = step.Direction != driver::TCallDirection::Write;
     difference.Expected = Outcome(step.Status, step.StatusText, showsValue ? step.Value : TCallValue{});
     difference.Got = Outcome(got.Status, got.StatusText, showsValue ? got.Value : TCallValue{});
