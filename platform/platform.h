@@ -210,6 +210,10 @@ private:
     mutable std::string FError;
 };
 
+// The class object of clsid from a loaded server module itself, through its own DllGetClassObject
+// and without the class registry. CO_E_ERRORINDLL when the module exports no DllGetClassObject.
+PLATFORM_API HRESULT ModuleClassObject(const Module& module, REFCLSID clsid, REFIID riid, void** object);
+
 // ---------------------------------------------------------------- apartment
 // A single-threaded apartment: the thread that called CoInitializeEx(COINIT_APARTMENTTHREADED).
 // A worker thread posts calls to it; they run on the apartment's thread, in posting order, when

@@ -114,16 +114,14 @@ public:
             FModule = platform::Module(moduleFile);
             if (!FModule.Loaded())
                 throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
-            using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-            auto getClassObject = reinterpret_cast<TGetClassObject>(FModule.Symbol("DllGetClassObject"));
-            if (!getClassObject)
-                throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
             platform::ComPtr<IClassFactory> factory;
             driver::ClearErrorInfo();
-            HRESULT status = getClassObject(clsid, IID_IClassFactory, factory.OutVoid());
-            if (FAILED(status) || !factory)
+            HRESULT status = platform::ModuleClassObject(FModule, clsid, IID_IClassFactory, factory.OutVoid());
+            if (status == CO_E_ERRORINDLL)
+                throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
+            if (FAILED(status))
                 throw runtime::Exception(moduleFile + " does not serve the class " + classId + ": "
-                                         + driver::OleErrorMessage(FAILED(status) ? status : E_POINTER, u""));
+                                         + driver::OleErrorMessage(status, u""));
             platform::ComPtr<IUnknown> object;
             status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
             if (FAILED(status))
