@@ -114,7 +114,7 @@ PLATFORM_API std::string UserConfigFolder(std::string* problem = nullptr);
 // (a FIFO) or act (a device). A write never follows a symbolic link another user owns. Reasons
 // are the system's own words; the caller says them with the file's name in its own language.
 struct PLATFORM_API FileRead {
-    enum class TOutcome { Read, Missing, TooLarge, NotRegular, DanglingLink, Failed };
+    enum class TOutcome { Read, Missing, TooLarge, NotRegular, DanglingLink, Denied, Failed };
     TOutcome Outcome = TOutcome::Missing;
     std::string Text;  // Read: the whole file
     std::string Error; // Failed: the system's reason

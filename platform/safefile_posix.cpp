@@ -36,6 +36,8 @@ private:
 
 std::string SystemReason() { return std::strerror(errno); }
 
+FileRead::TOutcome ReadFailure() { return errno == EACCES || errno == EPERM ? FileRead::TOutcome::Denied : FileRead::TOutcome::Failed; }
+
 FileRead Outcome(FileRead::TOutcome outcome, std::string error = {})
 {
     FileRead read;
@@ -49,6 +51,12 @@ bool ForeignLink(const std::string& path)
 {
     struct stat link {};
     return lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid();
+}
+
+bool DanglingLink(const std::string& path)
+{
+    struct stat link {};
+    return lstat(path.c_str(), &link) == 0;
 }
 
 bool WriteAll(int fd, std::string_view text)
@@ -97,7 +105,7 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
         if (errno != ENOENT)
-            return Outcome(TOutcome::Failed, SystemReason());
+            return Outcome(ReadFailure(), SystemReason());
         struct stat link {};
         return Outcome(lstat(path.c_str(), &link) == 0 ? TOutcome::DanglingLink : TOutcome::Missing);
     }
@@ -105,7 +113,7 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
         return Outcome(TOutcome::NotRegular);
     const TFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.Get() < 0)
-        return Outcome(errno == ENOENT ? TOutcome::Missing : TOutcome::Failed, SystemReason());
+        return Outcome(errno == ENOENT ? TOutcome::Missing : ReadFailure(), SystemReason());
     if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return Outcome(TOutcome::NotRegular);
     if (static_cast<std::uintmax_t>(info.st_size) > maxBytes)
@@ -118,7 +126,7 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return Outcome(TOutcome::Failed, SystemReason());
+            return Outcome(ReadFailure(), SystemReason());
         if (n == 0)
             return read;
         read.Text.append(buffer, static_cast<std::size_t>(n));
@@ -137,6 +145,8 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     const bool exists = stat(path.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode))
         return "not a regular file (a folder, device or pipe)";
+    if (!exists && DanglingLink(path))
+        return "a symbolic link to a file that does not exist: not followed";
     if (exists && fs::is_symlink(path, ec)) {
         target = fs::canonical(path, ec);
         if (ec)
@@ -175,8 +185,11 @@ std::string NewFileWriter::Open(const std::string& path)
     if (ForeignLink(path))
         return "a symbolic link of another user: not followed";
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+    const bool exists = stat(path.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode))
         return "not a regular file (a folder, device or pipe)";
+    if (!exists && DanglingLink(path))
+        return "a symbolic link to a file that does not exist: not followed";
     TFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (fd.Get() < 0)
         return SystemReason();

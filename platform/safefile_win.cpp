@@ -72,7 +72,7 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
         const DWORD attributes = GetFileAttributesW(name.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Outcome(TOutcome::NotRegular);
-        return Outcome(TOutcome::Failed, detail::SystemMessage(error));
+        return Outcome(error == ERROR_ACCESS_DENIED ? TOutcome::Denied : TOutcome::Failed, detail::SystemMessage(error));
     }
     LARGE_INTEGER size{};
     if (GetFileType(file.Value) != FILE_TYPE_DISK || !GetFileSizeEx(file.Value, &size))
