@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -219,7 +218,13 @@ TOptions ParseArguments(const std::vector<std::string>& args)
             return args[++i];
         };
         if (arg == "--module") {
-            options.Module = value();
+            // A relative name means the current folder, as regsvr takes it, never the loader's search.
+            const std::string& module = value();
+            if (module.empty())
+                throw EUsage("--module needs a file name (leave it out for the registered driver)");
+            std::error_code ec;
+            const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(module), ec).make_preferred();
+            options.Module = ec ? module : runtime::Utf8FromPath(absolute);
         } else if (arg == "--tolerance") {
             options.Tolerance = Number(arg, value());
         } else if (arg == "--event-timeout") {
@@ -314,6 +319,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
 
+    if (!options.Module.empty())
+        err << "ponderix-replay: " << options.Recording << " against " << options.Module << "\n";
+    if (recording.CutShortLine)
+        err << "ponderix-replay: " << options.Recording << ": line " << recording.CutShortLine
+            << " is cut short (the sitting ended inside it): replayed up to it\n";
+
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     struct TUninitialize {
         HRESULT Init;
@@ -331,6 +342,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: cannot create the driver"
             << (options.Module.empty() ? " (class " + recording.Header.ClassId + ")" : " from " + options.Module)
             << ": " << e.what() << "\n";
+        // Why the class registry could not be read, naming its file.
+        if (const std::string why = platform::ClassRegistryError(); options.Module.empty() && !why.empty())
+            err << "ponderix-replay: " << why << "\n";
         return kExitUsage;
     }
     const TResult result = Replay(
@@ -346,15 +360,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out.flush();
 
     if (!options.JUnit.empty()) {
-        const std::string path = options.JUnit;
-        std::ofstream report(runtime::PathFromUtf8(path), std::ios::binary);
-        report << JUnitReport(result, runtime::Utf8FromPath(runtime::PathFromUtf8(options.Recording).filename()));
-        if (!report.flush()) {
-            err << "ponderix-replay: cannot write the report " << path << "\n";
+        const std::string suite = runtime::Utf8FromPath(runtime::PathFromUtf8(options.Recording).filename());
+        if (const std::string why = platform::ReplaceFileAtomically(options.JUnit, JUnitReport(result, suite));
+            !why.empty()) {
+            err << "ponderix-replay: cannot write the report " << options.JUnit << ": " << why << "\n";
             return kExitUsage;
         }
     }
-    return result.Failed() == 0 ? kExitSame : kExitDifferent;
+    return result.Failed() == 0 && !recording.CutShortLine ? kExitSame : kExitDifferent;
 }
 
 } // namespace replay
