@@ -193,6 +193,19 @@ client_origin() { # window: the root position of the largest child (the client a
     DISPLAY=$display xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }'
 }
 
+# The committed sitting (recorded on Linux) replayed by the zip's ponderix-replay.exe against the
+# zip's Trutina.dll, named without a folder as a user in that folder would; the driver's defaults.
+replay_sitting() { # folder
+  local log=$work/replay-sitting.log
+  if (cd "$1" && TRUTINA_SETTINGS=$(winepath -w "$work/replay-settings.json") run_wine ponderix-replay.exe \
+        "$(winepath -w "$source_dir/tests/tools/data/substitute-sitting.jsonl")" --module Trutina.dll) >"$log" &&
+     grep -qE '^[0-9]+ passed, 0 failed$' "$log"; then
+    pass; echo "ok      replay: $(tail -1 "$log")"
+  else
+    fail "ponderix-replay of the committed sitting"; tail -5 "$log"
+  fi
+}
+
 end_to_end() {
   local install=$build/install caption='Тест: драйвер электронных весов' window status trace
   echo "== End to end: $install/Ponderix.exe"
@@ -307,6 +320,7 @@ test_architecture() {
   stage=$(date +%s)
   check_registration "$bin" FakeTrutina.dll
   check_registration "$bin" Trutina.dll
+  replay_sitting "$build/install"
   while read -r line; do echo "$line"; case $line in PASS:*) pass ;; FAIL:*) fail "${line#FAIL: }" ;; esac; done < <(scripts/wine-com-clients.sh "$build" "$WINEPREFIX")
 
   export PONDERIX_BIN_DIR=$bin
