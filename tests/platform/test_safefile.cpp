@@ -40,6 +40,8 @@ const TNode kNodes[] = {
          fs::create_symlink(f.parent_path() / "fifo", f);
      },
      false, TOutcome::NotRegular, false},
+    {"symbolic link to a folder", [](const fs::path& f) { fs::create_symlink(fs::temp_directory_path(), f); }, false,
+     TOutcome::NotRegular, false},
     {"symbolic link to nothing", [](const fs::path& f) { fs::create_symlink(f.parent_path() / "absent", f); }, false,
      TOutcome::DanglingLink, false},
     {"regular file above the size bound", [](const fs::path& f) { testsupport::WriteFile(f.string(), std::string(kBound + 1, 'x')); },
