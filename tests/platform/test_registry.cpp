@@ -147,6 +147,15 @@ TEST_F(ClassRegistry, ValuesThatWouldBreakTheFileAreRefused)
     EXPECT_NE(platform::ClassRegistryError().find("cannot hold"), std::string::npos) << platform::ClassRegistryError();
     EXPECT_EQ(platform::RegisterInprocServer(kFirst, "", "Apartment", ""), SELFREG_E_CLASS);
     EXPECT_FALSE(fs::exists(FRegistry.Path()));
+
+    // Nor is a registration that would grow the file past what is read back: every later read
+    // (unregistering included) would fail.
+    ASSERT_EQ(platform::RegisterInprocServer(kSecond, "/b.so", "Apartment", ""), S_OK);
+    testsupport::WriteFile(FRegistry.Path(), testsupport::ReadFile(FRegistry.Path()) + "; " +
+                                                 std::string(1024 * 1024 - 200, 'x') + "\n");
+    EXPECT_EQ(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", std::string(400, 'd')), SELFREG_E_CLASS);
+    EXPECT_NE(platform::ClassRegistryError().find("larger than 1024 KiB"), std::string::npos) << platform::ClassRegistryError();
+    EXPECT_EQ(platform::UnregisterInprocServer(kSecond), S_OK);
 }
 
 // A folder that takes no new file fails the registration and keeps the old file. A read-only
