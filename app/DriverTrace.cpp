@@ -98,6 +98,8 @@ void StopDriverRecording()
 
 bool DriverRecordingOn() { return GRecorder != nullptr; }
 
+std::string DriverRecordingFailure() { return GRecorder ? GRecorder->Failure() : std::string(); }
+
 void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)
 {
     if (!GRecorder || !driver)
