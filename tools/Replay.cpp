@@ -12,7 +12,6 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
-#include <type_traits>
 
 namespace replay {
 namespace {
