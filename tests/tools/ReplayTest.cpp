@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -286,20 +284,20 @@ TEST_F(ReplayAgainstFake, ABadRecordingRunsNothing)
     EXPECT_EQ(fakedriver::CallTexts().back(), "call Reset");
 }
 
-// Every file the replay and the recorder use goes through the safe-file service: a FIFO, which
-// would block an ordinary open, is refused at once with the file's name.
+// Every file the replay and the recorder use goes through the safe-file service (whose table has
+// every kind of node): a folder, on every system, is refused at once with the file's name.
 TEST_F(ReplayAgainstFake, EachFileItUsesIsRefusedWhenItIsNoRegularFile)
 {
-    const std::string fifo = FEnvironment.Folder() + "/fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const auto fromFifo = RunReplay({fifo});
-    EXPECT_EQ(fromFifo.ExitCode, 2);
-    EXPECT_NE(fromFifo.Err.find(fifo + ": cannot read the recording " + fifo + ": not a regular file"), std::string::npos)
-        << fromFifo.Err;
-    const auto report = RunReplay({FRecording, "--junit", fifo});
+    const std::string folder = FEnvironment.Folder() + "/folder";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const auto fromFolder = RunReplay({folder});
+    EXPECT_EQ(fromFolder.ExitCode, 2);
+    EXPECT_NE(fromFolder.Err.find("cannot read the recording " + folder + ": not a regular file"), std::string::npos)
+        << fromFolder.Err;
+    const auto report = RunReplay({FRecording, "--junit", folder});
     EXPECT_EQ(report.ExitCode, 2);
-    EXPECT_NE(report.Err.find("cannot write the report " + fifo + ": not a regular file"), std::string::npos) << report.Err;
-    EXPECT_THROW(driver::TRecorder{fifo}, runtime::Exception);
+    EXPECT_NE(report.Err.find("cannot write the report " + folder + ": not a regular file"), std::string::npos) << report.Err;
+    EXPECT_THROW(driver::TRecorder{folder}, runtime::Exception);
     // A sitting is never added to a file that holds something: a second sitting would spoil both.
     EXPECT_THROW(driver::TRecorder{FRecording}, runtime::Exception);
 }

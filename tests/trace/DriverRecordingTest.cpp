@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -172,6 +174,9 @@ TEST_F(DriverRecordingTest, StoppedNothingMoreIsWritten)
 // result fields; the file keeps whole lines only.
 TEST_F(DriverRecordingTest, AWriteFailureIsShownInTheResultFields)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the file size limit that stands in for a full disk is POSIX's";
+#else
     Start();
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -187,6 +192,7 @@ TEST_F(DriverRecordingTest, AWriteFailureIsShownInTheResultFields)
               std::string::npos)
         << FForm->edtResultDescription->text().toStdString();
     EXPECT_EQ(ReadText(FPath).back(), '\n');
+#endif
 }
 
 } // namespace
