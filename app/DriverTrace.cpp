@@ -100,6 +100,7 @@ void StopDriverRecording()
 
 bool DriverRecordingOn() { return GRecorder != nullptr; }
 
+std::string DriverRecordingFailure() { return GRecorder ? GRecorder->Failure() : std::string(); }
 std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog()
 {
     const std::chrono::milliseconds limit = driver::CallLimitFromEnvironment();

@@ -6,7 +6,7 @@
 // then becomes one debug message of the category, written wherever Qt's message handler writes
 // (standard error, or the journal).
 //
-// The recording: PONDERIX_RECORD=<file> appends the sitting to the file, one JSON line per driver
+// The recording: PONDERIX_RECORD=<file> writes the sitting to a new or empty file, one JSON line per driver
 // call, data event and user action (driver/Recording.h), for ponderix-replay.
 #pragma once
 
@@ -25,7 +25,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcDriver)
 // not switch the trace. Returns whether the trace is on.
 bool ConnectDriverTrace();
 
-// Starts recording into path (appending): driver calls, data events and the actions of bound
+// Starts recording into path (a new or empty file): driver calls, data events and the actions of bound
 // handlers. runtime::Exception when the file cannot be opened.
 void StartDriverRecording(const std::string& path);
 // The file named by PONDERIX_RECORD, or empty.
@@ -33,6 +33,8 @@ std::string DriverRecordingPath();
 // Ends the recording; the hook is left to the trace alone.
 void StopDriverRecording();
 bool DriverRecordingOn();
+// Why the recording stopped writing (a full disk, ...), naming its file; empty while it writes.
+std::string DriverRecordingFailure();
 
 // The watchdog of driver calls with the limit PONDERIX_CALL_LIMIT_MS (5000 ms by default; none for
 // 0): a call that runs longer is reported as a warning of the category, on standard error by

@@ -458,6 +458,7 @@ void TfmMain::UpdateAll()
     UpdateEventNumber();
     UpdateDataCount();
     UpdateDataEventEnabled();
+    UpdateRecording();
 }
 
 void TfmMain::AppException(QObject* Sender, const runtime::Exception& E)
@@ -473,6 +474,16 @@ void TfmMain::UpdateResult()
 {
     SetTextSilently(edtResultCode, IntToStr(FScale->ResultCode()));
     SetTextSilently(edtResultDescription, FScale->ResultDescription());
+}
+
+// A recording that can no longer be written is said once, in the result fields, like any failure.
+void TfmMain::UpdateRecording()
+{
+    const std::string failure = DriverRecordingFailure();
+    if (failure.empty() || FRecordingFailureShown)
+        return;
+    FRecordingFailureShown = true;
+    throw runtime::Exception(failure);
 }
 
 void TfmMain::UpdateLockDevices() { SetCheckedSilently(chkLockDevices, FScale->LockDevices()); }

@@ -217,6 +217,7 @@ private:
     void UpdateEventNumber();
     void UpdateDataCount();
     void UpdateDataEventEnabled();
+    void UpdateRecording();
 
     // Writers.
     void ApplyUnitPrice();
@@ -242,4 +243,5 @@ private:
     std::int32_t FValue = 0;
     double FWeightStep = 0;
     bool FDeleteEvents = false;
+    bool FRecordingFailureShown = false;
 };

@@ -1,12 +1,12 @@
 #include "driver/Recording.h"
 
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
-#include <sstream>
 
 namespace driver {
 namespace {
@@ -367,24 +367,28 @@ std::string RecordingActionLine(std::string_view handler, std::string_view capti
     return Dump(line);
 }
 
-TRecorder::TRecorder(const std::string& path)
+TRecorder::TRecorder(const std::string& path) : FPath(path)
 {
-    FFile.open(std::filesystem::path(std::u8string(path.begin(), path.end())),
-               std::ios::out | std::ios::app | std::ios::binary);
-    if (!FFile)
-        throw runtime::Exception("cannot open the recording " + path + " for writing");
+    if (const std::string why = FFile.Open(path); !why.empty())
+        throw runtime::Exception("Не удаётся записывать сеанс в файл " + path + ": " + why);
 }
 
 TRecorder::~TRecorder() = default;
 
-void TRecorder::WriteLine(const std::string& line) noexcept
+bool TRecorder::WriteLine(const std::string& line) noexcept
 {
     try {
-        FFile << line << '\n';
-        FFile.flush();
+        if (!FFailure.empty())
+            return false;
+        std::string why;
+        if (FFile.Write(line + '\n', why))
+            return true;
+        FFailure = "Запись сеанса в файл " + FPath + " прервана: " + why;
+        std::fprintf(stderr, "ponderix: %s\n", FFailure.c_str());
     } catch (...) {
         // A recording that cannot be written must not turn a driver call into a failure.
     }
+    return false;
 }
 
 // ---------------------------------------------------------------- reading
@@ -410,9 +414,13 @@ TRecording ParseRecording(std::string_view text)
         Json object;
         try {
             object = Json::parse(row);
+        } catch (const Json::out_of_range&) {
+            throw ERecordingError(line, "a number beyond the range of a real");
         } catch (const Json::parse_error& e) {
-            if (!complete)
-                throw ERecordingError(line, "the last line is cut short (the recording ends inside it)");
+            if (!complete && header) { // a crash or a full disk: the lines before it stand
+                recording.CutShortLine = line;
+                break;
+            }
             // The parser's message names the column; its own prefix is dropped.
             std::string why = e.what();
             if (const auto colon = why.find("parse error"); colon != std::string::npos)
@@ -435,12 +443,10 @@ TRecording ParseRecording(std::string_view text)
 
 TRecording ReadRecordingFile(const std::string& path)
 {
-    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
-    if (!in)
-        throw ERecordingError(0, "cannot read the recording " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseRecording(text.str());
+    const platform::FileRead read = platform::ReadFileBounded(path, MaxRecordingBytes);
+    if (read.Outcome != platform::FileRead::TOutcome::Read)
+        throw ERecordingError(0, "cannot read the recording " + path + ": " + read.Reason(MaxRecordingBytes));
+    return ParseRecording(read.Text);
 }
 
 } // namespace driver

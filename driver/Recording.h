@@ -23,9 +23,9 @@
 
 #include "driver/CallTrace.h"
 #include "driver/Trutina_TLB.h"
+#include "platform/platform.h"
 #include "runtime/exceptions.h"
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +35,8 @@ namespace driver {
 
 inline constexpr const char* RecordingFormat = "ponderix-recording";
 inline constexpr int RecordingVersion = 1;
+// A replay reads no larger recording (a sitting records about 3.6 MB an hour).
+inline constexpr std::uintmax_t MaxRecordingBytes = std::uintmax_t(1) << 30;
 
 struct TRecordingHeader {
     std::string ClassId;       // "{C4A2BE69-...}"
@@ -66,6 +68,7 @@ struct TRecordedStep {
 struct TRecording {
     TRecordingHeader Header;
     std::vector<TRecordedStep> Steps;
+    int CutShortLine = 0; // the last line, cut short by a crash or a full disk: not among the steps
 };
 
 // A recording that cannot be used; the message names the line and what is wrong.
@@ -79,7 +82,8 @@ private:
     int FLine;
 };
 
-// The whole text is checked before anything is returned: a bad line refuses the recording.
+// The whole text is checked before anything is returned: a bad line refuses the recording, but a
+// last line cut short is left out (CutShortLine).
 TRecording ParseRecording(std::string_view text);
 // Reads and parses the file; ERecordingError with line 0 when it cannot be read.
 TRecording ReadRecordingFile(const std::string& path);
@@ -92,20 +96,25 @@ std::string RecordingValueText(const TCallValue& value);
 // elapsedMs: the time since the header; negative leaves it out.
 std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs = -1);
 
-// The file a recording is appended to. Each line is written and flushed at once, so that a crash
-// leaves whole lines.
+// The file a recording is written to: a new file or an empty one (a sitting never joins another
+// file's lines). Each line goes to the system at once, so that a crash leaves whole lines.
 class TRecorder {
 public:
-    // Opens path for appending; runtime::Exception when it cannot be opened.
+    // Opens path; runtime::Exception naming the file and the reason when it cannot be used.
     explicit TRecorder(const std::string& path);
     TRecorder(const TRecorder&) = delete;
     TRecorder& operator=(const TRecorder&) = delete;
     ~TRecorder();
 
-    void WriteLine(const std::string& line) noexcept;
+    // false when the line could not be written; the first failure is said on standard error and
+    // kept in Failure(), and nothing more is written (a part line would spoil the ones after it).
+    bool WriteLine(const std::string& line) noexcept;
+    const std::string& Failure() const { return FFailure; }
 
 private:
-    std::ofstream FFile;
+    std::string FPath;
+    platform::NewFileWriter FFile;
+    std::string FFailure;
 };
 
 } // namespace driver

@@ -1,6 +1,7 @@
 #include "driver/ScaleX.h"
 
 #include "driver/CallGuard.h"
+#include "driver/MemberCalls.h"
 #include "driver/OleError.h"
 #include "runtime/utf.h"
 
@@ -69,7 +70,7 @@ std::int32_t TScaleX::ReadInteger(const char* Member, TGetter<LONG> Getter)
 {
     LONG value = 0;
     Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
-         [&] { return driver::TCallValue(std::int32_t(value)); });
+         [&] { return driver::ToCallValue(value); });
     return value;
 }
 
@@ -77,7 +78,7 @@ bool TScaleX::ReadFlag(const char* Member, TGetter<VARIANT_BOOL> Getter)
 {
     VARIANT_BOOL value = VARIANT_FALSE;
     Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
-         [&] { return driver::TCallValue(driver::TTraceFlag{value}); });
+         [&] { return driver::ToCallValue(value); });
     return value != 0;
 }
 
@@ -85,7 +86,7 @@ double TScaleX::ReadReal(const char* Member, TGetter<DOUBLE> Getter)
 {
     DOUBLE value = 0;
     Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
-         [&] { return driver::TCallValue(double(value)); });
+         [&] { return driver::ToCallValue(value); });
     return value;
 }
 
@@ -93,7 +94,7 @@ std::int64_t TScaleX::ReadMoney(const char* Member, TGetter<CY> Getter)
 {
     CY value{};
     Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(&value); },
-         [&] { return driver::TCallValue(driver::TTraceMoney{value.int64}); });
+         [&] { return driver::ToCallValue(value); });
     return value.int64;
 }
 
@@ -101,7 +102,7 @@ std::u16string TScaleX::ReadText16(const char* Member, TGetter<BSTR> Getter)
 {
     platform::BStr value; // freed on every path, also when the call fails
     Call(Member, TCallDirection::Read, [&](ITrutina* d) { return (d->*Getter)(value.Out()); },
-         [&] { return driver::TCallValue(runtime::Utf16ToUtf8(value.Text())); });
+         [&] { return driver::ToCallValue(value.Get()); });
     return value.Text();
 }
 
@@ -110,20 +111,11 @@ std::string TScaleX::ReadText(const char* Member, TGetter<BSTR> Getter)
     return runtime::Utf16ToUtf8(ReadText16(Member, Getter));
 }
 
-namespace {
-// A written interface value as the trace shows it.
-driver::TCallValue TracedArgument(LONG v) { return std::int32_t(v); }
-driver::TCallValue TracedArgument(VARIANT_BOOL v) { return driver::TTraceFlag{v}; }
-driver::TCallValue TracedArgument(DOUBLE v) { return double(v); }
-driver::TCallValue TracedArgument(CY v) { return driver::TTraceMoney{v.int64}; }
-driver::TCallValue TracedArgument(BSTR v) { return runtime::Utf16ToUtf8(platform::BstrToU16(v)); }
-} // namespace
-
 template <typename T>
 void TScaleX::Write(const char* Member, TPutter<T> Putter, T Value)
 {
     Call(Member, TCallDirection::Write, [&](ITrutina* d) { return (d->*Putter)(Value); },
-         [&] { return TracedArgument(Value); });
+         [&] { return driver::ToCallValue(Value); });
     CheckResult();
 }
 
@@ -139,7 +131,7 @@ std::int32_t TScaleX::Execute(const char* Member, TMethod Method)
 {
     LONG result = 0;
     Call(Member, TCallDirection::Call, [&](ITrutina* d) { return (d->*Method)(&result); },
-         [&] { return driver::TCallValue(std::int32_t(result)); });
+         [&] { return driver::ToCallValue(result); });
     CheckResult();
     return result;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -17,20 +18,30 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs)
 {
     // O_NONBLOCK: a FIFO put in the lock file's place must not hang the open.
     const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
-    if (fd < 0)
+    if (fd < 0) {
+        FHolder = "cannot open " + lockPath + ": " + std::strerror(errno);
         return;
+    }
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        FHolder = lockPath + " is not a regular file";
         close(fd);
         return;
     }
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) {
+            // The holder wrote itself into the file when it took the lock.
+            char text[64] = {};
+            const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+            FHolder = "held by " + (n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string("another process"));
             close(fd);
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const std::string holder = "process " + std::to_string(getpid());
+    if (ftruncate(fd, 0) == 0 && pwrite(fd, holder.data(), holder.size(), 0) < 0) {
     }
     FHandle = fd;
 }

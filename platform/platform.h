@@ -13,8 +13,16 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace platform {
+
+// ---------------------------------------------------------------- command line and console
+// The command line's arguments in UTF-8: on Windows from the system's UTF-16 command line, since
+// the ANSI argv cannot hold every file name.
+PLATFORM_API std::vector<std::string> CommandLineArguments(int argc, char** argv);
+// Text written to the console is UTF-8 (on Windows the console's code page is set to it).
+PLATFORM_API void UseUtf8Console();
 
 // ---------------------------------------------------------------- BSTR <-> std::u16string
 // nullptr is the empty string; embedded NULs are kept.
@@ -100,11 +108,53 @@ private:
 // settings file both live here.
 PLATFORM_API std::string UserConfigFolder(std::string* problem = nullptr);
 
+// ---------------------------------------------------------------- files from outside
+// Every file the program reads or writes may have been put there by someone else: only a regular
+// file is read, with a size bound, and what is not one is never opened in a way that could block
+// (a FIFO) or act (a device). A write never follows a symbolic link another user owns. Reasons
+// are the system's own words; the caller says them with the file's name in its own language.
+struct PLATFORM_API FileRead {
+    enum class TOutcome { Read, Missing, TooLarge, NotRegular, DanglingLink, Denied, Failed };
+    TOutcome Outcome = TOutcome::Missing;
+    std::string Text;  // Read: the whole file
+    std::string Error; // Failed: the system's reason
+    // The outcome in English ("not a regular file", "larger than 1024 KiB", ...); empty when read.
+    std::string Reason(std::uintmax_t maxBytes) const;
+};
+
+// Reads the regular file at path (a symbolic link to one is followed) of at most maxBytes.
+PLATFORM_API FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes);
+
+// Replaces the file at path with text, atomically: written beside it, flushed and renamed over it,
+// so that a reader sees the old or the new file whole. An existing file's mode (and, for root, its
+// owner) and a symbolic link to it are kept: the file the link names is replaced. Refuses what is
+// not a regular file and a link of another user. Empty on success, else the reason.
+PLATFORM_API std::string ReplaceFileAtomically(const std::string& path, std::string_view text);
+
+// A file written line by line from its start: a new file, or an existing empty regular file (a
+// non-empty one is never appended to). Each write goes to the system at once.
+class PLATFORM_API NewFileWriter {
+public:
+    NewFileWriter() = default;
+    ~NewFileWriter();
+    NewFileWriter(const NewFileWriter&) = delete;
+    NewFileWriter& operator=(const NewFileWriter&) = delete;
+    // Empty when the file is open, else the reason.
+    std::string Open(const std::string& path);
+    // Writes all of text; false with the system's reason when it could not.
+    bool Write(std::string_view text, std::string& why);
+    bool IsOpen() const { return FHandle != -1; }
+
+private:
+    std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
+};
+
 // ---------------------------------------------------------------- file lock
 // An exclusive advisory lock on the file lockPath (created when missing; only a regular file is
 // used), between processes and between separate holders in one process: flock on Linux,
 // LockFileEx on Windows. Waits up to timeoutMs. A handle that is not Locked() when the lock could
-// not be had (the caller goes on unlocked or gives up). Released when the handle goes.
+// not be had (the caller goes on unlocked or gives up); Holder() then says who holds it, as the
+// holder wrote itself into the lock file ("held by process 1234"). Released when the handle goes.
 class PLATFORM_API FileLock {
 public:
     FileLock(const std::string& lockPath, int timeoutMs);
@@ -112,9 +162,12 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     bool Locked() const { return FHandle != -1; }
+    // Not locked: who holds the lock ("held by process 1234"), or why the lock file could not be used.
+    const std::string& Holder() const { return FHolder; }
 
 private:
     std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
+    std::string FHolder;
 };
 
 // ---------------------------------------------------------------- class registry
@@ -217,6 +270,10 @@ private:
     void* FHandle = nullptr;
     mutable std::string FError;
 };
+
+// The class object of clsid from a loaded server module itself, through its own DllGetClassObject
+// and without the class registry. CO_E_ERRORINDLL when the module exports no DllGetClassObject.
+PLATFORM_API HRESULT ModuleClassObject(const Module& module, REFCLSID clsid, REFIID riid, void** object);
 
 // ---------------------------------------------------------------- apartment
 // A single-threaded apartment: the thread that called CoInitializeEx(COINIT_APARTMENTTHREADED).

@@ -39,42 +39,14 @@ constexpr const char* kThreadingKey = "ThreadingModel";
 constexpr const char* kDescriptionKey = "Description";
 constexpr const char* kProgIdKey = "ProgID";
 constexpr const char* kIndependentProgIdKey = "VersionIndependentProgID";
-
-// A file descriptor, closed on every path.
-class TFd {
-public:
-    explicit TFd(int fd = -1) : FFd(fd) {}
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    TFd(TFd&& other) noexcept : FFd(other.FFd) { other.FFd = -1; }
-    ~TFd()
-    {
-        if (FFd >= 0)
-            close(FFd);
-    }
-    int Get() const { return FFd; }
-    // Closes now; false when the close reports an error (a delayed write failure).
-    bool Close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-private:
-    int FFd;
-};
+// A registration waits this long for another one to finish, then says who holds the lock.
+constexpr int kRegistryLockTimeoutMs = 10000;
 
 // Sets the thread's registry error; always false, for returning.
 bool Fail(const std::string& path, const std::string& why)
 {
     detail::SetRegistryError("class registry" + (path.empty() ? "" : " " + path) + ": " + why);
     return false;
-}
-
-bool FailErrno(const std::string& path, const std::string& what)
-{
-    return Fail(path, what + ": " + std::strerror(errno));
 }
 
 // There is no registry file because there is no configuration folder.
@@ -98,124 +70,29 @@ enum class ReadStatus { Read, Missing, Refused };
 
 // Reads the registry. Missing when there is no file (a symbolic link to nothing is refused: a
 // write would replace the link); Refused, with the thread's registry error set, when the file
-// cannot be used. info receives the file's status when it was read.
-ReadStatus ReadRegistry(const std::string& path, TRegistryText& registry, struct stat& info)
+// cannot be used.
+ReadStatus ReadRegistry(const std::string& path, TRegistryText& registry)
 {
-    // Only a regular file is opened at all: opening a FIFO blocks, and a device may act on open.
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT)
-            return FailErrno(path, "cannot be read"), ReadStatus::Refused;
-        struct stat link {};
-        if (lstat(path.c_str(), &link) == 0)
-            return Fail(path, "a symbolic link to a file that does not exist"), ReadStatus::Refused;
+    const FileRead read = ReadFileBounded(path, detail::kMaxRegistryBytes);
+    if (read.Outcome == FileRead::TOutcome::Missing)
         return ReadStatus::Missing;
-    }
-    if (!S_ISREG(info.st_mode))
-        return Fail(path, "not a regular file"), ReadStatus::Refused;
-    // O_NONBLOCK: if the name was replaced by a FIFO since, the open must not wait for a writer.
-    const TFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.Get() < 0)
-        return FailErrno(path, "cannot be read"), ReadStatus::Refused;
-    if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return Fail(path, "not a regular file"), ReadStatus::Refused;
-
-    const std::string tooLarge = "larger than " + std::to_string(detail::kMaxRegistryBytes / 1024) + " KiB";
-    if (static_cast<std::uint64_t>(info.st_size) > detail::kMaxRegistryBytes)
-        return Fail(path, tooLarge), ReadStatus::Refused;
-    std::string text;
-    text.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return FailErrno(path, "cannot be read"), ReadStatus::Refused;
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > detail::kMaxRegistryBytes) // grew while being read
-            return Fail(path, tooLarge), ReadStatus::Refused;
-    }
+    if (read.Outcome != FileRead::TOutcome::Read)
+        return Fail(path, read.Reason(detail::kMaxRegistryBytes)), ReadStatus::Refused;
     std::string problem;
-    if (!registry.Parse(text, problem))
+    if (!registry.Parse(read.Text, problem))
         return Fail(path, "damaged, " + problem), ReadStatus::Refused;
     return ReadStatus::Read;
 }
 
-bool WriteAll(int fd, const std::string& text)
+// Writes the whole registry atomically (ReplaceFileAtomically), never larger than it will read back.
+bool WriteRegistry(const std::string& path, const TRegistryText& registry)
 {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-void SyncFolder(const fs::path& folder)
-{
-    const TFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Get() >= 0)
-        fsync(fd.Get());
-}
-
-// A new file of a name no other file has, beside target; created with mode 0666 less the umask.
-TFd CreateTemporary(const fs::path& target, std::string& name)
-{
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
-        name = (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + "-" +
-                                        std::to_string(counter++) + "-" + std::to_string(tick % 1000000)))
-                   .string();
-        TFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-        if (fd.Get() >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return TFd();
-}
-
-// Writes the whole file through a temporary file beside the one it replaces, flushed to disk and
-// then renamed over it: a reader sees the old or the new file, never a part of either. A symbolic
-// link is kept (the file it names is replaced), and so are an existing file's mode and owner.
-bool WriteRegistryAtomically(const std::string& path, const TRegistryText& registry, const struct stat* existing)
-{
-    std::error_code ec;
-    fs::path target = path;
-    if (existing && fs::is_symlink(path, ec)) {
-        target = fs::canonical(path, ec);
-        if (ec)
-            return Fail(path, "cannot resolve its symbolic link: " + ec.message());
-    }
-    std::string temporary;
-    TFd fd = CreateTemporary(target, temporary);
-    if (fd.Get() < 0)
-        return FailErrno(path, "cannot create a new file in " + target.parent_path().string());
-    bool written = true;
-    if (existing) {
-        written = fchmod(fd.Get(), existing->st_mode & 07777) == 0;
-        // Root rewriting another user's registry leaves it theirs (where the file system can).
-        if (written && geteuid() == 0 && fchown(fd.Get(), existing->st_uid, existing->st_gid) != 0) {
-        }
-    }
-    written = written && WriteAll(fd.Get(), registry.Format()) && fsync(fd.Get()) == 0;
-    const bool closed = fd.Close();
-    if (!written || !closed || rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        unlink(temporary.c_str());
-        errno = error;
-        return FailErrno(path, "cannot write " + target.string());
-    }
-    SyncFolder(target.parent_path());
+    const std::string text = registry.Format();
+    if (text.size() > detail::kMaxRegistryBytes)
+        return Fail(path, "the change would make it larger than " + std::to_string(detail::kMaxRegistryBytes / 1024)
+                              + " KiB, which is not read back: nothing was written");
+    if (const std::string why = ReplaceFileAtomically(path, text); !why.empty())
+        return Fail(path, why);
     return true;
 }
 
@@ -242,27 +119,23 @@ bool ModifyRegistry(const std::string& path, bool create, Edit edit)
 
     std::lock_guard processGuard(ProcessLock());
     const std::string lockPath = path + ".lock";
-    const TFd lock(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0666));
-    if (lock.Get() < 0)
-        return FailErrno(path, "cannot open its lock file " + lockPath);
-    int locked;
-    while ((locked = flock(lock.Get(), LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    if (locked != 0)
-        return FailErrno(path, "cannot lock " + lockPath);
+    const FileLock lock(lockPath, kRegistryLockTimeoutMs);
+    if (!lock.Locked())
+        return Fail(path, "its lock " + lockPath + " could not be had within " + std::to_string(kRegistryLockTimeoutMs / 1000)
+                              + " s: " + lock.Holder());
 
     TRegistryText registry;
-    switch (ReadRegistry(path, registry, info)) {
+    switch (ReadRegistry(path, registry)) {
     case ReadStatus::Refused:
         return false;
     case ReadStatus::Missing:
         if (!create)
             return true;
-        return !edit(registry) || WriteRegistryAtomically(path, registry, nullptr);
+        break;
     case ReadStatus::Read:
         break;
     }
-    return !edit(registry) || WriteRegistryAtomically(path, registry, &info);
+    return !edit(registry) || WriteRegistry(path, registry);
 }
 
 std::string HomeFolder()
@@ -394,8 +267,7 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
             return NoRegistryFile(), REGDB_E_CLASSNOTREG;
         // No lock: the file is only ever replaced whole, by a rename.
         TRegistryText registry;
-        struct stat info {};
-        switch (ReadRegistry(path, registry, info)) {
+        switch (ReadRegistry(path, registry)) {
         case ReadStatus::Missing:
             return REGDB_E_CLASSNOTREG;
         case ReadStatus::Refused:
@@ -443,8 +315,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid)
         if (path.empty())
             return NoRegistryFile(), CO_E_CLASSSTRING;
         TRegistryText registry;
-        struct stat info {};
-        switch (ReadRegistry(path, registry, info)) {
+        switch (ReadRegistry(path, registry)) {
         case ReadStatus::Missing:
             return CO_E_CLASSSTRING;
         case ReadStatus::Refused:
@@ -468,10 +339,9 @@ std::string ClassRegistryProblem()
         if (path.empty())
             return {};
         TRegistryText registry;
-        struct stat info {};
         const std::string saved = ClassRegistryError();
         std::string problem;
-        if (ReadRegistry(path, registry, info) == ReadStatus::Refused)
+        if (ReadRegistry(path, registry) == ReadStatus::Refused)
             problem = ClassRegistryError();
         detail::SetRegistryError(saved);
         return problem;

@@ -126,4 +126,15 @@ std::string Utf16ToUtf8(std::u16string_view text)
     return out;
 }
 
+std::filesystem::path PathFromUtf8(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 } // namespace runtime

@@ -215,6 +215,19 @@ press() { # window key...
   DISPLAY=$display timeout 20 xdotool windowfocus "$window" sleep 0.5 key --delay 100 "$@"
 }
 
+# The committed sitting (recorded on Linux) replayed by the zip's ponderix-replay.exe against the
+# zip's Trutina.dll, named without a folder as a user in that folder would; the driver's defaults.
+replay_sitting() { # folder
+  local log=$work/replay-sitting.log
+  if (cd "$1" && TRUTINA_SETTINGS=$(winepath -w "$work/replay-settings.json") run_wine ponderix-replay.exe \
+        "$(winepath -w "$source_dir/tests/tools/data/substitute-sitting.jsonl")" --module Trutina.dll) >"$log" &&
+     grep -qE '^[0-9]+ passed, 0 failed$' "$log"; then
+    pass; echo "ok      replay: $(tail -1 "$log")"
+  else
+    fail "ponderix-replay of the committed sitting"; tail -5 "$log"
+  fi
+}
+
 # The installed folder end to end, on the X display: Ponderix.exe against the installed substitute
 # driver, reached as a user would from the keyboard. The window opens with the focus on "Закрыть";
 # the Tab order (fixed, TabWalksThePageInFrontThenTheWindowLevelSkippingFlagsAndResults) puts
@@ -332,6 +345,7 @@ test_architecture() { # arch (also the label of its failures)
   stage=$(date +%s)
   check_registration "$bin" FakeTrutina.dll "$statera_clsid" "$view" "$other_view"
   check_registration "$bin" Trutina.dll "$statera_clsid" "$view" "$other_view"
+  replay_sitting "$build/install"
   while read -r line; do echo "$line"; case $line in PASS:*) pass ;; FAIL:*) fail "${line#FAIL: }" ;; esac; done < <(scripts/wine-com-clients.sh "$build" "$WINEPREFIX")
 
   export PONDERIX_BIN_DIR=$bin

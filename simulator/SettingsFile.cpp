@@ -1,9 +1,9 @@
 #include "simulator/SettingsFile.h"
 
 #include "simulator/SettingsJson.h"
+#include "platform/platform.h"
+#include "runtime/utf.h"
 
-#include <cerrno>
-#include <fstream>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -14,27 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Utf8Of(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 TSettingsFileRead Refused(const fs::path& path, const std::string& why)
 {
     TSettingsFileRead read;
     read.State = TSettingsFileRead::TState::Refused;
-    read.Why = Utf8Of(path) + ": " + why;
+    read.Why = runtime::Utf8FromPath(path) + ": " + why;
     return read;
-}
-
-std::string CannotRead(int error)
-{
-    if (error == EACCES || error == EPERM)
-        return "нет прав на чтение";
-    if (error == 0)
-        return "файл не читается";
-    return "файл не читается (" + std::generic_category().message(error) + ")";
 }
 
 } // namespace
@@ -47,38 +32,21 @@ TSettingsFileRead ReadSettingsFile(const fs::path& path)
         read.Why = "нет папки настроек пользователя (HOME или XDG_CONFIG_HOME)";
         return read;
     }
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec); // follows a symbolic link
-    if (status.type() == fs::file_type::not_found)
+    platform::FileRead file = platform::ReadFileBounded(runtime::Utf8FromPath(path), MaxSettingsFileSize);
+    using TOutcome = platform::FileRead::TOutcome;
+    switch (file.Outcome) {
+    case TOutcome::Missing: return read;
+    case TOutcome::Read:
+        read.State = TSettingsFileRead::TState::Read;
+        read.Text = std::move(file.Text);
         return read;
-    if (ec)
-        return Refused(path, CannotRead(ec.value()));
-    if (status.type() != fs::file_type::regular)
-        return Refused(path, "это не обычный файл (папка, устройство или канал)");
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (!ec && size > MaxSettingsFileSize) {
-        read.State = TSettingsFileRead::TState::TooLarge;
-        return read;
+    case TOutcome::TooLarge: read.State = TSettingsFileRead::TState::TooLarge; return read;
+    case TOutcome::NotRegular: return Refused(path, "это не обычный файл (папка, устройство или канал)");
+    case TOutcome::DanglingLink: return Refused(path, "символическая ссылка на несуществующий файл");
+    case TOutcome::Denied: return Refused(path, "нет прав на чтение");
+    case TOutcome::Failed: break;
     }
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return Refused(path, CannotRead(errno));
-    // The size was looked at before the file was opened: it may have grown since.
-    std::string text;
-    char chunk[64 * 1024];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > MaxSettingsFileSize) {
-            read.State = TSettingsFileRead::TState::TooLarge;
-            return read;
-        }
-    }
-    if (in.bad())
-        return Refused(path, CannotRead(errno));
-    read.State = TSettingsFileRead::TState::Read;
-    read.Text = std::move(text);
-    return read;
+    return Refused(path, "файл не читается (" + file.Error + ")");
 }
 
 bool MayReplaceSettingsFile(const fs::path& path)
@@ -144,7 +112,7 @@ TLoadedSettings LoadSettingsFile(const fs::path& path, const std::function<std::
                 return {std::move(*settings), {}};
         } catch (const std::bad_alloc&) {
             // Short of memory is no fault of the file: it is left as it is.
-            return {TDriverSettings::Defaults(), Utf8Of(path) + ": не хватило памяти для чтения"};
+            return {TDriverSettings::Defaults(), runtime::Utf8FromPath(path) + ": не хватило памяти для чтения"};
         } catch (const std::exception& e) {
             problem = e.what(); // whatever else the mapping raises, the text is not a settings file: damaged
         }

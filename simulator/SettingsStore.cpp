@@ -3,12 +3,12 @@
 #include "simulator/SettingsFile.h"
 #include "simulator/SettingsJson.h"
 #include "platform/platform.h"
+#include "runtime/utf.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace trutina {
 
@@ -61,7 +61,7 @@ ISettingsSink::TLatest TSettingsStore::Latest()
         return latest; // a refused file, or what is not a regular file, is neither read again nor written
     std::filesystem::path lockFile = FileSystemPath();
     lockFile += ".lock";
-    auto lock = std::make_shared<platform::FileLock>(lockFile.string(), SettingsLockTimeoutMs);
+    auto lock = std::make_shared<platform::FileLock>(runtime::Utf8FromPath(lockFile), SettingsLockTimeoutMs);
     // A lock file that exists and could not be locked in time is held by another process (one that
     // died let its lock go); without a lock file (no folder yet) nobody holds it.
     std::error_code ec;
@@ -78,27 +78,32 @@ ISettingsSink::TLatest TSettingsStore::Latest()
 
 QString TSettingsStore::PutAside()
 {
+    // The same damaged content is put aside once: a store that meets it again keeps the first copy.
+    const platform::FileRead damaged = platform::ReadFileBounded(runtime::Utf8FromPath(FileSystemPath()), 16 * MaxSettingsFileSize);
+    const std::size_t hash = damaged.Outcome == platform::FileRead::TOutcome::Read
+                                 ? std::hash<std::string>{}(damaged.Text) : 0;
+    if (hash != 0 && hash == FAsideHash && QFile::exists(QFileInfo(FPath).dir().filePath(FAsideName)))
+        return FAsideName;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString aside = FPath + QStringLiteral(".damaged-") + stamp;
     for (int n = 2; QFile::exists(aside); ++n)
         aside = FPath + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
-    if (QFile::rename(FPath, aside) || QFile::copy(FPath, aside))
-        return QFileInfo(aside).fileName();
-    return {};
+    if (!QFile::rename(FPath, aside) && !QFile::copy(FPath, aside))
+        return {};
+    FAsideHash = hash;
+    FAsideName = QFileInfo(aside).fileName();
+    return FAsideName;
 }
 
 bool TSettingsStore::Save(const TDriverSettings& settings)
 {
     if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
         return false;
+    const std::string json = SettingsToJson(settings);
+    if (json.size() > MaxSettingsFileSize)
+        return false; // the next start would find it damaged
     QDir().mkpath(QFileInfo(FPath).absolutePath());
-    QSaveFile file(FPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray json = ToJson(settings);
-    if (file.write(json) != json.size())
-        return false;
-    return file.commit();
+    return platform::ReplaceFileAtomically(runtime::Utf8FromPath(FileSystemPath()), json).empty();
 }
 
 } // namespace trutina

@@ -27,8 +27,9 @@ public:
     // The settings in the file, the defaults when it is missing or refused, the defaults with
     // Damaged set when it is damaged (the damaged file is renamed aside and the defaults written).
     TDriverSettings Load();
-    // Writes the whole file atomically (QSaveFile); false when it cannot be written, or when
-    // what is at the path is not a regular file, or the last Load refused the file.
+    // Writes the whole file atomically (platform::ReplaceFileAtomically); false when it cannot be
+    // written, when it would be larger than a Load reads, when what is at the path is not a regular
+    // file, or when the last Load refused the file.
     bool Save(const TDriverSettings& settings) override;
     // Takes the lock on "<file>.lock" and reads the file again (SettingsFile.h).
     TLatest Latest() override;
@@ -45,6 +46,8 @@ private:
 
     QString FPath;
     std::string FRefusal;
+    std::size_t FAsideHash = 0; // the content last put aside, and its copy's name
+    QString FAsideName;
 };
 
 } // namespace trutina

@@ -1,5 +1,6 @@
 #include "tools/Replay.h"
 
+#include "driver/MemberCalls.h"
 #include "driver/OleError.h"
 #include "driver/Statera.h"
 #include "platform/platform.h"
@@ -8,11 +9,9 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <ostream>
 #include <sstream>
-#include <type_traits>
 
 namespace replay {
 namespace {
@@ -20,85 +19,6 @@ namespace {
 using driver::TCallValue;
 using driver::TTraceFlag;
 using driver::TTraceMoney;
-
-// ---------------------------------------------------------------- the interface calls by name
-
-// The interface value of a recorded argument (the parser made its type the member's).
-LONG Argument(const TCallValue& v, LONG*) { return *std::get_if<std::int32_t>(&v); }
-VARIANT_BOOL Argument(const TCallValue& v, VARIANT_BOOL*) { return std::get_if<TTraceFlag>(&v)->Raw; }
-DOUBLE Argument(const TCallValue& v, DOUBLE*) { return *std::get_if<double>(&v); }
-CY Argument(const TCallValue& v, CY*)
-{
-    CY money;
-    money.int64 = std::get_if<TTraceMoney>(&v)->Raw;
-    return money;
-}
-
-TCallValue Answer(LONG v) { return std::int32_t(v); }
-TCallValue Answer(VARIANT_BOOL v) { return TTraceFlag{v}; }
-TCallValue Answer(DOUBLE v) { return double(v); }
-TCallValue Answer(CY v) { return TTraceMoney{v.int64}; }
-
-using TRead = HRESULT (*)(ITrutina*, TCallValue&);
-using TWrite = HRESULT (*)(ITrutina*, const TCallValue&);
-using TInvoke = HRESULT (*)(ITrutina*, TCallValue&);
-
-template <typename T, HRESULT (STDMETHODCALLTYPE ITrutina::*Getter)(T*)>
-HRESULT Read(ITrutina* d, TCallValue& out)
-{
-    if constexpr (std::is_same_v<T, BSTR>) {
-        platform::BStr text;
-        const HRESULT status = (d->*Getter)(text.Out());
-        if (SUCCEEDED(status))
-            out = runtime::Utf16ToUtf8(text.Text());
-        return status;
-    } else {
-        T value{};
-        const HRESULT status = (d->*Getter)(&value);
-        if (SUCCEEDED(status))
-            out = Answer(value);
-        return status;
-    }
-}
-
-template <typename T, HRESULT (STDMETHODCALLTYPE ITrutina::*Putter)(T)>
-HRESULT Write(ITrutina* d, const TCallValue& argument)
-{
-    if constexpr (std::is_same_v<T, BSTR>) {
-        platform::BStr text(runtime::Utf8ToUtf16(*std::get_if<std::string>(&argument)));
-        return (d->*Putter)(text.Get());
-    } else {
-        return (d->*Putter)(Argument(argument, static_cast<T*>(nullptr)));
-    }
-}
-
-template <HRESULT (STDMETHODCALLTYPE ITrutina::*Method)(LONG*)>
-HRESULT Invoke(ITrutina* d, TCallValue& out)
-{
-    LONG result = 0;
-    const HRESULT status = (d->*Method)(&result);
-    if (SUCCEEDED(status))
-        out = std::int32_t(result);
-    return status;
-}
-
-struct TMemberCalls {
-    const char* Name;
-    TRead Get;
-    TWrite Put;
-    TInvoke Call;
-};
-
-#define REPLAY_RO(n, name, type, ...) {#name, &Read<type, &ITrutina::get_##name>, nullptr, nullptr},
-#define REPLAY_RW(n, name, type, ...) \
-    {#name, &Read<type, &ITrutina::get_##name>, &Write<type, &ITrutina::put_##name>, nullptr},
-#define REPLAY_METHOD(n, name, ...) {#name, nullptr, nullptr, &Invoke<&ITrutina::name>},
-// In the order of the member table, so that a member's row has its number - 1.
-constexpr TMemberCalls MemberCalls[] = {TRUTINA_MEMBERS(REPLAY_RO, REPLAY_RW, REPLAY_METHOD)};
-#undef REPLAY_RO
-#undef REPLAY_RW
-#undef REPLAY_METHOD
-static_assert(sizeof MemberCalls / sizeof MemberCalls[0] == TrutinaMemberCount);
 
 struct TAnswer {
     HRESULT Status = S_OK;
@@ -108,14 +28,9 @@ struct TAnswer {
 
 TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
 {
-    const TMemberCalls& calls = MemberCalls[step.Member->Number - 1];
     TAnswer answer;
     driver::ClearErrorInfo();
-    switch (step.Direction) {
-    case driver::TCallDirection::Read: answer.Status = calls.Get(d, answer.Value); break;
-    case driver::TCallDirection::Write: answer.Status = calls.Put(d, step.Value); break;
-    default: answer.Status = calls.Call(d, answer.Value); break;
-    }
+    answer.Status = driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
     if (FAILED(answer.Status)) {
         // The failure's text as the bench shows it: the error info attached to the call.
         try {
@@ -149,17 +64,6 @@ bool SameValue(const TCallValue& expected, const TCallValue& got, double toleran
     return false; // a value of another type
 }
 
-const char* DirectionWord(driver::TCallDirection direction)
-{
-    switch (direction) {
-    case driver::TCallDirection::Read: return "get";
-    case driver::TCallDirection::Write: return "put";
-    case driver::TCallDirection::Call: return "call";
-    case driver::TCallDirection::Event: return "event";
-    }
-    return "?";
-}
-
 std::string Outcome(HRESULT status, const std::string& text, const TCallValue& value)
 {
     if (FAILED(status))
@@ -183,7 +87,7 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     if (same)
         return false;
     difference.Line = step.Line;
-    difference.Call = std::string(DirectionWord(step.Direction)) + " " + step.Member->Name;
+    difference.Call = std::string(driver::TraceDirectionWord(step.Direction)) + " " + step.Member->Name;
     const bool showsValue = step.Direction != driver::TCallDirection::Write;
     difference.Expected = Outcome(step.Status, step.StatusText, showsValue ? step.Value : TCallValue{});
     difference.Got = Outcome(got.Status, got.StatusText, showsValue ? got.Value : TCallValue{});
@@ -208,16 +112,14 @@ public:
             FModule = platform::Module(moduleFile);
             if (!FModule.Loaded())
                 throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
-            using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-            auto getClassObject = reinterpret_cast<TGetClassObject>(FModule.Symbol("DllGetClassObject"));
-            if (!getClassObject)
-                throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
             platform::ComPtr<IClassFactory> factory;
             driver::ClearErrorInfo();
-            HRESULT status = getClassObject(clsid, IID_IClassFactory, factory.OutVoid());
-            if (FAILED(status) || !factory)
+            HRESULT status = platform::ModuleClassObject(FModule, clsid, IID_IClassFactory, factory.OutVoid());
+            if (status == CO_E_ERRORINDLL)
+                throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
+            if (FAILED(status))
                 throw runtime::Exception(moduleFile + " does not serve the class " + classId + ": "
-                                         + driver::OleErrorMessage(FAILED(status) ? status : E_POINTER, u""));
+                                         + driver::OleErrorMessage(status, u""));
             platform::ComPtr<IUnknown> object;
             status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
             if (FAILED(status))
@@ -269,38 +171,6 @@ private:
     int FEvents = 0;
 };
 
-// ---------------------------------------------------------------- JUnit
-
-std::string Xml(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        case '\n': out += "&#10;"; break;
-        case '\t': out += "&#9;"; break;
-        default:
-            if (c < 0x20 || c == 0x7F)
-                out += "?"; // not allowed in XML 1.0
-            else
-                out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
-std::string ActionName(const TAction& action)
-{
-    std::string name = "line " + std::to_string(action.Line) + ": " + action.Handler;
-    if (!action.Caption.empty())
-        name += " \"" + action.Caption + "\"";
-    return name;
-}
-
 // A number for --tolerance and --event-timeout; the whole text must be it.
 double Number(const std::string& option, const std::string& text)
 {
@@ -347,7 +217,13 @@ TOptions ParseArguments(const std::vector<std::string>& args)
             return args[++i];
         };
         if (arg == "--module") {
-            options.Module = value();
+            // A relative name means the current folder, as regsvr takes it, never the loader's search.
+            const std::string& module = value();
+            if (module.empty())
+                throw EUsage("--module needs a file name (leave it out for the registered driver)");
+            std::error_code ec;
+            const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(module), ec).make_preferred();
+            options.Module = ec ? module : runtime::Utf8FromPath(absolute);
         } else if (arg == "--tolerance") {
             options.Tolerance = Number(arg, value());
         } else if (arg == "--event-timeout") {
@@ -439,30 +315,6 @@ std::string FormatDifference(const TAction& action, const TDifference& differenc
            + difference.Got;
 }
 
-std::string JUnitReport(const TResult& result, const std::string& suiteName)
-{
-    const std::string counts = " tests=\"" + std::to_string(result.Actions.size()) + "\" failures=\""
-                               + std::to_string(result.Failed()) + "\" errors=\"0\"";
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<testsuites name=\"ponderix-replay\"" + counts + ">\n";
-    xml += "  <testsuite name=\"" + Xml(suiteName) + "\"" + counts + " skipped=\"0\">\n";
-    for (const TAction& action : result.Actions) {
-        xml += "    <testcase classname=\"" + Xml(suiteName) + "\" name=\"" + Xml(ActionName(action)) + "\"";
-        if (action.Passed()) {
-            xml += "/>\n";
-            continue;
-        }
-        std::string details;
-        for (const TDifference& difference : action.Differences)
-            details += FormatDifference(action, difference) + "\n";
-        xml += ">\n      <failure type=\"difference\" message=\"" + std::to_string(action.Differences.size())
-               + (action.Differences.size() == 1 ? " difference" : " differences") + "\">" + Xml(details)
-               + "</failure>\n    </testcase>\n";
-    }
-    xml += "  </testsuite>\n</testsuites>\n";
-    return xml;
-}
-
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     TOptions options;
@@ -479,6 +331,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: " << options.Recording << ": " << e.Message() << "\n";
         return kExitUsage;
     }
+
+    if (!options.Module.empty())
+        err << "ponderix-replay: " << options.Recording << " against " << options.Module << "\n";
+    if (recording.CutShortLine)
+        err << "ponderix-replay: " << options.Recording << ": line " << recording.CutShortLine
+            << " is cut short (the sitting ended inside it): replayed up to it\n";
 
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     struct TUninitialize {
@@ -497,6 +355,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: cannot create the driver"
             << (options.Module.empty() ? " (class " + recording.Header.ClassId + ")" : " from " + options.Module)
             << ": " << e.what() << "\n";
+        // Why the class registry could not be read, naming its file.
+        if (const std::string why = platform::ClassRegistryError(); options.Module.empty() && !why.empty())
+            err << "ponderix-replay: " << why << "\n";
         return kExitUsage;
     }
     const TResult result = Replay(
@@ -514,17 +375,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out.flush();
 
     if (!options.JUnit.empty()) {
-        const std::string path = options.JUnit;
-        std::ofstream report(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
-        const std::filesystem::path name(std::u8string(options.Recording.begin(), options.Recording.end()));
-        const std::u8string suite = name.filename().u8string();
-        report << JUnitReport(result, std::string(suite.begin(), suite.end()));
-        if (!report.flush()) {
-            err << "ponderix-replay: cannot write the report " << path << "\n";
+        const std::string suite = runtime::Utf8FromPath(runtime::PathFromUtf8(options.Recording).filename());
+        if (const std::string why = platform::ReplaceFileAtomically(options.JUnit, JUnitReport(result, suite));
+            !why.empty()) {
+            err << "ponderix-replay: cannot write the report " << options.JUnit << ": " << why << "\n";
             return kExitUsage;
         }
     }
-    return result.Failed() == 0 ? kExitSame : kExitDifferent;
+    return result.Failed() == 0 && !recording.CutShortLine ? kExitSame : kExitDifferent;
 }
 
 } // namespace replay

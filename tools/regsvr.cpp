@@ -3,7 +3,7 @@
 // regsvr --registered <class id>: prints the module registered for the class; exit code 0 when
 // one is, 1 when none is or the registry cannot be read (saying why), 2 on misuse.
 #include "platform/platform.h"
-#include "tools/CommandLine.h"
+#include "runtime/utf.h"
 
 #include <cstdio>
 #include <exception>
@@ -42,17 +42,9 @@ std::string DescribeStatus(HRESULT status)
 std::string ModuleFile(const std::string& argument)
 {
     std::error_code ec;
-#ifdef _WIN32
-    // The argument is UTF-8; the system's own separators in what is printed and loaded.
-    const auto absolute =
-        std::filesystem::absolute(std::filesystem::path(std::u8string(argument.begin(), argument.end())), ec)
-            .make_preferred();
-    const std::u8string text = absolute.u8string();
-    return ec ? argument : std::string(text.begin(), text.end());
-#else
-    const auto absolute = std::filesystem::absolute(argument, ec);
-    return ec ? argument : absolute.string();
-#endif
+    // The system's own separators in what is printed and loaded.
+    const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(argument), ec).make_preferred();
+    return ec ? argument : runtime::Utf8FromPath(absolute);
 }
 
 int Run(const std::string& moduleFile, bool unregister)
@@ -121,7 +113,7 @@ int main(int argc, char** argv)
 {
     bool unregister = false, query = false;
     std::string module;
-    const std::vector<std::string> args = tools::Arguments(argc, argv);
+    const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-u")

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -100,7 +102,8 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
         const char* Reason;
     };
     const TCase cases[] = {
-        {"truncated last line", header + "\n{\"get\":\"Weight\",\"value\":1.25}\n{\"get\":\"Wei", 3, "cut short"},
+        {"a real beyond a double's range", header + "\n{\"get\":\"Weight\",\"value\":1e400}\n", 2, "beyond the range"},
+        {"a time beyond a double's range", header + "\n{\"action\":\"btnTareClick\",\"ms\":1e400}\n", 2, "beyond the range"},
         {"unknown member", header + "\n{\"get\":\"Wieght\",\"value\":1}\n", 2, "unknown member \"Wieght\""},
         {"wrong type", header + "\n{\"get\":\"Weight\",\"value\":\"heavy\"}\n", 2, "Weight takes a real, not a text"},
         {"integer out of range", header + "\n{\"get\":\"DataCount\",\"value\":2147483648}\n", 2, "DataCount takes an integer"},
@@ -269,6 +272,34 @@ TEST_F(ReplayAgainstFake, ABadRecordingRunsNothing)
               std::string::npos)
         << run.Err;
     EXPECT_TRUE(fakedriver::Calls().empty());
+
+    // A last line cut short (a crash, a full disk) loses only that line: the rest is replayed.
+    WriteText(bad, ReadText(FRecording) + "{\"call\":\"Reset\"}\n{\"get\":\"Wei");
+    const auto cut = RunReplay({bad});
+    EXPECT_EQ(cut.ExitCode, 1);
+    const std::string text = ReadText(bad);
+    EXPECT_NE(cut.Err.find("line " + std::to_string(std::count(text.begin(), text.end(), '\n') + 1) + " is cut short"),
+              std::string::npos)
+        << cut.Err;
+    EXPECT_EQ(fakedriver::CallTexts().back(), "call Reset");
+}
+
+// Every file the replay and the recorder use goes through the safe-file service (whose table has
+// every kind of node): a folder, on every system, is refused at once with the file's name.
+TEST_F(ReplayAgainstFake, EachFileItUsesIsRefusedWhenItIsNoRegularFile)
+{
+    const std::string folder = FEnvironment.Folder() + "/folder";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const auto fromFolder = RunReplay({folder});
+    EXPECT_EQ(fromFolder.ExitCode, 2);
+    EXPECT_NE(fromFolder.Err.find("cannot read the recording " + folder + ": not a regular file"), std::string::npos)
+        << fromFolder.Err;
+    const auto report = RunReplay({FRecording, "--junit", folder});
+    EXPECT_EQ(report.ExitCode, 2);
+    EXPECT_NE(report.Err.find("cannot write the report " + folder + ": not a regular file"), std::string::npos) << report.Err;
+    EXPECT_THROW(driver::TRecorder{folder}, runtime::Exception);
+    // A sitting is never added to a file that holds something: a second sitting would spoil both.
+    EXPECT_THROW(driver::TRecorder{FRecording}, runtime::Exception);
 }
 
 // A driver's answers may depend on the time (scales settle): an action begins no earlier after the
@@ -299,6 +330,7 @@ TEST(ReplayArguments, MisuseIsRefusedWithCode2)
         {"a.jsonl", "--tolerance", "0.1x"},
         {"a.jsonl", "--event-timeout", "1.5"},
         {"a.jsonl", "--ignore", "Weight,Wieght"},
+        {"a.jsonl", "--module", ""},
     };
     for (const auto& args : cases) {
         const auto run = RunReplay(args);
@@ -311,6 +343,9 @@ TEST(ReplayArguments, MisuseIsRefusedWithCode2)
     EXPECT_EQ(options.Ignore, (std::set<std::string>{"Weight", "NonStable"}));
     EXPECT_DOUBLE_EQ(options.Tolerance, 0.001);
     EXPECT_EQ(options.EventTimeoutMs, 250);
+    // A module named without a folder is the current folder's, not the one the loader would find.
+    EXPECT_EQ(replay::ParseArguments({"r.jsonl", "--module", "Trutina.dll"}).Module,
+              (std::filesystem::current_path() / "Trutina.dll").string());
 }
 
 } // namespace

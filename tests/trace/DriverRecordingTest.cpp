@@ -19,7 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -163,6 +168,31 @@ TEST_F(DriverRecordingTest, StoppedNothingMoreIsWritten)
     QTest::mouseClick(FForm->btnReadWeight, Qt::LeftButton);
     EXPECT_EQ(ReadText(FPath), before);
     EXPECT_FALSE(DriverRecordingOn());
+}
+
+// A line that cannot be written (here the file size limit, as a full disk) is said at once in the
+// result fields; the file keeps whole lines only.
+TEST_F(DriverRecordingTest, AWriteFailureIsShownInTheResultFields)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the file size limit that stands in for a full disk is POSIX's";
+#else
+    Start();
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = ReadText(FPath).size();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    QTest::mouseClick(FForm->btnReadWeight, Qt::LeftButton);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_NE(FForm->edtResultDescription->text().toStdString().find("Запись сеанса в файл " + FPath + " прервана"),
+              std::string::npos)
+        << FForm->edtResultDescription->text().toStdString();
+    EXPECT_EQ(ReadText(FPath).back(), '\n');
+#endif
 }
 
 } // namespace

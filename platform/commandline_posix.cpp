@@ -1,0 +1,10 @@
+// The command line and console off Windows: both are UTF-8 already.
+#include "platform/platform.h"
+
+namespace platform {
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+void UseUtf8Console() {}
+
+} // namespace platform

@@ -1,0 +1,22 @@
+// The command line and console on Windows: the UTF-16 command line, the console set to UTF-8.
+#include "platform/platform.h"
+#include "platform/internal_win.h"
+
+namespace platform {
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv)
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return {argv, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(detail::Utf8FromWide(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
+
+} // namespace platform
