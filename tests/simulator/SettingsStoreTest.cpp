@@ -158,7 +158,7 @@ TEST(SettingsStoreTest, SecondDamageInTheSameSecondGetsItsOwnCopy)
     EXPECT_EQ(ReadAll(dir.filePath(QString::fromStdString(second))), "second");
     // The same damaged content again is not put aside a second time.
     WriteAll(store.Path(), "second");
-    EXPECT_EQ(store.Load().DamagedCopy, second);
+    EXPECT_EQ(store.Load().Damaged.value_or(TSettingsDamage{}).KeptAs, second);
     EXPECT_EQ(QDir(dir.path()).entryList({"trutina.json.damaged-*"}).size(), 2);
 }
 
