@@ -133,7 +133,9 @@ std::string NewFileWriter::Open(const std::string& path)
     const std::wstring name = detail::WideFromUtf8(path);
     if (std::string why = Unwritable(name); !why.empty())
         return why;
-    THandle file(CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    // Others may append too: the crash report adds the recording's last line through a handle of
+    // its own, opened while this one is open.
+    THandle file(CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Value == INVALID_HANDLE_VALUE)
         return SystemReason();
