@@ -1,7 +1,7 @@
 // The misbehaving driver: each ITrutina operation asks the object's misbehaviour table first.
 #include "RogueDriver.h"
 
-#include "driver/TrutinaServer.h"
+#include "server/TrutinaServer.h"
 
 #include <array>
 #include <atomic>
