@@ -479,8 +479,10 @@ void TfmMain::UpdateResult()
 // A recording that can no longer be written is said once, in the result fields, like any failure.
 void TfmMain::UpdateRecording()
 {
+    if (FRecordingFailureShown)
+        return;
     const std::string failure = DriverRecordingFailure();
-    if (failure.empty() || FRecordingFailureShown)
+    if (failure.empty())
         return;
     FRecordingFailureShown = true;
     throw runtime::Exception(failure);
