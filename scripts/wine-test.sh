@@ -218,8 +218,11 @@ press() { # window key...
 # The committed sitting (recorded on Linux) replayed by the zip's ponderix-replay.exe against the
 # zip's Trutina.dll, named without a folder as a user in that folder would; the driver's defaults.
 replay_sitting() { # folder
-  local log=$work/replay-sitting.log
-  if (cd "$1" && TRUTINA_SETTINGS=$(winepath -w "$work/replay-settings.json") run_wine ponderix-replay.exe \
+  # The sitting was recorded against a fresh driver: each architecture replays it on settings of
+  # its own, never on the ones the other architecture's replay left behind.
+  local log=$work/$arch-replay-sitting.log settings=$work/$arch-replay-settings.json
+  rm -f "$settings"
+  if (cd "$1" && TRUTINA_SETTINGS=$(winepath -w "$settings") run_wine ponderix-replay.exe \
         "$(winepath -w "$source_dir/tests/tools/data/substitute-sitting.jsonl")" --module Trutina.dll) >"$log" &&
      grep -qE '^[0-9]+ passed, 0 failed$' "$log"; then
     pass; echo "ok      replay: $(tail -1 "$log")"
