@@ -91,6 +91,19 @@ set(idl "// Generated from driver/Trutina_TLB.h by cmake/TrutinaIdl.cmake: edit 
 import \"oaidl.idl\";
 import \"ocidl.idl\";
 
+// Outside the library, so that widl also writes its proxy and stub (for a driver in a process
+// of its own); the class below puts it into the type library.
+[
+    object,
+    uuid(${iid}),
+    dual,
+    oleautomation,
+    helpstring(\"Scale driver interface\")
+]
+interface ITrutina : IDispatch
+{
+${members}};
+
 [
     uuid(${libid}),
     version(1.0),
@@ -99,17 +112,6 @@ import \"ocidl.idl\";
 library Trutina
 {
     importlib(\"stdole2.tlb\");
-
-    [
-        object,
-        uuid(${iid}),
-        dual,
-        oleautomation,
-        helpstring(\"Scale driver interface\")
-    ]
-    interface ITrutina : IDispatch
-    {
-${members}    };
 
     [
         uuid(${diid}),

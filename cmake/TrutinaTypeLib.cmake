@@ -42,3 +42,22 @@ function(trutina_embed_typelib target)
   set_source_files_properties(${rc} TARGET_DIRECTORY ${target} PROPERTIES OBJECT_DEPENDS ${tlb})
   add_dependencies(${target} trutina_tlb)
 endfunction()
+
+# The proxy and stub of ITrutina that widl writes from the IDL, for a driver in a process of its
+# own: interpreted stubs (-Oif), so that the system's rpcrt4 does the marshalling and catches its
+# failures, for 32 or 64 bits (the other architecture's host is built here too), into
+# <binary dir>/proxy<bits>: Trutina_p.c (proxy, stub, format strings), Trutina_i.c (the ids) and
+# TrutinaWidl.h. driver/TrutinaProxy_win.c includes the two sources; target_name builds them.
+function(trutina_proxy_sources idl bits target_name)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/proxy${bits})
+  add_custom_command(
+    OUTPUT ${dir}/Trutina_p.c ${dir}/Trutina_i.c ${dir}/TrutinaWidl.h
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${WIDL} -h --win${bits} -I ${WIDL_IDL_DIR} -H ${dir}/TrutinaWidl.h ${idl}
+    COMMAND ${WIDL} -p -Oif --win${bits} -I ${WIDL_IDL_DIR} -H TrutinaWidl.h -o ${dir}/Trutina_p.c ${idl}
+    COMMAND ${WIDL} -u --win${bits} -I ${WIDL_IDL_DIR} -o ${dir}/Trutina_i.c ${idl}
+    DEPENDS ${idl}
+    COMMENT "The ${bits}-bit proxy and stub of ITrutina"
+    VERBATIM)
+  add_custom_target(${target_name} DEPENDS ${dir}/Trutina_p.c ${dir}/Trutina_i.c ${dir}/TrutinaWidl.h)
+endfunction()
