@@ -41,6 +41,36 @@ int PeBitness(const unsigned char* head, std::size_t size)
     }
 }
 
+namespace {
+// The bitness of the module at path from its head; 0 when it cannot be read or is no PE module.
+int ModuleFileBitness(const std::string& path)
+{
+    std::string head;
+    if (!detail::ReadFileHead(path, kHeadBytes, head))
+        return 0;
+    return PeBitness(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+}
+} // namespace
+
+int detail::RegisteredServerBitness(REFCLSID clsid, std::string& modulePath)
+{
+    modulePath.clear();
+    try {
+        const std::string saved = ClassRegistryError();
+        std::string path;
+        HRESULT found = LookupInprocServer(clsid, path);
+        if (found != S_OK)
+            found = detail::LookupOtherViewInprocServer(clsid, path);
+        detail::SetRegistryError(saved);
+        if (found != S_OK)
+            return 0;
+        modulePath = path;
+        return ModuleFileBitness(path);
+    } catch (...) {
+        return 0;
+    }
+}
+
 bool FindServerOfOtherBitness(REFCLSID clsid, std::string& modulePath, int& bitness)
 {
     modulePath.clear();
@@ -51,10 +81,9 @@ bool FindServerOfOtherBitness(REFCLSID clsid, std::string& modulePath, int& bitn
         std::string path;
         const HRESULT found = detail::LookupOtherViewInprocServer(clsid, path);
         detail::SetRegistryError(saved);
-        std::string head;
-        if (found != S_OK || !detail::ReadFileHead(path, kHeadBytes, head))
+        if (found != S_OK)
             return false;
-        const int moduleBitness = PeBitness(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+        const int moduleBitness = ModuleFileBitness(path);
         if (moduleBitness == 0 || moduleBitness == kProgramBitness)
             return false;
         modulePath = path;

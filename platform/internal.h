@@ -26,6 +26,9 @@ std::string& ThreadRegistryError();
 // The module registered for the class in the registry view of the other bitness (Windows); off
 // Windows, with no views, the registered module. S_OK with its path, REGDB_E_CLASSNOTREG when none.
 HRESULT LookupOtherViewInprocServer(REFCLSID clsid, std::string& modulePath);
+// The module registered for the class, in this program's registry view or else in the other, and
+// its bitness from its header (0: none registered, unreadable, or no Windows module).
+int RegisteredServerBitness(REFCLSID clsid, std::string& modulePath);
 // Up to maxBytes from the start of the file at path when it is a regular file; false when it is
 // none (a FIFO, a device or a folder is never read) or cannot be read.
 bool ReadFileHead(const std::string& path, std::size_t maxBytes, std::string& head);

@@ -1,0 +1,336 @@
+// The driver in a host process of its own bitness (platform/host_win.cpp is the host), and the
+// message filter that lets the calling thread paint and ask the operator while a call to it waits.
+#include "platform/internal_win.h"
+#include "platform/platform.h"
+
+#include <objbase.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+// How long the host may take to create the object (it loads the driver and runs its start-up).
+constexpr DWORD kStartLimitMs = 30000;
+// The longest answer a host gives: "OK " and a marshalled reference, a few hundred bytes.
+constexpr std::size_t kMaxAnswer = 16384;
+
+std::wstring ProgramFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        if (path.size() >= 32768)
+            return {};
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// Closes a handle on every path.
+struct THandle {
+    HANDLE Value = nullptr;
+    THandle() = default;
+    explicit THandle(HANDLE value) : Value(value) {}
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    ~THandle() { Reset(); }
+    void Reset()
+    {
+        if (Value && Value != INVALID_HANDLE_VALUE)
+            CloseHandle(Value);
+        Value = nullptr;
+    }
+    HANDLE Release()
+    {
+        HANDLE value = Value;
+        Value = nullptr;
+        return value;
+    }
+};
+
+// The host's one line: read until its end, the host's end or the time limit.
+bool ReadAnswer(HANDLE output, HANDLE process, std::string& answer, std::string& why)
+{
+    answer.clear();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+    for (;;) {
+        DWORD available = 0;
+        if (PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            char buffer[512];
+            DWORD read = 0;
+            if (!ReadFile(output, buffer, available < sizeof buffer ? available : sizeof buffer, &read, nullptr))
+                break;
+            answer.append(buffer, read);
+            if (const std::size_t end = answer.find('\n'); end != std::string::npos) {
+                answer.resize(end);
+                if (!answer.empty() && answer.back() == '\r')
+                    answer.pop_back();
+                return true;
+            }
+            if (answer.size() > kMaxAnswer) {
+                why = "the host's answer is longer than " + std::to_string(kMaxAnswer) + " bytes";
+                return false;
+            }
+            continue;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            why = "the host did not create the object within " + std::to_string(kStartLimitMs / 1000) + " s";
+            return false;
+        }
+        if (WaitForSingleObject(process, 20) == WAIT_OBJECT_0) {
+            // Whatever it wrote before it ended is still in the pipe.
+            if (PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0)
+                continue;
+            DWORD code = 0;
+            GetExitCodeProcess(process, &code);
+            char text[64];
+            std::snprintf(text, sizeof text, "the host ended with exit code 0x%08lX before it answered",
+                          static_cast<unsigned long>(code));
+            why = text;
+            return false;
+        }
+    }
+    why = "the host's answer could not be read: " + detail::SystemMessage(GetLastError());
+    return false;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// "OK <hex>": the reference unmarshalled into this apartment. "ERR <status> <text>": the host's refusal.
+HRESULT TakeAnswer(const std::string& answer, ComPtr<IUnknown>& object, std::string& why)
+{
+    if (answer.rfind("ERR ", 0) == 0 && answer.size() >= 12) {
+        const HRESULT status = static_cast<HRESULT>(std::strtoul(answer.substr(4, 8).c_str(), nullptr, 16));
+        why = "the host could not create the object (" + answer.substr(13) + ")";
+        return FAILED(status) ? status : E_FAIL;
+    }
+    if (answer.rfind("OK ", 0) != 0 || answer.size() % 2 == 0) {
+        why = "the host answered something else than a marshalled reference";
+        return E_UNEXPECTED;
+    }
+    const std::size_t size = (answer.size() - 3) / 2;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (!memory)
+        return E_OUTOFMEMORY;
+    auto* bytes = static_cast<unsigned char*>(GlobalLock(memory));
+    for (std::size_t i = 0; i < size; ++i) {
+        const int high = HexDigit(answer[3 + 2 * i]), low = HexDigit(answer[4 + 2 * i]);
+        if (high < 0 || low < 0) {
+            GlobalUnlock(memory);
+            GlobalFree(memory);
+            why = "the host's marshalled reference is not hexadecimal";
+            return E_UNEXPECTED;
+        }
+        bytes[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    GlobalUnlock(memory);
+    IStream* stream = nullptr;
+    HRESULT status = CreateStreamOnHGlobal(memory, TRUE, &stream);
+    if (FAILED(status)) {
+        GlobalFree(memory);
+        return status;
+    }
+    status = CoUnmarshalInterface(stream, IID_IUnknown, object.OutVoid());
+    stream->Release();
+    if (FAILED(status))
+        why = "the host's reference could not be unmarshalled";
+    return status;
+}
+
+} // namespace
+
+std::unique_ptr<DriverHost> DriverHost::Start(REFCLSID clsid, ComPtr<IUnknown>& object, HRESULT& status,
+                                              std::string& why)
+{
+    object.Reset();
+    why.clear();
+    std::string module;
+    const int bitness = detail::RegisteredServerBitness(clsid, module);
+    if (bitness == 0) {
+        status = REGDB_E_CLASSNOTREG;
+        why = module.empty() ? "no module is registered for the class"
+                             : "the registered module " + module + " is not a Windows module that can be read";
+        return nullptr;
+    }
+    const std::wstring host = ProgramFolder() + (bitness == 32 ? L"ponderix-host32.exe" : L"ponderix-host64.exe");
+    if (GetFileAttributesW(host.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        status = CO_E_SERVER_EXEC_FAILURE;
+        why = "the host for " + std::to_string(bitness) + "-bit drivers, " + detail::Utf8FromWide(host) +
+              ", is missing";
+        return nullptr;
+    }
+
+    // The host's input and output: only its ends are inherited.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    THandle inputRead, inputWrite, outputRead, outputWrite, errors;
+    if (!CreatePipe(&inputRead.Value, &inputWrite.Value, &inherit, 0) ||
+        !CreatePipe(&outputRead.Value, &outputWrite.Value, &inherit, 0) ||
+        !SetHandleInformation(inputWrite.Value, HANDLE_FLAG_INHERIT, 0) ||
+        !SetHandleInformation(outputRead.Value, HANDLE_FLAG_INHERIT, 0)) {
+        why = "no pipe for the host: " + detail::SystemMessage(GetLastError());
+        status = CO_E_SERVER_EXEC_FAILURE;
+        return nullptr;
+    }
+    // The host's standard error is ours: what the driver writes there stays visible.
+    if (HANDLE ours = GetStdHandle(STD_ERROR_HANDLE); ours && ours != INVALID_HANDLE_VALUE)
+        DuplicateHandle(GetCurrentProcess(), ours, GetCurrentProcess(), &errors.Value, 0, TRUE, DUPLICATE_SAME_ACCESS);
+
+    OLECHAR classId[64] = {};
+    StringFromGUID2(clsid, classId, 64);
+    std::wstring commandLine = L"\"" + host + L"\" " + classId;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputRead.Value;
+    startup.hStdOutput = outputWrite.Value;
+    startup.hStdError = errors.Value;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        why = "the host " + detail::Utf8FromWide(host) + " could not be started: " + detail::SystemMessage(GetLastError());
+        status = CO_E_SERVER_EXEC_FAILURE;
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    std::unique_ptr<DriverHost> started(new DriverHost());
+    started->FProcess = reinterpret_cast<std::intptr_t>(process.hProcess);
+    started->FInput = reinterpret_cast<std::intptr_t>(inputWrite.Release());
+    started->FProcessId = process.dwProcessId;
+    started->FBitness = bitness;
+    // The host holds its own ends now; ours would keep its output open after it ended.
+    inputRead.Reset();
+    outputWrite.Reset();
+    errors.Reset();
+
+    std::string answer;
+    if (!ReadAnswer(outputRead.Value, process.hProcess, answer, why)) {
+        status = CO_E_SERVER_EXEC_FAILURE;
+        return nullptr; // the destructor ends the host
+    }
+    status = TakeAnswer(answer, object, why);
+    if (FAILED(status))
+        return nullptr;
+    return started;
+}
+
+DriverHost::~DriverHost()
+{
+    const auto process = reinterpret_cast<HANDLE>(FProcess);
+    if (FInput)
+        CloseHandle(reinterpret_cast<HANDLE>(FInput));
+    if (process) {
+        if (WaitForSingleObject(process, 2000) != WAIT_OBJECT_0) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 2000);
+        }
+        CloseHandle(process);
+    }
+}
+
+bool DriverHost::Ended(unsigned long& exitCode, unsigned long waitMs) const
+{
+    const auto process = reinterpret_cast<HANDLE>(FProcess);
+    if (WaitForSingleObject(process, waitMs) != WAIT_OBJECT_0)
+        return false;
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    exitCode = code;
+    return true;
+}
+
+void DriverHost::End()
+{
+    const auto process = reinterpret_cast<HANDLE>(FProcess);
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 2000);
+}
+
+// ---------------------------------------------------------------- the calling thread's message filter
+namespace {
+
+class TMessageFilter final : public IMessageFilter {
+public:
+    explicit TMessageFilter(OutgoingCallHandler handler) : FHandler(std::move(handler)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMessageFilter)) {
+            *out = static_cast<IMessageFilter*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&FReferences); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG left = InterlockedDecrement(&FReferences);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override
+    {
+        return SERVERCALL_ISHANDLED;
+    }
+    // A busy callee: give up at once, the caller reports the failure.
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+
+    // Asked for every message that arrives while a call waits (the time the system passes is
+    // not reliable everywhere: Wine's stays 0): the handler keeps its own count.
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override
+    {
+        if (FAsking)
+            return PENDINGMSG_WAITDEFPROCESS;
+        FAsking = true;
+        const OutgoingCallChoice choice = FHandler();
+        FAsking = false;
+        return choice == OutgoingCallChoice::Cancel ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
+    }
+
+private:
+    ~TMessageFilter() = default;
+
+    LONG FReferences = 1;
+    const OutgoingCallHandler FHandler;
+    bool FAsking = false;
+};
+
+} // namespace
+
+void SetOutgoingCallHandler(OutgoingCallHandler handler)
+{
+    IMessageFilter* previous = nullptr;
+    if (!handler) {
+        CoRegisterMessageFilter(nullptr, &previous);
+    } else {
+        auto* filter = new TMessageFilter(std::move(handler));
+        CoRegisterMessageFilter(filter, &previous);
+        filter->Release(); // COM holds it now
+    }
+    if (previous)
+        previous->Release();
+}
+
+} // namespace platform
