@@ -26,9 +26,11 @@ QString OtherBitnessNote()
     int bitness = 0;
     if (!platform::FindServerOfOtherBitness(CLSID_Statera, module, bitness))
         return {};
+    // In isolated mode a host of the driver's bitness loads it: this note then never comes.
     return QStringLiteral("Зарегистрированный драйвер %1 — %2-разрядный модуль, а эта программа %3-разрядная "
-                          "и загрузить его не может. Запустите %2-разрядную программу из ponderix-%4-%5.zip "
-                          "или зарегистрируйте %3-разрядный драйвер.")
+                          "и загрузить его в свой процесс не может. Запустите её с ключом --isolated (драйвер "
+                          "будет работать в отдельном процессе своей разрядности), или %2-разрядную программу "
+                          "из ponderix-%4-%5.zip, или зарегистрируйте %3-разрядный драйвер.")
         // in one pass: a %3 in the path stays as it is
         .arg(QString::fromStdString(module), QString::number(bitness), QString::number(platform::kProgramBitness),
              QString::fromStdString(GetVersionString()), bitness == 32 ? QStringLiteral("win32") : QStringLiteral("win64"));

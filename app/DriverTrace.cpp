@@ -1,6 +1,7 @@
 #include "app/DriverTrace.h"
 
 #include "driver/CallTrace.h"
+#include "driver/DriverProcess.h"
 #include "driver/Recording.h"
 #include "forms/Binding.h"
 #include "platform/faults.h"
@@ -106,8 +107,14 @@ std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog()
     const std::chrono::milliseconds limit = driver::CallLimitFromEnvironment();
     if (limit.count() == 0)
         return nullptr;
-    return std::make_unique<driver::TCallWatchdog>(
-        limit, [](const std::string& line) { qCWarning(lcDriver).noquote() << QString::fromStdString(line); });
+    // A call to the driver's own process waits in the system's call loop: the posted nothing
+    // wakes that loop, which then asks the window whether to wait on.
+    const platform::ApartmentRef apartment = driver::IsolatedMode() ? platform::CurrentApartment() : nullptr;
+    return std::make_unique<driver::TCallWatchdog>(limit, [apartment](const std::string& line) {
+        qCWarning(lcDriver).noquote() << QString::fromStdString(line);
+        if (apartment)
+            platform::PostToApartment(apartment, [] {});
+    });
 }
 
 void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)

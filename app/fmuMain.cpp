@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QEventLoop>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -100,7 +102,8 @@ std::string FormatSoftwareVersion(std::int32_t version, std::int32_t subVersion,
 
 TfmMain::TfmMain(TAskAndRegisterServer askAndRegister, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      FAskAndRegister(std::move(askAndRegister))
 {
     BuildFrame();
     BuildSyncPage();
@@ -110,15 +113,7 @@ TfmMain::TfmMain(TAskAndRegisterServer askAndRegister, QWidget* parent)
 
     // The registration check hands back an instance that is only held until construction ends.
     platform::ComPtr<ITrutina> registered;
-    EnsureDriverRegistered(registered, askAndRegister);
-
-    FControl = std::make_unique<TStatera>();
-    FControl->OnDataEvent = [this](TStatera* Sender) { forms::Protect(this, [&] { ScaleDataEvent(Sender); }); };
-    // A driver that raises its events on a thread of its own is told once, in the memo.
-    FControl->OnForeignThreadEvent = [this](TStatera*, const std::string& Notice) { Memo->AddLine(Notice); };
-    platform::ComPtr<ITrutina> driver = FControl->DriverInterface();
-    RecordDriverHeader(driver.Get(), CLSID_Statera);
-    FScale = std::make_unique<TScaleX>(driver.Get());
+    CreateDriver(registered);
 
     // Set before the first refresh, so that the first spin click steps from the value shown.
     FValue = 0;
@@ -127,6 +122,80 @@ TfmMain::TfmMain(TAskAndRegisterServer askAndRegister, QWidget* parent)
 
     if (forms::TApplication* app = forms::Application())
         app->SetOnException(forms::TExceptionHandler::Bind(this, &TfmMain::AppException));
+    if (driver::IsolatedMode())
+        platform::SetOutgoingCallHandler([this] { return AskAboutHangingCall(); });
+}
+
+void TfmMain::CreateDriver(platform::ComPtr<ITrutina>& registered)
+{
+    // Built aside and only then taken: a start-up that fails leaves the window's driver as it was.
+    std::unique_ptr<TStatera> control;
+    if (driver::IsolatedMode()) {
+        control = std::make_unique<TStatera>(CLSID_Statera, EnsureIsolatedDriverRegistered(FAskAndRegister));
+    } else {
+        EnsureDriverRegistered(registered, FAskAndRegister);
+        control = std::make_unique<TStatera>();
+    }
+    control->OnDataEvent = [this](TStatera* Sender) { forms::Protect(this, [&] { ScaleDataEvent(Sender); }); };
+    // A driver that raises its events on a thread of its own is told once, in the memo.
+    control->OnForeignThreadEvent = [this](TStatera*, const std::string& Notice) { Memo->AddLine(Notice); };
+    platform::ComPtr<ITrutina> driver = control->DriverInterface();
+    RecordDriverHeader(driver.Get(), CLSID_Statera);
+    auto scale = std::make_unique<TScaleX>(driver.Get(), control->Process());
+    FScale.reset();
+    FControl = std::move(control);
+    FScale = std::move(scale);
+}
+
+void TfmMain::RecreateDriver()
+{
+    if (!FControl || !FControl->Process() || !FControl->Process()->EndTold())
+        return;
+    platform::ComPtr<ITrutina> registered;
+    CreateDriver(registered);
+    UpdateAll();
+}
+
+platform::OutgoingCallChoice TfmMain::AskAboutHangingCall()
+{
+    using Clock = std::chrono::steady_clock;
+    driver::TDriverProcess* process = FControl ? FControl->Process() : nullptr;
+    driver::TCallState call;
+    if (!process || !driver::CurrentCall(call) || !call.Overdue)
+        return platform::OutgoingCallChoice::Wait;
+    const std::chrono::milliseconds limit = driver::CallLimitFromEnvironment();
+    const Clock::time_point now = Clock::now();
+    if (call.Number == FAskedCall && now - FLastAskedAt < limit)
+        return platform::OutgoingCallChoice::Wait;
+    if (call.Number != FAskedCall) {
+        FAskedCall = call.Number;
+        FFirstAskedAt = now;
+    }
+    // The watchdog found it overdue at the limit: it has run at least that long, and since.
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit + (now - FFirstAskedAt)).count();
+    QMessageBox prompt(QMessageBox::Warning, Text(WindowCaption),
+                       Text("Драйвер не отвечает: вызов (%1) идёт уже %2 с.")
+                           .arg(QString::fromStdString(driver::CallWords(call.Member, call.Direction)))
+                           .arg(seconds),
+                       QMessageBox::NoButton, this);
+    prompt.setInformativeText(Text("Ждать дальше или завершить процесс драйвера? "
+                                   "Следующая операция создаст драйвер заново."));
+    QPushButton* wait = prompt.addButton(Text("Ждать"), QMessageBox::RejectRole);
+    QPushButton* end = prompt.addButton(Text("Завершить процесс драйвера"), QMessageBox::DestructiveRole);
+    prompt.setDefaultButton(wait);
+    prompt.setEscapeButton(wait);
+    // Not exec(): under Wine a dialog's own loop, run inside the system's wait for the call,
+    // did not end when a button closed it; a plain loop that ends with the dialog does.
+    QEventLoop loop;
+    QObject::connect(&prompt, &QDialog::finished, &loop, &QEventLoop::quit);
+    prompt.setWindowModality(Qt::ApplicationModal);
+    prompt.open();
+    loop.exec();
+    FLastAskedAt = Clock::now();
+    if (prompt.clickedButton() != end)
+        return platform::OutgoingCallChoice::Wait;
+    process->EndByOperator(call.Member, call.Direction);
+    return platform::OutgoingCallChoice::Cancel;
 }
 
 TfmMain::~TfmMain()
@@ -135,6 +204,8 @@ TfmMain::~TfmMain()
     forms::DetachEditEvents(this);
     if (forms::TApplication* app = forms::Application(); app && app->OnException().Target() == this)
         app->SetOnException({});
+    if (driver::IsolatedMode())
+        platform::SetOutgoingCallHandler({});
     if (FControl) {
         FControl->OnDataEvent = nullptr;
         FControl->OnForeignThreadEvent = nullptr;
@@ -412,6 +483,7 @@ void TfmMain::ClearResult()
 template <typename TCall>
 void TfmMain::RunCommand(TCall&& call)
 {
+    RecreateDriver();
     SetCommandButtonsEnabled(false);
     ClearResult();
     try {
@@ -428,6 +500,7 @@ void TfmMain::RunCommand(TCall&& call)
 template <typename TCall>
 void TfmMain::ApplyAndUpdate(TCall&& call)
 {
+    RecreateDriver();
     try {
         call();
     } catch (...) {
@@ -621,6 +694,7 @@ void TfmMain::btnDevicesClick(QObject*)
 // read raises before any window opens.
 void TfmMain::btnAboutClick(QObject*)
 {
+    RecreateDriver();
     QStringList Lines;
     Lines << QString::fromStdString("Версия теста: " + GetVersionString());
     Lines << QString::fromStdString("Версия драйвера: " + FScale->DriverVersion());
@@ -705,6 +779,7 @@ void TfmMain::StepWeightStep(long double delta)
 
 void TfmMain::btnGenerateAsyncMessageClick(QObject*)
 {
+    RecreateDriver();
     SetCommandButtonsEnabled(false);
     // The refresh comes before the buttons are enabled again; the buttons come back also when
     // the refresh fails, so that a failed refresh does not leave the window without its commands.
@@ -721,7 +796,11 @@ void TfmMain::btnGenerateAsyncMessageClick(QObject*)
     UpdateAll();
 }
 
-void TfmMain::btnUpdateClick(QObject*) { UpdateAll(); }
+void TfmMain::btnUpdateClick(QObject*)
+{
+    RecreateDriver();
+    UpdateAll();
+}
 
 void TfmMain::ScaleDataEvent(TStatera*)
 {

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -83,6 +84,11 @@ public:
     void edtAsyncTareWeightExit(QObject* Sender);
     void btnUpdateClick(QObject* Sender);
     void ScaleDataEvent(TStatera* Sender);
+
+    // Once the end of the driver's own process has been told (isolated mode): the driver is
+    // created again through the start-up path (registration check, first refresh), which each
+    // handler does by itself before its operation. Nothing while the driver runs.
+    void RecreateDriver();
 
     // The driver wrapper, lent to the windows this one opens.
     TScaleX& Scale() { return *FScale; }
@@ -184,6 +190,13 @@ signals:
     void closed();
 
 private:
+    // Creates the control and the wrapper (the registration check first); the checked instance
+    // is handed back in registered (in-process only).
+    void CreateDriver(platform::ComPtr<ITrutina>& registered);
+    // While a call to the driver's own process waits: once the watchdog has found it overdue,
+    // the operator chooses to wait on (asked again after another limit) or to end that process.
+    platform::OutgoingCallChoice AskAboutHangingCall();
+
     void BuildFrame();
     void BuildSyncPage();
     void BuildAsyncPage();
@@ -237,6 +250,7 @@ private:
     void StepValue(std::int32_t delta);
     void StepWeightStep(long double delta);
 
+    TAskAndRegisterServer FAskAndRegister;
     // Declared before FScale: destroyed after it.
     std::unique_ptr<TStatera> FControl;
     std::unique_ptr<TScaleX> FScale;
@@ -244,4 +258,7 @@ private:
     double FWeightStep = 0;
     bool FDeleteEvents = false;
     bool FRecordingFailureShown = false;
+    // The hanging call the operator was last asked about, and when.
+    std::uint64_t FAskedCall = 0;
+    std::chrono::steady_clock::time_point FFirstAskedAt, FLastAskedAt;
 };

@@ -2,6 +2,7 @@
 #include "app/AskAndRegister.h"
 #include "app/DriverTrace.h"
 #include "app/Program.h"
+#include "driver/DriverProcess.h"
 #include "forms/Application.h"
 
 #include <QApplication>
@@ -9,6 +10,10 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -19,6 +24,10 @@ int main(int argc, char** argv)
     if (qtTranslations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslations);
+    // --isolated or PONDERIX_ISOLATED=1: the driver runs in a process of its own (Windows).
+    const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+    driver::SetIsolatedMode(std::find(arguments.begin(), arguments.end(), "--isolated") != arguments.end() ||
+                            driver::IsolatedModeFromEnvironment());
     forms::TApplication application; // COM for this thread as a single-threaded apartment
     ApplyLocaleFormatSettings();
     ConnectDriverTrace(); // QT_LOGGING_RULES="ponderix.driver.debug=true"

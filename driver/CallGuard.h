@@ -79,6 +79,25 @@ private:
     TCallDirection FDirection;
 };
 
+// The innermost driver call in progress, and whether the watchdog has reported it overdue.
+struct TCallState {
+    const char* Member = nullptr;
+    TCallDirection Direction = TCallDirection::Read;
+    std::uint64_t Number = 0;
+    bool Overdue = false;
+};
+// False when no call is in progress.
+inline bool CurrentCall(TCallState& call) noexcept
+{
+    call.Number = detail::GCallNumber.load(std::memory_order_acquire);
+    if (call.Number == 0)
+        return false;
+    call.Member = detail::GCallMember.load(std::memory_order_relaxed);
+    call.Direction = detail::GCallDirection.load(std::memory_order_relaxed);
+    call.Overdue = detail::GOverdueCall.load(std::memory_order_relaxed) == call.Number;
+    return call.Member != nullptr;
+}
+
 // Reports a driver call that has run longer than the limit: while it runs (at each multiple of the
 // limit, from the watchdog's own thread) and once it returns (from the calling thread), e.g.
 //   call ReadWeight has been running for 5.0 s

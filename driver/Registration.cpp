@@ -37,6 +37,24 @@ void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndReg
     }
 }
 
+std::unique_ptr<driver::TDriverProcess> EnsureIsolatedDriverRegistered(const TAskAndRegisterServer& AskAndRegisterServer)
+{
+    for (;;) {
+        try {
+            auto process = std::make_unique<driver::TDriverProcess>(CLSID_Statera);
+            platform::ComPtr<ITrutina> driver;
+            if (SUCCEEDED(process->Object().As(IID_ITrutina, driver)) && driver)
+                return process;
+        } catch (const runtime::EOleException& e) {
+            if (e.ErrorCode() == CO_E_SERVER_EXEC_FAILURE || e.ErrorCode() == E_NOTIMPL)
+                throw;
+        }
+        if (!AskAndRegisterServer)
+            throw runtime::EAbort();
+        AskAndRegisterServer(DriverPromptFormat, TRUTINA_MODULE_NAME);
+    }
+}
+
 void RegisterServerFile(const std::string& Path)
 {
     // An empty path would load the program itself.

@@ -2,10 +2,12 @@
 // ask the operator for the driver file, register it through its DllRegisterServer and try again.
 #pragma once
 
+#include "driver/DriverProcess.h"
 #include "driver/Trutina_TLB.h"
 #include "platform/platform.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 // "Необходимо зарегистрировать драйвер. \rУкажите местоположение файла драйвера %s"
@@ -20,6 +22,11 @@ using TAskAndRegisterServer = std::function<void(const std::string& PromptFormat
 // reference in Driver. Between attempts calls AskAndRegisterServer(DriverPromptFormat,
 // "Trutina.dll"); its EAbort leaves at once.
 void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndRegisterServer& AskAndRegisterServer);
+
+// The same check in isolated mode: loops until the driver's own process holds an object of
+// CLSID_Statera that gives ITrutina, asking between attempts as above. A host that is missing or
+// cannot start is no matter of registration: its runtime::EOleException leaves at once.
+std::unique_ptr<driver::TDriverProcess> EnsureIsolatedDriverRegistered(const TAskAndRegisterServer& AskAndRegisterServer);
 
 // Loads the file, calls its exported DllRegisterServer, unloads it. Never raises, reports nothing.
 void RegisterServerFile(const std::string& Path);

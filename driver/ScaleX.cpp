@@ -8,7 +8,10 @@
 #include <chrono>
 #include <new>
 
-TScaleX::TScaleX(ITrutina* driver) : FDriver(platform::ComPtr<ITrutina>::Share(driver)) {}
+TScaleX::TScaleX(ITrutina* driver, driver::TDriverProcess* process)
+    : FDriver(platform::ComPtr<ITrutina>::Share(driver)), FProcess(process)
+{
+}
 
 TScaleX::~TScaleX() = default;
 
@@ -25,10 +28,12 @@ void TScaleX::Call(const char* Member, driver::TCallDirection Direction, TOperat
         TracedCall(Member, Direction, Operation, TracedValue);
         return;
     }
+    if (FProcess)
+        FProcess->RequireRunning(Member, Direction);
     driver::ClearErrorInfo();
     HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
     if (FAILED(status))
-        driver::RaiseOleError(status);
+        RaiseCallFailure(Member, Direction, status);
 }
 
 template <typename TOperation, typename TTracedValue>
@@ -36,6 +41,8 @@ void TScaleX::TracedCall(const char* Member, driver::TCallDirection Direction, T
                          TTracedValue&& TracedValue)
 {
     using Clock = std::chrono::steady_clock;
+    if (FProcess)
+        FProcess->RequireRunning(Member, Direction);
     driver::ClearErrorInfo();
     const Clock::time_point start = Clock::now();
     HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
@@ -54,7 +61,7 @@ void TScaleX::TracedCall(const char* Member, driver::TCallDirection Direction, T
     }
     // The failure's text is the one the raised error carries (its error info is read only once).
     try {
-        driver::RaiseOleError(status);
+        RaiseCallFailure(Member, Direction, status);
     } catch (const runtime::EOleException& e) {
         call.StatusText = e.Message();
         driver::ReportDriverCall(call);
@@ -134,6 +141,13 @@ std::int32_t TScaleX::Execute(const char* Member, TMethod Method)
          [&] { return driver::ToCallValue(result); });
     CheckResult();
     return result;
+}
+
+void TScaleX::RaiseCallFailure(const char* Member, driver::TCallDirection Direction, HRESULT status)
+{
+    if (FProcess)
+        FProcess->CheckFailedCall(Member, Direction, status);
+    driver::RaiseOleError(status);
 }
 
 void TScaleX::CheckResult()

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "driver/CallTrace.h"
+#include "driver/DriverProcess.h"
 #include "driver/Trutina_TLB.h"
 #include "platform/platform.h"
 #include "runtime/exceptions.h"
@@ -26,8 +27,10 @@ private:
 
 class TScaleX {
 public:
-    // Keeps its own reference to the interface.
-    explicit TScaleX(ITrutina* driver);
+    // Keeps its own reference to the interface. With the driver's own process (isolated mode),
+    // a call made after that process ended, or that failed because it ended, raises
+    // driver::EDriverProcessEnded instead of the status.
+    explicit TScaleX(ITrutina* driver, driver::TDriverProcess* process = nullptr);
     TScaleX(const TScaleX&) = delete;
     TScaleX& operator=(const TScaleX&) = delete;
     ~TScaleX();
@@ -147,6 +150,9 @@ private:
     std::int32_t Execute(const char* Member, TMethod Method);
 
     void CheckResult();
+    // A failed call's exception: the driver process's end when that is why, else the status's.
+    [[noreturn]] void RaiseCallFailure(const char* Member, driver::TCallDirection Direction, HRESULT status);
 
     platform::ComPtr<ITrutina> FDriver;
+    driver::TDriverProcess* FProcess;
 };

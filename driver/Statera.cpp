@@ -93,9 +93,16 @@ TStatera::TStatera(REFCLSID clsid, IUnknown* object)
     FSink = new TEventSink(this);
 }
 
+TStatera::TStatera(REFCLSID clsid, std::unique_ptr<driver::TDriverProcess> process)
+    : TStatera(clsid, process ? process->Object().Get() : nullptr)
+{
+    FProcess = std::move(process);
+}
+
 TStatera::~TStatera()
 {
-    if (FConnectionPoint && FCookie != 0)
+    // A driver whose process has ended is not asked for anything.
+    if (FConnectionPoint && FCookie != 0 && !(FProcess && FProcess->Ended()))
         FConnectionPoint->Unadvise(FCookie);
     FSink->Detach();
     FSink->Release();

@@ -3,10 +3,12 @@
 // each data event as OnDataEvent, on the apartment's (GUI) thread.
 #pragma once
 
+#include "driver/DriverProcess.h"
 #include "driver/Trutina_TLB.h"
 #include "platform/platform.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class TStatera;
@@ -22,6 +24,8 @@ public:
     // Hosts an object of the class that is already created (e.g. by a module's own class
     // factory); keeps its own reference to it.
     TStatera(REFCLSID clsid, IUnknown* object);
+    // Hosts the object that the driver's own process holds (isolated mode); owns that process.
+    TStatera(REFCLSID clsid, std::unique_ptr<driver::TDriverProcess> process);
     TStatera(const TStatera&) = delete;
     TStatera& operator=(const TStatera&) = delete;
     // Disconnects the events and releases the component; no event is delivered afterwards.
@@ -41,6 +45,9 @@ public:
     // names both threads. Also in the call trace, with that event.
     TNoticeEvent OnForeignThreadEvent;
 
+    // The driver's own process in isolated mode, else nullptr.
+    driver::TDriverProcess* Process() const { return FProcess.get(); }
+
     // The read-write properties of the member table, through the component's IDispatch by
     // dispatch id (raises runtime::EOleException on a failure status).
     VARIANT GetProperty(DISPID id);            // caller clears the result with VariantClear
@@ -53,6 +60,7 @@ private:
     platform::ComPtr<IDispatch> Dispatch() const;
 
     CLSID FClassId;
+    std::unique_ptr<driver::TDriverProcess> FProcess; // ended after every reference into it is released
     platform::ComPtr<IUnknown> FObject;
     platform::ComPtr<ITrutina> FDriver;
     platform::ComPtr<IConnectionPoint> FConnectionPoint;

@@ -230,8 +230,9 @@ TEST_F(StartupTest, WhatKeepsTheDriverFromLoadingIsNamedUnderThePrompt)
              EXPECT_EQ(platform::RegisterInprocServer(CLSID_Statera, module, "Apartment", ""), S_OK);
              return std::vector<std::string>{
                  "Зарегистрированный драйвер " + module + " — " + bits + "-разрядный модуль, а эта программа " +
-                     std::to_string(platform::kProgramBitness) + "-разрядная и загрузить его не может.",
-                 "Запустите " + bits + "-разрядную программу из ponderix-" PROJECT_VERSION "-win" + bits + ".zip"};
+                     std::to_string(platform::kProgramBitness) + "-разрядная и загрузить его в свой процесс не может.",
+                 "Запустите её с ключом --isolated",
+                 "или " + bits + "-разрядную программу из ponderix-" PROJECT_VERSION "-win" + bits + ".zip"};
          }},
     };
     for (const auto& row : rows) {

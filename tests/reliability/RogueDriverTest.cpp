@@ -2,6 +2,7 @@
 // misdeed, each with what Ponderix must make of it.
 #include "app/DriverTrace.h"
 #include "app/fmuMain.h"
+#include "driver/DriverProcess.h"
 #include "driver/Recording.h"
 #include "runtime/numtext.h"
 #include "tools/Replay.h"
@@ -11,12 +12,16 @@
 #include "RogueDriver.h"
 #include "TestEnv.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -230,5 +235,131 @@ TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
     }
     testenv::UnsetVariable(variable);
 }
+
+#ifdef _WIN32
+// Presses the button of that caption in the next message box that comes up.
+void AnswerNextMessageBox(const QString& caption)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, caption] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == caption) {
+                poll->deleteLater();
+                button->click();
+            }
+    });
+    poll->start(50);
+}
+
+// The members and directions of every call and event a sitting made ("elsewhere" before one
+// reported on another thread than this).
+std::vector<std::string> CallSequence(const std::function<void()>& sitting)
+{
+    std::vector<std::string> calls;
+    const auto thread = std::this_thread::get_id();
+    driver::SetDriverCallHook([&](const driver::TDriverCall& call) {
+        calls.push_back(std::string(std::this_thread::get_id() == thread ? "" : "elsewhere ") +
+                        driver::TraceDirectionWord(call.Direction) + " " + call.Member);
+    });
+    sitting();
+    driver::SetDriverCallHook({});
+    return calls;
+}
+
+class IsolatedRogueDriverTest : public RogueDriverTest {
+protected:
+    void SetUp() override
+    {
+        RogueDriverTest::SetUp();
+        driver::SetIsolatedMode(true);
+    }
+    void TearDown() override
+    {
+        driver::SetIsolatedMode(false);
+        testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
+        RogueDriverTest::TearDown();
+    }
+};
+
+// Each way the driver's own process ends is named in the result fields; the window lives on and
+// its next operation creates the driver again, in a new process that works.
+TEST_F(IsolatedRogueDriverTest, EachEndOfTheDriverProcessIsNamedAndTheNextOperationRecreatesIt)
+{
+    struct TEnd {
+        const char* Rules;
+        std::function<void(TfmMain&)> Act;
+        const char* Said;
+    };
+    const TEnd ends[] = {
+        {"ReadWeight=crash", [](TfmMain& w) { Click(w.btnReadWeight); },
+         "Процесс драйвера завершился во время вызова: метод ReadWeight; код выхода 0xC0000005."},
+        {"ReadWeight=exit:7", [](TfmMain& w) { Click(w.btnReadWeight); },
+         "Процесс драйвера завершился во время вызова: метод ReadWeight; код выхода 7."},
+        // Between calls: told by the next call, and only the one after that makes a new driver.
+        {"ReadWeight=thread-crash:200",
+         [](TfmMain& w) {
+             Click(w.btnReadWeight);
+             QTest::qWait(1500);
+             Click(w.btnUpdate);
+         },
+         "Процесс драйвера завершился до вызова: чтение свойства ResultCode; код выхода 0xC0000005."},
+        // A hang: the operator is asked at the limit and ends the process.
+        {"ReadWeight=hang:60000",
+         [](TfmMain& w) {
+             AnswerNextMessageBox(QStringLiteral("Завершить процесс драйвера"));
+             Click(w.btnReadWeight);
+         },
+         "Процесс драйвера завершён оператором во время вызова: метод ReadWeight; код выхода 1."},
+    };
+    testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", "500");
+    const auto watchdog = StartCallWatchdog(); // its warnings wake the waiting call's loop
+    for (const TEnd& end : ends) {
+        SCOPED_TRACE(end.Rules);
+        testenv::SetVariable(roguedriver::ConfigVariable, end.Rules);
+        TfmMain window(testsupport::NoAsk);
+        end.Act(window);
+        EXPECT_EQ(window.edtResultDescription->text().toStdString(),
+                  std::string(end.Said) + " Следующая операция создаст драйвер заново.");
+
+        testenv::UnsetVariable(roguedriver::ConfigVariable);
+        Click(window.btnUpdate);
+        Click(window.btnReadWeight);
+        EXPECT_EQ(window.edtResultCode->text(), QStringLiteral("0"));
+        EXPECT_FALSE(window.edtResultDescription->text().contains(QStringLiteral("Процесс драйвера")));
+    }
+}
+
+// In a process of its own the driver is called exactly as in-process, its events included, and
+// they are handled on the window's thread.
+TEST_F(IsolatedRogueDriverTest, CallsAndEventsAreTheOnesOfTheInProcessMode)
+{
+    testenv::SetVariable(roguedriver::ConfigVariable, "ReadWeight=call-events:2");
+    auto sitting = [] {
+        TfmMain window(testsupport::NoAsk);
+        Click(window.btnReadWeight);
+    };
+    const std::vector<std::string> isolated = CallSequence(sitting);
+    driver::SetIsolatedMode(false);
+    const std::vector<std::string> inProcess = CallSequence(sitting);
+    EXPECT_EQ(isolated, inProcess);
+    EXPECT_EQ(std::count(isolated.begin(), isolated.end(), "event DataEvent"), 2);
+}
+#else
+// No marshalling between processes here: isolated mode is refused at start-up, with the reason.
+TEST_F(RogueDriverTest, IsolatedModeIsRefusedWhereThereIsNoMarshalling)
+{
+    driver::SetIsolatedMode(true);
+    try {
+        TfmMain window(testsupport::NoAsk);
+        ADD_FAILURE() << "the window was made";
+    } catch (const runtime::EOleException& e) {
+        EXPECT_NE(std::string(e.what()).find("offered on Windows only"), std::string::npos) << e.what();
+    }
+    driver::SetIsolatedMode(false);
+}
+#endif
 
 } // namespace

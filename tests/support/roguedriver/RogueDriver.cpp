@@ -18,7 +18,7 @@
 namespace roguedriver {
 namespace {
 
-enum class TMisdeed { None, Crash, Exit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents };
+enum class TMisdeed { None, Crash, ThreadCrash, Exit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents };
 
 struct TRule {
     TMisdeed Misdeed = TMisdeed::None;
@@ -38,7 +38,7 @@ std::atomic<long> GEventsRaised{0};
 TMisdeed MisdeedNamed(std::string_view name)
 {
     static const std::pair<std::string_view, TMisdeed> names[] = {
-        {"crash", TMisdeed::Crash},   {"exit", TMisdeed::Exit},
+        {"crash", TMisdeed::Crash},   {"thread-crash", TMisdeed::ThreadCrash}, {"exit", TMisdeed::Exit},
         {"hang", TMisdeed::Hang},     {"throw", TMisdeed::Throw},
         {"null", TMisdeed::Null},     {"huge", TMisdeed::Huge},
         {"thread-events", TMisdeed::ThreadEvents}, {"call-events", TMisdeed::CallEvents},
@@ -142,13 +142,14 @@ private:
             return RPC_E_WRONG_THREAD;
         }
         switch (rule.Misdeed) {
-        case TMisdeed::Crash: {
-            // Just past null: a real access violation, which the undefined-behaviour checks of
-            // the sanitizer builds (they refuse a null pointer) let through.
-            volatile std::uintptr_t nearNull = 16;
-            *reinterpret_cast<volatile int*>(nearNull) = 1;
+        case TMisdeed::Crash: CrashHere(); break;
+        case TMisdeed::ThreadCrash:
+            // After the call has returned: the process dies between calls.
+            std::thread([delay = rule.Count] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                CrashHere();
+            }).detach();
             break;
-        }
         case TMisdeed::Exit: std::_Exit(static_cast<int>(rule.Count));
         case TMisdeed::Hang: std::this_thread::sleep_for(std::chrono::milliseconds(rule.Count)); break;
         case TMisdeed::Throw: throw std::runtime_error("the rogue driver threw");
@@ -168,6 +169,14 @@ private:
         default: break;
         }
         return S_OK;
+    }
+
+    static void CrashHere()
+    {
+        // Just past null: a real access violation, which the undefined-behaviour checks of the
+        // sanitizer builds (they refuse a null pointer) let through.
+        volatile std::uintptr_t nearNull = 16;
+        *reinterpret_cast<volatile int*>(nearNull) = 1;
     }
 
     void RaiseAll()

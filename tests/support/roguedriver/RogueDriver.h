@@ -7,6 +7,7 @@
 // A member's rule applies to its reads and writes; "get " or "put " before the name limits it to
 // one of them.
 //   crash             a write through a pointer just past null (SIGSEGV, access violation)
+//   thread-crash:MS   the call returns; MS milliseconds later a thread of the driver's own crashes
 //   exit:CODE         the process ends at once with CODE, as by ExitProcess (no clean-up)
 //   hang:MS           the call returns after MS milliseconds
 //   throw             a C++ exception out of the call
