@@ -36,8 +36,8 @@ folder="$work/root/ponderix-$version-$bits"
 [ -d "$folder" ] || { ls "$work/root"; echo "FAIL: the zip holds no folder ponderix-$version-$bits"; exit 1; }
 
 # ------------------------------------------------------------------ files in their places
-for file in Ponderix.exe regsvr.exe ponderix-replay.exe platform.dll Trutina.dll Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll \
-            platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libwinpthread-1.dll qt.conf; do
+for file in Ponderix.exe regsvr.exe ponderix-replay.exe ponderix-host32.exe ponderix-host64.exe platform.dll Trutina.dll \
+            Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libwinpthread-1.dll qt.conf; do
     [ -f "$folder/$file" ] || fail "$file missing"
 done
 ls "$folder"/libgcc_s_*.dll >/dev/null 2>&1 || fail "no libgcc_s DLL"
@@ -52,8 +52,14 @@ lower() { tr 'A-Z' 'a-z'; }
 present=$(cd "$folder" && find . -maxdepth 1 -iname '*.dll' | sed 's|^\./||' | lower)
 for binary in $(cd "$folder" && find . -iname '*.exe' -o -iname '*.dll' | sed 's|^\./||'); do
     headers=$("$objdump" -p "$folder/$binary" 2>&1)
-    echo "$headers" | grep -q "file format $format" ||
-        fail "$binary is not $format: $(echo "$headers" | grep -m1 'file format')"
+    # Each zip holds the driver hosts of both bitnesses.
+    case $binary in
+        ponderix-host32.exe) expected=pei-i386 ;;
+        ponderix-host64.exe) expected=pei-x86-64 ;;
+        *) expected=$format ;;
+    esac
+    echo "$headers" | grep -q "file format $expected" ||
+        fail "$binary is not $expected: $(echo "$headers" | grep -m1 'file format')"
     imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | lower)
     for dll in $imports; do
         echo "$present" | grep -qxF "$dll" && continue
