@@ -140,6 +140,10 @@ void TfmMain::CreateDriver(platform::ComPtr<ITrutina>& registered)
     // A driver that raises its events on a thread of its own is told once, in the memo.
     control->OnForeignThreadEvent = [this](TStatera*, const std::string& Notice) { Memo->AddLine(Notice); };
     platform::ComPtr<ITrutina> driver = control->DriverInterface();
+    if (const driver::TDriverProcess* process = control->Process())
+        qCDebug(lcDriver).noquote() << QStringLiteral("the driver runs in a %1-bit host, process %2")
+                                           .arg(process->Bitness())
+                                           .arg(process->ProcessId());
     RecordDriverHeader(driver.Get(), CLSID_Statera);
     auto scale = std::make_unique<TScaleX>(driver.Get(), control->Process());
     FScale.reset();

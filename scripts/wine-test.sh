@@ -13,7 +13,12 @@
 #   - the installed folder end to end: Ponderix.exe on Xvfb with the installed substitute driver
 #     registered by regsvr32; "Получить массу" is pressed from the keyboard and the driver's reading
 #     shows in the call trace; the screen is kept as <build>/ponderix-e2e.png; "Закрыть" (Escape)
-#     ends it with exit code 0.
+#     ends it with exit code 0. Once in-process and once in isolated mode (--isolated);
+#   - the cost of isolated mode (isolation_bench.exe), printed;
+#   - after each run of Ponderix, no driver host it started is left.
+# With both architectures, each program then runs with the other's drivers in isolated mode, in the
+# prefix of the drivers' pass: the rogue test driver's crash and the new driver after it, and the
+# end-to-end run with the other architecture's substitute driver.
 #
 #   scripts/wine-test.sh                 both architectures
 #   scripts/wine-test.sh x86_64|i686     one
@@ -124,8 +129,9 @@ check_registration() { # folder module clsid view other_view
 # Runs one gtest program from its folder with a time limit; adds its cases to the counts from
 # GoogleTest's JSON report. A program that crashes or hangs writes none: its console names the case
 # that had started and not finished.
-run_test_program() { # program
+run_test_program() { # program [its arguments...]
   local program=$1 name log report status
+  shift
   name=$(basename "$program" .exe)
   log=$work/$arch-$name.log
   report=$work/$arch-$name.json
@@ -135,7 +141,7 @@ run_test_program() { # program
   local debug=-all
   if [[ $name == platform_* ]]; then debug=warn+heap; fi
   (cd "$(dirname "$program")" && WINEDEBUG=$debug timeout -k 10 "$program_timeout" \
-    wine "$program" "--gtest_output=json:$(winepath -w "$report")" >"$log" 2>&1)
+    wine "$program" "$@" "--gtest_output=json:$(winepath -w "$report")" >"$log" 2>&1)
   status=$?
   set -e
   tr -d '\r' <"$log" >"$log.txt"
@@ -235,10 +241,12 @@ replay_sitting() { # folder
 # driver, reached as a user would from the keyboard. The window opens with the focus on "Закрыть";
 # the Tab order (fixed, TabWalksThePageInFrontThenTheWindowLevelSkippingFlagsAndResults) puts
 # "Получить массу" 16 stops before it on the first page; Escape presses "Закрыть".
-end_to_end() { # build view clsid
-  local build=$1 install=$1/install view=$2 clsid=$3 caption='Тест: драйвер электронных весов' window status trace driver
-  echo "== End to end: $install/Ponderix.exe"
-  driver=$(winepath -w "$install/Trutina.dll")
+# With --isolated the driver runs in a host of its own bitness (the view's), which the trace names.
+end_to_end() { # build driver_build view clsid [Ponderix.exe's arguments...]
+  local build=$1 install=$1/install view=$3 clsid=$4 caption='Тест: драйвер электронных весов' window status trace driver
+  shift 4
+  echo "== End to end: $install/Ponderix.exe $* with $2/install/Trutina.dll"
+  driver=$(winepath -w "$2/install/Trutina.dll")
   if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
      [[ "$(registered_in_view "$clsid" "$view")" != "$driver" ]]; then
     cat "$work/regsvr32.log"
@@ -252,7 +260,7 @@ end_to_end() { # build view clsid
   set_qt_variable QT_FORCE_STDERR_LOGGING 1
   set_qt_variable QT_LOGGING_RULES "ponderix.driver.debug=true"
   (cd "$work" && TRUTINA_SETTINGS="$work/$arch-trutina.json" \
-    timeout -k 5 120 wine "$install/Ponderix.exe" >"$work/$arch-e2e.out" 2>"$trace") &
+    timeout -k 5 120 wine "$install/Ponderix.exe" "$@" >"$work/$arch-e2e.out" 2>"$trace") &
   local pid=$!
   window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
   if [[ -z "$window" ]]; then
@@ -268,9 +276,11 @@ end_to_end() { # build view clsid
   wait_for 10 grep -q 'call ReadWeight' "$trace" || true
   sleep 1 # the window repaints with the reading
   DISPLAY=$display import -window root "$build/ponderix-e2e.png" 2>/dev/null || true
-  if grep -q 'call ReadWeight' "$trace" && grep -A20 'call ReadWeight' "$trace" | grep -q 'get Weight'; then
+  local host='the driver runs in a '$view'-bit host'
+  if grep -q 'call ReadWeight' "$trace" && grep -A20 'call ReadWeight' "$trace" | grep -q 'get Weight' &&
+     { [[ " $* " != *" --isolated "* ]] || grep -q "$host" "$trace"; }; then
     pass
-    echo "ok      \"Получить массу\": $(grep -m1 'call ReadWeight' "$trace")"
+    echo "ok      \"Получить массу\": $(grep -m1 'call ReadWeight' "$trace")${*:+; $(grep -m1 -o "$host" "$trace")}"
   else
     tail -20 "$trace"
     fail "end to end: \"Получить массу\" did not read the weight from the driver"
@@ -286,6 +296,15 @@ end_to_end() { # build view clsid
   fi
   echo "        screenshot: $build/ponderix-e2e.png"
   run_wine regsvr32 /u /s "$driver" >/dev/null || true
+  hosts_ended
+}
+
+# Ponderix ends every driver host it started: none is left once it has closed.
+hosts_ended() {
+  if wait_for 5 eval '! pgrep -f "ponderix-host(32|64)\.exe" >/dev/null'; then pass; else
+    pgrep -af "ponderix-host(32|64)\.exe" || true
+    fail "a driver host outlived the Ponderix that started it"
+  fi
 }
 
 # ---------------------------------------------------------------- one architecture
@@ -375,16 +394,65 @@ test_architecture() { # arch (also the label of its failures)
   echo "== stage tests ($arch): $(seconds "$stage") s"
 
   stage=$(date +%s)
-  end_to_end "$build" "$view" "$statera_clsid"
+  end_to_end "$build" "$build" "$view" "$statera_clsid"
+  end_to_end "$build" "$build" "$view" "$statera_clsid" --isolated
   echo "== stage end to end ($arch): $(seconds "$stage") s"
+
+  # The cost of isolated mode: printed, never judged.
+  stage=$(date +%s)
+  set_qt_variable QT_QPA_PLATFORM offscreen
+  if (cd "$bin" && timeout -k 5 120 wine isolation_bench.exe) >"$work/$arch-bench.log" 2>&1; then
+    pass
+    tr -d '\r' <"$work/$arch-bench.log" | sed 's/^/        /'
+  else
+    tr -d '\r' <"$work/$arch-bench.log" | tail -5
+    fail "isolation_bench"
+  fi
+  hosts_ended
+  echo "== stage bench ($arch): $(seconds "$stage") s"
 
   wineserver -k >/dev/null 2>&1 || true
   echo "==== $arch: $((passed - before_passed)) passed, $((failed - before_failed)) failed in $(seconds "$started") s"
 }
 
+# ---------------------------------------------------------------- drivers of the other bitness
+# The program of one architecture with the drivers of the other, in the prefix the drivers' pass
+# made, where only drivers of their bitness are registered: in isolated mode it hosts them in a
+# host of theirs. The rogue test driver's crash and the new driver after it, then the end-to-end
+# run with the substitute driver.
+cross_bitness() { # program_arch driver_arch
+  local program_build driver_build view stage log case='CrossBitnessTest.ADriverOfTheOtherBitnessRunsInAHostOfItsBitness'
+  arch="$1-program-$2-drivers"
+  stage=$(date +%s)
+  program_build=$source_dir/build/$([[ $1 == x86_64 ]] && echo windows || echo windows-x86)
+  driver_build=$source_dir/build/$([[ $2 == x86_64 ]] && echo windows || echo windows-x86)
+  view=$([[ $2 == x86_64 ]] && echo 64 || echo 32)
+  echo "==== $arch"
+  export WINEPREFIX=$work/prefix-$2
+  if ! run_wine regsvr32 /s "$(winepath -w "$driver_build/bin/RogueTrutina.dll")" >"$work/regsvr32.log"; then
+    cat "$work/regsvr32.log"
+    fail "regsvr32 of the $2 RogueTrutina.dll"
+    return
+  fi
+  set_qt_variable QT_QPA_PLATFORM offscreen
+  PONDERIX_OTHER_BITNESS_DRIVER=1 run_test_program "$program_build/bin/reliability_rogue_driver_test.exe" \
+    "--gtest_filter=$case"
+  log=$work/$arch-reliability_rogue_driver_test.log.txt
+  grep -q "^\[       OK \] $case" "$log" || fail "$case did not run to its end"
+  run_wine regsvr32 /u /s "$(winepath -w "$driver_build/bin/RogueTrutina.dll")" >/dev/null || true
+  end_to_end "$program_build" "$driver_build" "$view" "$(idl_uuid "$driver_build/driver/Trutina.idl" coclass Statera)" \
+    --isolated
+  wineserver -k >/dev/null 2>&1 || true
+  echo "== stage cross bitness ($arch): $(seconds "$stage") s"
+}
+
 for arch in "${architectures[@]}"; do
   test_architecture "$arch"
 done
+if [[ ${#architectures[@]} -eq 2 ]]; then
+  cross_bitness x86_64 i686
+  cross_bitness i686 x86_64
+fi
 
 echo
 if [[ $failed -gt 0 ]]; then

@@ -347,6 +347,29 @@ TEST_F(IsolatedRogueDriverTest, CallsAndEventsAreTheOnesOfTheInProcessMode)
     EXPECT_EQ(isolated, inProcess);
     EXPECT_EQ(std::count(isolated.begin(), isolated.end(), "event DataEvent"), 2);
 }
+
+// Run by the Wine pass in a prefix where only the other bitness's rogue driver is registered: it
+// runs in the host of its bitness, and its crash and the new driver after it are as above.
+TEST(CrossBitnessTest, ADriverOfTheOtherBitnessRunsInAHostOfItsBitness)
+{
+    if (!std::getenv("PONDERIX_OTHER_BITNESS_DRIVER"))
+        GTEST_SKIP() << "needs only a driver of the other bitness registered: the Wine pass sets that up";
+    driver::SetIsolatedMode(true);
+    EXPECT_EQ(driver::TDriverProcess(CLSID_Statera).Bitness(), 96 - platform::kProgramBitness);
+    testenv::SetVariable(roguedriver::ConfigVariable, "ReadWeight=crash");
+    {
+        TfmMain window(testsupport::NoAsk);
+        Click(window.btnReadWeight);
+        EXPECT_TRUE(window.edtResultDescription->text().startsWith(
+            QStringLiteral("Процесс драйвера завершился во время вызова: метод ReadWeight; код выхода 0xC0000005.")))
+            << window.edtResultDescription->text().toStdString();
+        testenv::UnsetVariable(roguedriver::ConfigVariable);
+        Click(window.btnUpdate);
+        Click(window.btnReadWeight);
+        EXPECT_EQ(window.edtResultCode->text(), QStringLiteral("0"));
+    }
+    driver::SetIsolatedMode(false);
+}
 #else
 // No marshalling between processes here: isolated mode is refused at start-up, with the reason.
 TEST_F(RogueDriverTest, IsolatedModeIsRefusedWhereThereIsNoMarshalling)
