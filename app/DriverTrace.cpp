@@ -27,6 +27,8 @@ std::unique_ptr<driver::TRecorder> GRecorder;
 // keeps the operator's pace (a driver's answers may depend on the time, e.g. while the scales
 // settle).
 std::chrono::steady_clock::time_point GHeaderTime = std::chrono::steady_clock::now();
+// One header per recording: a driver created again (isolated mode) goes on in the same sitting.
+bool GHeaderWritten = false;
 
 // One hook for both listeners, so that a call is timed and reported once.
 void InstallDriverCallHook()
@@ -81,6 +83,7 @@ void StartDriverRecording(const std::string& path)
     driver::TRecorder* writer = recorder.get();
     platform::SetCrashFile(path); // the last words of a crash in the driver end the recording
     GRecorder = std::move(recorder);
+    GHeaderWritten = false;
     InstallDriverCallHook();
     forms::SetActionHook([writer](std::string_view handler, QObject* sender) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - GHeaderTime);
@@ -119,7 +122,7 @@ std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog()
 
 void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)
 {
-    if (!GRecorder || !driver)
+    if (!GRecorder || !driver || GHeaderWritten)
         return;
     driver::TRecordingHeader header;
     OLECHAR text[64] = {};
@@ -131,4 +134,5 @@ void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)
         header.DriverVersion = runtime::Utf16ToUtf8(version.Text());
     GRecorder->WriteLine(driver::RecordingHeaderLine(header));
     GHeaderTime = std::chrono::steady_clock::now();
+    GHeaderWritten = true;
 }

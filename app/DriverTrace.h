@@ -43,5 +43,6 @@ std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog();
 
 // Writes the recording's header line for the driver just created: the format, the class id, the
 // module registered for it and the driver's DriverVersion (read directly, so that it is neither
-// traced nor recorded as a call). Nothing while no recording is on.
+// traced nor recorded as a call). Nothing while no recording is on, or once the recording has its
+// header: a driver created again goes on in the same sitting.
 void RecordDriverHeader(ITrutina* driver, REFCLSID clsid);

@@ -316,6 +316,8 @@ TEST_F(IsolatedRogueDriverTest, EachEndOfTheDriverProcessIsNamedAndTheNextOperat
     };
     testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", "500");
     const auto watchdog = StartCallWatchdog(); // its warnings wake the waiting call's loop
+    const std::string recording = Environment.Folder() + "/isolated.jsonl";
+    StartDriverRecording(recording);
     for (const TEnd& end : ends) {
         SCOPED_TRACE(end.Rules);
         testenv::SetVariable(roguedriver::ConfigVariable, end.Rules);
@@ -330,6 +332,9 @@ TEST_F(IsolatedRogueDriverTest, EachEndOfTheDriverProcessIsNamedAndTheNextOperat
         EXPECT_EQ(window.edtResultCode->text(), QStringLiteral("0"));
         EXPECT_FALSE(window.edtResultDescription->text().contains(QStringLiteral("Процесс драйвера")));
     }
+    // The new drivers went on in the same sitting: one recording that replays.
+    StopDriverRecording();
+    EXPECT_NO_THROW(driver::ReadRecordingFile(recording));
 }
 
 // In a process of its own the driver is called exactly as in-process, its events included, and
