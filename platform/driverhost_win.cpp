@@ -17,21 +17,11 @@ constexpr DWORD kStartLimitMs = 30000;
 // The longest answer a host gives: "OK " and a marshalled reference, a few hundred bytes.
 constexpr std::size_t kMaxAnswer = 16384;
 
+// The folder of the program's file, with its trailing separator.
 std::wstring ProgramFolder()
 {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return {};
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        if (path.size() >= 32768)
-            return {};
-        path.resize(path.size() * 2);
-    }
+    // The program's module handle is its base address, an address within it.
+    const std::wstring path = detail::WideFromUtf8(ModulePathOf(GetModuleHandleW(nullptr)));
     const std::size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
