@@ -2,7 +2,7 @@
 # that the two cannot drift: the interface ITrutina (dual), the event interface ITrutinaEvents and
 # the class Statera, with every member's name, dispatch id, type and help string.
 #
-#   cmake -DINPUT=driver/Trutina_TLB.h -DOUTPUT=Trutina.idl -P cmake/TrutinaIdl.cmake
+#   cmake -DINPUT=driver/Trutina_TLB.h -DOUTPUT=Trutina.idl [-DPROXY_OUTPUT=TrutinaProxy.idl] -P cmake/TrutinaIdl.cmake
 #
 # A member line or identifier the reader does not understand stops the build (the test
 # TrutinaIdlTest compares the result with the compiled member table).
@@ -87,23 +87,23 @@ if(count EQUAL 0)
   message(FATAL_ERROR "TrutinaIdl.cmake: TRUTINA_MEMBERS lists no member")
 endif()
 
-set(idl "// Generated from driver/Trutina_TLB.h by cmake/TrutinaIdl.cmake: edit the member list there.
+set(interface "    [
+        object,
+        uuid(${iid}),
+        dual,
+        oleautomation,
+        helpstring(\"Scale driver interface\")
+    ]
+    interface ITrutina : IDispatch
+    {
+${members}    };
+")
+set(header "// Generated from driver/Trutina_TLB.h by cmake/TrutinaIdl.cmake: edit the member list there.
 import \"oaidl.idl\";
 import \"ocidl.idl\";
+")
 
-// Outside the library, so that widl also writes its proxy and stub (for a driver in a process
-// of its own); the class below puts it into the type library.
-[
-    object,
-    uuid(${iid}),
-    dual,
-    oleautomation,
-    helpstring(\"Scale driver interface\")
-]
-interface ITrutina : IDispatch
-{
-${members}};
-
+set(idl "${header}
 [
     uuid(${libid}),
     version(1.0),
@@ -113,6 +113,7 @@ library Trutina
 {
     importlib(\"stdole2.tlb\");
 
+${interface}
     [
         uuid(${diid}),
         helpstring(\"Scale driver events\")
@@ -136,5 +137,12 @@ library Trutina
     };
 };
 ")
+# The interface alone, outside any library, from which widl writes its proxy and stub (a driver in
+# a process of its own). Not in the library's IDL: widl then writes a wrong library id.
+set(proxy_idl "${header}
+${interface}")
 # Written only when it changed, so that what depends on it is not rebuilt for nothing.
 file(CONFIGURE OUTPUT "${OUTPUT}" CONTENT "${idl}" @ONLY)
+if(PROXY_OUTPUT)
+  file(CONFIGURE OUTPUT "${PROXY_OUTPUT}" CONTENT "${proxy_idl}" @ONLY)
+endif()
