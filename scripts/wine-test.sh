@@ -243,10 +243,11 @@ replay_sitting() { # folder
 # "Получить массу" 16 stops before it on the first page; Escape presses "Закрыть".
 # With --isolated the driver runs in a host of its own bitness (the view's), which the trace names.
 end_to_end() { # build driver_build view clsid [Ponderix.exe's arguments...]
-  local build=$1 install=$1/install view=$3 clsid=$4 caption='Тест: драйвер электронных весов' window status trace driver
+  local build=$1 install=$1/install driver_install=$2/install view=$3 clsid=$4 window status trace driver
+  local caption='Тест: драйвер электронных весов'
   shift 4
-  echo "== End to end: $install/Ponderix.exe $* with $2/install/Trutina.dll"
-  driver=$(winepath -w "$2/install/Trutina.dll")
+  echo "== End to end: $install/Ponderix.exe $* with $driver_install/Trutina.dll"
+  driver=$(winepath -w "$driver_install/Trutina.dll")
   if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
      [[ "$(registered_in_view "$clsid" "$view")" != "$driver" ]]; then
     cat "$work/regsvr32.log"
