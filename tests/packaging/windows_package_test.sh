@@ -49,15 +49,16 @@ grep -qx 'Plugins = \.' "$folder/qt.conf" || fail "qt.conf does not keep Qt's pl
 
 # ------------------------------------------------------------------ program files
 lower() { tr 'A-Z' 'a-z'; }
+objdump64=$(echo "$objdump" | sed 's/i686-w64-mingw32/x86_64-w64-mingw32/')
 present=$(cd "$folder" && find . -maxdepth 1 -iname '*.dll' | sed 's|^\./||' | lower)
 for binary in $(cd "$folder" && find . -iname '*.exe' -o -iname '*.dll' | sed 's|^\./||'); do
-    headers=$("$objdump" -p "$folder/$binary" 2>&1)
-    # Each zip holds the driver hosts of both bitnesses.
+    # Each zip holds the driver hosts of both bitnesses; the 64-bit binutils read both formats.
+    reader=$objdump expected=$format
     case $binary in
-        ponderix-host32.exe) expected=pei-i386 ;;
-        ponderix-host64.exe) expected=pei-x86-64 ;;
-        *) expected=$format ;;
+        ponderix-host32.exe) expected=pei-i386 reader=$objdump64 ;;
+        ponderix-host64.exe) expected=pei-x86-64 reader=$objdump64 ;;
     esac
+    headers=$("$reader" -p "$folder/$binary" 2>&1)
     echo "$headers" | grep -q "file format $expected" ||
         fail "$binary is not $expected: $(echo "$headers" | grep -m1 'file format')"
     imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | lower)
