@@ -13,12 +13,12 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>

@@ -80,11 +80,7 @@ TDriverProcess::TDriverProcess(REFCLSID clsid)
         throw runtime::EOleException(OleErrorMessage(status, u"") + " (" + why + ")", status);
 }
 
-TDriverProcess::~TDriverProcess()
-{
-    FObject.Reset();
-    FHost.reset();
-}
+TDriverProcess::~TDriverProcess() = default; // the reference goes before the host: declared after it
 
 bool TDriverProcess::Ended()
 {

@@ -23,36 +23,47 @@ platform::ComPtr<ITrutina> TryCreateDriver()
 
 } // namespace
 
-void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndRegisterServer& AskAndRegisterServer)
-{
-    for (;;) {
-        if (platform::ComPtr<ITrutina> driver = TryCreateDriver()) {
-            Driver = std::move(driver);
-            return;
-        }
-        if (!AskAndRegisterServer) // nobody to ask: as if the operator cancelled
-            throw runtime::EAbort();
-        AskAndRegisterServer(DriverPromptFormat, TRUTINA_MODULE_NAME);
-        Driver = nullptr;
-    }
-}
+namespace {
 
-std::unique_ptr<driver::TDriverProcess> EnsureIsolatedDriverRegistered(const TAskAndRegisterServer& AskAndRegisterServer)
+// Tries create until it gives a driver, asking the operator between attempts; nobody to ask is
+// as if the operator cancelled.
+template <typename TCreate>
+auto CreateOrAsk(TCreate create, const TAskAndRegisterServer& AskAndRegisterServer)
 {
     for (;;) {
-        try {
-            auto process = std::make_unique<driver::TDriverProcess>(CLSID_Statera);
-            platform::ComPtr<ITrutina> driver;
-            if (SUCCEEDED(process->Object().As(IID_ITrutina, driver)) && driver)
-                return process;
-        } catch (const runtime::EOleException& e) {
-            if (e.ErrorCode() == CO_E_SERVER_EXEC_FAILURE || e.ErrorCode() == E_NOTIMPL)
-                throw;
-        }
+        if (auto driver = create())
+            return driver;
         if (!AskAndRegisterServer)
             throw runtime::EAbort();
         AskAndRegisterServer(DriverPromptFormat, TRUTINA_MODULE_NAME);
     }
+}
+
+} // namespace
+
+void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndRegisterServer& AskAndRegisterServer)
+{
+    Driver = nullptr;
+    Driver = CreateOrAsk(TryCreateDriver, AskAndRegisterServer);
+}
+
+std::unique_ptr<driver::TDriverProcess> EnsureIsolatedDriverRegistered(const TAskAndRegisterServer& AskAndRegisterServer)
+{
+    return CreateOrAsk(
+        []() -> std::unique_ptr<driver::TDriverProcess> {
+            try {
+                auto process = std::make_unique<driver::TDriverProcess>(CLSID_Statera);
+                platform::ComPtr<ITrutina> driver;
+                if (SUCCEEDED(process->Object().As(IID_ITrutina, driver)) && driver)
+                    return process;
+            } catch (const runtime::EOleException& e) {
+                // A host that is missing or cannot start is no matter of registration.
+                if (e.ErrorCode() == CO_E_SERVER_EXEC_FAILURE || e.ErrorCode() == E_NOTIMPL)
+                    throw;
+            }
+            return nullptr;
+        },
+        AskAndRegisterServer);
 }
 
 void RegisterServerFile(const std::string& Path)

@@ -24,12 +24,13 @@ void TScaleX::Call(const char* Member, driver::TCallDirection Direction, TOperat
     driver::TCallInProgress inProgress(Member, Direction);
     if (Direction == driver::TCallDirection::Write)
         inProgress.KeepArgument(TracedValue);
+    // A driver whose process has ended is not called: traced or not, no call is made.
+    if (FProcess)
+        FProcess->RequireRunning(Member, Direction);
     if (driver::DriverCallTraceOn()) [[unlikely]] {
         TracedCall(Member, Direction, Operation, TracedValue);
         return;
     }
-    if (FProcess)
-        FProcess->RequireRunning(Member, Direction);
     driver::ClearErrorInfo();
     HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
     if (FAILED(status))
@@ -41,8 +42,6 @@ void TScaleX::TracedCall(const char* Member, driver::TCallDirection Direction, T
                          TTracedValue&& TracedValue)
 {
     using Clock = std::chrono::steady_clock;
-    if (FProcess)
-        FProcess->RequireRunning(Member, Direction);
     driver::ClearErrorInfo();
     const Clock::time_point start = Clock::now();
     HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
