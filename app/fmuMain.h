@@ -1,10 +1,9 @@
 // TfmMain: the main test window. It hosts the driver's control, wraps its interface in TScaleX
-// and offers every driver operation; after each one it re-reads everything it shows.
+// and offers every driver operation; after each one it re-reads everything it shows. The driver's
+// life is app/DriverLife.h, the controls' places fmuMainLayout.cpp.
 #pragma once
 
-#include "driver/Registration.h"
-#include "driver/ScaleX.h"
-#include "driver/Statera.h"
+#include "app/DriverLife.h"
 #include "forms/Controls.h"
 #include "forms/Spin.h"
 #include "runtime/exceptions.h"
@@ -12,9 +11,7 @@
 #include <QWidget>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
-#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -91,7 +88,7 @@ public:
     void RecreateDriver();
 
     // The driver wrapper, lent to the windows this one opens.
-    TScaleX& Scale() { return *FScale; }
+    TScaleX& Scale() { return FDriver.Scale(); }
 
     // Window frame.
     QTabWidget* PageControl;
@@ -190,13 +187,7 @@ signals:
     void closed();
 
 private:
-    // Creates the control and the wrapper (the registration check first); the checked instance
-    // is handed back in registered (in-process only).
-    void CreateDriver(platform::ComPtr<ITrutina>& registered);
-    // While a call to the driver's own process waits: once the watchdog has found it overdue,
-    // the operator chooses to wait on (asked again after another limit) or to end that process.
-    platform::OutgoingCallChoice AskAboutHangingCall();
-
+    // The layout (fmuMainLayout.cpp).
     void BuildFrame();
     void BuildSyncPage();
     void BuildAsyncPage();
@@ -250,15 +241,9 @@ private:
     void StepValue(std::int32_t delta);
     void StepWeightStep(long double delta);
 
-    TAskAndRegisterServer FAskAndRegister;
-    // Declared before FScale: destroyed after it.
-    std::unique_ptr<TStatera> FControl;
-    std::unique_ptr<TScaleX> FScale;
+    TDriverLife FDriver;
     std::int32_t FValue = 0;
     double FWeightStep = 0;
     bool FDeleteEvents = false;
     bool FRecordingFailureShown = false;
-    // The hanging call the operator was last asked about, and when.
-    std::uint64_t FAskedCall = 0;
-    std::chrono::steady_clock::time_point FFirstAskedAt, FLastAskedAt;
 };
