@@ -1,7 +1,8 @@
 // The program's version text from its own version resource.
 #include "about/fmuAbout.h"
 
-#include "platform/platform.h"
+#include "platform/resources.h"
+#include "platform/versioninfo.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "about/Developer.h"
 #include "forms/Binding.h"
 #include "forms/Controls.h"
-#include "platform/platform.h"
+#include "platform/resources.h"
 #include "runtime/exceptions.h"
 
 #include <QDesktopServices>

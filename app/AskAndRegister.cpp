@@ -3,6 +3,8 @@
 #include "about/fmuAbout.h"
 #include "driver/Registration.h"
 #include "forms/Application.h"
+#include "platform/bitness.h"
+#include "platform/classregistry.h"
 #include "runtime/exceptions.h"
 
 #include <QFileDialog>

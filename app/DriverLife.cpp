@@ -3,6 +3,8 @@
 #include "app/DriverTrace.h"
 #include "driver/CallGuard.h"
 #include "driver/DriverProcess.h"
+#include "platform/comptr.h"
+#include "platform/driverhost.h"
 
 #include <QEventLoop>
 #include <QMessageBox>

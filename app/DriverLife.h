@@ -7,7 +7,8 @@
 #include "driver/Registration.h"
 #include "driver/ScaleX.h"
 #include "driver/Statera.h"
-#include "platform/platform.h"
+#include "platform/comptr.h"
+#include "platform/driverhost.h"
 
 #include <chrono>
 #include <cstdint>

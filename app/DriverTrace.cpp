@@ -4,8 +4,10 @@
 #include "driver/DriverProcess.h"
 #include "driver/Recording.h"
 #include "forms/Binding.h"
+#include "platform/apartment.h"
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
 #include "platform/faults.h"
-#include "platform/platform.h"
 #include "runtime/utf.h"
 
 #include <QString>

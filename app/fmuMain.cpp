@@ -7,6 +7,7 @@
 #include "forms/Binding.h"
 #include "forms/EditKeys.h"
 #include "forms/Silent.h"
+#include "platform/comptr.h"
 #include "runtime/numtext.h"
 #include "runtime/utf.h"
 

@@ -4,6 +4,7 @@
 #include "app/Program.h"
 #include "driver/DriverProcess.h"
 #include "forms/Application.h"
+#include "platform/commandline.h"
 
 #include <QApplication>
 #include <QMessageBox>

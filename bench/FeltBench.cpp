@@ -7,7 +7,7 @@
 
 #include "app/fmuMain.h"
 #include "FakeDriver.h"
-#include "platform/platform.h"
+#include "platform/apartment.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

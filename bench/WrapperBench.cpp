@@ -2,6 +2,7 @@
 // (TScaleX::Weight against ITrutina::get_Weight) and one write (TScaleX::SetUnitPrice, which adds
 // the result check, against ITrutina::put_UnitPrice).
 #include "BenchSupport.h"
+#include "platform/comptr.h"
 
 #include "driver/ScaleX.h"
 #include "driver/Statera.h"

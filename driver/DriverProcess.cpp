@@ -2,6 +2,7 @@
 
 #include "driver/OleError.h"
 #include "driver/TrutinaProxy.h"
+#include "platform/driverhost.h"
 
 #include <atomic>
 #include <cstdio>

@@ -4,7 +4,8 @@
 #pragma once
 
 #include "driver/CallTrace.h"
-#include "platform/platform.h"
+#include "platform/comptr.h"
+#include "platform/driverhost.h"
 #include "runtime/exceptions.h"
 
 #include <memory>

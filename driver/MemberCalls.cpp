@@ -1,6 +1,6 @@
 #include "driver/MemberCalls.h"
 
-#include "platform/platform.h"
+#include "platform/bstr.h"
 #include "runtime/utf.h"
 
 #include <type_traits>

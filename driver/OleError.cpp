@@ -1,6 +1,8 @@
 #include "driver/OleError.h"
 
-#include "platform/platform.h"
+#include "platform/bstr.h"
+#include "platform/comptr.h"
+#include "platform/status.h"
 #include "runtime/exceptions.h"
 #include "runtime/utf.h"
 

@@ -1,5 +1,7 @@
 #include "driver/Recording.h"
 
+#include "platform/safefile.h"
+
 
 #include <nlohmann/json.hpp>
 

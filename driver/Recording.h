@@ -23,7 +23,8 @@
 
 #include "driver/CallTrace.h"
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "platform/safefile.h"
+#include "platform/status.h"
 #include "runtime/exceptions.h"
 
 #include <memory>

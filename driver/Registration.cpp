@@ -1,5 +1,7 @@
 #include "driver/Registration.h"
 
+#include "platform/comptr.h"
+#include "platform/module.h"
 #include "runtime/exceptions.h"
 
 const char* const DriverPromptFormat =

@@ -4,7 +4,7 @@
 
 #include "driver/DriverProcess.h"
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "platform/comptr.h"
 
 #include <functional>
 #include <memory>

@@ -3,6 +3,8 @@
 #include "driver/CallGuard.h"
 #include "driver/MemberCalls.h"
 #include "driver/OleError.h"
+#include "platform/bstr.h"
+#include "platform/comptr.h"
 #include "runtime/utf.h"
 
 #include <chrono>

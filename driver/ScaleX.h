@@ -8,7 +8,7 @@
 #include "driver/CallTrace.h"
 #include "driver/DriverProcess.h"
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "platform/comptr.h"
 #include "runtime/exceptions.h"
 
 #include <cstdint>

@@ -2,7 +2,10 @@
 
 #include "driver/CallTrace.h"
 #include "driver/OleError.h"
+#include "platform/apartment.h"
+#include "platform/bstr.h"
 #include "platform/comobject.h"
+#include "platform/comptr.h"
 #include "platform/faults.h"
 #include "runtime/apphook.h"
 #include "runtime/exceptions.h"

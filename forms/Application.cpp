@@ -1,7 +1,7 @@
 #include "forms/Application.h"
 
+#include "platform/apartment.h"
 #include "platform/ole.h"
-#include "platform/platform.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,7 @@
 // COM initialisation per thread and the single-threaded apartment's call queue. A thread that
 // enters the apartment model owns an Apartment: other threads post calls to it, and an eventfd
 // stays readable while calls wait so that the owner's event loop knows when to pump.
+#include "platform/apartment.h"
 #include "platform/callqueue.h"
 #include "platform/internal.h"
 

@@ -6,6 +6,7 @@
 // system delivers posted messages before timers and a stream of calls would starve the loop's own
 // timers. An initialisation spy on the owning thread closes the queue when the thread's last
 // CoUninitialize leaves the apartment.
+#include "platform/apartment.h"
 #include "platform/callqueue.h"
 #include "platform/internal_win.h"
 

@@ -1,4 +1,7 @@
 // Telling a registered module of the other bitness by its file's header.
+#include "platform/bitness.h"
+
+#include "platform/classregistry.h"
 #include "platform/internal.h"
 
 #include <cstdint>

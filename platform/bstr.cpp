@@ -1,6 +1,6 @@
 // Automation strings: a 32-bit byte count stored just before the characters, which end in a NUL
 // that the count does not include. Embedded NULs are allowed; a null BSTR is the empty string.
-#include "platform/platform.h"
+#include "platform/bstr.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,6 @@
 #include "platform/callqueue.h"
-#include "platform/platform.h"
+
+#include "platform/apartment.h"
 
 namespace platform {
 namespace {

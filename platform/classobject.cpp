@@ -1,6 +1,6 @@
 // Class objects asked of a module file directly, on both systems (the registry's way is the
 // system's CoGetClassObject, or classobject_posix.cpp).
-#include "platform/platform.h"
+#include "platform/module.h"
 
 namespace platform {
 

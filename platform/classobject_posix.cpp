@@ -1,6 +1,9 @@
 // Creating objects of registered in-process servers: the registry names the module, the module is
 // loaded once per path and asked for its class factory.
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
 #include "platform/internal.h"
+#include "platform/module.h"
 
 #include <sys/stat.h>
 

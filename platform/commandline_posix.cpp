@@ -1,5 +1,5 @@
 // The command line and console off Windows: both are UTF-8 already.
-#include "platform/platform.h"
+#include "platform/commandline.h"
 
 namespace platform {
 

@@ -1,5 +1,5 @@
 // The command line and console on Windows: the UTF-16 command line, the console set to UTF-8.
-#include "platform/platform.h"
+#include "platform/commandline.h"
 #include "platform/internal_win.h"
 
 namespace platform {

@@ -1,5 +1,6 @@
 // Off Windows there is no marshalling between processes, so no driver of a process of its own.
-#include "platform/platform.h"
+#include "platform/comptr.h"
+#include "platform/driverhost.h"
 
 namespace platform {
 

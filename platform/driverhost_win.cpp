@@ -1,7 +1,9 @@
 // The driver in a host process of its own bitness (platform/host_win.cpp is the host), and the
 // message filter that lets the calling thread paint and ask the operator while a call to it waits.
+#include "platform/comptr.h"
+#include "platform/driverhost.h"
 #include "platform/internal_win.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 
 #include <objbase.h>
 

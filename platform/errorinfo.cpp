@@ -1,6 +1,6 @@
 // Error info objects and the per-thread error-info slot.
 #include "platform/comobject.h"
-#include "platform/platform.h"
+#include "platform/ole.h"
 
 #ifndef _WIN32
 

@@ -1,6 +1,6 @@
 // FileLock on Linux: flock on a lock file. flock belongs to the open file, so two holders in one
 // process exclude each other as two processes do.
-#include "platform/platform.h"
+#include "platform/filelock.h"
 
 #include <chrono>
 #include <thread>

@@ -1,6 +1,6 @@
 // FileLock on Windows: LockFileEx on a lock file. The lock belongs to the handle, so two holders
 // in one process exclude each other as two processes do.
-#include "platform/platform.h"
+#include "platform/filelock.h"
 #include "platform/internal_win.h"
 
 #include <chrono>

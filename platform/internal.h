@@ -1,7 +1,7 @@
 // Pieces shared between the platform's own source files; not part of its interface.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/resources.h"
 
 #include <string>
 #include <string_view>

@@ -1,5 +1,5 @@
 // The parts of Module that do not depend on the system's loader.
-#include "platform/platform.h"
+#include "platform/module.h"
 
 namespace platform {
 

@@ -1,5 +1,6 @@
 // Loading libraries with the system's dynamic loader.
 #include "platform/internal.h"
+#include "platform/module.h"
 
 #include <dlfcn.h>
 #include <elf.h>

@@ -1,6 +1,7 @@
 // Loading libraries with LoadLibraryW; the system's error box for a missing or broken file is
 // suppressed while loading.
 #include "platform/internal_win.h"
+#include "platform/module.h"
 
 namespace platform {
 namespace {

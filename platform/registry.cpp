@@ -1,4 +1,5 @@
 // What the class registry's system forms share: the entry checks and the reason of the last failure.
+#include "platform/classregistry.h"
 #include "platform/internal.h"
 
 namespace platform {

@@ -3,8 +3,12 @@
 // a read-modify-write under an exclusive lock on "<registry>.lock", held from the read to the
 // rename of the new file over the old one, so that registrations from several processes at once
 // all survive.
+#include "platform/classregistry.h"
+#include "platform/configfolder.h"
+#include "platform/filelock.h"
 #include "platform/internal.h"
 #include "platform/registryfile.h"
+#include "platform/safefile.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -2,6 +2,9 @@
 // description as its default value and the subkey InprocServer32 (default value: the module's
 // path; ThreadingModel). The classes root is written directly, as classic in-process servers do:
 // Wine does not merge the per-user HKCU\Software\Classes into it.
+#include "platform/bitness.h"
+#include "platform/classregistry.h"
+#include "platform/configfolder.h"
 #include "platform/internal_win.h"
 
 #include <cstdlib>

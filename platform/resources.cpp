@@ -2,6 +2,7 @@
 // its resources at start-up) are found first, then the program file's own (on Windows, those
 // the resource compiler put there).
 #include "platform/internal.h"
+#include "platform/resources.h"
 
 #include <algorithm>
 #include <cctype>

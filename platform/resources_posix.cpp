@@ -1,5 +1,6 @@
 // Program files carry no resources off Windows: the build registers them at start-up instead.
 #include "platform/internal.h"
+#include "platform/resources.h"
 
 namespace platform::detail {
 

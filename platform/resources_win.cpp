@@ -1,5 +1,6 @@
 // The program file's own resources, compiled into it by the resource compiler.
 #include "platform/internal_win.h"
+#include "platform/resources.h"
 
 namespace platform::detail {
 namespace {

@@ -1,5 +1,5 @@
 // What the safe-file service says the same way on every system.
-#include "platform/platform.h"
+#include "platform/safefile.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 // The safe-file service on Linux: nothing but a regular file is opened (stat first, then an open
 // with O_NONBLOCK and a check of what was opened, since the name may be swapped in between).
-#include "platform/platform.h"
+#include "platform/safefile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace platform {
 namespace {

@@ -1,7 +1,7 @@
 // The safe-file service on Windows: only a disk file is used (GetFileType), a reparse point (a
 // link) is never written through, and a replacement is a new file moved over the old one.
-#include "platform/platform.h"
 #include "platform/internal_win.h"
+#include "platform/safefile.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,6 +2,7 @@
 // are the status texts; on Windows they stand in where the system has no text of its own (Wine
 // has none for most COM statuses).
 #include "platform/internal.h"
+#include "platform/status.h"
 
 namespace platform {
 namespace {

@@ -1,5 +1,6 @@
 // UTF-8 <-> UTF-16 through the system's converters, and the system's message texts.
 #include "platform/internal_win.h"
+#include "platform/status.h"
 
 namespace platform::detail {
 

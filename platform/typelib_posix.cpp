@@ -1,7 +1,7 @@
 // Type libraries off Windows: the platform has no type-library loader, so a server module's type
 // library is neither registered nor handed out. Clients here bind by name (GetIDsOfNames) or by
 // the vtable of the interface's header.
-#include "platform/platform.h"
+#include "platform/typelib.h"
 
 namespace platform {
 

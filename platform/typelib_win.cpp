@@ -1,5 +1,6 @@
 // Type libraries on Windows: the system's own, from the TYPELIB resource of a server module.
 #include "platform/internal_win.h"
+#include "platform/typelib.h"
 
 namespace platform {
 

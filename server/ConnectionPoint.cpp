@@ -1,7 +1,7 @@
 #include "server/ConnectionPoint.h"
 
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "platform/comptr.h"
 
 namespace trutina_server {
 

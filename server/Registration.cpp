@@ -1,6 +1,9 @@
 #include "server/Registration.h"
 
 #include "driver/Trutina_TLB.h"
+#include "platform/classregistry.h"
+#include "platform/module.h"
+#include "platform/typelib.h"
 
 namespace trutina_server {
 

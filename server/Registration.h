@@ -1,7 +1,7 @@
 // What DllRegisterServer and DllUnregisterServer of a server module do.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/ole.h"
 
 #include <string>
 

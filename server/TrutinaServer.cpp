@@ -1,6 +1,9 @@
 #include "server/TrutinaServer.h"
 
-#include "platform/platform.h"
+#include "platform/bstr.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
+#include "platform/typelib.h"
 #include "runtime/utf.h"
 
 namespace trutina_server {

@@ -1,8 +1,8 @@
 #include "simulator/SettingsFile.h"
 
-#include "simulator/SettingsJson.h"
-#include "platform/platform.h"
+#include "platform/safefile.h"
 #include "runtime/utf.h"
+#include "simulator/SettingsJson.h"
 
 #include <new>
 #include <optional>

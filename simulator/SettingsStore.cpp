@@ -1,9 +1,11 @@
 #include "simulator/SettingsStore.h"
 
+#include "platform/configfolder.h"
+#include "platform/filelock.h"
+#include "platform/safefile.h"
+#include "runtime/utf.h"
 #include "simulator/SettingsFile.h"
 #include "simulator/SettingsJson.h"
-#include "platform/platform.h"
-#include "runtime/utf.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,5 +1,7 @@
 #include "simulator/StateraObject.h"
 
+#include "platform/apartment.h"
+#include "platform/bstr.h"
 #include "simulator/ShowProperties.h"
 
 #include <atomic>

@@ -3,7 +3,13 @@
 #include "driver/MemberCalls.h"
 #include "driver/OleError.h"
 #include "driver/Statera.h"
-#include "platform/platform.h"
+#include "platform/apartment.h"
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
+#include "platform/safefile.h"
+#include "platform/status.h"
 #include "runtime/utf.h"
 
 #include <chrono>

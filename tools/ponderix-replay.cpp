@@ -3,7 +3,7 @@
 // Replays a driver recording against a driver and reports every difference (tools/Replay.h).
 // Exit code 0 when nothing differs, 1 on differences, 2 on misuse or when the driver cannot be
 // created.
-#include "platform/platform.h"
+#include "platform/commandline.h"
 #include "tools/Replay.h"
 
 #include <iostream>

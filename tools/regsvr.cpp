@@ -2,7 +2,11 @@
 // removes it by calling DllUnregisterServer. Exit code 0 on success, 1 on failure, 2 on misuse.
 // regsvr --registered <class id>: prints the module registered for the class; exit code 0 when
 // one is, 1 when none is or the registry cannot be read (saying why), 2 on misuse.
-#include "platform/platform.h"
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
+#include "platform/commandline.h"
+#include "platform/module.h"
+#include "platform/status.h"
 #include "runtime/utf.h"
 
 #include <cstdio>

@@ -1,7 +1,8 @@
 // GetVersionString reads the file version at offset 48 of the program's version resource.
 #include "about/fmuAbout.h"
 
-#include "platform/platform.h"
+#include "platform/resources.h"
+#include "platform/versioninfo.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 #include "about/fmuAbout.h"
 #include "app/fmuMain.h"
 #include "forms/Application.h"
-#include "platform/platform.h"
+#include "platform/resources.h"
+#include "platform/versioninfo.h"
 #include "runtime/exceptions.h"
 
 #include "../forms/QtTestApp.h"

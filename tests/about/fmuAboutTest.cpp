@@ -3,7 +3,7 @@
 #include "about/Developer.h"
 #include "about/fmuAbout.h"
 
-#include "platform/platform.h"
+#include "platform/resources.h"
 #include "runtime/exceptions.h"
 
 #include "../forms/QtTestApp.h"

@@ -2,6 +2,8 @@
 // box of a failed start, and the main window — run in-process through RunProgram, the modal
 // windows answered by a timer as a user would.
 #include "MainWindowTestSupport.h"
+#include "platform/bitness.h"
+#include "platform/classregistry.h"
 
 #include "CraftedPe.h"
 

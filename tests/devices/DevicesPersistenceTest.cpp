@@ -10,7 +10,7 @@
 #include "app/fmuMain.h"
 #include "devices/fmuDevice.h"
 #include "driver/Registration.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 
 #include <QComboBox>
 #include <QLineEdit>

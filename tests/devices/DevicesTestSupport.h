@@ -5,6 +5,7 @@
 #include "devices/fmuDevice.h"
 #include "driver/ScaleX.h"
 #include "forms/Application.h"
+#include "platform/comptr.h"
 
 #include "../forms/QtTestApp.h"
 #include "EditorInput.h"

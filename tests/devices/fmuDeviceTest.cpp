@@ -1,6 +1,7 @@
 // The device editor against the fake driver: real clicks, keys and focus changes; the fake's call
 // log and the window's state are what is asserted.
 #include "DevicesTestSupport.h"
+#include "platform/comptr.h"
 
 #include "forms/Controls.h"
 

@@ -2,9 +2,9 @@
 // checks, at the end of each test, that no object of the fake module is left alive.
 #pragma once
 
-#include "FakeDriverFixture.h"
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "FakeDriverFixture.h"
+#include "platform/comptr.h"
 
 #include <gtest/gtest.h>
 

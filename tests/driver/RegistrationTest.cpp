@@ -1,5 +1,8 @@
 // The registration check: EnsureDriverRegistered's loop and RegisterServerFile's silent failures.
 #include "DriverTestSupport.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
 
 #include "driver/Registration.h"
 #include "runtime/exceptions.h"

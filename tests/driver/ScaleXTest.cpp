@@ -1,6 +1,8 @@
 // TScaleX against the fake driver: the result check, conversions, the automation error and the
 // mapping of every wrapper operation to the interface member of the same name.
 #include "DriverTestSupport.h"
+#include "platform/comptr.h"
+#include "platform/status.h"
 
 #include "driver/ScaleX.h"
 

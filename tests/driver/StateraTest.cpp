@@ -1,6 +1,9 @@
 // TStatera against the fake driver: completion of the control, the data event, the published
 // properties through IDispatch, and what happens when the object lacks ITrutina.
 #include "DriverTestSupport.h"
+#include "platform/apartment.h"
+#include "platform/bstr.h"
+#include "platform/comptr.h"
 
 #include "driver/Statera.h"
 #include "runtime/apphook.h"

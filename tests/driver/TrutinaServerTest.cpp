@@ -1,7 +1,12 @@
 // The server-side base, through the fake driver module: IDispatch by name and dispatch id with
 // argument coercion and errors, the connection point, error info support and the module count.
-#include "DriverTestSupport.h"
 #include "CountingSink.h"
+#include "DriverTestSupport.h"
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
+#include "platform/typelib.h"
 
 #include "server/TrutinaServer.h"
 

@@ -1,7 +1,7 @@
 // The application object's exception handling and the protected handler binding.
 #include "forms/Application.h"
 #include "forms/Binding.h"
-#include "platform/platform.h"
+#include "platform/apartment.h"
 #include "runtime/apphook.h"
 
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include "platform/apartment.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // A module's bitness from the head of its file.
-#include "platform/platform.h"
+#include "platform/bitness.h"
 
 #include "CraftedPe.h"
 

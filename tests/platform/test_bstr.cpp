@@ -1,4 +1,5 @@
-#include "platform/platform.h"
+#include "platform/bstr.h"
+#include "platform/module.h"
 #include "testserver.h"
 
 #include <gtest/gtest.h>

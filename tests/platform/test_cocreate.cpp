@@ -1,4 +1,6 @@
-#include "platform/platform.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
 #include "testserver.h"
 #include "testsupport.h"
 

@@ -1,4 +1,5 @@
-#include "platform/platform.h"
+#include "platform/bstr.h"
+#include "platform/comptr.h"
 
 #include <gtest/gtest.h>
 

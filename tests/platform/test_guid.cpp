@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include "platform/bstr.h"
 
 #include <gtest/gtest.h>
 

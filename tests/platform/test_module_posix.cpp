@@ -1,6 +1,6 @@
 // A library file is checked against its own ELF headers before the loader maps it: a truncated or
 // foreign file is refused with a message, where the loader would fault on it.
-#include "platform/platform.h"
+#include "platform/module.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,8 @@
-#include "platform/platform.h"
+#include "platform/bitness.h"
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
+#include "platform/configfolder.h"
+#include "platform/module.h"
 #include "testsupport.h"
 
 #include "CraftedPe.h"

@@ -1,6 +1,7 @@
 // The class registry on Windows: the system registry under HKEY_CLASSES_ROOT\CLSID, read back
 // with the registry API and through the lookup that CoCreateInstance's callers use.
-#include "platform/platform.h"
+#include "platform/classregistry.h"
+#include "platform/module.h"
 
 #include <gtest/gtest.h>
 

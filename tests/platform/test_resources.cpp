@@ -1,4 +1,5 @@
-#include "platform/platform.h"
+#include "platform/resources.h"
+#include "platform/status.h"
 #include "platform/versioninfo.h"
 #include "TestEnv.h"
 

@@ -1,7 +1,8 @@
 // The safe-file service against what may be found at a path: each kind of node is read, replaced
 // and written from empty (or refused) exactly as the table says, and what is refused is left as
 // it was. A FIFO that blocked would hang the test.
-#include "platform/platform.h"
+#include "platform/filelock.h"
+#include "platform/safefile.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>

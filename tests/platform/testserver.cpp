@@ -1,6 +1,7 @@
 // A small in-process server: two classes, a live-object count, BSTR helpers across the module edge.
+#include "platform/classregistry.h"
 #include "platform/comobject.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 #include "testserver.h"
 
 #include <atomic>

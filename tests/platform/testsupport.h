@@ -1,7 +1,7 @@
 // Helpers shared by the platform tests: a temporary class registry and a reference-counted object.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/classregistry.h"
 #include "TestEnv.h"
 #include "testserver.h"
 

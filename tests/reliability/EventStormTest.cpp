@@ -6,7 +6,7 @@
 // are measured in bench/).
 #include "../app/MainWindowTestSupport.h"
 
-#include "platform/platform.h"
+#include "platform/apartment.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>

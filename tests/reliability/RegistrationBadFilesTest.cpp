@@ -3,7 +3,9 @@
 #include "FakeDriverFixture.h"
 
 #include "driver/Registration.h"
-#include "platform/platform.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 
 #include "FakeDriver.h"
 
-#include "platform/platform.h"
+#include "platform/status.h"
 
 #include <string>
 #include <vector>

@@ -4,6 +4,7 @@
 #include "app/fmuMain.h"
 #include "driver/DriverProcess.h"
 #include "driver/Recording.h"
+#include "platform/bitness.h"
 #include "runtime/numtext.h"
 #include "tools/Replay.h"
 

@@ -1,6 +1,8 @@
 // A load profile under simulated time is a repeatable test: the same run of calls against it
 // records the same weights, flags, results and data events every time, and the recording of one
 // run replays (ponderix-replay) against a new object without a difference, on the real clock.
+#include "platform/apartment.h"
+#include "platform/comptr.h"
 #include "SimulatorEnvironment.h"
 
 #include "driver/CallTrace.h"

@@ -1,4 +1,5 @@
 // ShowProperties: the driver's own modal dialog, driven offscreen as an operator would.
+#include "platform/comptr.h"
 #include "SimulatorEnvironment.h"
 
 #include "driver/ScaleX.h"

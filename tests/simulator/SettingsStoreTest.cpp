@@ -2,9 +2,9 @@
 // paths that are no settings file (not a regular file, unreadable, too large) left as they are.
 #include "simulator/SettingsStore.h"
 
-#include "simulator/SettingsFile.h"
-#include "platform/platform.h"
+#include "platform/filelock.h"
 #include "runtime/utf.h"
+#include "simulator/SettingsFile.h"
 
 #include "SampleSettings.h"
 

@@ -1,3 +1,5 @@
+#include "platform/comptr.h"
+#include "platform/module.h"
 #include "SimulatorEnvironment.h"
 #include "TestEnv.h"
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "platform/apartment.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
 
 #include <optional>
 #include <string>

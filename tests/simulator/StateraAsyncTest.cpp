@@ -1,7 +1,9 @@
 // The asynchronous mode of Trutina.dll: the polling thread queues numbered messages and the data
 // event reaches the apartment's thread, through the program's own control TStatera.
-#include "SimulatorEnvironment.h"
 #include "CountingSink.h"
+#include "platform/apartment.h"
+#include "platform/comptr.h"
+#include "SimulatorEnvironment.h"
 
 #include "driver/ScaleX.h"
 #include "driver/Statera.h"

@@ -1,5 +1,8 @@
 // Trutina.dll as the program meets it: created through CoCreateInstance from the class registry,
 // called through the program's own TScaleX, with scripted loads on the module's hand-moved clock.
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
 #include "SimulatorEnvironment.h"
 
 #include "driver/ScaleX.h"

@@ -1,5 +1,6 @@
 // Asynchronous mode at 50 ms with data events for three seconds while the apartment thread keeps
 // calling members: meant for ThreadSanitizer and AddressSanitizer builds as much as for the plain one.
+#include "platform/apartment.h"
 #include "SimulatorEnvironment.h"
 
 #include "driver/ScaleX.h"

@@ -1,8 +1,6 @@
 #include "FakeDriverFixture.h"
 #include "TestEnv.h"
 
-#include "platform/platform.h"
-
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>

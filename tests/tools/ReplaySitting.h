@@ -4,6 +4,8 @@
 #pragma once
 
 #include "FakeDriverFixture.h"
+#include "platform/apartment.h"
+#include "platform/comptr.h"
 
 #include "driver/Recording.h"
 #include "driver/ScaleX.h"

@@ -1,5 +1,8 @@
 #include "driver/Trutina_TLB.h"
-#include "platform/platform.h"
+#include "platform/bstr.h"
+#include "platform/classregistry.h"
+#include "platform/comptr.h"
+#include "platform/status.h"
 #include "testserver.h"
 #include "testsupport.h"
 

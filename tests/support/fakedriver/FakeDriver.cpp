@@ -3,8 +3,12 @@
 // the module-wide script.
 #include "FakeDriver.h"
 
-#include "server/TrutinaServer.h"
+#include "platform/apartment.h"
+#include "platform/bstr.h"
+#include "platform/comptr.h"
+#include "platform/module.h"
 #include "runtime/utf.h"
+#include "server/TrutinaServer.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,6 @@
 // The misbehaving driver: each ITrutina operation asks the object's misbehaviour table first.
+#include "platform/bstr.h"
+#include "platform/comptr.h"
 #include "RogueDriver.h"
 
 #include "server/TrutinaServer.h"

@@ -1,0 +1,17 @@
+// The command line and the console, in UTF-8.
+#pragma once
+
+#include "platform/ole.h"
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The command line's arguments in UTF-8: on Windows from the system's UTF-16 command line, since
+// the ANSI argv cannot hold every file name.
+PLATFORM_API std::vector<std::string> CommandLineArguments(int argc, char** argv);
+// Text written to the console is UTF-8 (on Windows the console's code page is set to it).
+PLATFORM_API void UseUtf8Console();
+
+} // namespace platform
