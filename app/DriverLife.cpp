@@ -4,7 +4,7 @@
 #include "driver/CallGuard.h"
 #include "driver/DriverProcess.h"
 #include "platform/comptr.h"
-#include "platform/driverhost.h"
+#include "platform/outgoingcalls.h"
 
 #include <QEventLoop>
 #include <QMessageBox>

@@ -8,7 +8,7 @@
 #include "driver/ScaleX.h"
 #include "driver/Statera.h"
 #include "platform/comptr.h"
-#include "platform/driverhost.h"
+#include "platform/outgoingcalls.h"
 
 #include <chrono>
 #include <cstdint>

@@ -32,11 +32,6 @@ namespace {
 std::mutex GWatchdogLock;
 TCallWatchdog::TState* GWatchdog = nullptr;
 
-std::string CallName(const char* member, TCallDirection direction)
-{
-    return std::string(TraceDirectionWord(direction)) + " " + member;
-}
-
 std::string Seconds(Clock::duration elapsed)
 {
     const long long tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() + 50) / 100;
@@ -65,7 +60,7 @@ void Watch(TCallWatchdog::TState& s)
             continue;
         ++s.Reported;
         detail::GOverdueCall.store(number, std::memory_order_relaxed);
-        const std::string line = CallName(member, direction) + " has been running for " + Seconds(now - s.Since);
+        const std::string line = TraceCallName(direction, member) + " has been running for " + Seconds(now - s.Since);
         lock.unlock();
         s.Report(line);
         lock.lock();
@@ -235,7 +230,7 @@ void detail::ReportOverdueReturn(std::uint64_t number, const char* member, TCall
             report = GWatchdog->Report;
             elapsed = Clock::now() - GWatchdog->Since;
         }
-        report(CallName(member, direction) + " returned after " + Seconds(elapsed));
+        report(TraceCallName(direction, member) + " returned after " + Seconds(elapsed));
     } catch (...) {
         // A report must not turn a driver call into a failure.
     }

@@ -39,6 +39,14 @@ const char* TraceDirectionWord(TCallDirection direction)
     return "?";
 }
 
+std::string TraceCallName(TCallDirection direction, std::string_view member)
+{
+    std::string name = TraceDirectionWord(direction);
+    name += ' ';
+    name += member;
+    return name;
+}
+
 std::string FormatTraceStatus(HRESULT status)
 {
     char buffer[16];
@@ -112,9 +120,7 @@ std::string FormatTraceValue(const TCallValue& value)
 
 std::string FormatDriverCall(const TDriverCall& call)
 {
-    std::string line = TraceDirectionWord(call.Direction);
-    line += ' ';
-    line += call.Member;
+    std::string line = TraceCallName(call.Direction, call.Member);
     if (!std::holds_alternative<std::monostate>(call.Value))
         line += (call.Direction == TCallDirection::Write ? " " : " = ") + FormatTraceValue(call.Value);
     if (call.Failed())

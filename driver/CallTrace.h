@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace driver {
@@ -92,5 +93,7 @@ std::string FormatTraceMoney(std::int64_t raw);
 std::string QuoteTraceText(const std::string& text);
 std::string FormatTraceStatus(HRESULT status); // "0x80020009"
 const char* TraceDirectionWord(TCallDirection direction); // "get", "put", "call", "event"
+// The call as the trace names it: "get Weight", "put UnitPrice", "call ReadWeight".
+std::string TraceCallName(TCallDirection direction, std::string_view member);
 
 } // namespace driver

@@ -1,5 +1,6 @@
 #include "driver/Recording.h"
 
+#include "platform/hex.h"
 #include "platform/safefile.h"
 
 
@@ -186,11 +187,7 @@ HRESULT ParseStatus(int line, const Json& value)
             std::uint32_t status = 0;
             bool hex = true;
             for (std::size_t i = 2; i < text.size() && hex; ++i) {
-                const char c = text[i];
-                const int digit = c >= '0' && c <= '9' ? c - '0'
-                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                         : -1;
+                const int digit = platform::HexDigitValue(static_cast<unsigned char>(text[i]));
                 hex = digit >= 0;
                 status = status * 16 + static_cast<std::uint32_t>(digit);
             }

@@ -1,11 +1,10 @@
-// The driver in a process of its own: its host, and the wait for calls to it.
+// The driver in a process of its own: the host it runs in.
 #pragma once
 
 #include "platform/comptr.h"
 #include "platform/ole.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,14 +43,5 @@ private:
     unsigned long FProcessId = 0;
     int FBitness = 0;
 };
-
-// While a call to another process waits on the calling thread (a single-threaded apartment), the
-// handler is asked each time a message arrives whether to wait on or to cancel the call, which
-// then fails with RPC_E_CALL_CANCELED. The thread paints meanwhile; input waits for the call.
-// Installs the system's message filter on the calling thread; an empty handler removes it. Off
-// Windows, where calls never leave the process, nothing.
-enum class OutgoingCallChoice { Wait, Cancel };
-using OutgoingCallHandler = std::function<OutgoingCallChoice()>;
-PLATFORM_API void SetOutgoingCallHandler(OutgoingCallHandler handler);
 
 } // namespace platform

@@ -18,6 +18,4 @@ bool DriverHost::Ended(unsigned long&, unsigned long) const { return false; }
 
 void DriverHost::End() {}
 
-void SetOutgoingCallHandler(OutgoingCallHandler) {}
-
 } // namespace platform

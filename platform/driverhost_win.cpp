@@ -1,23 +1,22 @@
-// The driver in a host process of its own bitness (platform/host_win.cpp is the host), and the
-// message filter that lets the calling thread paint and ask the operator while a call to it waits.
+// The driver in a host process of its own bitness (tools/ponderix-host.cpp is the host): starting
+// it, reading its one line and unmarshalling the object it hands back; ending it.
 #include "platform/comptr.h"
 #include "platform/driverhost.h"
+#include "platform/hostline.h"
 #include "platform/internal_win.h"
 #include "platform/module.h"
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 namespace platform {
 namespace {
 
 // How long the host may take to create the object (it loads the driver and runs its start-up).
 constexpr DWORD kStartLimitMs = 30000;
-// The longest answer a host gives: "OK " and a marshalled reference, a few hundred bytes.
-constexpr std::size_t kMaxAnswer = 16384;
 
 // The folder of the program's file, with its trailing separator.
 std::wstring ProgramFolder()
@@ -69,8 +68,8 @@ bool ReadAnswer(HANDLE output, HANDLE process, std::string& answer, std::string&
                     answer.pop_back();
                 return true;
             }
-            if (answer.size() > kMaxAnswer) {
-                why = "the host's answer is longer than " + std::to_string(kMaxAnswer) + " bytes";
+            if (answer.size() > hostline::kMaxLine) {
+                why = "the host's answer is longer than " + std::to_string(hostline::kMaxLine) + " bytes";
                 return false;
             }
             continue;
@@ -96,42 +95,31 @@ bool ReadAnswer(HANDLE output, HANDLE process, std::string& answer, std::string&
     return false;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // "OK <hex>": the reference unmarshalled into this apartment. "ERR <status> <text>": the host's refusal.
-HRESULT TakeAnswer(const std::string& answer, ComPtr<IUnknown>& object, std::string& why)
+HRESULT TakeAnswer(const std::string& line, ComPtr<IUnknown>& object, std::string& why)
 {
-    if (answer.rfind("ERR ", 0) == 0 && answer.size() >= 12) {
-        const HRESULT status = static_cast<HRESULT>(std::strtoul(answer.substr(4, 8).c_str(), nullptr, 16));
-        why = "the host could not create the object (" + answer.substr(13) + ")";
+    const hostline::TAnswer answer = hostline::ParseAnswer(line);
+    switch (answer.Kind) {
+    case hostline::TAnswer::TKind::Refusal: {
+        const auto status = static_cast<HRESULT>(answer.Status);
+        why = "the host could not create the object (" + answer.What + ")";
         return FAILED(status) ? status : E_FAIL;
     }
-    if (answer.rfind("OK ", 0) != 0 || answer.size() % 2 == 0) {
+    case hostline::TAnswer::TKind::Unexpected:
         why = "the host answered something else than a marshalled reference";
         return E_UNEXPECTED;
+    case hostline::TAnswer::TKind::NotHexadecimal:
+        why = "the host's marshalled reference is not hexadecimal";
+        return E_UNEXPECTED;
+    case hostline::TAnswer::TKind::Reference:
+        break;
     }
-    const std::size_t size = (answer.size() - 3) / 2;
+    const std::size_t size = answer.Reference.size();
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!memory)
         return E_OUTOFMEMORY;
     auto* bytes = static_cast<unsigned char*>(GlobalLock(memory));
-    for (std::size_t i = 0; i < size; ++i) {
-        const int high = HexDigit(answer[3 + 2 * i]), low = HexDigit(answer[4 + 2 * i]);
-        if (high < 0 || low < 0) {
-            GlobalUnlock(memory);
-            GlobalFree(memory);
-            why = "the host's marshalled reference is not hexadecimal";
-            return E_UNEXPECTED;
-        }
-        bytes[i] = static_cast<unsigned char>(high * 16 + low);
-    }
+    std::copy(answer.Reference.begin(), answer.Reference.end(), bytes);
     GlobalUnlock(memory);
     IStream* stream = nullptr;
     HRESULT status = CreateStreamOnHGlobal(memory, TRUE, &stream);
@@ -252,77 +240,6 @@ void DriverHost::End()
     const auto process = reinterpret_cast<HANDLE>(FProcess);
     TerminateProcess(process, 1);
     WaitForSingleObject(process, 2000);
-}
-
-// ---------------------------------------------------------------- the calling thread's message filter
-namespace {
-
-class TMessageFilter final : public IMessageFilter {
-public:
-    explicit TMessageFilter(OutgoingCallHandler handler) : FHandler(std::move(handler)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMessageFilter)) {
-            *out = static_cast<IMessageFilter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&FReferences); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&FReferences);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-
-    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override
-    {
-        return SERVERCALL_ISHANDLED;
-    }
-    // A busy callee: give up at once, the caller reports the failure.
-    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
-
-    // Asked for every message that arrives while a call waits (the time the system passes is
-    // not reliable everywhere: Wine's stays 0): the handler keeps its own count.
-    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override
-    {
-        if (FAsking)
-            return PENDINGMSG_WAITDEFPROCESS;
-        FAsking = true;
-        const OutgoingCallChoice choice = FHandler();
-        FAsking = false;
-        return choice == OutgoingCallChoice::Cancel ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
-    }
-
-private:
-    ~TMessageFilter() = default;
-
-    LONG FReferences = 1;
-    const OutgoingCallHandler FHandler;
-    bool FAsking = false;
-};
-
-} // namespace
-
-void SetOutgoingCallHandler(OutgoingCallHandler handler)
-{
-    IMessageFilter* previous = nullptr;
-    if (!handler) {
-        CoRegisterMessageFilter(nullptr, &previous);
-    } else {
-        auto* filter = new TMessageFilter(std::move(handler));
-        CoRegisterMessageFilter(filter, &previous);
-        filter->Release(); // COM holds it now
-    }
-    if (previous)
-        previous->Release();
 }
 
 } // namespace platform

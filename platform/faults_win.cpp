@@ -2,6 +2,7 @@
 // with the exception's code as its exit status (no debugger is started, and the C runtime's own
 // filter, which would pass an access violation on, is replaced).
 #include "platform/faults.h"
+#include "platform/hex.h"
 #include "platform/internal_win.h"
 
 #include <atomic>
@@ -13,6 +14,9 @@ std::atomic<TCrashWriter> GWriter{nullptr};
 std::atomic<HANDLE> GCrashFile{INVALID_HANDLE_VALUE};
 TCrashWords GWords;
 
+// Names for the last words only: every exception that reaches this filter ends the process, named
+// or not. Not the driver host's list of faults that end it (tools/ponderix-host.cpp): that one
+// picks which exceptions are fatal at all, since the host must let the driver's C++ exceptions pass.
 struct TKnownException {
     DWORD Code;
     const char* Name;
@@ -44,7 +48,7 @@ void FormatCode(DWORD code, char* out)
     while (*prefix)
         *p++ = *prefix++;
     for (int shift = 28; shift >= 0; shift -= 4)
-        *p++ = "0123456789ABCDEF"[(code >> shift) & 0xF];
+        *p++ = kHexDigits[(code >> shift) & 0xF];
     for (const TKnownException& known : KnownExceptions)
         if (known.Code == code) {
             *p++ = ' ';

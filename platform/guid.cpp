@@ -1,4 +1,5 @@
 // Interface ids and the text form of GUIDs.
+#include "platform/hex.h"
 #include "platform/ole.h"
 
 #ifndef _WIN32
@@ -32,27 +33,15 @@ constexpr int kGuidTextLength = 38; // "{8-4-4-4-12}"
 // The hex digit positions of each byte of the text form, in GUID field order as read left to right.
 void PutHex(OLECHAR*& out, std::uint64_t value, int digits)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     for (int i = digits - 1; i >= 0; --i)
-        *out++ = static_cast<OLECHAR>(kHex[(value >> (i * 4)) & 0xF]);
-}
-
-int HexValue(OLECHAR c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
+        *out++ = static_cast<OLECHAR>(platform::kHexDigits[(value >> (i * 4)) & 0xF]);
 }
 
 bool ReadHex(const OLECHAR*& in, int digits, std::uint64_t& value)
 {
     value = 0;
     for (int i = 0; i < digits; ++i) {
-        const int v = HexValue(*in++);
+        const int v = platform::HexDigitValue(static_cast<char32_t>(*in++));
         if (v < 0)
             return false;
         value = (value << 4) | static_cast<std::uint64_t>(v);

@@ -6,6 +6,16 @@
 // registry and one apartment queue). Code written against it reads as ordinary COM code.
 #pragma once
 
+#include "platform/export.h"
+
+// libplatform is a shared library on every system (a DLL on Windows too: one apartment queue for
+// the program and its server modules).
+#if defined(PLATFORM_BUILDING)
+#define PLATFORM_API PONDERIX_EXPORT
+#else
+#define PLATFORM_API PONDERIX_IMPORT
+#endif
+
 #ifdef _WIN32
 
 #include <windows.h>
@@ -14,23 +24,10 @@
 #include <oleauto.h>
 #include <ocidl.h>
 
-// libplatform is a DLL here too (one apartment queue for the program and its server modules).
-#if defined(PLATFORM_BUILDING)
-#define PLATFORM_API __declspec(dllexport)
-#else
-#define PLATFORM_API __declspec(dllimport)
-#endif
-
 #else // !_WIN32
 
 #include <cstddef>
 #include <cstdint>
-
-#if defined(PLATFORM_BUILDING)
-#define PLATFORM_API __attribute__((visibility("default")))
-#else
-#define PLATFORM_API
-#endif
 
 #define STDMETHODCALLTYPE
 #define STDAPICALLTYPE

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "driver/Trutina_TLB.h"
+#include "platform/export.h"
 #include "server/Coercion.h"
 #include "server/ConnectionPoint.h"
 #include "server/Module.h"
@@ -114,11 +115,7 @@ private:
 
 } // namespace trutina_server
 
-#ifdef _WIN32
-#define TRUTINA_SERVER_EXPORT extern "C" __declspec(dllexport)
-#else
-#define TRUTINA_SERVER_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#define TRUTINA_SERVER_EXPORT extern "C" PONDERIX_EXPORT
 
 // The four exports of a server module serving ClassName under clsid.
 #define TRUTINA_SERVER_EXPORTS(ClassName, clsid, description)                                        \

@@ -93,7 +93,7 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     if (same)
         return false;
     difference.Line = step.Line;
-    difference.Call = std::string(driver::TraceDirectionWord(step.Direction)) + " " + step.Member->Name;
+    difference.Call = driver::TraceCallName(step.Direction, step.Member->Name);
     const bool showsValue = step.Direction != driver::TCallDirection::Write;
     difference.Expected = Outcome(step.Status, step.StatusText, showsValue ? step.Value : TCallValue{});
     difference.Got = Outcome(got.Status, got.StatusText, showsValue ? got.Value : TCallValue{});
@@ -303,7 +303,7 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
         }
         if (!step.Crashed.empty()) {
             result.Crash = Place(action, step.Line) + ": the driver crashed in "
-                           + driver::TraceDirectionWord(step.Direction) + " " + step.Member->Name + ": " + step.Crashed;
+                           + driver::TraceCallName(step.Direction, step.Member->Name) + ": " + step.Crashed;
             break;
         }
         const TAnswer answer = Perform(trutina, step);

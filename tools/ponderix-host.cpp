@@ -9,12 +9,11 @@
 // Self-contained (system libraries and the proxy of ITrutina only, linked statically): each
 // Windows build also builds the host of the other bitness with the other compiler.
 #include "driver/TrutinaProxy.h"
+#include "platform/hostline.h"
 
 #include <windows.h>
 #include <objbase.h>
 #include <ocidl.h>
-
-#include <cstdio>
 
 namespace {
 
@@ -31,7 +30,7 @@ void WriteLine(const char* text)
 int Refuse(HRESULT status, const char* what)
 {
     char line[256];
-    std::snprintf(line, sizeof line, "ERR %08lX %s", static_cast<unsigned long>(status), what);
+    platform::hostline::FormatRefusal(static_cast<unsigned long>(status), what, line, sizeof line);
     WriteLine(line);
     return 1;
 }
@@ -50,6 +49,9 @@ DWORD WINAPI WatchInput(void*)
 // A processor fault in the driver ends the host with the fault's code, as it would end an
 // in-process bench: the system's call stub would otherwise swallow it and leave the driver
 // running on broken state. The driver's own C++ exceptions pass.
+// Which exceptions are fatal is decided here, before any handler: the processor faults, not the
+// C++ exceptions, which the driver may raise and catch itself. The platform's list of exception
+// names (platform/faults_win.cpp) only names codes for the last words of a process that is ending.
 LONG WINAPI EndOnFault(EXCEPTION_POINTERS* info)
 {
     switch (info->ExceptionRecord->ExceptionCode) {
@@ -81,20 +83,8 @@ void LetFaultsEndTheProcess()
     AddVectoredExceptionHandler(1, &EndOnFault);
 }
 
-bool HexFromBytes(const unsigned char* bytes, SIZE_T size, char* out, SIZE_T capacity)
-{
-    if (capacity < size * 2 + 1)
-        return false;
-    for (SIZE_T i = 0; i < size; ++i) {
-        out[2 * i] = "0123456789ABCDEF"[bytes[i] >> 4];
-        out[2 * i + 1] = "0123456789ABCDEF"[bytes[i] & 0xF];
-    }
-    out[size * 2] = '\0';
-    return true;
-}
-
-// The object's IUnknown, marshalled for another process of this machine, as text.
-HRESULT Marshal(IUnknown* object, char* text, SIZE_T capacity)
+// The object's IUnknown, marshalled for another process of this machine, as the line "OK <hex>".
+HRESULT Marshal(IUnknown* object, char* line, SIZE_T capacity)
 {
     IStream* stream = nullptr;
     HRESULT status = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
@@ -108,7 +98,7 @@ HRESULT Marshal(IUnknown* object, char* text, SIZE_T capacity)
         STATSTG stat{};
         status = stream->Stat(&stat, STATFLAG_NONAME);
         const auto* bytes = static_cast<const unsigned char*>(GlobalLock(memory));
-        if (SUCCEEDED(status) && (!bytes || !HexFromBytes(bytes, static_cast<SIZE_T>(stat.cbSize.QuadPart), text, capacity)))
+        if (SUCCEEDED(status) && (!bytes || !platform::hostline::FormatReference(bytes, static_cast<std::size_t>(stat.cbSize.QuadPart), line, capacity)))
             status = E_OUTOFMEMORY;
         if (bytes)
             GlobalUnlock(memory);
@@ -139,9 +129,8 @@ int wmain(int argc, wchar_t** argv)
                                           reinterpret_cast<void**>(&object));
         FAILED(status) || !object)
         return Refuse(FAILED(status) ? status : E_POINTER, "CoCreateInstance");
-    static char line[16384];
-    lstrcpyA(line, "OK ");
-    if (HRESULT status = Marshal(object, line + 3, sizeof line - 3); FAILED(status))
+    static char line[platform::hostline::kMaxLine];
+    if (HRESULT status = Marshal(object, line, sizeof line); FAILED(status))
         return Refuse(status, "CoMarshalInterface");
     // The message queue exists before Ponderix can ask this thread to quit.
     MSG message;

@@ -221,7 +221,7 @@ TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
         ASSERT_FALSE(sitting.Steps.empty());
         const driver::TRecordedStep& last = sitting.Steps.back();
         ASSERT_NE(last.Member, nullptr);
-        std::string call = std::string(driver::TraceDirectionWord(last.Direction)) + " " + last.Member->Name;
+        std::string call = driver::TraceCallName(last.Direction, last.Member->Name);
         if (!std::holds_alternative<std::monostate>(last.Value))
             call += " \"" + driver::FormatTraceValue(last.Value) + "\"";
         EXPECT_EQ(call, crash.Call);
@@ -263,7 +263,7 @@ std::vector<std::string> CallSequence(const std::function<void()>& sitting)
     const auto thread = std::this_thread::get_id();
     driver::SetDriverCallHook([&](const driver::TDriverCall& call) {
         calls.push_back(std::string(std::this_thread::get_id() == thread ? "" : "elsewhere ") +
-                        driver::TraceDirectionWord(call.Direction) + " " + call.Member);
+                        driver::TraceCallName(call.Direction, call.Member));
     });
     sitting();
     driver::SetDriverCallHook({});

@@ -9,6 +9,7 @@
 // without error info, and a callback run inside the call.
 #pragma once
 
+#include "platform/export.h"
 #include "platform/ole.h"
 
 #include <cstdint>
@@ -18,12 +19,10 @@
 #include <string_view>
 #include <vector>
 
-#if defined(_WIN32) && defined(FAKEDRIVER_BUILDING)
-#define FAKEDRIVER_API __declspec(dllexport)
-#elif defined(_WIN32)
-#define FAKEDRIVER_API __declspec(dllimport)
+#if defined(FAKEDRIVER_BUILDING)
+#define FAKEDRIVER_API PONDERIX_EXPORT
 #else
-#define FAKEDRIVER_API __attribute__((visibility("default")))
+#define FAKEDRIVER_API PONDERIX_IMPORT
 #endif
 
 namespace fakedriver {

@@ -21,14 +21,13 @@
 // that created the object answers RPC_E_WRONG_THREAD, as the system's marshalling would.
 #pragma once
 
+#include "platform/export.h"
 #include "platform/ole.h"
 
-#if defined(_WIN32) && defined(ROGUEDRIVER_BUILDING)
-#define ROGUEDRIVER_API __declspec(dllexport)
-#elif defined(_WIN32)
-#define ROGUEDRIVER_API __declspec(dllimport)
+#if defined(ROGUEDRIVER_BUILDING)
+#define ROGUEDRIVER_API PONDERIX_EXPORT
 #else
-#define ROGUEDRIVER_API __attribute__((visibility("default")))
+#define ROGUEDRIVER_API PONDERIX_IMPORT
 #endif
 
 namespace roguedriver {
