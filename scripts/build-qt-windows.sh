@@ -50,9 +50,9 @@ configure_options=(
   -no-feature-vulkan -no-feature-androiddeployqt
 )
 
-# The cross toolchain Qt is built with, the project's own (cmake/toolchain-mingw-common.cmake: the
-# posix-thread compilers, shared runtime) as the text of a toolchain file, one setting a line and a
-# newline after the last: the form the cache key has always hashed.
+# The cross toolchain Qt is built with: the project's own (cmake/toolchain-mingw-common.cmake, the
+# posix-thread compilers) as MingwToolchainText.cmake prints it, one setting a line, each ending in
+# a newline. The text names the toolchain in the cache key and is written out as Qt's toolchain file.
 toolchain_text=$(cmake -DPONDERIX_MINGW_ARCH="$arch" -P "$source_dir/cmake/MingwToolchainText.cmake")
 toolchain_text+=$'\n' # the command substitution took the last line's newline
 

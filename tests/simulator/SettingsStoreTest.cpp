@@ -241,9 +241,6 @@ TEST_ELSEWHERE(SettingsStoreTest, AProcessKilledWhileWritingLeavesACompleteFile,
                "the writer is a fork of this process, which Windows cannot make")
 #endif
 
-#ifndef _WIN32
-// Two processes adding devices at once over one file: each addition is made under the file's lock
-// on the latest settings, so none is lost and no number is given twice.
 // Another holder keeps the lock (a stopped process): the change is refused, not written over by
 // the holder's older copy later.
 TEST(SettingsStoreTest, AChangeIsRefusedWhileAnotherHolderKeepsTheLock)
@@ -264,6 +261,9 @@ TEST(SettingsStoreTest, AChangeIsRefusedWhileAnotherHolderKeepsTheLock)
     EXPECT_EQ(driver.SetPortNumber(5), TResult::Ok); // the holder gone, the change goes through
 }
 
+#ifndef _WIN32
+// Two processes adding devices at once over one file: each addition is made under the file's lock
+// on the latest settings, so none is lost and no number is given twice.
 TEST(SettingsStoreTest, TwoProcessesChangingAtOnceKeepEveryChange)
 {
     QTemporaryDir dir;

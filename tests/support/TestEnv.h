@@ -20,6 +20,14 @@
 
 namespace testenv {
 
+// Whether calls reach another process through the system's marshalling (Windows): only there can
+// the driver run in a process of its own.
+#ifdef _WIN32
+constexpr bool kMarshallingBetweenProcesses = true;
+#else
+constexpr bool kMarshallingBetweenProcesses = false;
+#endif
+
 inline void SetVariable(const char* name, const std::string& value)
 {
 #ifdef _WIN32
