@@ -81,7 +81,17 @@ void TScalePlatform::SetUnstable(bool unstable)
     FForcedUnstable = unstable;
 }
 
-void TScalePlatform::SetConnected(bool connected) { FConnected = connected; }
+void TScalePlatform::SetConnected(bool connected)
+{
+    FConnected = connected;
+    FAnswerAtOnce = false; // a cable cut by hand: the caller waits for its Timeout
+}
+
+bool TScalePlatform::AnswersAtOnce()
+{
+    ApplyProfile();
+    return FAnswerAtOnce;
+}
 
 bool TScalePlatform::Connected()
 {
@@ -171,6 +181,7 @@ void TScalePlatform::ApplyProfile()
         FSwingStart = stepTime;
     FForcedUnstable = step->Unstable;
     FConnected = !step->Disconnected;
+    FAnswerAtOnce = step->AnswerAtOnce;
     FRefusal = step->Refuse;
     FRefusalsLeft = step->Refuse != TResult::Ok ? step->RefuseCount : 0;
     FRefused = step->RefuseOperations;
@@ -354,6 +365,7 @@ void TScalePlatform::Restart()
     FLoad = 0;
     FForcedUnstable = false;
     FConnected = true;
+    FAnswerAtOnce = false;
     FAnswerDelay = 0;
     PowerOn();
     FChangedAt = Now() - FModel->SettlingMs; // standing idle: settled
