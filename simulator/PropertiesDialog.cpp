@@ -43,6 +43,15 @@ void SelectCode(QComboBox* list, int code)
 
 int SelectedCode(const QComboBox* list) { return list->currentData().toInt(); }
 
+// A name from the settings file may be any length: shown elided to this many pixels, whole in the
+// tooltip, so that the dialog keeps its size.
+constexpr int NameWidth = 240;
+
+QString Elided(const QWidget* widget, const QString& text)
+{
+    return widget->fontMetrics().elidedText(text, Qt::ElideMiddle, NameWidth);
+}
+
 } // namespace
 
 TResult ShowPropertiesDialog(TScaleDriver& driver)
@@ -166,11 +175,16 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     auto* profileLayout = new QVBoxLayout(profileBox);
     auto* profileRow = new QHBoxLayout;
     cbProfile = CodeList(profileBox, "cbProfile");
-    for (const std::string& name : driver.LoadProfileNames())
-        cbProfile->addItem(QString::fromStdString(name));
+    cbProfile->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbProfile->setMinimumContentsLength(16);
+    for (const std::string& name : driver.LoadProfileNames()) {
+        const QString whole = QString::fromStdString(name);
+        cbProfile->addItem(Elided(cbProfile, whole), whole);
+        cbProfile->setItemData(cbProfile->count() - 1, whole, Qt::ToolTipRole);
+    }
     const TScaleDriver::TProfileView view = driver.LoadProfileView();
     const QString shownProfile = QString::fromStdString(view.Profile.Name.empty() ? FInitial.LoadProfile : view.Profile.Name);
-    if (const int at = cbProfile->findText(shownProfile); at >= 0)
+    if (const int at = cbProfile->findData(shownProfile); at >= 0)
         cbProfile->setCurrentIndex(at);
     auto* btnProfileStart = new QPushButton(QStringLiteral("Запустить"), profileBox);
     btnProfileStart->setObjectName(QStringLiteral("btnProfileStart"));
@@ -253,19 +267,20 @@ void TfmProperties::UpdateProfileState()
     if (profile.Name.empty())
         step = QStringLiteral("Сценарий не запущен");
     else if (profile.Step < 0)
-        step = QStringLiteral("«%1»: ожидание первого шага").arg(QString::fromStdString(profile.Name));
+        step = QStringLiteral("«%1»: ожидание первого шага").arg(Elided(lblProfileStep, QString::fromStdString(profile.Name)));
     else if (profile.Running)
         step = QStringLiteral("«%1»: шаг %2 из %3, %4 с от начала")
-                   .arg(QString::fromStdString(profile.Name))
+                   .arg(Elided(lblProfileStep, QString::fromStdString(profile.Name)))
                    .arg(profile.Step + 1)
                    .arg(profile.StepCount)
                    .arg(static_cast<double>(profile.Elapsed) / 1000, 0, 'f', 1);
     else
         step = QStringLiteral("«%1»: остановлен на шаге %2 из %3")
-                   .arg(QString::fromStdString(profile.Name))
+                   .arg(Elided(lblProfileStep, QString::fromStdString(profile.Name)))
                    .arg(profile.Step + 1)
                    .arg(profile.StepCount);
     lblProfileStep->setText(step);
+    lblProfileStep->setToolTip(QString::fromStdString(profile.Name));
     const TReading& r = view.Reading;
     QString reading;
     if (!view.Enabled)
@@ -283,7 +298,7 @@ void TfmProperties::UpdateProfileState()
 
 void TfmProperties::btnProfileStartClick()
 {
-    FDriver.StartLoadProfile(cbProfile->currentText().toStdString());
+    FDriver.StartLoadProfile(cbProfile->currentData().toString().toStdString());
     UpdateLoadState();
     UpdateProfileState();
 }
@@ -298,7 +313,7 @@ void TfmProperties::btnProfileRestartClick()
 {
     // Restarts the profile the scales run, or starts the one chosen when they run none.
     if (FDriver.LoadProfileView().Profile.Name.empty())
-        FDriver.StartLoadProfile(cbProfile->currentText().toStdString());
+        FDriver.StartLoadProfile(cbProfile->currentData().toString().toStdString());
     else
         FDriver.RestartLoadProfile();
     UpdateLoadState();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -75,7 +76,8 @@ TEST(CostTest, WeightTimesUnitPriceRoundedToTheMoneyUnitHalvesAwayFromZero)
         EXPECT_EQ(Cost(row.Weight, row.Price), row.Cost) << row.Weight << " x " << row.Price;
 }
 
-// SalesPrice as the register sees it: rounded to the device's price step, halves away from zero.
+// SalesPrice as the register sees it: the exact cost rounded once to the device's price step,
+// halves away from zero.
 TEST(PriceRoundingTest, SalesPriceIsRoundedToTheDevicesStep)
 {
     struct Row {
@@ -89,7 +91,10 @@ TEST(PriceRoundingTest, SalesPriceIsRoundedToTheDevicesStep)
         {500, 1.235, 125'000, 154'500},   // 15.45
         {1000, 1.235, 125'000, 154'000},  // 15.4
         {10000, 1.235, 125'000, 150'000}, // 15
-        {500, 1.0, 122'750, 123'000},     // 12.275: a half, away from zero
+        {500, 2.455, 50'000, 123'000},    // 12.275: a half, away from zero
+        {100, 0.995, 10'100, 10'000},     // 1.00495 -> 1.00, not 1.0050 -> 1.01
+        {100, 0.505, 999'900, 504'900},   // 50.49495 -> 50.49, not 50.4950 -> 50.50
+        {500, 2.505, 999'900, 2'504'500}, // 250.47495 -> 250.45, not 250.4750 -> 250.50
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Step);
@@ -283,35 +288,150 @@ TEST_F(ScaleDriverTest, PollerQueuesStableChangesOfAtLeastTheStep)
 // ReadWeight does.
 TEST_F(ScaleDriverTest, OutOfRangeReadingsAreRefusedAndNeverQueued)
 {
+    ASSERT_EQ(Driver->SetUnitPrice(100'000), TResult::Ok);
     for (const auto& [load, code] : {std::pair{16.0, TResult::Overload}, std::pair{-0.2, TResult::WeightOutOfRange}}) {
         SCOPED_TRACE(load);
+        Load(1.0);
+        ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
         Load(load);
         ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
         Driver->PollOnce();
+        // The weight members keep the last good weight, in both modes.
+        EXPECT_EQ(Driver->Weight(), 1.0);
+        EXPECT_EQ(Driver->SalesPrice(), 100'000);
         EXPECT_EQ(Driver->GenerateEvent(), code);
-        EXPECT_EQ(Driver->ReadWeight(), code);
         EXPECT_EQ(Driver->DataCount(), 0);
         Driver->SetAsyncMode(false);
+        EXPECT_EQ(Driver->ReadWeight(), code);
+        EXPECT_EQ(Driver->Weight(), 1.0);
     }
 }
 
-// Off the line in asynchronous mode the weight members show no weight, and the first stable
-// reading after the scales answer again is news even when it weighs what the last message did.
-TEST_F(ScaleDriverTest, GoingOffTheLineClearsTheWeightAndTheReturnIsNews)
+// Off the line in asynchronous mode (after the poll has waited Timeout for an answer) the weight
+// members show no weight; after the line comes back, or the scales are restarted, the first stable
+// reading is news even when it weighs what the last message did.
+TEST(AsyncNewsTest, TheFirstStableReadingAfterAnInterruptionIsNews)
 {
-    Load(1.0);
-    ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
-    Driver->PollOnce();
-    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok);
-    Driver->SetScalesConnected(false);
-    Driver->PollOnce();
-    EXPECT_FALSE(Driver->Connected());
-    EXPECT_EQ(Driver->Weight(), 0.0);
-    EXPECT_EQ(Driver->DataCount(), 0);
-    Driver->SetScalesConnected(true);
-    Driver->PollOnce();
-    EXPECT_EQ(Driver->DataCount(), 1);
-    Driver->SetAsyncMode(false);
+    struct Row {
+        const char* Name;
+        std::function<void(TScaleDriver&)> Interrupt, Resume;
+        bool OffLine;
+    };
+    const auto nothing = [](TScaleDriver&) {};
+    const Row rows[] = {
+        {"line cut", [](TScaleDriver& d) { d.SetScalesConnected(false); },
+         [](TScaleDriver& d) { d.SetScalesConnected(true); }, true},
+        {"switched off and on",
+         [](TScaleDriver& d) {
+             ASSERT_EQ(d.SetDeviceEnabled(false), TResult::Ok);
+             ASSERT_EQ(d.SetDeviceEnabled(true), TResult::Ok);
+         },
+         nothing, false},
+        {"restarted from the dialog", [](TScaleDriver& d) { d.RestartLoadProfile(); }, nothing, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TDriverSettings s = EnabledDevice();
+        s.PollingInterval = 4; // the thread stays out of the way: the test polls by hand
+        s.LoadProfiles["p"] = TLoadProfile{{TLoadStep{0, 1.0}}, 0};
+        s.Devices[0].LoadProfile = "p";
+        TManualClock clock;
+        TScaleDriver driver(s, nullptr, clock);
+        driver.ReadWeight(); // the profile starts
+        clock.Advance(1000);
+        ASSERT_EQ(driver.SetAsyncMode(true), TResult::Ok);
+        driver.PollOnce();
+        ASSERT_EQ(driver.DeleteEvent(), TResult::Ok);
+        row.Interrupt(driver);
+        driver.PollOnce();
+        clock.Advance(1000); // Timeout, and the settling of a restart
+        driver.PollOnce();
+        if (row.OffLine) {
+            EXPECT_FALSE(driver.Connected());
+            EXPECT_EQ(driver.Weight(), 0.0);
+            EXPECT_EQ(driver.DataCount(), 0);
+            row.Resume(driver);
+            driver.PollOnce();
+        }
+        EXPECT_EQ(driver.DataCount(), 1);
+        EXPECT_EQ(driver.Weight(), 1.0);
+        EXPECT_TRUE(driver.Connected());
+    }
+}
+
+// The poller waits for the scales as a call does, without holding the driver: slow scales give a
+// late message; a cut line or scales slower than Timeout give none, and Connected false, once
+// Timeout has passed.
+TEST(AsyncNewsTest, ThePollerWaitsForSlowScalesUpToTimeout)
+{
+    struct Row {
+        const char* Name;
+        std::function<void(TScaleDriver&)> Slow;
+        TMillis Wait;
+        bool Answered;
+    };
+    const Row rows[] = {
+        {"answering in 300 ms", [](TScaleDriver& d) { d.SetAnswerDelay(300); }, 300, true},
+        {"answering in 1500 ms", [](TScaleDriver& d) { d.SetAnswerDelay(1500); }, 1000, false},
+        {"line cut", [](TScaleDriver& d) { d.SetScalesConnected(false); }, 1000, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TDriverSettings s = EnabledDevice();
+        s.PollingInterval = 4;
+        TManualClock clock;
+        TScaleDriver driver(s, nullptr, clock);
+        driver.PutLoad(1.0);
+        clock.Advance(1000);
+        ASSERT_EQ(driver.ReadWeight(), TResult::Ok);
+        row.Slow(driver);
+        ASSERT_EQ(driver.SetAsyncMode(true), TResult::Ok);
+        driver.PollOnce(); // the request goes out
+        clock.Advance(row.Wait - 1);
+        driver.PollOnce();
+        EXPECT_EQ(driver.DataCount(), 0);
+        EXPECT_EQ(driver.Weight(), 1.0); // nothing answered yet
+        clock.Advance(1);
+        driver.PollOnce();
+        EXPECT_EQ(driver.DataCount(), row.Answered ? 1 : 0);
+        EXPECT_EQ(driver.Weight(), row.Answered ? 1.0 : 0.0);
+        EXPECT_EQ(driver.Connected(), row.Answered);
+    }
+}
+
+// A call that asks the scales waits for them: a cut line costs Timeout (or nothing, when a profile
+// step says the line reports it at once); calls that do not ask the scales never wait.
+TEST(AsyncNewsTest, ACutLineCostsTimeoutPerCallThatAsksTheScales)
+{
+    struct Row {
+        const char* Name;
+        bool AtOnce;
+        std::function<TResult(TScaleDriver&)> Call;
+        TResult Code;
+        TMillis Waited;
+    };
+    const Row rows[] = {
+        {"ReadWeight", false, [](TScaleDriver& d) { return d.ReadWeight(); }, TResult::NoConnection, 700},
+        {"GetDeviceMetrics", false, [](TScaleDriver& d) { return d.GetDeviceMetrics(); }, TResult::NoConnection, 700},
+        {"UnitPrice", false, [](TScaleDriver& d) { return d.SetUnitPrice(100); }, TResult::Ok, 0},
+        {"ReadWeight at once", true, [](TScaleDriver& d) { return d.ReadWeight(); }, TResult::NoConnection, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TDriverSettings s = EnabledDevice();
+        s.Timeout = 700;
+        TLoadStep cut{0, 0};
+        cut.Disconnected = true;
+        cut.AnswerAtOnce = row.AtOnce;
+        s.LoadProfiles["p"] = TLoadProfile{{cut}, 0};
+        s.Devices[0].LoadProfile = "p";
+        TManualClock clock; // its Wait moves it on at once
+        TScaleDriver driver(s, nullptr, clock);
+        const TMillis before = clock.Now();
+        EXPECT_EQ(row.Call(driver), row.Code);
+        EXPECT_EQ(clock.Now() - before, row.Waited);
+        EXPECT_FALSE(driver.Connected());
+    }
 }
 
 // Zero at the edges: with a tare set it is refused (the tare stays, net zero shown); at the edge of
@@ -355,8 +475,11 @@ TEST(RestartTest, ARestartedRunEqualsAFreshOne)
         }
         return readings;
     };
-    TScaleDriver fresh(s, nullptr, clock);
-    const std::vector<TReading> expected = run(fresh);
+    std::vector<TReading> expected;
+    {
+        TScaleDriver fresh(s, nullptr, clock); // gone before the next object opens the port
+        expected = run(fresh);
+    }
     for (const bool byDialog : {false, true}) {
         SCOPED_TRACE(byDialog);
         TScaleDriver used(s, nullptr, clock);
