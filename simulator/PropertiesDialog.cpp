@@ -149,10 +149,14 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     chkUnstable->setObjectName(QStringLiteral("chkUnstable"));
     chkConnected = new QCheckBox(QStringLiteral("Связь с весами"), loadBox);
     chkConnected->setObjectName(QStringLiteral("chkConnected"));
+    // A cut cable costs each call Timeout; a port whose adapter is gone says so at once.
+    chkCutAtOnce = new QCheckBox(QStringLiteral("Обрыв связи сообщается сразу, без ожидания"), loadBox);
+    chkCutAtOnce->setObjectName(QStringLiteral("chkCutAtOnce"));
     loadLayout->addLayout(loadRow);
     loadLayout->addWidget(lblLoad);
     loadLayout->addWidget(chkUnstable);
     loadLayout->addWidget(chkConnected);
+    loadLayout->addWidget(chkCutAtOnce);
     // Slow scales: every call that asks them waits this long (beyond Timeout it is refused).
     auto* delayRow = new QHBoxLayout;
     edtAnswerDelay = new QSpinBox(loadBox);
@@ -169,6 +173,7 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     connect(btnTakeOff, &QPushButton::clicked, this, &TfmProperties::btnTakeOffClick);
     connect(chkUnstable, &QCheckBox::clicked, this, &TfmProperties::chkUnstableClick);
     connect(chkConnected, &QCheckBox::clicked, this, &TfmProperties::chkConnectedClick);
+    connect(chkCutAtOnce, &QCheckBox::clicked, this, [this](bool checked) { FDriver.SetAnswerAtOnce(checked); });
 
     // The load profile of the current device: acts at once, like the load control.
     auto* profileBox = new QGroupBox(QStringLiteral("Сценарий нагрузки"), this);
@@ -326,6 +331,7 @@ void TfmProperties::UpdateLoadState()
     lblLoad->setText(QStringLiteral("На платформе: %1 кг").arg(state.Load, 0, 'f', 3));
     chkUnstable->setChecked(state.Unstable);
     chkConnected->setChecked(state.Connected);
+    chkCutAtOnce->setChecked(state.AnswerAtOnce);
     const QSignalBlocker quiet(edtAnswerDelay); // shown, not set again
     edtAnswerDelay->setValue(static_cast<int>(state.AnswerDelay));
 }

@@ -519,7 +519,7 @@ TScaleDriver::TLoadState TScaleDriver::LoadState()
     std::lock_guard lock(FMutex);
     auto& platform = CurrentPlatform();
     const bool connected = platform.Connected(); // brings a running profile up to now first
-    return {platform.Load(), platform.Unstable(), connected, platform.AnswerDelay()};
+    return {platform.Load(), platform.Unstable(), connected, platform.AnswerDelay(), platform.AnswersAtOnce()};
 }
 
 void TScaleDriver::PutLoad(double kg)
@@ -545,6 +545,12 @@ void TScaleDriver::SetAnswerDelay(TMillis ms)
 {
     std::lock_guard lock(FMutex);
     CurrentPlatform().SetAnswerDelay(ms);
+}
+
+void TScaleDriver::SetAnswerAtOnce(bool atOnce)
+{
+    std::lock_guard lock(FMutex);
+    CurrentPlatform().SetAnswerAtOnce(atOnce);
 }
 
 std::vector<std::string> TScaleDriver::LoadProfileNames() const

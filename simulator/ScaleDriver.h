@@ -186,6 +186,7 @@ public:
         bool Unstable = false;
         bool Connected = true;
         TMillis AnswerDelay = 0;
+        bool AnswerAtOnce = false;
     };
     TLoadState LoadState();
     void PutLoad(double kg);
@@ -193,6 +194,8 @@ public:
     void SetScalesConnected(bool connected);
     // The scales answer every call that asks them this many ms late (0: at once).
     void SetAnswerDelay(TMillis ms);
+    // A cut line reports no connection at once instead of after Timeout.
+    void SetAnswerAtOnce(bool atOnce);
     // The next write or method (other than ShowProperties) is refused with the code, doing nothing.
     void InjectRefusal(std::optional<TResult> code);
     std::optional<TResult> InjectedRefusal() const;

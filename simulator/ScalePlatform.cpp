@@ -81,11 +81,7 @@ void TScalePlatform::SetUnstable(bool unstable)
     FForcedUnstable = unstable;
 }
 
-void TScalePlatform::SetConnected(bool connected)
-{
-    FConnected = connected;
-    FAnswerAtOnce = false; // a cable cut by hand: the caller waits for its Timeout
-}
+void TScalePlatform::SetConnected(bool connected) { FConnected = connected; }
 
 bool TScalePlatform::AnswersAtOnce()
 {

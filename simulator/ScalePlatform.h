@@ -49,9 +49,10 @@ public:
     bool Unstable() const { return FForcedUnstable; }
     void SetConnected(bool connected);
     bool Connected();
-    // Whether a cut line reports no connection at once (a profile step's answerAtOnce) rather than
-    // after the caller's Timeout.
+    // Whether a cut line reports no connection at once (the dialog's choice, or a profile step's
+    // answerAtOnce) rather than after the caller's Timeout.
     bool AnswersAtOnce();
+    void SetAnswerAtOnce(bool atOnce) { FAnswerAtOnce = atOnce; }
     // Keeps a copy of the profile (named name) and runs it from now on; nullptr, or a profile
     // without steps, forgets the profile. The platform keeps the state it reached.
     void StartProfile(const TLoadProfile* profile, std::string name = {});
