@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace trutina;
@@ -307,27 +308,30 @@ TEST_F(ScaleDriverTest, OutOfRangeReadingsAreRefusedAndNeverQueued)
     }
 }
 
-// Off the line in asynchronous mode (after the poll has waited Timeout for an answer) the weight
-// members show no weight; after the line comes back, or the scales are restarted, the first stable
-// reading is news even when it weighs what the last message did.
-TEST(AsyncNewsTest, TheFirstStableReadingAfterAnInterruptionIsNews)
+// The poller waits for the scales as a call does, without holding the driver: slow scales give a
+// late message; scales slower than Timeout, or a cut line, give none and Connected false once
+// Timeout has passed. After the line comes back, or a restart, the first stable reading is news
+// even when it weighs what the last message did; off the line no weight is shown.
+TEST(ScalesAnswerTest, ThePollerWaitsForTheScalesAndWhatFollowsAnInterruptionIsNews)
 {
     struct Row {
         const char* Name;
-        std::function<void(TScaleDriver&)> Interrupt, Resume;
-        bool OffLine;
+        std::function<void(TScaleDriver&, TManualClock&)> Interrupt;
+        TMillis Wait; // until the poll is answered or given up
+        bool Answered;
+        double Shown;
     };
-    const auto nothing = [](TScaleDriver&) {};
     const Row rows[] = {
-        {"line cut", [](TScaleDriver& d) { d.SetScalesConnected(false); },
-         [](TScaleDriver& d) { d.SetScalesConnected(true); }, true},
-        {"switched off and on",
-         [](TScaleDriver& d) {
-             ASSERT_EQ(d.SetDeviceEnabled(false), TResult::Ok);
-             ASSERT_EQ(d.SetDeviceEnabled(true), TResult::Ok);
-         },
-         nothing, false},
-        {"restarted from the dialog", [](TScaleDriver& d) { d.RestartLoadProfile(); }, nothing, false},
+        {"answering in 300 ms", [](TScaleDriver& d, TManualClock& c) {
+             d.SetAnswerDelay(300);
+             d.PutLoad(2.0);
+             c.Advance(1000); }, 300, true, 2.0},
+        {"answering in 1500 ms", [](TScaleDriver& d, TManualClock&) { d.SetAnswerDelay(1500); }, 1000, false, 0.0},
+        {"line cut", [](TScaleDriver& d, TManualClock&) { d.SetScalesConnected(false); }, 1000, false, 0.0},
+        {"switched off and on", [](TScaleDriver& d, TManualClock&) {
+             d.SetDeviceEnabled(false);
+             d.SetDeviceEnabled(true); }, 1000, true, 1.0},
+        {"restarted from the dialog", [](TScaleDriver& d, TManualClock&) { d.RestartLoadProfile(); }, 1000, true, 1.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -336,101 +340,48 @@ TEST(AsyncNewsTest, TheFirstStableReadingAfterAnInterruptionIsNews)
         s.LoadProfiles["p"] = TLoadProfile{{TLoadStep{0, 1.0}}, 0};
         s.Devices[0].LoadProfile = "p";
         TManualClock clock;
-        TScaleDriver driver(s, nullptr, clock);
-        driver.ReadWeight(); // the profile starts
+        TScaleDriver d(s, nullptr, clock);
+        d.ReadWeight(); // the profile starts
         clock.Advance(1000);
-        ASSERT_EQ(driver.SetAsyncMode(true), TResult::Ok);
-        driver.PollOnce();
-        ASSERT_EQ(driver.DeleteEvent(), TResult::Ok);
-        row.Interrupt(driver);
-        driver.PollOnce();
-        clock.Advance(1000); // Timeout, and the settling of a restart
-        driver.PollOnce();
-        if (row.OffLine) {
-            EXPECT_FALSE(driver.Connected());
-            EXPECT_EQ(driver.Weight(), 0.0);
-            EXPECT_EQ(driver.DataCount(), 0);
-            row.Resume(driver);
-            driver.PollOnce();
-        }
-        EXPECT_EQ(driver.DataCount(), 1);
-        EXPECT_EQ(driver.Weight(), 1.0);
-        EXPECT_TRUE(driver.Connected());
-    }
-}
-
-// The poller waits for the scales as a call does, without holding the driver: slow scales give a
-// late message; a cut line or scales slower than Timeout give none, and Connected false, once
-// Timeout has passed.
-TEST(AsyncNewsTest, ThePollerWaitsForSlowScalesUpToTimeout)
-{
-    struct Row {
-        const char* Name;
-        std::function<void(TScaleDriver&)> Slow;
-        TMillis Wait;
-        bool Answered;
-    };
-    const Row rows[] = {
-        {"answering in 300 ms", [](TScaleDriver& d) { d.SetAnswerDelay(300); }, 300, true},
-        {"answering in 1500 ms", [](TScaleDriver& d) { d.SetAnswerDelay(1500); }, 1000, false},
-        {"line cut", [](TScaleDriver& d) { d.SetScalesConnected(false); }, 1000, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.Name);
-        TDriverSettings s = EnabledDevice();
-        s.PollingInterval = 4;
-        TManualClock clock;
-        TScaleDriver driver(s, nullptr, clock);
-        driver.PutLoad(1.0);
-        clock.Advance(1000);
-        ASSERT_EQ(driver.ReadWeight(), TResult::Ok);
-        row.Slow(driver);
-        ASSERT_EQ(driver.SetAsyncMode(true), TResult::Ok);
-        driver.PollOnce(); // the request goes out
+        ASSERT_EQ(d.SetAsyncMode(true), TResult::Ok);
+        d.PollOnce();
+        ASSERT_EQ(d.DeleteEvent(), TResult::Ok); // 1 kg reported
+        row.Interrupt(d, clock);
+        d.PollOnce(); // the request goes out (a restart settles meanwhile)
         clock.Advance(row.Wait - 1);
-        driver.PollOnce();
-        EXPECT_EQ(driver.DataCount(), 0);
-        EXPECT_EQ(driver.Weight(), 1.0); // nothing answered yet
+        d.PollOnce();
+        EXPECT_EQ(d.DataCount(), 0);
         clock.Advance(1);
-        driver.PollOnce();
-        EXPECT_EQ(driver.DataCount(), row.Answered ? 1 : 0);
-        EXPECT_EQ(driver.Weight(), row.Answered ? 1.0 : 0.0);
-        EXPECT_EQ(driver.Connected(), row.Answered);
+        d.PollOnce();
+        EXPECT_EQ(d.DataCount(), row.Answered ? 1 : 0);
+        EXPECT_EQ(d.Connected(), row.Answered);
+        EXPECT_EQ(d.Weight(), row.Shown);
+        if (!row.Answered) { // the scales answer again: their first stable reading is news
+            d.SetAnswerDelay(0);
+            d.SetScalesConnected(true);
+            d.PollOnce();
+            EXPECT_EQ(d.DataCount(), 1);
+        }
     }
 }
 
-// A call that asks the scales waits for them: a cut line costs Timeout (or nothing, when a profile
-// step says the line reports it at once); calls that do not ask the scales never wait.
-TEST(AsyncNewsTest, ACutLineCostsTimeoutPerCallThatAsksTheScales)
+// A cut line costs each call that asks the scales Timeout (nothing with a step's answerAtOnce);
+// other calls never wait.
+TEST(ScalesAnswerTest, ACutLineCostsTimeoutPerCallThatAsksTheScales)
 {
-    struct Row {
-        const char* Name;
-        bool AtOnce;
-        std::function<TResult(TScaleDriver&)> Call;
-        TResult Code;
-        TMillis Waited;
-    };
-    const Row rows[] = {
-        {"ReadWeight", false, [](TScaleDriver& d) { return d.ReadWeight(); }, TResult::NoConnection, 700},
-        {"GetDeviceMetrics", false, [](TScaleDriver& d) { return d.GetDeviceMetrics(); }, TResult::NoConnection, 700},
-        {"UnitPrice", false, [](TScaleDriver& d) { return d.SetUnitPrice(100); }, TResult::Ok, 0},
-        {"ReadWeight at once", true, [](TScaleDriver& d) { return d.ReadWeight(); }, TResult::NoConnection, 0},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.Name);
+    for (const auto& [atOnce, asks, waited] : {std::tuple{false, true, 700}, {false, false, 0}, {true, true, 0}}) {
+        SCOPED_TRACE(testing::Message() << atOnce << asks);
         TDriverSettings s = EnabledDevice();
         s.Timeout = 700;
-        TLoadStep cut{0, 0};
-        cut.Disconnected = true;
-        cut.AnswerAtOnce = row.AtOnce;
+        TLoadStep cut{0, 0, false, true};
+        cut.AnswerAtOnce = atOnce;
         s.LoadProfiles["p"] = TLoadProfile{{cut}, 0};
         s.Devices[0].LoadProfile = "p";
         TManualClock clock; // its Wait moves it on at once
-        TScaleDriver driver(s, nullptr, clock);
+        TScaleDriver d(s, nullptr, clock);
         const TMillis before = clock.Now();
-        EXPECT_EQ(row.Call(driver), row.Code);
-        EXPECT_EQ(clock.Now() - before, row.Waited);
-        EXPECT_FALSE(driver.Connected());
+        EXPECT_EQ(asks ? d.GetDeviceMetrics() : d.SetUnitPrice(100), asks ? TResult::NoConnection : TResult::Ok);
+        EXPECT_EQ(clock.Now() - before, waited);
     }
 }
 

@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 #ifndef _WIN32
@@ -264,70 +265,38 @@ TEST(SettingsStoreTest, AChangeIsRefusedWhileAnotherHolderKeepsTheLock)
     EXPECT_EQ(driver.SetPortNumber(5), TResult::Ok); // the holder gone, the change goes through
 }
 
-// A switched-on device holds its port: another device of the object, another object of the
-// process and another process (through the lock beside the settings file) are refused with -26
-// until it lets the port go.
-TEST(SettingsStoreTest, APortIsRefusedToOthersWhileADeviceHoldsIt)
+// A switched-on device holds its port against another object of the process and another process
+// (a holder of the lock beside the settings file, as a process holding the port has it): a device
+// on that port cannot be switched on (-26) until the holder goes.
+TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
 {
-    struct TObject {
-        TObject(const QString& path, const IClock& clock) : Store(path), Driver(Store.Load(), &Store, clock) {}
-        TSettingsStore Store;
-        TScaleDriver Driver;
-    };
-    for (const std::string holder : {"device", "object", "process"}) {
-        SCOPED_TRACE(holder);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("trutina.json");
-        TDriverSettings file = TDriverSettings::Defaults();
-        file.Devices.push_back(file.Devices[0]);
-        file.Devices[1].Number = 2; // on port 1 as well
-        ASSERT_TRUE(TSettingsStore(path).Save(file));
-        TManualClock clock;
-        auto tester = std::make_unique<TObject>(path, clock);
-        std::unique_ptr<TObject> other;
-        std::function<void()> letGo;
-        if (holder == "device") {
-            ASSERT_EQ(tester->Driver.SetDeviceEnabled(true), TResult::Ok);
-            letGo = [&] {
-                ASSERT_EQ(tester->Driver.SetCurrentDeviceNumber(1), TResult::Ok);
-                ASSERT_EQ(tester->Driver.SetDeviceEnabled(false), TResult::Ok);
-                ASSERT_EQ(tester->Driver.SetCurrentDeviceNumber(2), TResult::Ok);
-            };
-        } else if (holder == "object") {
-            other = std::make_unique<TObject>(path, clock);
-            ASSERT_EQ(other->Driver.SetDeviceEnabled(true), TResult::Ok);
-            letGo = [&] { other.reset(); };
-        } else { // a fork of this process
-            int toChild[2], fromChild[2];
-            ASSERT_EQ(pipe(toChild), 0);
-            ASSERT_EQ(pipe(fromChild), 0);
-            const pid_t child = fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                TObject held(path, clock);
-                const char on = held.Driver.SetDeviceEnabled(true) == TResult::Ok ? '1' : '0';
-                char done = 0;
-                const bool talked = write(fromChild[1], &on, 1) == 1 && read(toChild[0], &done, 1) >= 0;
-                _exit(talked ? 0 : 1);
-            }
-            char on = 0;
-            ASSERT_EQ(read(fromChild[0], &on, 1), 1);
-            ASSERT_EQ(on, '1');
-            letGo = [&, child] {
-                const char done = 'x';
-                ASSERT_EQ(write(toChild[1], &done, 1), 1);
-                int status = 0;
-                waitpid(child, &status, 0);
-                for (const int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
-                    close(fd);
-            };
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trutina.json");
+    TDriverSettings file = TDriverSettings::Defaults();
+    file.Devices.push_back(file.Devices[0]);
+    file.Devices[1].Number = 2; // on port 1 as well
+    ASSERT_TRUE(TSettingsStore(path).Save(file));
+    TManualClock clock;
+    TSettingsStore store(path), otherStore(path);
+    TScaleDriver driver(store.Load(), &store, clock);
+    ASSERT_EQ(driver.SetCurrentDeviceNumber(2), TResult::Ok);
+    for (const bool process : {false, true}) {
+        SCOPED_TRACE(process);
+        std::optional<TScaleDriver> other;
+        std::optional<platform::FileLock> held;
+        if (process) {
+            held.emplace(QFile::encodeName(path).toStdString() + ".port1.lock", 0);
+        } else { // device 1 switched on
+            other.emplace(otherStore.Load(), &otherStore, clock);
+            ASSERT_EQ(other->SetCurrentDeviceNumber(1), TResult::Ok);
+            ASSERT_EQ(other->SetDeviceEnabled(true), TResult::Ok);
         }
-        ASSERT_EQ(tester->Driver.SetCurrentDeviceNumber(2), TResult::Ok);
-        EXPECT_EQ(tester->Driver.SetDeviceEnabled(true), TResult::PortBusy);
-        EXPECT_FALSE(tester->Driver.DeviceEnabled());
-        letGo();
-        EXPECT_EQ(tester->Driver.SetDeviceEnabled(true), TResult::Ok);
-        EXPECT_TRUE(tester->Driver.Connected());
+        EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::PortBusy);
+        EXPECT_FALSE(driver.DeviceEnabled());
+        other.reset();
+        held.reset();
+        EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::Ok);
+        ASSERT_EQ(driver.SetDeviceEnabled(false), TResult::Ok);
     }
 }
 
