@@ -49,6 +49,9 @@ struct TLoadStep {
     // every write and method.
     std::vector<std::string> RefuseOperations = {};
     TMillis DelayMs = 0; // the scales answer this late
+    // With Disconnected: the line reports no connection at once, not after Timeout (a port whose
+    // adapter is gone rather than a cut cable).
+    bool AnswerAtOnce = false;
     bool operator==(const TLoadStep&) const = default;
 };
 

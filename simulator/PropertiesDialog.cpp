@@ -43,6 +43,15 @@ void SelectCode(QComboBox* list, int code)
 
 int SelectedCode(const QComboBox* list) { return list->currentData().toInt(); }
 
+// A name from the settings file may be any length: shown elided to this many pixels, whole in the
+// tooltip, so that the dialog keeps its size.
+constexpr int NameWidth = 240;
+
+QString Elided(const QWidget* widget, const QString& text)
+{
+    return widget->fontMetrics().elidedText(text, Qt::ElideMiddle, NameWidth);
+}
+
 } // namespace
 
 TResult ShowPropertiesDialog(TScaleDriver& driver)
@@ -140,10 +149,14 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     chkUnstable->setObjectName(QStringLiteral("chkUnstable"));
     chkConnected = new QCheckBox(QStringLiteral("Связь с весами"), loadBox);
     chkConnected->setObjectName(QStringLiteral("chkConnected"));
+    // A cut cable costs each call Timeout; a port whose adapter is gone says so at once.
+    chkCutAtOnce = new QCheckBox(QStringLiteral("Обрыв связи сообщается сразу, без ожидания"), loadBox);
+    chkCutAtOnce->setObjectName(QStringLiteral("chkCutAtOnce"));
     loadLayout->addLayout(loadRow);
     loadLayout->addWidget(lblLoad);
     loadLayout->addWidget(chkUnstable);
     loadLayout->addWidget(chkConnected);
+    loadLayout->addWidget(chkCutAtOnce);
     // Slow scales: every call that asks them waits this long (beyond Timeout it is refused).
     auto* delayRow = new QHBoxLayout;
     edtAnswerDelay = new QSpinBox(loadBox);
@@ -160,17 +173,23 @@ TfmProperties::TfmProperties(TScaleDriver& driver, QWidget* parent)
     connect(btnTakeOff, &QPushButton::clicked, this, &TfmProperties::btnTakeOffClick);
     connect(chkUnstable, &QCheckBox::clicked, this, &TfmProperties::chkUnstableClick);
     connect(chkConnected, &QCheckBox::clicked, this, &TfmProperties::chkConnectedClick);
+    connect(chkCutAtOnce, &QCheckBox::clicked, this, [this](bool checked) { FDriver.SetAnswerAtOnce(checked); });
 
     // The load profile of the current device: acts at once, like the load control.
     auto* profileBox = new QGroupBox(QStringLiteral("Сценарий нагрузки"), this);
     auto* profileLayout = new QVBoxLayout(profileBox);
     auto* profileRow = new QHBoxLayout;
     cbProfile = CodeList(profileBox, "cbProfile");
-    for (const std::string& name : driver.LoadProfileNames())
-        cbProfile->addItem(QString::fromStdString(name));
+    cbProfile->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbProfile->setMinimumContentsLength(16);
+    for (const std::string& name : driver.LoadProfileNames()) {
+        const QString whole = QString::fromStdString(name);
+        cbProfile->addItem(Elided(cbProfile, whole), whole);
+        cbProfile->setItemData(cbProfile->count() - 1, whole, Qt::ToolTipRole);
+    }
     const TScaleDriver::TProfileView view = driver.LoadProfileView();
     const QString shownProfile = QString::fromStdString(view.Profile.Name.empty() ? FInitial.LoadProfile : view.Profile.Name);
-    if (const int at = cbProfile->findText(shownProfile); at >= 0)
+    if (const int at = cbProfile->findData(shownProfile); at >= 0)
         cbProfile->setCurrentIndex(at);
     auto* btnProfileStart = new QPushButton(QStringLiteral("Запустить"), profileBox);
     btnProfileStart->setObjectName(QStringLiteral("btnProfileStart"));
@@ -253,19 +272,20 @@ void TfmProperties::UpdateProfileState()
     if (profile.Name.empty())
         step = QStringLiteral("Сценарий не запущен");
     else if (profile.Step < 0)
-        step = QStringLiteral("«%1»: ожидание первого шага").arg(QString::fromStdString(profile.Name));
+        step = QStringLiteral("«%1»: ожидание первого шага").arg(Elided(lblProfileStep, QString::fromStdString(profile.Name)));
     else if (profile.Running)
         step = QStringLiteral("«%1»: шаг %2 из %3, %4 с от начала")
-                   .arg(QString::fromStdString(profile.Name))
+                   .arg(Elided(lblProfileStep, QString::fromStdString(profile.Name)))
                    .arg(profile.Step + 1)
                    .arg(profile.StepCount)
                    .arg(static_cast<double>(profile.Elapsed) / 1000, 0, 'f', 1);
     else
         step = QStringLiteral("«%1»: остановлен на шаге %2 из %3")
-                   .arg(QString::fromStdString(profile.Name))
+                   .arg(Elided(lblProfileStep, QString::fromStdString(profile.Name)))
                    .arg(profile.Step + 1)
                    .arg(profile.StepCount);
     lblProfileStep->setText(step);
+    lblProfileStep->setToolTip(QString::fromStdString(profile.Name));
     const TReading& r = view.Reading;
     QString reading;
     if (!view.Enabled)
@@ -283,7 +303,7 @@ void TfmProperties::UpdateProfileState()
 
 void TfmProperties::btnProfileStartClick()
 {
-    FDriver.StartLoadProfile(cbProfile->currentText().toStdString());
+    FDriver.StartLoadProfile(cbProfile->currentData().toString().toStdString());
     UpdateLoadState();
     UpdateProfileState();
 }
@@ -298,7 +318,7 @@ void TfmProperties::btnProfileRestartClick()
 {
     // Restarts the profile the scales run, or starts the one chosen when they run none.
     if (FDriver.LoadProfileView().Profile.Name.empty())
-        FDriver.StartLoadProfile(cbProfile->currentText().toStdString());
+        FDriver.StartLoadProfile(cbProfile->currentData().toString().toStdString());
     else
         FDriver.RestartLoadProfile();
     UpdateLoadState();
@@ -311,6 +331,7 @@ void TfmProperties::UpdateLoadState()
     lblLoad->setText(QStringLiteral("На платформе: %1 кг").arg(state.Load, 0, 'f', 3));
     chkUnstable->setChecked(state.Unstable);
     chkConnected->setChecked(state.Connected);
+    chkCutAtOnce->setChecked(state.AnswerAtOnce);
     const QSignalBlocker quiet(edtAnswerDelay); // shown, not set again
     edtAnswerDelay->setValue(static_cast<int>(state.AnswerDelay));
 }

@@ -49,6 +49,7 @@ private:
     QLabel* lblLoad;
     QCheckBox* chkUnstable;
     QCheckBox* chkConnected;
+    QCheckBox* chkCutAtOnce;
     QSpinBox* edtAnswerDelay;
     QComboBox* cbProfile;
     QLabel* lblProfileStep;

@@ -30,6 +30,7 @@ constexpr TResultInfo Table[] = {
     {TResult::TareSet, "Установка нуля невозможна: установлена тара", false},
     {TResult::SettingsLocked, "Файл настроек занят другим процессом: изменение не сделано", false},
     {TResult::AnswerTimeout, "Весы не ответили за время ожидания", false},
+    {TResult::PortBusy, "Порт занят другим логическим устройством или программой", false},
 };
 } // namespace
 

@@ -35,6 +35,7 @@ enum class TResult : std::int32_t {
     TareSet = -23,           // Zero while a tare is set: the scales zero in gross mode only
     SettingsLocked = -24,    // another process holds the settings file's lock: the change is not made
     AnswerTimeout = -25,     // the scales did not answer within Timeout
+    PortBusy = -26,          // the device's port is held by another device, object or process
 };
 
 struct TResultInfo {

@@ -12,32 +12,34 @@
 
 namespace trutina {
 
-TMoney Cost(double weight, TMoney unitPrice)
+namespace {
+// numerator / denominator (denominator > 0) rounded to the nearest integer, halves away from zero.
+std::int64_t RoundedQuotient(std::int64_t numerator, std::int64_t denominator)
 {
-    // Weight to 0.1 g (exact for every scale interval of the models), then the product divided by
-    // 10000 in 64 bits: both factors split at 10000 (a = q*10000 + r, b = s*10000 + t, the parts
-    // of one factor carrying its sign), so every partial product has the result's sign and none is
-    // larger than the result; only r*t / 10000 has a fraction, which is rounded half away from zero.
+    std::int64_t quotient = numerator / denominator;
+    const std::int64_t remainder = numerator % denominator;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= denominator)
+        quotient += remainder < 0 ? -1 : 1;
+    return quotient;
+}
+} // namespace
+
+TMoney Cost(double weight, TMoney unitPrice, TMoney step)
+{
+    // Weight to 0.1 g (exact for every scale interval of the models) times the unit price is the
+    // exact cost times 10^4; it is divided by 10^4 x step and rounded once. The product may pass
+    // 64 bits, so both factors are split at 10^4 (a = q*10^4 + r, b = s*10^4 + t, the parts of one
+    // factor carrying its sign): a*b / (10^4 step) = (X*10^4 + r*t) / (10^4 step) with
+    // X = q*s*10^4 + q*t + r*s. X / step is whole; its remainder (below 10^4) joins r*t, and that
+    // small part is rounded. Every part has the product's sign, so the sum rounds as the whole.
     constexpr std::int64_t Unit = 10000;
+    step = std::max<TMoney>(step, 1);
     const std::int64_t tenthGrams = std::llround(weight * 10000);
     const std::int64_t q = tenthGrams / Unit, r = tenthGrams % Unit;
     const std::int64_t s = unitPrice / Unit, t = unitPrice % Unit;
-    const std::int64_t low = r * t; // |low| < 10^8
-    std::int64_t lowQuotient = low / Unit;
-    if (2 * (low < 0 ? -(low % Unit) : low % Unit) >= Unit)
-        lowQuotient += low < 0 ? -1 : 1;
-    return q * s * Unit + q * t + r * s + lowQuotient;
-}
-
-TMoney RoundMoney(TMoney amount, TMoney step)
-{
-    if (step <= 1)
-        return amount;
-    const TMoney remainder = amount % step;
-    TMoney rounded = amount - remainder;
-    if (2 * (remainder < 0 ? -remainder : remainder) >= step)
-        rounded += remainder < 0 ? -step : step;
-    return rounded;
+    const std::int64_t x = q * s * Unit + q * t + r * s;
+    const std::int64_t steps = x / step + RoundedQuotient((x % step) * Unit + r * t, Unit * step);
+    return steps * step;
 }
 
 TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const IClock& clock)
@@ -49,10 +51,15 @@ TScaleDriver::TScaleDriver(TDriverSettings settings, ISettingsSink* sink, const 
         FSettings.Damaged = kept;
     }
     FFileCurrent = FSettings.CurrentDeviceNumber;
+    FKnownFile = FSettings;
     FResultDescription = runtime::Utf8ToUtf16(trutina::ResultDescription(TResult::Ok));
 }
 
-TScaleDriver::~TScaleDriver() { FPoller.Stop(); }
+TScaleDriver::~TScaleDriver()
+{
+    FPoller.Stop();
+    ReleasePorts();
+}
 
 void TScaleDriver::ReportSettingsRefused(std::string why)
 {
@@ -101,6 +108,7 @@ TResult TScaleDriver::Operation(std::string_view name, const std::function<TResu
         if (refusal) {
             if (scales == TScalesUse::Reads)
                 CurrentPlatform().SkipReading(); // asked for, not taken: time moves on all the same
+            NoteAnswer(*refusal, scales != TScalesUse::None);
             return Finish(*refusal);
         }
         if (stored) {
@@ -109,7 +117,9 @@ TResult TScaleDriver::Operation(std::string_view name, const std::function<TResu
                 return Finish(TResult::SettingsLocked);
             FFileLock = std::move(*fileLock);
         }
-        result = Conclude(body());
+        const TResult code = body();
+        NoteAnswer(code, scales != TScalesUse::None);
+        result = Conclude(code);
         FFileLock.reset();
     }
     UpdatePoller();
@@ -125,7 +135,10 @@ std::optional<TResult> TScaleDriver::TakeRefusal(std::string_view operation)
         FInjected.reset();
         return injected;
     }
-    // A load profile's refusal hits the operations made while its device is current.
+    // A load profile's refusal hits the operations made while its device is current, from its
+    // first one on: a switched-on device's scales (and profile) start before the refusal is looked for.
+    if (Current().Enabled)
+        return CurrentPlatform().TakeRefusal(operation);
     if (auto it = FPlatforms.find(FSettings.CurrentDeviceNumber); it != FPlatforms.end())
         return it->second->TakeRefusal(operation);
     return std::nullopt;
@@ -133,17 +146,35 @@ std::optional<TResult> TScaleDriver::TakeRefusal(std::string_view operation)
 
 std::optional<TResult> TScaleDriver::AwaitAnswer(TLock& lock)
 {
-    const TMillis delay = CurrentPlatform().AnswerDelay();
+    // A port that cannot be opened fails at once: no request is sent.
+    if (HoldPort(Current()) != TResult::Ok)
+        return TResult::PortBusy;
+    TScalePlatform& platform = CurrentPlatform();
+    // A cut line answers nothing: the request waits its Timeout (unless the line says so at once).
+    const bool cut = !platform.Connected();
+    if (cut && platform.AnswersAtOnce())
+        return TResult::NoConnection;
+    const TMillis timeout = FSettings.Timeout;
+    const TMillis delay = cut ? timeout : platform.AnswerDelay();
     if (delay <= 0)
         return std::nullopt;
-    const TMillis timeout = FSettings.Timeout;
-    // The scales answer late: the caller waits (without the lock, the poller goes on), at most Timeout.
+    // The caller waits (without the lock, the poller goes on), at most Timeout.
     lock.unlock();
     FClock.Wait(std::min(delay, timeout));
     lock.lock();
+    if (cut)
+        return TResult::NoConnection;
     if (delay > timeout)
         return TResult::AnswerTimeout;
     return std::nullopt;
+}
+
+void TScaleDriver::NoteAnswer(TResult code, bool asked)
+{
+    if (code == TResult::NoConnection || code == TResult::AnswerTimeout)
+        FAnswered = false;
+    else if (asked && code != TResult::PortBusy)
+        FAnswered = true;
 }
 
 TResult TScaleDriver::Conclude(TResult code)
@@ -189,6 +220,11 @@ TResult TScaleDriver::Finish(TResult code, const std::optional<TNotice>& notice)
         // A damaged file explains the first call whatever its result (the defaults may be why it
         // failed); the code -18 still waits for a call that succeeds.
         text += "; " + trutina::ResultDescription(TResult::SettingsDamaged) + " (" + DamageDetail(*FSettings.Damaged) + ")";
+    }
+    if (FOthersChanged) {
+        // Said once, by the operation that took the change over.
+        text += "; настройки в файле изменены другим объектом или программой, изменения приняты";
+        FOthersChanged = false;
     }
     FResultCode = static_cast<std::int32_t>(code);
     FResultDescription = runtime::Utf8ToUtf16(text);
@@ -246,7 +282,7 @@ TMoney TScaleDriver::SalesPrice() const
     // The scales price only a positive weight, and only with price updating on.
     if (!FSettings.UpdatePrice || weight <= 0)
         return 0;
-    return RoundMoney(Cost(weight, FUnitPrice), Current().PriceStep);
+    return Cost(weight, FUnitPrice, Current().PriceStep);
 }
 
 double TScaleDriver::TareWeight() const
@@ -268,6 +304,10 @@ TResult TScaleDriver::SetUnitPrice(TMoney price)
     return Operation("UnitPrice", [&] {
         if (price < 0 || price > MaxUnitPrice)
             return TResult::OutOfRange;
+        // Rounding sale prices to a step, the scales take unit prices in whole kopecks (or whole
+        // steps, for the default step of 0.0001).
+        if (price % std::min<TMoney>(Current().PriceStep, 100) != 0)
+            return TResult::InvalidParameter;
         FUnitPrice = price;
         return TResult::Ok;
     });
@@ -290,6 +330,8 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 {
     if (!Current().Enabled)
         return TResult::DeviceNotEnabled;
+    if (HoldPort(Current()) != TResult::Ok)
+        return TResult::PortBusy;
     if (!CurrentPlatform().Connected())
         return TResult::NoConnection;
     return TResult::Ok;
@@ -300,7 +342,7 @@ TResult TScaleDriver::ReadWeight()
     return Operation("ReadWeight", [&] { return TakeReading(); });
 }
 
-TResult TScaleDriver::TakeReading()
+TResult TScaleDriver::TakeReading(bool stableOnly)
 {
     if (!Current().Enabled)
         return TResult::DeviceNotEnabled;
@@ -308,6 +350,8 @@ TResult TScaleDriver::TakeReading()
     TReading reading = CurrentPlatform().Read();
     if (reading.Result == TResult::NoConnection)
         return reading.Result;
+    if (stableOnly && reading.Result == TResult::Ok && !reading.Stable)
+        return TResult::WeightNotStable;
     // A refused reading still reports the scales' status flags; the weight keeps its last value.
     if (reading.Result != TResult::Ok)
         reading.Weight = FLastReading.Weight;
@@ -475,7 +519,7 @@ TScaleDriver::TLoadState TScaleDriver::LoadState()
     std::lock_guard lock(FMutex);
     auto& platform = CurrentPlatform();
     const bool connected = platform.Connected(); // brings a running profile up to now first
-    return {platform.Load(), platform.Unstable(), connected, platform.AnswerDelay()};
+    return {platform.Load(), platform.Unstable(), connected, platform.AnswerDelay(), platform.AnswersAtOnce()};
 }
 
 void TScaleDriver::PutLoad(double kg)
@@ -501,6 +545,12 @@ void TScaleDriver::SetAnswerDelay(TMillis ms)
 {
     std::lock_guard lock(FMutex);
     CurrentPlatform().SetAnswerDelay(ms);
+}
+
+void TScaleDriver::SetAnswerAtOnce(bool atOnce)
+{
+    std::lock_guard lock(FMutex);
+    CurrentPlatform().SetAnswerAtOnce(atOnce);
 }
 
 std::vector<std::string> TScaleDriver::LoadProfileNames() const
@@ -533,6 +583,7 @@ void TScaleDriver::RestartLoadProfile()
 {
     std::lock_guard lock(FMutex);
     CurrentPlatform().Restart();
+    ForgetExchange();
 }
 
 TScaleDriver::TProfileView TScaleDriver::LoadProfileView()

@@ -39,6 +39,13 @@ public:
         bool Busy = false; // another process holds the file's lock (the file was not read)
     };
     virtual TLatest Latest() { return {}; }
+    // Holds the serial port against other processes for as long as the result lives; nullptr when
+    // another process holds it. Without a file there is nobody to share it with.
+    virtual std::shared_ptr<void> HoldPort(std::int32_t port)
+    {
+        (void)port;
+        return std::make_shared<int>(0);
+    }
 };
 
 // The report of GetDeviceMetrics.
@@ -57,10 +64,9 @@ struct TDeviceMetrics {
 // Money: the amount times 10000.
 using TMoney = std::int64_t;
 constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
-// Weight (kg) times unit price, rounded to the money unit, halves away from zero.
-TMoney Cost(double weight, TMoney unitPrice);
-// The amount rounded to a multiple of step (money units), halves away from zero.
-TMoney RoundMoney(TMoney amount, TMoney step);
+// Weight (kg) times unit price, computed exactly and rounded once to a multiple of step (money
+// units), halves away from zero.
+TMoney Cost(double weight, TMoney unitPrice, TMoney step = 1);
 
 class TScaleDriver {
 public:
@@ -180,6 +186,7 @@ public:
         bool Unstable = false;
         bool Connected = true;
         TMillis AnswerDelay = 0;
+        bool AnswerAtOnce = false;
     };
     TLoadState LoadState();
     void PutLoad(double kg);
@@ -187,6 +194,8 @@ public:
     void SetScalesConnected(bool connected);
     // The scales answer every call that asks them this many ms late (0: at once).
     void SetAnswerDelay(TMillis ms);
+    // A cut line reports no connection at once instead of after Timeout.
+    void SetAnswerAtOnce(bool atOnce);
     // The next write or method (other than ShowProperties) is refused with the code, doing nothing.
     void InjectRefusal(std::optional<TResult> code);
     std::optional<TResult> InjectedRefusal() const;
@@ -217,8 +226,12 @@ private:
     TResult StoredOperation(std::string_view name, const std::function<TResult()>& body) { return Operation(name, body, true); }
     // The refusal due for the operation (the dialog's, then the profile's), taken.
     std::optional<TResult> TakeRefusal(std::string_view operation);
-    // Waits for slow scales, at most Timeout (the lock is let go meanwhile); AnswerTimeout beyond it.
+    // Opens the current device's port, then waits for slow scales or a cut line, at most Timeout
+    // (the lock is let go meanwhile): PortBusy, NoConnection or AnswerTimeout when they do not answer.
     std::optional<TResult> AwaitAnswer(TLock& lock);
+    // Connected follows the last exchange: no answer (a cut line, a time-out, a refusal that says
+    // so) makes it false until the scales answer again.
+    void NoteAnswer(TResult code, bool asked);
     // A condition found between operations, reported by the next one that succeeds.
     struct TNotice {
         TResult Code;
@@ -242,6 +255,9 @@ private:
     std::optional<std::shared_ptr<void>> Reread();
     void Adopt(TDriverSettings latest);
     TResult ClearDamaged(); // the damaged-file notice is reported: cleared in the file too
+    // Whether latest differs from what this object last read or wrote (each object's own current
+    // device aside): another object or process changed the file.
+    bool ChangedByOthers(const TDriverSettings& latest) const;
 
     // ---- devices (ScaleDriverDevices.cpp)
     TResult ChangeDevice(std::string_view name, const std::function<TResult(TDeviceSettings&)>& change);
@@ -251,14 +267,30 @@ private:
     TScalePlatform& Platform(std::int32_t number);
     TScalePlatform& CurrentPlatform() { return Platform(Current().Number); }
     const TScalePlatform* FindPlatform(std::int32_t number) const;
+    // The serial port of a switched-on device is this object's while it is on: another device of
+    // this object, another object or another process cannot open it (PortBusy). Taken when the
+    // device is switched on or its scales are first addressed, moved with a change of port or
+    // number, given back when the device is switched off or deleted and when the object goes.
+    TResult HoldPort(const TDeviceSettings& device);
+    void ReleasePort(std::int32_t number);
+    void ReleasePorts();
     TResult CheckEnabledAndConnected();
-    // Takes a reading of the current device into the newest reading (ReadWeight, GenerateEvent).
-    TResult TakeReading();
+    // Takes a reading of the current device into the newest reading (ReadWeight, GenerateEvent);
+    // stableOnly: an unstable reading is refused (WeightNotStable) and not taken in.
+    TResult TakeReading(bool stableOnly = false);
     const TReading& Shown() const;
 
     // ---- message channel (ScaleDriverMessages.cpp)
     void UpdatePoller();
     void NotifyEventDue();
+    // The poller's request to the scales: slow scales (or a cut line, for Timeout) answer a later
+    // poll; the poller never blocks the driver while it waits.
+    enum class TPollAnswer { Waiting, Answered, None };
+    TPollAnswer AwaitPollAnswer(TScalePlatform& platform);
+    // Off the line (or no answer within Timeout): no weight shown, the next stable reading is news.
+    void LoseLine();
+    // The scales start afresh (switched on, restarted): their first stable reading is news.
+    void ForgetExchange();
 
     mutable std::mutex FMutex;
     const IClock& FClock;
@@ -268,6 +300,13 @@ private:
     std::int32_t FFileCurrent = 0;  // the current device the file names (this object's may differ)
     std::shared_ptr<void> FFileLock; // the settings file's lock, held through a stored operation
     bool FUnsaved = false;           // the last write of the settings failed
+    std::optional<TDriverSettings> FKnownFile; // what the file held when this object last read or wrote it
+    bool FOthersChanged = false; // a change of another object or process was taken over: said once
+    struct TPortHold {
+        std::int32_t Port;
+        std::shared_ptr<void> File; // the hold against other processes
+    };
+    std::map<std::int32_t, TPortHold> FHolds; // by device number
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
 
     std::int32_t FResultCode = 0;
@@ -286,6 +325,8 @@ private:
     TMessageQueue FMessages;
     std::int32_t FLastAnnounced = 0;        // number of the last message announced by an event
     std::optional<double> FLastQueuedWeight; // weight of the last stable change queued by the poller
+    std::optional<TMillis> FPollAskedAt;     // when the poller's unanswered request was sent
+    bool FAnswered = true;                   // the last exchange with the current device's scales was answered
     std::function<void()> FEventDue;
     TAsyncPoller FPoller;
 };

@@ -6,6 +6,83 @@
 
 namespace trutina {
 
+namespace {
+
+// The serial ports held in this process: each by one device of one object.
+struct TPortHolder {
+    const void* Object;
+    std::int32_t Device;
+    bool operator==(const TPortHolder&) const = default;
+};
+
+std::mutex& PortsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::map<std::int32_t, TPortHolder>& Ports()
+{
+    static std::map<std::int32_t, TPortHolder> ports;
+    return ports;
+}
+
+// Whether the port is free or the holder's already; taken when free.
+bool TakePort(std::int32_t port, TPortHolder holder)
+{
+    std::lock_guard lock(PortsMutex());
+    const auto [it, taken] = Ports().emplace(port, holder);
+    return taken || it->second == holder;
+}
+
+void GivePort(std::int32_t port, TPortHolder holder)
+{
+    std::lock_guard lock(PortsMutex());
+    if (auto it = Ports().find(port); it != Ports().end() && it->second == holder)
+        Ports().erase(it);
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ ports
+
+TResult TScaleDriver::HoldPort(const TDeviceSettings& device)
+{
+    const auto held = FHolds.find(device.Number);
+    if (held != FHolds.end() && held->second.Port == device.PortNumber)
+        return TResult::Ok;
+    const TPortHolder holder{this, device.Number};
+    if (!TakePort(device.PortNumber, holder))
+        return TResult::PortBusy;
+    std::shared_ptr<void> file = FSink ? FSink->HoldPort(device.PortNumber) : std::make_shared<int>(0);
+    if (!file) {
+        GivePort(device.PortNumber, holder);
+        return TResult::PortBusy;
+    }
+    // The device moved to another port: the old one is given back once the new one is held.
+    if (held != FHolds.end()) {
+        GivePort(held->second.Port, holder);
+        held->second = {device.PortNumber, std::move(file)};
+    } else {
+        FHolds.emplace(device.Number, TPortHold{device.PortNumber, std::move(file)});
+    }
+    return TResult::Ok;
+}
+
+void TScaleDriver::ReleasePort(std::int32_t number)
+{
+    if (auto it = FHolds.find(number); it != FHolds.end()) {
+        GivePort(it->second.Port, {this, number});
+        FHolds.erase(it);
+    }
+}
+
+void TScaleDriver::ReleasePorts()
+{
+    while (!FHolds.empty())
+        ReleasePort(FHolds.begin()->first);
+}
+
 // ------------------------------------------------------------------ devices
 
 TDeviceSettings& TScaleDriver::Current()
@@ -85,7 +162,9 @@ bool TScaleDriver::LockDevices() const
 bool TScaleDriver::Connected()
 {
     std::lock_guard lock(FMutex);
-    return Current().Enabled && CurrentPlatform().Connected();
+    // Connected names the current device's line as this object has it: open (its port held), the
+    // scales there and the last exchange answered.
+    return Current().Enabled && HoldPort(Current()) == TResult::Ok && CurrentPlatform().Connected() && FAnswered;
 }
 
 std::int32_t TScaleDriver::Model() const
@@ -166,7 +245,7 @@ void TScaleDriver::SelectDevice(std::int32_t number)
     FLastReading = TReading{};
     FMetrics = TDeviceMetrics{};
     FMessages.Clear();
-    FLastQueuedWeight.reset();
+    ForgetExchange();
 }
 
 TResult TScaleDriver::ChangeDevice(std::string_view name, const std::function<TResult(TDeviceSettings&)>& change)
@@ -226,6 +305,13 @@ TResult TScaleDriver::SetPortNumber(std::int32_t port)
     return ChangeDevice("PortNumber", [&](TDeviceSettings& d) {
         if (port < MinPortNumber || port > MaxPortNumber)
             return TResult::OutOfRange;
+        // A device switched on takes its new port with it: refused while another holds that one.
+        if (FHolds.count(d.Number)) {
+            TDeviceSettings moved = d;
+            moved.PortNumber = port;
+            if (const TResult r = HoldPort(moved); r != TResult::Ok)
+                return r;
+        }
         d.PortNumber = port;
         return TResult::Ok;
     });
@@ -255,14 +341,24 @@ TResult TScaleDriver::SetDeviceEnabled(bool enabled)
 {
     // Switching a device on or off is operation, not configuration: LockDevices does not stop it.
     return StoredOperation("DeviceEnabled", [&] {
+        // Switched on, the device opens its port: refused while another device, object or process
+        // holds it. Switched off, it gives the port back.
+        if (enabled) {
+            if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+                return r;
+        } else {
+            ReleasePort(Current().Number);
+        }
         if (enabled != Current().Enabled) {
             // A device's load profile runs from the moment it is switched on.
             // Switched on, the scales start as a fresh object starts them.
             TScalePlatform& platform = CurrentPlatform();
-            if (enabled)
+            if (enabled) {
                 platform.Restart();
-            else
+                ForgetExchange();
+            } else {
                 platform.StopProfile();
+            }
         }
         Current().Enabled = enabled;
         return Persist();
@@ -295,6 +391,14 @@ TResult TScaleDriver::SetLogicalNumber(std::int32_t number)
         if (!platform.empty()) {
             platform.key() = number;
             FPlatforms.insert(std::move(platform));
+        }
+        // The port goes with the device under its new number.
+        const bool held = FHolds.count(d.Number) > 0;
+        ReleasePort(d.Number);
+        if (held) {
+            TDeviceSettings renumbered = d;
+            renumbered.Number = number;
+            HoldPort(renumbered); // given back just now: free
         }
         d.Number = number;
         FSettings.CurrentDeviceNumber = number;
@@ -339,6 +443,7 @@ TResult TScaleDriver::DeleteDevice()
         if (!current)
             return TResult::NoSuchDevice;
         FPlatforms.erase(current->Number);
+        ReleasePort(current->Number);
         const auto it = devices.erase(devices.begin() + (current - devices.data()));
         // The device that took its place becomes current, or the last one.
         SelectDevice((it != devices.end() ? *it : devices.back()).Number);

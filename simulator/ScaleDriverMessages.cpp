@@ -54,8 +54,10 @@ bool TScaleDriver::DataEventEnabled() const
 TResult TScaleDriver::SetAsyncMode(bool on)
 {
     return Operation("AsyncMode", [&] {
-        if (on && !FAsyncMode)
+        if (on && !FAsyncMode) {
             FLastQueuedWeight.reset(); // the first stable reading is news
+            FPollAskedAt.reset();
+        }
         FAsyncMode = on;
         return TResult::Ok;
     });
@@ -111,8 +113,9 @@ TResult TScaleDriver::DeleteEvent()
 TResult TScaleDriver::GenerateEvent()
 {
     return Operation("GenerateEvent", [&] {
-        // The reading is taken as ReadWeight takes it: an overload or underload is refused, not queued.
-        if (const TResult r = TakeReading(); r != TResult::Ok)
+        // The reading is taken as ReadWeight takes it: an overload or underload is refused, not
+        // queued; so is a weight still moving (the scales report a weight for sale once stable).
+        if (const TResult r = TakeReading(true); r != TResult::Ok)
             return r;
         if (FMessages.Full())
             return TResult::QueueFull;
@@ -127,23 +130,40 @@ void TScaleDriver::PollOnce()
         std::lock_guard lock(FMutex);
         if (!FAsyncMode || !Current().Enabled)
             return;
-        TScalePlatform& platform = CurrentPlatform();
-        if (platform.TakeRefusal("Poll")) {
-            platform.SkipReading(); // a refused reading: nothing is queued
+        if (HoldPort(Current()) != TResult::Ok) {
+            LoseLine(); // the port is another's: no scales to read
             return;
+        }
+        TScalePlatform& platform = CurrentPlatform();
+        if (!FPollAskedAt) {
+            if (const std::optional<TResult> refusal = platform.TakeRefusal("Poll")) {
+                platform.SkipReading(); // a refused reading: nothing is queued
+                NoteAnswer(*refusal, true);
+                return;
+            }
+        }
+        switch (AwaitPollAnswer(platform)) {
+        case TPollAnswer::Waiting:
+            return;
+        case TPollAnswer::None:
+            platform.SkipReading();
+            LoseLine();
+            return;
+        case TPollAnswer::Answered:
+            break;
         }
         const TReading reading = platform.Read();
         if (reading.Result == TResult::NoConnection) {
-            // Off the line: no weight is shown, and the first stable reading after it is news.
-            FLastReading = reading;
-            FLastQueuedWeight.reset();
+            LoseLine();
             return;
         }
+        FAnswered = true;
         // The newest reading the poller took is what the weight members show when no message
-        // waits; a refused one keeps the last good weight, as ReadWeight does.
+        // waits; a refused one (overload, underload) keeps the last good weight, as ReadWeight does.
+        const double lastGood = FLastReading.Weight;
         FLastReading = reading;
         if (reading.Result != TResult::Ok)
-            FLastReading.Weight = Shown().Weight;
+            FLastReading.Weight = lastGood;
         // Only a stable weight within the weighing range is news: an overload or underload is no
         // weight to price.
         if (!reading.Stable || reading.Result != TResult::Ok)
@@ -161,6 +181,40 @@ void TScaleDriver::PollOnce()
     }
     if (DataEventDue())
         NotifyEventDue();
+}
+
+TScaleDriver::TPollAnswer TScaleDriver::AwaitPollAnswer(TScalePlatform& platform)
+{
+    const bool cut = !platform.Connected();
+    const TMillis timeout = FSettings.Timeout;
+    const TMillis delay = cut ? (platform.AnswersAtOnce() ? 0 : timeout) : platform.AnswerDelay();
+    if (delay > 0) {
+        // The request was sent at the first poll; a later one takes the answer once it is due.
+        const TMillis now = FClock.Now();
+        if (!FPollAskedAt)
+            FPollAskedAt = now;
+        if (now - *FPollAskedAt < std::min(delay, timeout))
+            return TPollAnswer::Waiting;
+    }
+    FPollAskedAt.reset();
+    return cut || delay > timeout ? TPollAnswer::None : TPollAnswer::Answered;
+}
+
+void TScaleDriver::LoseLine()
+{
+    // Off the line: no weight is shown, and the first stable reading after it is news.
+    FLastReading = TReading{};
+    FLastReading.Result = TResult::NoConnection;
+    FLastQueuedWeight.reset();
+    FPollAskedAt.reset();
+    FAnswered = false;
+}
+
+void TScaleDriver::ForgetExchange()
+{
+    FLastQueuedWeight.reset();
+    FPollAskedAt.reset();
+    FAnswered = true;
 }
 
 bool TScaleDriver::DataEventDue() const

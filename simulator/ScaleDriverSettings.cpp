@@ -16,6 +16,7 @@ TResult TScaleDriver::Persist(TCurrentChoice choice)
     if (FUnsaved)
         return TResult::SettingsNotSaved;
     FFileCurrent = stored.CurrentDeviceNumber;
+    FKnownFile = std::move(stored);
     return TResult::Ok;
 }
 
@@ -28,8 +29,12 @@ std::optional<std::shared_ptr<void>> TScaleDriver::Reread()
     if (latest.Busy)
         return std::nullopt;
     // While a change of this object could not be written, its own settings are ahead of the file.
-    if (latest.Settings && !FUnsaved)
+    if (latest.Settings && !FUnsaved) {
+        if (ChangedByOthers(*latest.Settings))
+            FOthersChanged = true;
+        FKnownFile = latest.Settings;
         Adopt(std::move(*latest.Settings));
+    }
     if (latest.Damaged)
         FSettings.Damaged = latest.Damaged;
     return latest.Lock;
@@ -43,6 +48,15 @@ TResult TScaleDriver::ClearDamaged()
     return fileLock ? Persist() : TResult::SettingsLocked;
 }
 
+bool TScaleDriver::ChangedByOthers(const TDriverSettings& latest) const
+{
+    if (!FKnownFile)
+        return false;
+    TDriverSettings known = *FKnownFile;
+    known.CurrentDeviceNumber = latest.CurrentDeviceNumber; // each object chooses its own
+    return known != latest;
+}
+
 void TScaleDriver::Adopt(TDriverSettings latest)
 {
     FFileCurrent = latest.CurrentDeviceNumber;
@@ -51,6 +65,13 @@ void TScaleDriver::Adopt(TDriverSettings latest)
     const std::int32_t current = latest.FindDevice(own) ? own : latest.CurrentDeviceNumber;
     latest.CurrentDeviceNumber = own;
     FSettings = std::move(latest);
+    // A device switched off or deleted by another gives its port back.
+    std::vector<std::int32_t> released;
+    for (const auto& [number, hold] : FHolds)
+        if (const TDeviceSettings* device = FSettings.FindDevice(number); !device || !device->Enabled)
+            released.push_back(number);
+    for (const std::int32_t number : released)
+        ReleasePort(number);
     // The scales of a device gone go with it; another model restarts a device's scales.
     for (auto it = FPlatforms.begin(); it != FPlatforms.end();) {
         const TDeviceSettings* device = FSettings.FindDevice(it->first);

@@ -83,6 +83,12 @@ void TScalePlatform::SetUnstable(bool unstable)
 
 void TScalePlatform::SetConnected(bool connected) { FConnected = connected; }
 
+bool TScalePlatform::AnswersAtOnce()
+{
+    ApplyProfile();
+    return FAnswerAtOnce;
+}
+
 bool TScalePlatform::Connected()
 {
     ApplyProfile();
@@ -171,6 +177,7 @@ void TScalePlatform::ApplyProfile()
         FSwingStart = stepTime;
     FForcedUnstable = step->Unstable;
     FConnected = !step->Disconnected;
+    FAnswerAtOnce = step->AnswerAtOnce;
     FRefusal = step->Refuse;
     FRefusalsLeft = step->Refuse != TResult::Ok ? step->RefuseCount : 0;
     FRefused = step->RefuseOperations;
@@ -354,6 +361,7 @@ void TScalePlatform::Restart()
     FLoad = 0;
     FForcedUnstable = false;
     FConnected = true;
+    FAnswerAtOnce = false;
     FAnswerDelay = 0;
     PowerOn();
     FChangedAt = Now() - FModel->SettlingMs; // standing idle: settled

@@ -49,6 +49,10 @@ public:
     bool Unstable() const { return FForcedUnstable; }
     void SetConnected(bool connected);
     bool Connected();
+    // Whether a cut line reports no connection at once (the dialog's choice, or a profile step's
+    // answerAtOnce) rather than after the caller's Timeout.
+    bool AnswersAtOnce();
+    void SetAnswerAtOnce(bool atOnce) { FAnswerAtOnce = atOnce; }
     // Keeps a copy of the profile (named name) and runs it from now on; nullptr, or a profile
     // without steps, forgets the profile. The platform keeps the state it reached.
     void StartProfile(const TLoadProfile* profile, std::string name = {});
@@ -121,6 +125,7 @@ private:
     bool FForcedUnstable = false;
     TMillis FSwingStart = 0; // the swing's phase counts from here: the same swing every run
     bool FConnected = true;
+    bool FAnswerAtOnce = false;
     double FZeroOffset = 0;
     std::int64_t FTareCounts = 0;
     double FTareWeight = 0;

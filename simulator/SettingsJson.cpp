@@ -169,6 +169,8 @@ std::string SettingsToJson(const TDriverSettings& s)
                 o["unstable"] = true;
             if (step.Disconnected)
                 o["disconnected"] = true;
+            if (step.AnswerAtOnce)
+                o["answerAtOnce"] = true;
             if (step.Refuse != TResult::Ok)
                 o["refuse"] = static_cast<std::int32_t>(step.Refuse);
             if (step.RefuseCount != 1)
@@ -269,6 +271,7 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
                 step.Load = RealField(so, "load", 0);
                 step.Unstable = BoolField(so, "unstable", false);
                 step.Disconnected = BoolField(so, "disconnected", false);
+                step.AnswerAtOnce = BoolField(so, "answerAtOnce", false);
                 step.Refuse = TResult(IntField(so, "refuse", 0));
                 step.RefuseCount = IntField(so, "refuseCount", 1);
                 for (const json& operation : ArrayField(so, "refuseOperations"))

@@ -78,6 +78,22 @@ ISettingsSink::TLatest TSettingsStore::Latest()
     return latest;
 }
 
+std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port)
+{
+    // Without a usable settings file there is no place to meet other processes: held here only.
+    if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
+        return std::make_shared<int>(0);
+    QDir().mkpath(QFileInfo(FPath).absolutePath());
+    std::filesystem::path lockFile = FileSystemPath();
+    lockFile += ".port" + std::to_string(port) + ".lock";
+    auto lock = std::make_shared<platform::FileLock>(runtime::Utf8FromPath(lockFile), 0);
+    // As with the settings lock: a lock file that exists and could not be locked is held.
+    std::error_code ec;
+    if (!lock->Locked() && std::filesystem::exists(lockFile, ec))
+        return nullptr;
+    return lock;
+}
+
 QString TSettingsStore::PutAside()
 {
     // The same damaged content is put aside once: a store that meets it again keeps the first copy.

@@ -33,6 +33,9 @@ public:
     bool Save(const TDriverSettings& settings) override;
     // Takes the lock on "<file>.lock" and reads the file again (SettingsFile.h).
     TLatest Latest() override;
+    // Locks "<file>.port<N>.lock" (SettingsFile.h) without waiting: the port is another process's
+    // while it holds that lock, and a process that died let it go.
+    std::shared_ptr<void> HoldPort(std::int32_t port) override;
     // Why the last Load refused the file (empty when it did not); the defaults were used.
     const std::string& Refusal() const { return FRefusal; }
 

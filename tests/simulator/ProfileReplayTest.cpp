@@ -21,7 +21,8 @@ namespace {
 
 // 100 ms of the scales' time per reading; the script loads, swings, overloads, refuses and cuts,
 // first for synchronous readings (to 7 s), then for the poller of the asynchronous mode.
-const char* const ProfileSettings = R"({"simulatedMsPerReading": 100, "pollingInterval": 0,
+// A cut line costs Timeout per reading: a short one keeps the run quick.
+const char* const ProfileSettings = R"({"simulatedMsPerReading": 100, "pollingInterval": 0, "timeout": 100,
   "devices": [{"number": 1, "enabled": true, "model": 5, "loadProfile": "script"}],
   "loadProfiles": {"script": {"steps": [
     {"at": 0, "load": 0}, {"at": 500, "load": 1.25}, {"at": 2000, "load": 1.25, "unstable": true},

@@ -197,17 +197,22 @@ TEST_F(PropertiesDialogTest, ASecondShowPropertiesWhileOpenIsRefused)
 }
 
 // The profile group: choose, start, watch the step and what the scales show move on with time,
-// stop, restart; it acts on the scales at once (also on "Отмена").
+// stop, restart; it acts on the scales at once (also on "Отмена"). A profile name of any length
+// is shown elided, whole in its tooltip, and leaves the dialog its size.
 TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndReadingShown)
 {
+    const std::string longName(3000, 'z');
     Env.WriteSettings(R"({"devices": [{"number": 1, "enabled": true}],
       "loadProfiles": {"a": {"steps": [{"at": 0, "load": 1.0}, {"at": 2000, "load": 2.0}]},
-                       "b": {"steps": [{"at": 0, "load": 5.0}]}}})");
+                       "b": {"steps": [{"at": 0, "load": 5.0}]}, ")" + longName + R"(": {"steps": [{"at": 0, "load": 0}]}}})");
     Driver = Env.Create();
     Scale = std::make_unique<TScaleX>(Driver.Get());
     std::vector<std::pair<QString, QString>> seen; // step, reading
-    QString load;
+    QString load, longTip;
+    int width = 0;
     WhenDialogOpens([&](QDialog& d) {
+        width = d.width();
+        longTip = Child<QComboBox>(d, "cbProfile").itemData(2, Qt::ToolTipRole).toString();
         auto& step = Child<QLabel>(d, "lblProfileStep");
         auto& reading = Child<QLabel>(d, "lblReading");
         auto look = [&] { seen.emplace_back(step.text(), reading.text()); };
@@ -237,6 +242,8 @@ TEST_F(PropertiesDialogTest, AProfileIsStartedStoppedAndRestartedAndItsStepAndRe
         // Restarted, the scales start as fresh ones: from an empty platform, not from the old load.
         {"«a»: шаг 1 из 2, 0.0 с от начала", "Весы показывают: 0.000 кг, масса нестабильна"},
     };
+    EXPECT_LT(width, 1000);
+    EXPECT_EQ(longTip.toStdString(), longName);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (std::size_t i = 0; i < seen.size(); ++i) {
         SCOPED_TRACE(i);

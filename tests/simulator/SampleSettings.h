@@ -32,7 +32,7 @@ inline trutina::TDriverSettings SampleSettings()
     s.Timeout = 2500;
     s.SimulatedMsPerReading = 250;
     s.LoadProfiles["demo"] = TLoadProfile{
-        {{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true, TResult::NoConnection, 3, {"ReadWeight", "Poll"}, 250}}, 6000};
+        {{0, 0.0, false, false}, {1500, 2.5, true, false}, {4000, 0, false, true, TResult::NoConnection, 3, {"ReadWeight", "Poll"}, 250, true}}, 6000};
     return s;
 }
 

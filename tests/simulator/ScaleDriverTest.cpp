@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace trutina;
@@ -75,7 +77,8 @@ TEST(CostTest, WeightTimesUnitPriceRoundedToTheMoneyUnitHalvesAwayFromZero)
         EXPECT_EQ(Cost(row.Weight, row.Price), row.Cost) << row.Weight << " x " << row.Price;
 }
 
-// SalesPrice as the register sees it: rounded to the device's price step, halves away from zero.
+// SalesPrice as the register sees it: the exact cost rounded once to the device's price step,
+// halves away from zero.
 TEST(PriceRoundingTest, SalesPriceIsRoundedToTheDevicesStep)
 {
     struct Row {
@@ -89,7 +92,10 @@ TEST(PriceRoundingTest, SalesPriceIsRoundedToTheDevicesStep)
         {500, 1.235, 125'000, 154'500},   // 15.45
         {1000, 1.235, 125'000, 154'000},  // 15.4
         {10000, 1.235, 125'000, 150'000}, // 15
-        {500, 1.0, 122'750, 123'000},     // 12.275: a half, away from zero
+        {500, 2.455, 50'000, 123'000},    // 12.275: a half, away from zero
+        {100, 0.995, 10'100, 10'000},     // 1.00495 -> 1.00, not 1.0050 -> 1.01
+        {100, 0.505, 999'900, 504'900},   // 50.49495 -> 50.49, not 50.4950 -> 50.50
+        {500, 2.505, 999'900, 2'504'500}, // 250.47495 -> 250.45, not 250.4750 -> 250.50
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Step);
@@ -283,35 +289,100 @@ TEST_F(ScaleDriverTest, PollerQueuesStableChangesOfAtLeastTheStep)
 // ReadWeight does.
 TEST_F(ScaleDriverTest, OutOfRangeReadingsAreRefusedAndNeverQueued)
 {
+    ASSERT_EQ(Driver->SetUnitPrice(100'000), TResult::Ok);
     for (const auto& [load, code] : {std::pair{16.0, TResult::Overload}, std::pair{-0.2, TResult::WeightOutOfRange}}) {
         SCOPED_TRACE(load);
+        Load(1.0);
+        ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
         Load(load);
         ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
         Driver->PollOnce();
+        // The weight members keep the last good weight, in both modes.
+        EXPECT_EQ(Driver->Weight(), 1.0);
+        EXPECT_EQ(Driver->SalesPrice(), 100'000);
         EXPECT_EQ(Driver->GenerateEvent(), code);
-        EXPECT_EQ(Driver->ReadWeight(), code);
         EXPECT_EQ(Driver->DataCount(), 0);
         Driver->SetAsyncMode(false);
+        EXPECT_EQ(Driver->ReadWeight(), code);
+        EXPECT_EQ(Driver->Weight(), 1.0);
     }
 }
 
-// Off the line in asynchronous mode the weight members show no weight, and the first stable
-// reading after the scales answer again is news even when it weighs what the last message did.
-TEST_F(ScaleDriverTest, GoingOffTheLineClearsTheWeightAndTheReturnIsNews)
+// The poller waits for the scales as a call does, without holding the driver: slow scales give a
+// late message; scales slower than Timeout, or a cut line, give none and Connected false once
+// Timeout has passed. After the line comes back, or a restart, the first stable reading is news
+// even when it weighs what the last message did; off the line no weight is shown.
+TEST(ScalesAnswerTest, ThePollerWaitsForTheScalesAndWhatFollowsAnInterruptionIsNews)
 {
-    Load(1.0);
-    ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
-    Driver->PollOnce();
-    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok);
-    Driver->SetScalesConnected(false);
-    Driver->PollOnce();
-    EXPECT_FALSE(Driver->Connected());
-    EXPECT_EQ(Driver->Weight(), 0.0);
-    EXPECT_EQ(Driver->DataCount(), 0);
-    Driver->SetScalesConnected(true);
-    Driver->PollOnce();
-    EXPECT_EQ(Driver->DataCount(), 1);
-    Driver->SetAsyncMode(false);
+    struct Row {
+        const char* Name;
+        std::function<void(TScaleDriver&, TManualClock&)> Interrupt;
+        TMillis Wait; // until the poll is answered or given up
+        bool Answered;
+        double Shown;
+    };
+    const Row rows[] = {
+        {"answering in 300 ms", [](TScaleDriver& d, TManualClock& c) {
+             d.SetAnswerDelay(300);
+             d.PutLoad(2.0);
+             c.Advance(1000); }, 300, true, 2.0},
+        {"answering in 1500 ms", [](TScaleDriver& d, TManualClock&) { d.SetAnswerDelay(1500); }, 1000, false, 0.0},
+        {"line cut", [](TScaleDriver& d, TManualClock&) { d.SetScalesConnected(false); }, 1000, false, 0.0},
+        {"switched off and on", [](TScaleDriver& d, TManualClock&) {
+             d.SetDeviceEnabled(false);
+             d.SetDeviceEnabled(true); }, 1000, true, 1.0},
+        {"restarted from the dialog", [](TScaleDriver& d, TManualClock&) { d.RestartLoadProfile(); }, 1000, true, 1.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TDriverSettings s = EnabledDevice();
+        s.PollingInterval = 4; // the thread stays out of the way: the test polls by hand
+        s.LoadProfiles["p"] = TLoadProfile{{TLoadStep{0, 1.0}}, 0};
+        s.Devices[0].LoadProfile = "p";
+        TManualClock clock;
+        TScaleDriver d(s, nullptr, clock);
+        d.ReadWeight(); // the profile starts
+        clock.Advance(1000);
+        ASSERT_EQ(d.SetAsyncMode(true), TResult::Ok);
+        d.PollOnce();
+        ASSERT_EQ(d.DeleteEvent(), TResult::Ok); // 1 kg reported
+        row.Interrupt(d, clock);
+        d.PollOnce(); // the request goes out (a restart settles meanwhile)
+        clock.Advance(row.Wait - 1);
+        d.PollOnce();
+        EXPECT_EQ(d.DataCount(), 0);
+        clock.Advance(1);
+        d.PollOnce();
+        EXPECT_EQ(d.DataCount(), row.Answered ? 1 : 0);
+        EXPECT_EQ(d.Connected(), row.Answered);
+        EXPECT_EQ(d.Weight(), row.Shown);
+        if (!row.Answered) { // the scales answer again: their first stable reading is news
+            d.SetAnswerDelay(0);
+            d.SetScalesConnected(true);
+            d.PollOnce();
+            EXPECT_EQ(d.DataCount(), 1);
+        }
+    }
+}
+
+// A cut line costs each call that asks the scales Timeout (nothing with a step's answerAtOnce);
+// other calls never wait.
+TEST(ScalesAnswerTest, ACutLineCostsTimeoutPerCallThatAsksTheScales)
+{
+    for (const auto& [atOnce, asks, waited] : {std::tuple{false, true, 700}, {false, false, 0}, {true, true, 0}}) {
+        SCOPED_TRACE(testing::Message() << atOnce << asks);
+        TDriverSettings s = EnabledDevice();
+        s.Timeout = 700;
+        TLoadStep cut{0, 0, false, true};
+        cut.AnswerAtOnce = atOnce;
+        s.LoadProfiles["p"] = TLoadProfile{{cut}, 0};
+        s.Devices[0].LoadProfile = "p";
+        TManualClock clock; // its Wait moves it on at once
+        TScaleDriver d(s, nullptr, clock);
+        const TMillis before = clock.Now();
+        EXPECT_EQ(asks ? d.GetDeviceMetrics() : d.SetUnitPrice(100), asks ? TResult::NoConnection : TResult::Ok);
+        EXPECT_EQ(clock.Now() - before, waited);
+    }
 }
 
 // Zero at the edges: with a tare set it is refused (the tare stays, net zero shown); at the edge of
@@ -355,8 +426,11 @@ TEST(RestartTest, ARestartedRunEqualsAFreshOne)
         }
         return readings;
     };
-    TScaleDriver fresh(s, nullptr, clock);
-    const std::vector<TReading> expected = run(fresh);
+    std::vector<TReading> expected;
+    {
+        TScaleDriver fresh(s, nullptr, clock); // gone before the next object opens the port
+        expected = run(fresh);
+    }
     for (const bool byDialog : {false, true}) {
         SCOPED_TRACE(byDialog);
         TScaleDriver used(s, nullptr, clock);

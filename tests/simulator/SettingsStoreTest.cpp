@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 #ifndef _WIN32
@@ -259,6 +260,41 @@ TEST(SettingsStoreTest, AChangeIsRefusedWhileAnotherHolderKeepsTheLock)
         EXPECT_EQ(ReadAll(store.Path()), before);
     }
     EXPECT_EQ(driver.SetPortNumber(5), TResult::Ok); // the holder gone, the change goes through
+}
+
+// A switched-on device holds its port against another object of the process and another process
+// (a holder of the lock beside the settings file, as a process holding the port has it): a device
+// on that port cannot be switched on (-26) until the holder goes.
+TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("trutina.json");
+    TDriverSettings file = TDriverSettings::Defaults();
+    file.Devices.push_back(file.Devices[0]);
+    file.Devices[1].Number = 2; // on port 1 as well
+    ASSERT_TRUE(TSettingsStore(path).Save(file));
+    TManualClock clock;
+    TSettingsStore store(path), otherStore(path);
+    TScaleDriver driver(store.Load(), &store, clock);
+    ASSERT_EQ(driver.SetCurrentDeviceNumber(2), TResult::Ok);
+    for (const bool process : {false, true}) {
+        SCOPED_TRACE(process);
+        std::optional<TScaleDriver> other;
+        std::optional<platform::FileLock> held;
+        if (process) {
+            held.emplace(QFile::encodeName(path).toStdString() + ".port1.lock", 0);
+        } else { // device 1 switched on
+            other.emplace(otherStore.Load(), &otherStore, clock);
+            ASSERT_EQ(other->SetCurrentDeviceNumber(1), TResult::Ok);
+            ASSERT_EQ(other->SetDeviceEnabled(true), TResult::Ok);
+        }
+        EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::PortBusy);
+        EXPECT_FALSE(driver.DeviceEnabled());
+        other.reset();
+        held.reset();
+        EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::Ok);
+        ASSERT_EQ(driver.SetDeviceEnabled(false), TResult::Ok);
+    }
 }
 
 #ifndef _WIN32

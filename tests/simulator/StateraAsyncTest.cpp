@@ -54,6 +54,13 @@ protected:
         Control.reset();
     }
 
+    // The scripted load starts and its first kilogram settles (GenerateEvent takes a stable weight).
+    void Settle()
+    {
+        Scale->ReadWeight();
+        Env.AdvanceClock(1000);
+    }
+
     // Moves the scripted load on and waits for the event it brings.
     void StepAndWait(long long ms, std::size_t events)
     {
@@ -120,6 +127,7 @@ TEST_F(StateraAsyncTest, UndeletedMessagesPileUpAndTheOldestIsShown)
 
 TEST_F(StateraAsyncTest, AutoDisableAllowsOneEventUntilEventsAreEnabledAgain)
 {
+    Settle();
     Scale->SetAutoDisable(true);
     Scale->SetDataEventEnabled(true);
     Scale->GenerateEvent();
@@ -142,6 +150,7 @@ TEST_F(StateraAsyncTest, AutoDisableAllowsOneEventUntilEventsAreEnabledAgain)
 
 TEST_F(StateraAsyncTest, EventsWaitWhileDisabledAndTheQueueStopsAtItsBound)
 {
+    Settle();
     for (int i = 0; i < 100; ++i)
         Scale->GenerateEvent();
     platform::WaitAndPumpApartment(100);
@@ -193,7 +202,7 @@ TEST_F(StateraAsyncTest, AfterTheLastMessageIsDeletedThePollersNewestReadingIsSh
 TEST_F(StateraAsyncTest, ADeviceChangeEmptiesTheQueueAndTheNewDevicesFirstReadingIsQueued)
 {
     Recreate(R"({"pollingInterval": 0,
-      "devices": [{"number": 1, "enabled": true, "loadProfile": "two"}, {"number": 2, "enabled": true, "loadProfile": "two"}],
+      "devices": [{"number": 1, "enabled": true, "loadProfile": "two"}, {"number": 2, "enabled": true, "port": 2, "loadProfile": "two"}],
       "loadProfiles": {"two": {"steps": [{"at": 0, "load": 2.0}]}}})");
     Scale->ReadWeight();
     Scale->SetDataEventEnabled(true);
@@ -228,6 +237,8 @@ TEST(StateraReleaseTest, NoEventAndNoThreadAfterTheObjectIsReleased)
     container.Reset();
 
     auto scale = std::make_unique<TScaleX>(driver.Get());
+    scale->ReadWeight();
+    env.AdvanceClock(1000); // settled: GenerateEvent takes a stable weight
     scale->SetDataEventEnabled(true);
     scale->SetAsyncMode(true);
     scale->GenerateEvent();

@@ -25,18 +25,20 @@ using trutina::TResult;
 
 namespace {
 
-// Nine devices, each showing one condition of the scales through its load profile.
+// Nine devices on ports of their own, each showing one condition of the scales through its load
+// profile, and a tenth on the first one's port.
 const char* const ConditionsSettings = R"({
   "devices": [
-    {"number": 1, "name": "Весы 1", "enabled": true},
-    {"number": 2, "name": "Выключенные", "enabled": false},
-    {"number": 3, "name": "Без связи", "enabled": true, "loadProfile": "cut"},
-    {"number": 4, "name": "Перегруз", "enabled": true, "loadProfile": "heavy"},
-    {"number": 5, "name": "Качаются", "enabled": true, "loadProfile": "swing"},
-    {"number": 6, "name": "Полкило", "enabled": true, "loadProfile": "half"},
-    {"number": 7, "name": "Разгрузка", "enabled": true, "loadProfile": "unload"},
-    {"number": 8, "name": "Медленные", "enabled": true, "loadProfile": "slow"},
-    {"number": 9, "name": "Отказ взвешивания", "enabled": true, "loadProfile": "aimed"}
+    {"number": 1, "name": "Весы 1", "enabled": true, "priceRounding": 0.01},
+    {"number": 2, "name": "Выключенные", "enabled": false, "port": 2},
+    {"number": 3, "name": "Без связи", "enabled": true, "port": 3, "loadProfile": "cut"},
+    {"number": 4, "name": "Перегруз", "enabled": true, "port": 4, "loadProfile": "heavy"},
+    {"number": 5, "name": "Качаются", "enabled": true, "port": 5, "loadProfile": "swing"},
+    {"number": 6, "name": "Полкило", "enabled": true, "port": 6, "loadProfile": "half"},
+    {"number": 7, "name": "Разгрузка", "enabled": true, "port": 7, "loadProfile": "unload"},
+    {"number": 8, "name": "Медленные", "enabled": true, "port": 8, "loadProfile": "slow"},
+    {"number": 9, "name": "Отказ взвешивания", "enabled": true, "port": 9, "loadProfile": "aimed"},
+    {"number": 10, "name": "На порту первых", "enabled": false}
   ],
   "loadProfiles": {
     "cut": {"steps": [{"at": 0, "load": 0, "disconnected": true}]},
@@ -120,6 +122,8 @@ const TRefusalCase RefusalCases[] = {
     {"Port33", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetPortNumber(33); }},
     {"Port0", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetPortNumber(0); }},
     {"NegativeUnitPrice", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetUnitPrice(-1); }},
+    {"UnitPriceInFractionsOfAKopeck", TResult::InvalidParameter, Nothing, // rounded to 0.01
+     [](TScaleX& s, ITrutina*) { s.SetUnitPrice(12345); }},
     {"TareAboveCapacity", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetTareWeight(15.5); }},
     {"NegativeWeightStep", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetWeightStep(-0.001); }},
     {"Timeout10", TResult::OutOfRange, Nothing,
@@ -132,7 +136,7 @@ const TRefusalCase RefusalCases[] = {
      [](TScaleX& s, ITrutina*) { s.AddDevice(); }},
     {"DeleteWhileLocked", TResult::DevicesLocked, [](auto&, TScaleX& s, ITrutina*) { s.SetLockDevices(true); },
      [](TScaleX& s, ITrutina*) { s.DeleteDevice(); }},
-    {"DeviceIndex9", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceIndex(9); }},
+    {"DeviceIndex10", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceIndex(10); }},
     {"DeviceIndexMinus1", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceIndex(-1); }},
     {"DeviceNumber42", TResult::NoSuchDevice, Nothing, [](TScaleX& s, ITrutina*) { s.SetCurrentDeviceNumber(42); }},
     {"RenumberToATakenNumber", TResult::DeviceNumberInUse, Nothing,
@@ -151,6 +155,16 @@ const TRefusalCase RefusalCases[] = {
      [](TScaleX& s, ITrutina*) { s.DeleteDevice(); }},
     {"TareWhileSwinging", TResult::WeightNotStable, Select(5, 5000), [](TScaleX& s, ITrutina*) { s.Tare(); }},
     {"ZeroWhileSwinging", TResult::WeightNotStable, Select(5, 5000), [](TScaleX& s, ITrutina*) { s.Zero(); }},
+    {"GenerateEventWhileSwinging", TResult::WeightNotStable, Select(5, 5000),
+     [](TScaleX& s, ITrutina*) { s.GenerateEvent(); }},
+    {"RefusalStepAtZeroHitsTheFirstReading", TResult::WeightNotStable,
+     [](auto&, TScaleX& s, ITrutina*) { s.SetCurrentDeviceNumber(9); }, [](TScaleX& s, ITrutina*) { s.ReadWeight(); }},
+    {"SwitchingOnADeviceOnAPortInUse", TResult::PortBusy,
+     [](auto&, TScaleX& s, ITrutina*) {
+         s.ReadWeight(); // device 1 opens port 1
+         s.SetCurrentDeviceNumber(10);
+     },
+     [](TScaleX& s, ITrutina*) { s.SetDeviceEnabled(true); }},
     {"ReadSixteenKilograms", TResult::Overload, Select(4, 2000), [](TScaleX& s, ITrutina*) { s.ReadWeight(); }},
     {"GenerateEventOfSixteenKilograms", TResult::Overload, Select(4, 2000), [](TScaleX& s, ITrutina*) { s.GenerateEvent(); }},
     {"ZeroWithATareSet", TResult::TareSet,
@@ -216,6 +230,12 @@ TEST_P(RefusalTest, GivesItsCodeAndTextAndChangesNothing)
         EXPECT_EQ(e.Message(), trutina::ResultDescription(c.Code));
     }
     EXPECT_TRUE(Snapshot(env, scale) == before);
+    // No answer from the scales: Connected says so until they answer again.
+    if (c.Code == TResult::NoConnection || c.Code == TResult::AnswerTimeout) {
+        VARIANT_BOOL connected = VARIANT_TRUE;
+        driver->get_Connected(&connected);
+        EXPECT_EQ(connected, VARIANT_FALSE);
+    }
     // The refusal stays readable until the next operation.
     EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(c.Code));
     scale.SetUnitPrice(0);
@@ -624,6 +644,7 @@ TEST(StateraModelTest, TwoObjectsKeepEachOthersChanges)
         auto a = env.Create();
         auto b = env.Create();
         TScaleX adder(a.Get()), setter(b.Get());
+        TScaleX& second = addFirst ? setter : adder;
         if (addFirst) {
             EXPECT_EQ(adder.AddDevice(), 2);
             setter.SetWeightStep(0.05);
@@ -631,6 +652,12 @@ TEST(StateraModelTest, TwoObjectsKeepEachOthersChanges)
             setter.SetWeightStep(0.05);
             EXPECT_EQ(adder.AddDevice(), 2);
         }
+        // The second writer took the first one's change over: it says so, once.
+        EXPECT_EQ(second.ResultCode(), 0);
+        EXPECT_NE(second.ResultDescription().find("изменены другим объектом или программой"), std::string::npos)
+            << second.ResultDescription();
+        second.SetUpdatePrice(true);
+        EXPECT_EQ(second.ResultDescription(), "Ошибок нет");
         setter.SetCurrentDeviceName("Весы Б");
         auto c = env.Create();
         TScaleX check(c.Get());
@@ -665,6 +692,9 @@ TEST(StateraProfileTest, RunsFromTheSwitchOnAndItsStepsRefuseOperations)
         EXPECT_THROW(refused(), EScaleError);
         EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(TResult::NoConnection));
         EXPECT_EQ(scale.ResultDescription(), trutina::ResultDescription(TResult::NoConnection));
+        VARIANT_BOOL connected = VARIANT_TRUE;
+        driver->get_Connected(&connected);
+        EXPECT_EQ(connected, VARIANT_FALSE); // the refusal says the scales did not answer
     }
     EXPECT_EQ(scale.UnitPrice(), 0); // a refused operation does nothing
     EXPECT_NO_THROW(scale.SetUnitPrice(100));
