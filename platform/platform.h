@@ -111,7 +111,10 @@ PLATFORM_API std::string UserConfigFolder(std::string* problem = nullptr);
 // ---------------------------------------------------------------- files from outside
 // Every file the program reads or writes may have been put there by someone else: only a regular
 // file is read, with a size bound, and what is not one is never opened in a way that could block
-// (a FIFO) or act (a device). A write never follows a symbolic link another user owns. Reasons
+// (a FIFO) or act (a device); files of the kernel's pseudo file systems (/proc, /sys) are not
+// regular files here. A write walks its path one part at a time and follows no symbolic link of
+// another user anywhere in it (off Windows a link on the way to a folder may also be root's; the
+// last part's link must be our own), and never takes a file another user owns as its own. Reasons
 // are the system's own words; the caller says them with the file's name in its own language.
 struct PLATFORM_API FileRead {
     enum class TOutcome { Read, Missing, TooLarge, NotRegular, DanglingLink, Denied, Failed };
@@ -126,13 +129,16 @@ struct PLATFORM_API FileRead {
 PLATFORM_API FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes);
 
 // Replaces the file at path with text, atomically: written beside it, flushed and renamed over it,
-// so that a reader sees the old or the new file whole. An existing file's mode (and, for root, its
-// owner) and a symbolic link to it are kept: the file the link names is replaced. Refuses what is
-// not a regular file and a link of another user. Empty on success, else the reason.
+// so that a reader sees the old or the new file whole. An existing file's mode and a symbolic link
+// to it are kept: the file the link names is replaced. Refuses what is not a regular file, a link
+// of another user and a file of another user. A temporary of an earlier replacement of the same
+// file that was killed before its rename (ours, untouched for ten minutes) is removed. Empty on
+// success, else the reason.
 PLATFORM_API std::string ReplaceFileAtomically(const std::string& path, std::string_view text);
 
-// A file written line by line from its start: a new file, or an existing empty regular file (a
-// non-empty one is never appended to). Each write goes to the system at once.
+// A file written line by line from its start: a new file, or an existing empty regular file of
+// ours (a non-empty one is never appended to). The writer holds an exclusive lock on it while it is
+// open, so a second writer of the same file is refused. Each write goes to the system at once.
 class PLATFORM_API NewFileWriter {
 public:
     NewFileWriter() = default;
@@ -153,8 +159,11 @@ private:
 // An exclusive advisory lock on the file lockPath (created when missing; only a regular file is
 // used), between processes and between separate holders in one process: flock on Linux,
 // LockFileEx on Windows. Waits up to timeoutMs. A handle that is not Locked() when the lock could
-// not be had (the caller goes on unlocked or gives up); Holder() then says who holds it, as the
-// holder wrote itself into the lock file ("held by process 1234"). Released when the handle goes.
+// not be had (the caller goes on unlocked or gives up). Held() tells a lock another holder has
+// from a lock file that cannot be used (a read-only disk, a folder, another user's file), and
+// Holder() says which: "held by process 1234" as the holder wrote itself into the lock file and
+// only while that process runs ("held by another process" otherwise), or why the file cannot be
+// used. The lock file's path is walked as a write's is. Released when the handle goes.
 class PLATFORM_API FileLock {
 public:
     FileLock(const std::string& lockPath, int timeoutMs);
@@ -162,11 +171,14 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     bool Locked() const { return FHandle != -1; }
+    // Not locked because another holder has the lock (not because the lock file cannot be used).
+    bool Held() const { return FHeld; }
     // Not locked: who holds the lock ("held by process 1234"), or why the lock file could not be used.
     const std::string& Holder() const { return FHolder; }
 
 private:
     std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
+    bool FHeld = false;
     std::string FHolder;
 };
 
