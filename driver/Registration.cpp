@@ -79,6 +79,7 @@ void RegisterServerFile(const std::string& Path)
         auto registerServer = reinterpret_cast<TRegister>(module.Symbol("DllRegisterServer"));
         if (!registerServer)
             return;
+        const platform::RegistrationDeadline deadline;
         registerServer(); // the next creation attempt tells whether it worked
     } catch (...) {
         // Reports nothing, whatever the file did.

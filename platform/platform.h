@@ -191,6 +191,22 @@ private:
 // on the file "<registry>.lock" beside it.
 PLATFORM_API std::string ClassRegistryPath();
 
+// One wait for the registry's lock for a whole registration: while one lives on a thread, the
+// registry calls that thread makes (DllRegisterServer makes several, and undoes them when one
+// fails) wait together at most timeoutMs, 10 s by default, for another process's registration to
+// end; after that each tries once. What calls a module's DllRegisterServer or DllUnregisterServer
+// holds one around the call. On Windows the system's registry has no such lock: nothing.
+class PLATFORM_API RegistrationDeadline {
+public:
+    explicit RegistrationDeadline(int timeoutMs = 10000);
+    ~RegistrationDeadline();
+    RegistrationDeadline(const RegistrationDeadline&) = delete;
+    RegistrationDeadline& operator=(const RegistrationDeadline&) = delete;
+
+private:
+    bool FOuter = false;
+};
+
 // What DllRegisterServer calls: records the class as an in-process server in modulePath with the
 // threading model ("Apartment", "Both", ...). Written atomically. SELFREG_E_CLASS on failure.
 PLATFORM_API HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath,

@@ -59,6 +59,10 @@ LSTATUS SetText(HKEY key, const wchar_t* name, const std::string& valueUtf8)
 
 } // namespace
 
+// The system's registry serialises its own writes: there is no lock to wait for.
+RegistrationDeadline::RegistrationDeadline(int) {}
+RegistrationDeadline::~RegistrationDeadline() = default;
+
 std::string UserConfigFolder(std::string* problem)
 {
     // Relative values are invalid here too: never the current folder.

@@ -64,6 +64,7 @@ int Run(const std::string& moduleFile, bool unregister)
     }
     HRESULT status;
     try {
+        const platform::RegistrationDeadline deadline; // one wait for the registry's lock, not one per change
         status = entry();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "regsvr: %s in %s raised an exception: %s\n", entryName, moduleFile.c_str(), e.what());
