@@ -258,6 +258,7 @@ private:
     double FWeightStep = 0;
     bool FDeleteEvents = false;
     bool FRecordingFailureShown = false;
+    std::string FRecordingNote; // the recording's failure, while the result it was said with is shown
     // The hanging call the operator was last asked about, and when.
     std::uint64_t FAskedCall = 0;
     std::chrono::steady_clock::time_point FFirstAskedAt, FLastAskedAt;
