@@ -213,6 +213,11 @@ PLATFORM_API HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& mod
                                           const std::string& threadingModel, const std::string& description);
 // What DllUnregisterServer calls. Removing a class that is not registered is S_OK.
 PLATFORM_API HRESULT UnregisterInprocServer(REFCLSID clsid);
+// What regsvr -u does for a module file that is gone, whose DllUnregisterServer cannot run: removes
+// every class registered in modulePath (absolute, as registered), with the ProgIDs that name it.
+// S_OK with the classes removed (none when there were none), SELFREG_E_CLASS when the registry
+// cannot be changed (ClassRegistryError says why).
+PLATFORM_API HRESULT UnregisterServersOfModule(const std::string& modulePath, std::vector<CLSID>& removed);
 // The module registered for the class: S_OK with the path, REGDB_E_CLASSNOTREG when absent,
 // REGDB_E_READREGDB when the registry file is damaged or unreadable.
 PLATFORM_API HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath);

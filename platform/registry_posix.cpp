@@ -322,6 +322,25 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
     }
 }
 
+HRESULT UnregisterServersOfModule(const std::string& modulePath, std::vector<CLSID>& removed)
+{
+    try {
+        detail::SetRegistryError({});
+        removed.clear();
+        const std::string path = ClassRegistryPath();
+        const bool done = ModifyRegistry(path, false, [&](TRegistryText& registry) {
+            removed = registry.ClassesWith(kServerKey, modulePath);
+            for (const CLSID& clsid : removed)
+                registry.Remove(clsid); // its ProgIDs are values of its own section
+            return !removed.empty();
+        });
+        return done ? S_OK : SELFREG_E_CLASS;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
+    }
+}
+
 // The registry file has no views: a module of either bitness is registered in the one entry.
 HRESULT detail::LookupOtherViewInprocServer(REFCLSID clsid, std::string& modulePath)
 {
