@@ -329,6 +329,9 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     if (fd.Get() < 0)
         return "cannot create a new file beside " + path + ": " + SystemReason();
     bool written = !exists || fchmod(fd.Get(), existing.st_mode & 07777) == 0;
+    // The file's group stays where the system lets us keep it.
+    if (exists && fchown(fd.Get(), static_cast<uid_t>(-1), existing.st_gid) != 0) {
+    }
     written = written && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
     const bool closed = fd.Close();
     if (!written || !closed || renameat(folder, temporary.c_str(), folder, place.Name.c_str()) != 0) {

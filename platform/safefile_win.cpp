@@ -56,14 +56,19 @@ std::vector<BYTE> TokenValue(TOKEN_INFORMATION_CLASS kind)
 
 // Whether the file or folder open as handle belongs to us: the user this process runs as, or the
 // owner its token gives to what it creates (the administrators, for an elevated process). With
-// system, also the system's own and the administrators' (a junction of the system's folders).
+// system, also the system's own and the administrators' (a junction of the system's folders). A
+// file system that keeps no owners (FAT) has no other user's files: what has none is ours.
 bool Ours(HANDLE handle, bool system)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                         &descriptor) != ERROR_SUCCESS)
-        return false;
+        return true;
+    if (!owner) {
+        LocalFree(descriptor);
+        return true;
+    }
     const std::vector<BYTE> user = TokenValue(TokenUser);
     const std::vector<BYTE> creator = TokenValue(TokenOwner);
     const bool ours = (!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid))
@@ -73,7 +78,8 @@ bool Ours(HANDLE handle, bool system)
     return ours;
 }
 
-// Whether what is at path (not what a link there names) belongs to us, as Ours says.
+// Whether what is at path (not what a link there names) belongs to us, as Ours says; not when it
+// cannot be opened to tell.
 bool PathOurs(const std::wstring& path, bool system)
 {
     const THandle node(CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
