@@ -8,24 +8,22 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
-#include <unistd.h>
 #include <dirent.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <deque>
-#include <filesystem>
+#include <utility>
 
 namespace platform {
 namespace {
-
-namespace fs = std::filesystem;
 
 class TFd {
 public:
@@ -121,7 +119,7 @@ std::string Resolve(const std::string& path, TPlace& place)
     SplitInto(names, path);
     if (names.empty())
         return "names no file";
-    place.Folder = OpenRoot(!path.empty() && path.front() == '/');
+    place.Folder = OpenRoot(path.front() == '/');
     std::string walked = path.front() == '/' ? "/" : "";
     int links = 0;
     while (!names.empty()) {
