@@ -257,6 +257,8 @@ void TfmMain::AppException(QObject* Sender, const runtime::Exception& E)
     if (const auto* scaleError = dynamic_cast<const EScaleError*>(&E))
         SetTextSilently(edtResultCode, IntToStr(scaleError->ResultCode()));
     SetTextSilently(edtResultDescription, E.Message());
+    if (!FRecordingNote.empty()) // said by the refresh before the failure, whose text this replaced
+        SetTextSilently(edtResultDescription, E.Message() + "; " + FRecordingNote);
 }
 
 // ------------------------------------------------------------------------------ readers
@@ -267,16 +269,19 @@ void TfmMain::UpdateResult()
     SetTextSilently(edtResultDescription, Scale().ResultDescription());
 }
 
-// A recording that can no longer be written is said once, in the result fields, like any failure.
+// A recording that can no longer be written is said with one result, after the driver's own text,
+// which it does not replace: the code stays the driver's and belongs to its text.
 void TfmMain::UpdateRecording()
 {
-    if (FRecordingFailureShown)
+    if (FRecordingFailureShown) {
+        FRecordingNote.clear(); // said once: not with the results that follow
         return;
-    const std::string failure = DriverRecordingFailure();
-    if (failure.empty())
+    }
+    FRecordingNote = DriverRecordingFailure();
+    if (FRecordingNote.empty())
         return;
     FRecordingFailureShown = true;
-    throw runtime::Exception(failure);
+    SetTextSilently(edtResultDescription, edtResultDescription->text().toStdString() + "; " + FRecordingNote);
 }
 
 void TfmMain::UpdateLockDevices() { SetCheckedSilently(chkLockDevices, Scale().LockDevices()); }

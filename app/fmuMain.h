@@ -246,4 +246,5 @@ private:
     double FWeightStep = 0;
     bool FDeleteEvents = false;
     bool FRecordingFailureShown = false;
+    std::string FRecordingNote; // the recording's failure, while the result it was said with is shown
 };

@@ -48,8 +48,8 @@ OrderedJson ValueJson(const TCallValue& value)
 const char* TypeWord(VARTYPE type)
 {
     switch (type) {
-    case VT_I4: return "an integer";
-    case VT_BOOL: return "a flag";
+    case VT_I4: return "an integer from -2147483648 to 2147483647";
+    case VT_BOOL: return "a flag (true, false or an integer from -32768 to 32767)";
     case VT_R8: return "a real";
     case VT_CY: return "money";
     case VT_BSTR: return "a text";
@@ -57,12 +57,12 @@ const char* TypeWord(VARTYPE type)
     }
 }
 
+// What was found instead of what a key takes: a number as written (an integer out of range is
+// still an integer), anything else by its kind.
 std::string JsonWord(const Json& value)
 {
-    if (value.is_number_integer())
-        return "an integer";
-    if (value.is_number_float())
-        return "a real";
+    if (value.is_number())
+        return value.dump();
     if (value.is_string())
         return "a text";
     if (value.is_boolean())
@@ -195,7 +195,8 @@ HRESULT ParseStatus(int line, const Json& value)
                 return static_cast<HRESULT>(status);
         }
     }
-    throw ERecordingError(line, "status must be a status in hex (\"0x80020009\"), not " + JsonWord(value));
+    throw ERecordingError(line, "status must be a status in hex (\"0x80020009\") or an integer from -2147483648 to "
+                                "4294967295, not " + JsonWord(value));
 }
 
 const TrutinaMemberInfo* FindMember(const std::string& name)
@@ -270,7 +271,9 @@ TRecordedStep ParseStep(int line, const Json& object)
         if (const auto ms = object.find("ms"); ms != object.end()) {
             std::int64_t at = 0;
             if (!IntegerIn(*ms, 0, std::numeric_limits<std::int32_t>::max() * 1000LL, at))
-                throw ERecordingError(line, "\"ms\" must be a whole number of milliseconds, not " + JsonWord(*ms));
+                throw ERecordingError(line, "\"ms\" must be a whole number of milliseconds from 0 to "
+                                                + std::to_string(std::numeric_limits<std::int32_t>::max() * 1000LL)
+                                                + ", not " + JsonWord(*ms));
             step.AtMs = at;
         }
         return step;
@@ -410,6 +413,15 @@ TRecording ParseRecording(std::string_view text)
             row.remove_suffix(1);
         if (row.find_first_not_of(" \t") == std::string_view::npos)
             continue;
+        // The parser would end the line at a NUL and drop the rest unseen. A last line cut short
+        // (a crash may leave NULs behind) stands aside as any other.
+        if (const std::size_t nul = row.find('\0'); nul != std::string_view::npos) {
+            if (!complete && header) {
+                recording.CutShortLine = line;
+                break;
+            }
+            throw ERecordingError(line, "a NUL character at column " + std::to_string(nul + 1));
+        }
         Json object;
         try {
             object = Json::parse(row);

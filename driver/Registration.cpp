@@ -1,5 +1,6 @@
 #include "driver/Registration.h"
 
+#include "platform/classregistry.h"
 #include "platform/comptr.h"
 #include "platform/module.h"
 #include "runtime/exceptions.h"
@@ -81,6 +82,7 @@ void RegisterServerFile(const std::string& Path)
         auto registerServer = reinterpret_cast<TRegister>(module.Symbol("DllRegisterServer"));
         if (!registerServer)
             return;
+        const platform::RegistrationDeadline deadline;
         registerServer(); // the next creation attempt tells whether it worked
     } catch (...) {
         // Reports nothing, whatever the file did.

@@ -4,6 +4,7 @@
 #include "platform/ole.h"
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -15,12 +16,33 @@ namespace platform {
 // on the file "<registry>.lock" beside it.
 PLATFORM_API std::string ClassRegistryPath();
 
+// One wait for the registry's lock for a whole registration: while one lives on a thread, the
+// registry calls that thread makes (DllRegisterServer makes several, and undoes them when one
+// fails) wait together at most timeoutMs, 10 s by default, for another process's registration to
+// end; after that each tries once. What calls a module's DllRegisterServer or DllUnregisterServer
+// holds one around the call. On Windows the system's registry has no such lock: nothing.
+class PLATFORM_API RegistrationDeadline {
+public:
+    explicit RegistrationDeadline(int timeoutMs = 10000);
+    ~RegistrationDeadline();
+    RegistrationDeadline(const RegistrationDeadline&) = delete;
+    RegistrationDeadline& operator=(const RegistrationDeadline&) = delete;
+
+private:
+    bool FOuter = false;
+};
+
 // What DllRegisterServer calls: records the class as an in-process server in modulePath with the
 // threading model ("Apartment", "Both", ...). Written atomically. SELFREG_E_CLASS on failure.
 PLATFORM_API HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath,
                                           const std::string& threadingModel, const std::string& description);
 // What DllUnregisterServer calls. Removing a class that is not registered is S_OK.
 PLATFORM_API HRESULT UnregisterInprocServer(REFCLSID clsid);
+// What regsvr -u does for a module file that is gone, whose DllUnregisterServer cannot run: removes
+// every class registered in modulePath (absolute, as registered), with the ProgIDs that name it.
+// S_OK with the classes removed (none when there were none), SELFREG_E_CLASS when the registry
+// cannot be changed (ClassRegistryError says why).
+PLATFORM_API HRESULT UnregisterServersOfModule(const std::string& modulePath, std::vector<CLSID>& removed);
 // The module registered for the class: S_OK with the path, REGDB_E_CLASSNOTREG when absent,
 // REGDB_E_READREGDB when the registry file is damaged or unreadable.
 PLATFORM_API HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath);

@@ -11,8 +11,11 @@ namespace platform {
 // An exclusive advisory lock on the file lockPath (created when missing; only a regular file is
 // used), between processes and between separate holders in one process: flock on Linux,
 // LockFileEx on Windows. Waits up to timeoutMs. A handle that is not Locked() when the lock could
-// not be had (the caller goes on unlocked or gives up); Holder() then says who holds it, as the
-// holder wrote itself into the lock file ("held by process 1234"). Released when the handle goes.
+// not be had (the caller goes on unlocked or gives up). Held() tells a lock another holder has
+// from a lock file that cannot be used (a read-only disk, a folder, another user's file), and
+// Holder() says which: "held by process 1234" as the holder wrote itself into the lock file and
+// only while that process runs ("held by another process" otherwise), or why the file cannot be
+// used. The lock file's path is walked as a write's is. Released when the handle goes.
 class PLATFORM_API FileLock {
 public:
     FileLock(const std::string& lockPath, int timeoutMs);
@@ -20,11 +23,14 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     bool Locked() const { return FHandle != -1; }
+    // Not locked because another holder has the lock (not because the lock file cannot be used).
+    bool Held() const { return FHeld; }
     // Not locked: who holds the lock ("held by process 1234"), or why the lock file could not be used.
     const std::string& Holder() const { return FHolder; }
 
 private:
     std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
+    bool FHeld = false;
     std::string FHolder;
 };
 

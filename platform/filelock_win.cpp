@@ -4,10 +4,40 @@
 #include "platform/internal_win.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 namespace platform {
+
+namespace {
+
+// "process 1234" as a holder wrote itself into the lock file, when that process still runs: the
+// name may be a holder's that ended, left behind by one that has not written its own yet.
+std::string LiveHolder(HANDLE file)
+{
+    char text[64] = {};
+    DWORD n = 0;
+    OVERLAPPED start{};
+    if (!ReadFile(file, text, sizeof text - 1, &n, &start))
+        return {};
+    const std::string written(text, n);
+    const std::string prefix = "process ";
+    if (written.compare(0, prefix.size(), prefix) != 0)
+        return {};
+    char* end = nullptr;
+    const unsigned long pid = std::strtoul(written.c_str() + prefix.size(), &end, 10);
+    if (pid == 0 || *end != '\0')
+        return {};
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    DWORD code = 0;
+    const bool running = process && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    if (process)
+        CloseHandle(process);
+    return running ? written : std::string();
+}
+
+} // namespace
 
 FileLock::FileLock(const std::string& lockPath, int timeoutMs)
 {
@@ -31,11 +61,15 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs)
         at.OffsetHigh = 1;
         if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
             break;
-        if (GetLastError() != ERROR_LOCK_VIOLATION || std::chrono::steady_clock::now() >= until) {
-            char text[64] = {};
-            DWORD n = 0;
-            OVERLAPPED start{};
-            FHolder = "held by " + (ReadFile(file, text, sizeof text - 1, &n, &start) && n > 0 ? std::string(text, n) : std::string("another process"));
+        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+            FHolder = "cannot lock " + lockPath + ": " + detail::SystemMessage(GetLastError());
+            CloseHandle(file);
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            const std::string holder = LiveHolder(file);
+            FHeld = true;
+            FHolder = "held by " + (holder.empty() ? std::string("another process") : holder);
             CloseHandle(file);
             return;
         }

@@ -40,4 +40,9 @@ bool CommonStatusText(HRESULT status, std::string& text);
 // when absent or when the system keeps no resources in program files.
 bool FindFileResource(int type, int id, const char* name, ResourceData& out);
 
+// Off Windows: opens path, creating it with mode when missing, with flags (O_CLOEXEC and
+// O_NOFOLLOW added) after walking every part of it without another user's link, as the safe-file
+// service does. The descriptor of a regular file of ours, or -1 with why set.
+int OpenWalked(const std::string& path, int flags, unsigned mode, std::string& why);
+
 } // namespace platform::detail

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 namespace platform {
 
@@ -45,6 +47,23 @@ constexpr const char* kProgIdKey = "ProgID";
 constexpr const char* kIndependentProgIdKey = "VersionIndependentProgID";
 // A registration waits this long for another one to finish, then says who holds the lock.
 constexpr int kRegistryLockTimeoutMs = 10000;
+
+// When the registration that the calling thread makes ends (RegistrationDeadline), if it makes one.
+std::optional<std::chrono::steady_clock::time_point>& ThreadRegistrationEnds()
+{
+    thread_local std::optional<std::chrono::steady_clock::time_point> ends;
+    return ends;
+}
+
+// How long a registry call waits for the lock: its own time, or what is left of its registration's.
+int LockWaitMs()
+{
+    const auto& ends = ThreadRegistrationEnds();
+    if (!ends)
+        return kRegistryLockTimeoutMs;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*ends - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+}
 
 // Sets the thread's registry error; always false, for returning.
 bool Fail(const std::string& path, const std::string& why)
@@ -123,10 +142,12 @@ bool ModifyRegistry(const std::string& path, bool create, Edit edit)
 
     std::lock_guard processGuard(ProcessLock());
     const std::string lockPath = path + ".lock";
-    const FileLock lock(lockPath, kRegistryLockTimeoutMs);
-    if (!lock.Locked())
+    const FileLock lock(lockPath, LockWaitMs());
+    if (lock.Held())
         return Fail(path, "its lock " + lockPath + " could not be had within " + std::to_string(kRegistryLockTimeoutMs / 1000)
                               + " s: " + lock.Holder());
+    if (!lock.Locked())
+        return Fail(path, lock.Holder());
 
     TRegistryText registry;
     switch (ReadRegistry(path, registry)) {
@@ -152,6 +173,21 @@ std::string HomeFolder()
 }
 
 } // namespace
+
+RegistrationDeadline::RegistrationDeadline(int timeoutMs)
+{
+    auto& ends = ThreadRegistrationEnds();
+    if (ends)
+        return; // within an outer registration: its deadline holds
+    ends = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    FOuter = true;
+}
+
+RegistrationDeadline::~RegistrationDeadline()
+{
+    if (FOuter)
+        ThreadRegistrationEnds().reset();
+}
 
 std::string UserConfigFolder(std::string* problem)
 {
@@ -287,6 +323,25 @@ HRESULT LookupInprocServer(REFCLSID clsid, std::string& modulePath)
     } catch (...) {
         detail::SetRegistryError("class registry: out of memory");
         return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT UnregisterServersOfModule(const std::string& modulePath, std::vector<CLSID>& removed)
+{
+    try {
+        detail::SetRegistryError({});
+        removed.clear();
+        const std::string path = ClassRegistryPath();
+        const bool done = ModifyRegistry(path, false, [&](TRegistryText& registry) {
+            removed = registry.ClassesWith(kServerKey, modulePath);
+            for (const CLSID& clsid : removed)
+                registry.Remove(clsid); // its ProgIDs are values of its own section
+            return !removed.empty();
+        });
+        return done ? S_OK : SELFREG_E_CLASS;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
     }
 }
 

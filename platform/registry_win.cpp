@@ -62,6 +62,10 @@ LSTATUS SetText(HKEY key, const wchar_t* name, const std::string& valueUtf8)
 
 } // namespace
 
+// The system's registry serialises its own writes: there is no lock to wait for.
+RegistrationDeadline::RegistrationDeadline(int) {}
+RegistrationDeadline::~RegistrationDeadline() = default;
+
 std::string UserConfigFolder(std::string* problem)
 {
     // Relative values are invalid here too: never the current folder.
@@ -228,6 +232,45 @@ HRESULT UnregisterProgIds(REFCLSID clsid, const std::string& progId, const std::
             const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
                 return FailStatus(clsid, "cannot remove the ProgID", status);
+        }
+        return S_OK;
+    } catch (...) {
+        detail::SetRegistryError("class registry: out of memory");
+        return SELFREG_E_CLASS;
+    }
+}
+
+HRESULT UnregisterServersOfModule(const std::string& modulePath, std::vector<CLSID>& removed)
+{
+    try {
+        detail::SetRegistryError({});
+        removed.clear();
+        const std::wstring module = detail::WideFromUtf8(modulePath);
+        TKey classes;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ENUMERATE_SUB_KEYS, classes.Out()) != ERROR_SUCCESS)
+            return S_OK;
+        // The classes first, then their removal: a key is not deleted under its enumeration.
+        wchar_t name[64];
+        for (DWORD i = 0;; ++i) {
+            DWORD length = 64;
+            const LSTATUS status = RegEnumKeyExW(classes.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (status == ERROR_MORE_DATA)
+                continue; // no class id is that long
+            if (status != ERROR_SUCCESS)
+                break;
+            CLSID clsid;
+            if (SUCCEEDED(CLSIDFromString(name, &clsid))
+                && _wcsicmp(ReadText(ClassKeyName(clsid) + L"\\" + kServerKey, nullptr).c_str(), module.c_str()) == 0)
+                removed.push_back(clsid);
+        }
+        for (const CLSID& clsid : removed) {
+            const std::wstring key = ClassKeyName(clsid);
+            const HRESULT names = UnregisterProgIds(clsid, detail::Utf8FromWide(ReadText(key + L"\\ProgID", nullptr)),
+                                                    detail::Utf8FromWide(ReadText(key + L"\\VersionIndependentProgID", nullptr)));
+            if (FAILED(names))
+                return names;
+            if (const HRESULT entry = UnregisterInprocServer(clsid); FAILED(entry))
+                return entry;
         }
         return S_OK;
     } catch (...) {

@@ -254,6 +254,19 @@ bool TRegistryText::FindClass(std::initializer_list<std::string_view> keys, std:
     return false;
 }
 
+std::vector<CLSID> TRegistryText::ClassesWith(std::string_view key, std::string_view value) const
+{
+    std::vector<CLSID> classes;
+    const CLSID* section = nullptr;
+    for (const auto& line : FLines) {
+        if (line.Kind == EKind::Section)
+            section = &line.Clsid;
+        else if (line.Kind == EKind::Value && section && IsOneOf(line.Key, {key}) && line.Value == value)
+            classes.push_back(*section);
+    }
+    return classes;
+}
+
 std::string TRegistryText::Format() const
 {
     std::string text = FBom ? std::string(kBom) : std::string();

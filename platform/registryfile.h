@@ -60,6 +60,8 @@ public:
     // The first class that has one of these keys with this value, ignoring ASCII case (as the
     // system's registry compares key names); false when none has.
     bool FindClass(std::initializer_list<std::string_view> keys, std::string_view value, CLSID& clsid) const;
+    // Every class whose key (ignoring ASCII case) has exactly this value, in file order.
+    std::vector<CLSID> ClassesWith(std::string_view key, std::string_view value) const;
 
     std::string Format() const;
 

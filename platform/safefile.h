@@ -11,7 +11,10 @@ namespace platform {
 
 // Every file the program reads or writes may have been put there by someone else: only a regular
 // file is read, with a size bound, and what is not one is never opened in a way that could block
-// (a FIFO) or act (a device). A write never follows a symbolic link another user owns. Reasons
+// (a FIFO) or act (a device); files of the kernel's pseudo file systems (/proc, /sys) are not
+// regular files here. A write walks its path one part at a time and follows no symbolic link of
+// another user anywhere in it (off Windows a link on the way to a folder may also be root's; the
+// last part's link must be our own), and never takes a file another user owns as its own. Reasons
 // are the system's own words; the caller says them with the file's name in its own language.
 struct PLATFORM_API FileRead {
     enum class TOutcome { Read, Missing, TooLarge, NotRegular, DanglingLink, Denied, Failed };
@@ -26,13 +29,16 @@ struct PLATFORM_API FileRead {
 PLATFORM_API FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes);
 
 // Replaces the file at path with text, atomically: written beside it, flushed and renamed over it,
-// so that a reader sees the old or the new file whole. An existing file's mode (and, for root, its
-// owner) and a symbolic link to it are kept: the file the link names is replaced. Refuses what is
-// not a regular file and a link of another user. Empty on success, else the reason.
+// so that a reader sees the old or the new file whole. An existing file's mode and a symbolic link
+// to it are kept: the file the link names is replaced. Refuses what is not a regular file, a link
+// of another user and a file of another user. A temporary of an earlier replacement of the same
+// file that was killed before its rename (ours, untouched for ten minutes) is removed. Empty on
+// success, else the reason.
 PLATFORM_API std::string ReplaceFileAtomically(const std::string& path, std::string_view text);
 
-// A file written line by line from its start: a new file, or an existing empty regular file (a
-// non-empty one is never appended to). Each write goes to the system at once.
+// A file written line by line from its start: a new file, or an existing empty regular file of
+// ours (a non-empty one is never appended to). The writer holds an exclusive lock on it while it is
+// open, so a second writer of the same file is refused. Each write goes to the system at once.
 class PLATFORM_API NewFileWriter {
 public:
     NewFileWriter() = default;
@@ -47,6 +53,7 @@ public:
 
 private:
     std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
+    bool FHeld = false;
 };
 
 } // namespace platform

@@ -211,11 +211,11 @@ TResult TScaleDriver::Finish(TResult code, const std::optional<TNotice>& notice)
 {
     if (notice)
         code = notice->Code;
-    std::string text = trutina::ResultDescription(code);
+    std::string text = code == TResult::SettingsNotSaved ? UnsavedText() : trutina::ResultDescription(code);
     if (notice) {
         text += " (" + notice->Detail + ")";
         if (notice->Unsaved)
-            text += "; " + trutina::ResultDescription(TResult::SettingsNotSaved);
+            text += "; " + UnsavedText();
     } else if (code != TResult::Ok && FSettings.Damaged) {
         // A damaged file explains the first call whatever its result (the defaults may be why it
         // failed); the code -18 still waits for a call that succeeds.
@@ -229,6 +229,12 @@ TResult TScaleDriver::Finish(TResult code, const std::optional<TNotice>& notice)
     FResultCode = static_cast<std::int32_t>(code);
     FResultDescription = runtime::Utf8ToUtf16(text);
     return code;
+}
+
+std::string TScaleDriver::UnsavedText() const
+{
+    const std::string text = trutina::ResultDescription(TResult::SettingsNotSaved);
+    return FUnsavedWhy.empty() ? text : text + " (" + FUnsavedWhy + ")";
 }
 
 std::int32_t TScaleDriver::ResultCode() const

@@ -32,11 +32,16 @@ class ISettingsSink {
 public:
     virtual ~ISettingsSink() = default;
     virtual bool Save(const TDriverSettings& settings) = 0;
+    // Why the last Save failed, as the file service said it; empty when it did not or is not told.
+    virtual std::string SaveProblem() const { return {}; }
     struct TLatest {
         std::shared_ptr<void> Lock;              // the file's lock, held while this lives
         std::optional<TDriverSettings> Settings; // what the file holds now; nullopt: keep your own
         std::optional<TSettingsDamage> Damaged;  // the file was damaged and put aside
         bool Busy = false; // another process holds the file's lock (the file was not read)
+        // The file's lock cannot be used (why: a read-only disk, a folder, another user's file):
+        // nobody holds it, but a change cannot be written safely and is not written.
+        std::string LockProblem;
     };
     virtual TLatest Latest() { return {}; }
     // Holds the serial port against other processes for as long as the result lives; nullptr when
@@ -243,6 +248,8 @@ private:
     // Sets the result: the code and its text, or the notice instead.
     TResult Finish(TResult code, const std::optional<TNotice>& notice = std::nullopt);
     static std::string DamageDetail(const TSettingsDamage& damage);
+    // -19's description with the reason the last write failed.
+    std::string UnsavedText() const;
     // Finish with the notice due when the code is Ok.
     TResult Conclude(TResult code);
 
@@ -307,6 +314,8 @@ private:
         std::shared_ptr<void> File; // the hold against other processes
     };
     std::map<std::int32_t, TPortHold> FHolds; // by device number
+    std::string FUnsavedWhy;         // ... and why, said with -19
+    std::string FLockProblem;        // the file's lock could not be used by the last Reread
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
 
     std::int32_t FResultCode = 0;

@@ -12,9 +12,13 @@ TResult TScaleDriver::Persist(TCurrentChoice choice)
     // The file's current device changes only when this object chooses one: another's choice stays.
     if (choice == TCurrentChoice::Kept && stored.FindDevice(FFileCurrent))
         stored.CurrentDeviceNumber = FFileCurrent;
-    FUnsaved = !FSink->Save(stored);
-    if (FUnsaved)
+    // A file whose lock cannot be used is not written: another process could not keep out either.
+    FUnsaved = !FLockProblem.empty() || !FSink->Save(stored);
+    if (FUnsaved) {
+        FUnsavedWhy = !FLockProblem.empty() ? FLockProblem : FSink->SaveProblem();
         return TResult::SettingsNotSaved;
+    }
+    FUnsavedWhy.clear();
     FFileCurrent = stored.CurrentDeviceNumber;
     FKnownFile = std::move(stored);
     return TResult::Ok;
@@ -28,6 +32,7 @@ std::optional<std::shared_ptr<void>> TScaleDriver::Reread()
     // A change written without the lock could be overwritten by the holder's older copy: none is made.
     if (latest.Busy)
         return std::nullopt;
+    FLockProblem = std::move(latest.LockProblem);
     // While a change of this object could not be written, its own settings are ahead of the file.
     if (latest.Settings && !FUnsaved) {
         if (ChangedByOthers(*latest.Settings))

@@ -64,13 +64,16 @@ ISettingsSink::TLatest TSettingsStore::Latest()
     std::filesystem::path lockFile = FileSystemPath();
     lockFile += ".lock";
     auto lock = std::make_shared<platform::FileLock>(runtime::Utf8FromPath(lockFile), SettingsLockTimeoutMs);
-    // A lock file that exists and could not be locked in time is held by another process (one that
-    // died let its lock go); without a lock file (no folder yet) nobody holds it.
+    // A lock not had in time is held by another process (one that died let its lock go). A lock file
+    // that cannot be used is no one's: said with the change that is then not written. Without a
+    // folder yet nobody holds it, and the first write makes the folder.
     std::error_code ec;
-    if (!lock->Locked() && std::filesystem::exists(lockFile, ec)) {
+    if (lock->Held()) {
         latest.Busy = true;
         return latest;
     }
+    if (!lock->Locked() && std::filesystem::exists(lockFile.parent_path(), ec))
+        latest.LockProblem = "блокировка файла настроек недоступна: " + lock->Holder();
     latest.Lock = std::move(lock);
     TRereadSettings reread = RereadSettingsFile(FileSystemPath(), [this] { return PutAside().toStdString(); });
     latest.Settings = std::move(reread.Settings);
@@ -102,26 +105,36 @@ QString TSettingsStore::PutAside()
                                  ? std::hash<std::string>{}(damaged.Text) : 0;
     if (hash != 0 && hash == FAsideHash && QFile::exists(QFileInfo(FPath).dir().filePath(FAsideName)))
         return FAsideName;
+    // Through a link, the file the link names is copied aside beside it and stays, to be replaced:
+    // the link stays too, and every write reaches that file. Its copy is named by its whole path.
+    const QFileInfo info(FPath);
+    const QString file = info.isSymLink() ? info.canonicalFilePath() : FPath;
+    if (file.isEmpty())
+        return {};
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString aside = FPath + QStringLiteral(".damaged-") + stamp;
+    QString aside = file + QStringLiteral(".damaged-") + stamp;
     for (int n = 2; QFile::exists(aside); ++n)
-        aside = FPath + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
-    if (!QFile::rename(FPath, aside) && !QFile::copy(FPath, aside))
+        aside = file + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+    if ((info.isSymLink() || !QFile::rename(file, aside)) && !QFile::copy(file, aside))
         return {};
     FAsideHash = hash;
-    FAsideName = QFileInfo(aside).fileName();
+    FAsideName = info.isSymLink() ? aside : QFileInfo(aside).fileName();
     return FAsideName;
 }
 
 bool TSettingsStore::Save(const TDriverSettings& settings)
 {
-    if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
-        return false;
-    const std::string json = SettingsToJson(settings);
-    if (json.size() > MaxSettingsFileSize)
-        return false; // the next start would find it damaged
-    QDir().mkpath(QFileInfo(FPath).absolutePath());
-    return platform::ReplaceFileAtomically(runtime::Utf8FromPath(FileSystemPath()), json).empty();
+    if (!FRefusal.empty())
+        FSaveProblem = FRefusal;
+    else if (!MayReplaceSettingsFile(FileSystemPath()))
+        FSaveProblem = runtime::Utf8FromPath(FileSystemPath()) + ": это не обычный файл (папка, устройство или канал)";
+    else if (const std::string json = SettingsToJson(settings); json.size() > MaxSettingsFileSize)
+        FSaveProblem = "настройки заняли бы больше 4 МБ"; // the next start would find the file damaged
+    else {
+        QDir().mkpath(QFileInfo(FPath).absolutePath());
+        FSaveProblem = platform::ReplaceFileAtomically(runtime::Utf8FromPath(FileSystemPath()), json);
+    }
+    return FSaveProblem.empty();
 }
 
 } // namespace trutina

@@ -31,6 +31,7 @@ public:
     // written, when it would be larger than a Load reads, when what is at the path is not a regular
     // file, or when the last Load refused the file.
     bool Save(const TDriverSettings& settings) override;
+    std::string SaveProblem() const override { return FSaveProblem; }
     // Takes the lock on "<file>.lock" and reads the file again (SettingsFile.h).
     TLatest Latest() override;
     // Locks "<file>.port<N>.lock" (SettingsFile.h) without waiting: the port is another process's
@@ -49,6 +50,7 @@ private:
 
     QString FPath;
     std::string FRefusal;
+    std::string FSaveProblem;
     std::size_t FAsideHash = 0; // the content last put aside, and its copy's name
     QString FAsideName;
 };

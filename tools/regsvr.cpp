@@ -1,7 +1,9 @@
 // regsvr [-u] <module>: registers a server module by calling its DllRegisterServer, or with -u
-// removes it by calling DllUnregisterServer. Exit code 0 on success, 1 on failure, 2 on misuse.
+// removes it by calling DllUnregisterServer; -u of a module file that is gone removes the classes
+// registered in it. Exit code 0 on success, 1 on failure, 2 on misuse.
 // regsvr --registered <class id>: prints the module registered for the class; exit code 0 when
-// one is, 1 when none is or the registry cannot be read (saying why), 2 on misuse.
+// one is that the program would load, 1 when none is, the registry cannot be read or the entry
+// is no absolute path (saying why), 2 on misuse.
 #include "platform/bstr.h"
 #include "platform/classregistry.h"
 #include "platform/commandline.h"
@@ -51,11 +53,40 @@ std::string ModuleFile(const std::string& argument)
     return ec ? argument : runtime::Utf8FromPath(absolute);
 }
 
+std::string ClassIdText(REFCLSID clsid)
+{
+    OLECHAR text[40] = {};
+    return StringFromGUID2(clsid, text, 40) > 0 ? runtime::Utf16ToUtf8(platform::AsU16(text)) : std::string();
+}
+
+// A module file that is gone cannot unregister itself: the classes registered in it are removed.
+int UnregisterGone(const std::string& moduleFile, const std::string& loadError)
+{
+    std::vector<CLSID> removed;
+    if (FAILED(platform::UnregisterServersOfModule(moduleFile, removed))) {
+        std::fprintf(stderr, "regsvr: %s is gone, and its classes cannot be removed: %s\n", moduleFile.c_str(),
+                     platform::ClassRegistryError().c_str());
+        return kExitFailure;
+    }
+    if (removed.empty()) {
+        std::fprintf(stderr, "regsvr: cannot load %s: %s; no class is registered in it\n", moduleFile.c_str(),
+                     loadError.c_str());
+        return kExitFailure;
+    }
+    for (const CLSID& clsid : removed)
+        std::printf("regsvr: %s is gone; its class %s was removed from the registry.\n", moduleFile.c_str(),
+                    ClassIdText(clsid).c_str());
+    return 0;
+}
+
 int Run(const std::string& moduleFile, bool unregister)
 {
     const char* entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     platform::Module module(moduleFile);
     if (!module.Loaded()) {
+        std::error_code ec;
+        if (unregister && !std::filesystem::exists(runtime::PathFromUtf8(moduleFile), ec) && !ec)
+            return UnregisterGone(moduleFile, module.Error());
         std::fprintf(stderr, "regsvr: cannot load %s: %s\n", moduleFile.c_str(), module.Error().c_str());
         return kExitFailure;
     }
@@ -68,6 +99,7 @@ int Run(const std::string& moduleFile, bool unregister)
     }
     HRESULT status;
     try {
+        const platform::RegistrationDeadline deadline; // one wait for the registry's lock, not one per change
         status = entry();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "regsvr: %s in %s raised an exception: %s\n", entryName, moduleFile.c_str(), e.what());
@@ -105,6 +137,12 @@ int PrintRegistered(const std::string& classId)
                      DescribeStatus(status).c_str());
         if (const std::string why = platform::ClassRegistryError(); !why.empty())
             std::fprintf(stderr, "regsvr: %s\n", why.c_str());
+        return kExitFailure;
+    }
+    // A relative entry would be searched for among the system's libraries: it is never loaded.
+    if (!runtime::PathFromUtf8(module).is_absolute()) {
+        std::fprintf(stderr, "regsvr: the module registered for %s is no absolute path and is never loaded: %s\n",
+                     classId.c_str(), module.c_str());
         return kExitFailure;
     }
     std::printf("%s\n", module.c_str());

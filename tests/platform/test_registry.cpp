@@ -2,6 +2,7 @@
 #include "platform/bstr.h"
 #include "platform/classregistry.h"
 #include "platform/configfolder.h"
+#include "platform/filelock.h"
 #include "platform/module.h"
 #include "testsupport.h"
 
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -197,11 +199,31 @@ TEST_F(ClassRegistry, UnwritableFolderFailsAndKeepsTheOldFile)
         ++ran;
         EXPECT_EQ(hr, SELFREG_E_CLASS);
         EXPECT_NE(why.find(FRegistry.Path()), std::string::npos) << why;
+        EXPECT_EQ(why.find("could not be had"), std::string::npos) << why; // nobody holds it
         EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
         for (const auto& name : FolderEntries(folder))
             EXPECT_TRUE(name == "classes.reg" || name == "classes.reg.lock") << name;
     }
     EXPECT_GE(ran, 1);
+}
+
+// A registration that meets a holder who never lets go (a stopped process) waits once, not once
+// for each of its changes and their undoing.
+TEST_F(ClassRegistry, ARegistrationWaitsForTheLockOnceInAll)
+{
+    ASSERT_EQ(platform::RegisterInprocServer(kSecond, "/b.so", "Apartment", ""), S_OK);
+    const platform::FileLock holder(FRegistry.Path() + ".lock", 0);
+    ASSERT_TRUE(holder.Locked());
+    const auto start = std::chrono::steady_clock::now();
+    {
+        const platform::RegistrationDeadline deadline(400);
+        EXPECT_EQ(platform::RegisterInprocServer(kFirst, "/a.so", "Apartment", ""), SELFREG_E_CLASS);
+        EXPECT_NE(platform::ClassRegistryError().find("held by process " + std::to_string(getpid())), std::string::npos)
+            << platform::ClassRegistryError();
+        EXPECT_EQ(platform::UnregisterProgIds(kFirst, "Vendor.Class.1", "Vendor.Class"), SELFREG_E_CLASS);
+        EXPECT_EQ(platform::UnregisterInprocServer(kFirst), SELFREG_E_CLASS);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800)); // three waits take 1200
 }
 
 // A write that fails half-way (here: the file size limit) leaves the old file and no temporary one.

@@ -297,6 +297,31 @@ TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
     }
 }
 
+// A change that cannot be written says why with -19; a lock file that cannot be used is nobody's
+// lock (not -24): the change is made, not written, and the reason said.
+TEST(SettingsStoreTest, AChangeThatCannotBeWrittenSaysWhy)
+{
+    const struct {
+        const char* Folder; // made where a file should be
+        const char* Said;
+    } rows[] = {{"trutina.json.lock", "trutina.json.lock"}, {"trutina.json", "не обычный файл"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Folder);
+        QTemporaryDir dir;
+        TSettingsStore store(dir.filePath("trutina.json"));
+        ASSERT_TRUE(store.Save(TDriverSettings::Defaults()));
+        TManualClock clock;
+        TScaleDriver driver(store.Load(), &store, clock);
+        QFile::remove(dir.filePath(row.Folder));
+        ASSERT_TRUE(QDir(dir.path()).mkpath(QString(row.Folder) + "/kept"));
+        EXPECT_EQ(driver.SetPortNumber(5), TResult::SettingsNotSaved);
+        EXPECT_EQ(driver.PortNumber(), 5);
+        const std::string said = runtime::Utf16ToUtf8(driver.ResultDescription());
+        EXPECT_EQ(said.rfind(ResultDescription(TResult::SettingsNotSaved) + " (", 0), 0u) << said;
+        EXPECT_NE(said.find(row.Said), std::string::npos) << said;
+    }
+}
+
 #ifndef _WIN32
 // Two processes adding devices at once over one file: each addition is made under the file's lock
 // on the latest settings, so none is lost and no number is given twice.
@@ -393,6 +418,14 @@ TEST(SettingsStoreTest, ALinkToARegularFileIsReadAndWrittenThroughAndStaysALink)
     ASSERT_TRUE(store.Save(TDriverSettings::Defaults()));
     EXPECT_TRUE(QFileInfo(path).isSymLink());
     EXPECT_EQ(TSettingsStore::FromJson(ReadAll(target)), TDriverSettings::Defaults());
+
+    // Damaged: the file the link names is put aside and replaced; the link stays.
+    WriteAll(target, "{damaged");
+    const std::optional<TSettingsDamage> damage = store.Load().Damaged;
+    ASSERT_TRUE(damage);
+    EXPECT_EQ(ReadAll(QString::fromStdString(damage->KeptAs)), "{damaged");
+    EXPECT_TRUE(QFileInfo(path).isSymLink());
+    EXPECT_EQ(TSettingsStore::FromJson(ReadAll(target))->Damaged, damage);
 }
 
 // A file that cannot be read is no damaged file: it is reported and kept as it is. Root reads

@@ -106,7 +106,10 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
         {"a time beyond a double's range", header + "\n{\"action\":\"btnTareClick\",\"ms\":1e400}\n", 2, "beyond the range"},
         {"unknown member", header + "\n{\"get\":\"Wieght\",\"value\":1}\n", 2, "unknown member \"Wieght\""},
         {"wrong type", header + "\n{\"get\":\"Weight\",\"value\":\"heavy\"}\n", 2, "Weight takes a real, not a text"},
-        {"integer out of range", header + "\n{\"get\":\"DataCount\",\"value\":2147483648}\n", 2, "DataCount takes an integer"},
+        {"integer out of range", header + "\n{\"get\":\"DataCount\",\"value\":2147483648}\n", 2,
+         "DataCount takes an integer from -2147483648 to 2147483647, not 2147483648"},
+        {"a NUL inside a line", header + "\n{\"call\":\"Zero\"}" + std::string(1, '\0') + "{\"call\":\"Zero\"}\n", 2,
+         "a NUL character at column 16"},
         {"money with five decimals", header + "\n{\"put\":\"UnitPrice\",\"value\":\"1.00005\"}\n", 2, "at most four decimals"},
         {"unknown format version",
          R"({"format":"ponderix-recording","version":2,"clsid":"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}"})" "\n", 1,
@@ -120,10 +123,12 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
         {"method read as a property", header + "\n{\"get\":\"ReadWeight\"}\n", 2, "is a method"},
         {"misspelt key", header + "\n{\"get\":\"Weight\",\"valeu\":1}\n", 2, "unknown key \"valeu\""},
         {"status that is no status", header + "\n{\"call\":\"Zero\",\"status\":\"bad\"}\n", 2, "status must be"},
+        {"status out of range", header + "\n{\"call\":\"Zero\",\"status\":4294967296}\n", 2,
+         "or an integer from -2147483648 to 4294967295, not 4294967296"},
         {"two kinds on one line", header + "\n{\"get\":\"Weight\",\"call\":\"Zero\"}\n", 2, "exactly one of"},
         {"a second sitting", header + "\n" + header + "\n", 2, "a second recording starts here"},
         {"an action before its time", header + "\n{\"action\":\"btnTareClick\",\"ms\":-5}\n", 2,
-         "\"ms\" must be a whole number of milliseconds"},
+         "\"ms\" must be a whole number of milliseconds from 0 to 2147483647000, not -5"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);

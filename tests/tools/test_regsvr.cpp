@@ -223,9 +223,27 @@ TEST_F(Regsvr, SaysWhyTheModuleOrTheRegistryIsRefused)
         << r.Err;
     EXPECT_EQ(r.Out.find("succeeded"), std::string::npos) << r.Out;
 }
+
+// A module file that is gone cannot run its DllUnregisterServer: -u removes its entry all the same.
+// An entry the program would never load (a relative path) is no answer to --registered.
+TEST_F(Regsvr, AGoneModuleIsUnregisteredAndARelativeEntryRefused)
+{
+    const std::string gone = (FRegistry.Folder() / "gone.dll").string();
+    testsupport::WriteFile(FRegistry.Path(), "[{6A1D2F11-3B4C-4D5E-8F01-23456789ABCD}]\nInprocServer32=" + gone
+                                                 + "\n[{7A1D2F11-3B4C-4D5E-8F01-23456789ABCD}]\nInprocServer32=relative.so\n");
+    RunResult r = Run("-u " + Quoted(gone));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), "[{7A1D2F11-3B4C-4D5E-8F01-23456789ABCD}]\nInprocServer32=relative.so\n");
+
+    r = Run("--registered {7A1D2F11-3B4C-4D5E-8F01-23456789ABCD}");
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("no absolute path and is never loaded: relative.so"), std::string::npos) << r.Err;
+}
 #else
 TEST_F_ELSEWHERE(Regsvr, SaysWhyTheModuleOrTheRegistryIsRefused,
                  "FIFOs and the class registry's text file are the stand-in's, not Windows'")
+TEST_F_ELSEWHERE(Regsvr, AGoneModuleIsUnregisteredAndARelativeEntryRefused,
+                 "the class registry's text file is the stand-in's, not Windows'")
 #endif
 
 struct FailureCase {

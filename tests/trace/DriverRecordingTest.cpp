@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -177,21 +178,30 @@ TEST_F(DriverRecordingTest, AWriteFailureIsShownInTheResultFields)
 #ifdef _WIN32
     GTEST_SKIP() << "the file size limit that stands in for a full disk is POSIX's";
 #else
-    Start();
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit full = saved;
-    full.rlim_cur = ReadText(FPath).size();
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-    QTest::mouseClick(FForm->btnReadWeight, Qt::LeftButton);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    // The driver's code stays, with its own text and the recording's, whether the call succeeded.
+    const std::pair<LONG, std::string> results[] = {{0, "Ошибок нет"}, {-10, "Масса не стабильна"}};
+    for (const auto& [code, text] : results) {
+        SCOPED_TRACE(code);
+        fakedriver::ScriptResult("ReadWeight", code, text);
+        std::filesystem::remove(FPath);
+        Start();
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit full = saved;
+        full.rlim_cur = ReadText(FPath).size();
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+        QTest::mouseClick(FForm->btnReadWeight, Qt::LeftButton);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_NE(FForm->edtResultDescription->text().toStdString().find("Запись сеанса в файл " + FPath + " прервана"),
-              std::string::npos)
-        << FForm->edtResultDescription->text().toStdString();
-    EXPECT_EQ(ReadText(FPath).back(), '\n');
+        EXPECT_EQ(FForm->edtResultCode->text().toStdString(), std::to_string(code));
+        const std::string said = FForm->edtResultDescription->text().toStdString();
+        EXPECT_EQ(said.rfind(text + "; Запись сеанса в файл " + FPath + " прервана", 0), 0u) << said;
+        EXPECT_EQ(ReadText(FPath).back(), '\n');
+        FForm.reset();
+        StopDriverRecording();
+    }
 #endif
 }
 
