@@ -157,26 +157,40 @@ void WriteArgument(TWords& out, const TArgument& argument)
     }
 }
 
-void WriteCrashWords(const char* code, platform::TCrashWords& words)
+// The words of the process's end inside a driver call: how it ended ("crashed", "ended the
+// process") and the recording line's key for it ("crashed", "exited").
+void WriteLastWords(const char* code, platform::TCrashWords& words, const char* verb, const char* key, bool outside)
 {
     TWords text{words.Text, sizeof words.Text, words.TextSize};
     TWords line{words.FileLine, sizeof words.FileLine - 1, words.FileLineSize};
     const std::uint64_t number = detail::GCallNumber.load(std::memory_order_acquire);
     const char* member = detail::GCallMember.load(std::memory_order_relaxed);
     if (number == 0 || !member) {
-        text << "ponderix: " << code << ", outside any driver call\n";
+        if (outside)
+            text << "ponderix: " << code << ", outside any driver call\n";
         return;
     }
     const char* word = TraceDirectionWord(detail::GCallDirection.load(std::memory_order_relaxed));
-    text << "ponderix: the driver crashed in " << word << " " << member;
+    text << "ponderix: the driver " << verb << " in " << word << " " << member;
     line << "{\"" << word << "\":\"" << member << "\"";
     if (GArgumentCall.load(std::memory_order_acquire) == number) {
         WriteArgument(text << ' ', GArgument);
         WriteArgument(line << ",\"value\":", GArgument);
     }
     text << ": " << code << "\n";
-    line << ",\"crashed\":\"" << code << "\"}";
+    line << ",\"" << key << "\":\"" << code << "\"}";
     words.FileLine[words.FileLineSize++] = '\n'; // room kept: the line always ends
+}
+
+void WriteCrashWords(const char* code, platform::TCrashWords& words)
+{
+    WriteLastWords(code, words, "crashed", "crashed", true);
+}
+
+// An ordinary end of the program says nothing: only an exit from inside a driver call does.
+void WriteExitWords(const char* code, platform::TCrashWords& words)
+{
+    WriteLastWords(code, words, "ended the process", "exited", false);
 }
 
 } // namespace
@@ -286,6 +300,10 @@ std::chrono::milliseconds CallLimitFromEnvironment()
     return std::chrono::milliseconds(ms);
 }
 
-void InstallDriverCrashReport() { platform::InstallCrashWriter(&WriteCrashWords); }
+void InstallDriverCrashReport()
+{
+    platform::InstallCrashWriter(&WriteCrashWords);
+    platform::InstallExitWriter(&WriteExitWords);
+}
 
 } // namespace driver

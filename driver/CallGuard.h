@@ -144,6 +144,9 @@ std::chrono::milliseconds CallLimitFromEnvironment();
 //   ponderix: the driver crashed in put UnitPrice "12.3400": signal 11 (SIGSEGV)
 // on standard error, and as a recording line in the crash file (platform::SetCrashFile):
 //   {"put":"UnitPrice","value":"12.3400","crashed":"signal 11 (SIGSEGV)"}
+// and when the driver ends the process inside a call (exit(); ExitProcess on Windows):
+//   ponderix: the driver ended the process in call ReadWeight: exit code 0
+//   {"call":"ReadWeight","exited":"exit code 0"}
 void InstallDriverCrashReport();
 
 } // namespace driver

@@ -287,7 +287,7 @@ TRecordedStep ParseStep(int line, const Json& object)
     step.Kind = TStepKind::Call;
     const char* key = object.contains("get") ? "get" : object.contains("put") ? "put" : "call";
     step.Direction = key[0] == 'g' ? TCallDirection::Read : key[0] == 'p' ? TCallDirection::Write : TCallDirection::Call;
-    AllowOnly(line, object, {key, "value", "status", "error", "crashed"});
+    AllowOnly(line, object, {key, "value", "status", "error", "crashed", "exited"});
     const std::string name = RequireString(line, object, key, true);
     step.Member = FindMember(name);
     if (!step.Member)
@@ -306,7 +306,8 @@ TRecordedStep ParseStep(int line, const Json& object)
     if (value != object.end())
         step.Value = ParseValue(line, *step.Member, step.Direction, *value);
     step.Crashed = RequireString(line, object, "crashed", false);
-    if (!step.Crashed.empty())
+    step.Exited = RequireString(line, object, "exited", false);
+    if (!step.Crashed.empty() || !step.Exited.empty())
         return step; // it never returned: nothing to compare
     if (step.Direction == TCallDirection::Write) {
         if (value == object.end())

@@ -14,6 +14,7 @@
 //   {"event":"DataEvent","notice":"..."}                         ... that the driver raised on a
 //                                                                thread of its own (said once)
 //   {"call":"ReadWeight","crashed":"signal 11 (SIGSEGV)"}        the process died in this call
+//   {"call":"ReadWeight","exited":"exit code 0"}                 the driver ended the process in it
 // Integers and flags (raw: -1 true, 0 false) are JSON integers, reals JSON numbers ("nan", "inf",
 // "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
 // A read or method without "value" and "status", or a write without "status", only drives: its
@@ -63,6 +64,7 @@ struct TRecordedStep {
     HRESULT Status = S_OK;
     std::string StatusText;
     std::string Crashed; // the process died in this call, of this fault; the recording ends here
+    std::string Exited;  // the driver ended the process in this call ("exit code 0"); the same
 };
 
 struct TRecording {
