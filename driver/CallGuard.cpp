@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -24,6 +25,7 @@ struct TCallWatchdog::TState {
     std::uint64_t Seen = 0;   // the call in progress at the last look
     Clock::time_point Since;  // when it was first seen
     long long Reported = 0;   // the multiples of the limit reported for it
+    Clock::time_point LastReport;
     std::thread Thread;
 };
 
@@ -58,7 +60,11 @@ void Watch(TCallWatchdog::TState& s)
         }
         if (number == 0 || !member || now - s.Since < s.Limit * (s.Reported + 1))
             continue;
-        ++s.Reported;
+        // Past the first report, at most one a second, whatever the limit.
+        if (s.Reported > 0 && now - s.LastReport < std::chrono::seconds(1))
+            continue;
+        s.Reported = (now - s.Since) / s.Limit;
+        s.LastReport = now;
         detail::GOverdueCall.store(number, std::memory_order_relaxed);
         const std::string line = CallName(member, direction) + " has been running for " + FormatSeconds(now - s.Since);
         lock.unlock();
@@ -287,17 +293,23 @@ TCallWatchdog::~TCallWatchdog()
     FState->Thread.join();
 }
 
-std::chrono::milliseconds CallLimitFromEnvironment()
+std::chrono::milliseconds CallLimitFromEnvironment(std::string* problem)
 {
     constexpr std::chrono::milliseconds standard(5000);
     const char* text = std::getenv("PONDERIX_CALL_LIMIT_MS");
     if (!text || !*text)
         return standard;
-    char* end = nullptr;
-    const long long ms = std::strtoll(text, &end, 10);
-    if (*end != '\0' || ms < 0 || ms > 24LL * 3600 * 1000)
-        return standard;
-    return std::chrono::milliseconds(ms);
+    long long ms = -1;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, ms);
+    if (stop == end && error == std::errc() && (ms == 0 || (ms >= MinCallLimit.count() && ms <= MaxCallLimit.count())))
+        return std::chrono::milliseconds(ms);
+    if (problem)
+        *problem = "PONDERIX_CALL_LIMIT_MS is \"" + std::string(text, std::min<std::size_t>(end - text, 40))
+                   + "\": it takes whole milliseconds from " + std::to_string(MinCallLimit.count()) + " to "
+                   + std::to_string(MaxCallLimit.count()) + ", or 0 for no limit; "
+                   + std::to_string(standard.count()) + " is used";
+    return standard;
 }
 
 void InstallDriverCrashReport()

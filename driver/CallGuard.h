@@ -115,7 +115,8 @@ inline bool CurrentCall(TCallState& call) noexcept
 }
 
 // Reports a driver call that has run longer than the limit: while it runs (at each multiple of the
-// limit, from the watchdog's own thread) and once it returns (from the calling thread), e.g.
+// limit, but at most once a second, from the watchdog's own thread) and once it returns (from the
+// calling thread), e.g.
 //   call ReadWeight has been running for 5.0 s
 //   call ReadWeight returned after 8.1 s
 // One watchdog at a time; it stops when destroyed.
@@ -136,9 +137,14 @@ private:
 // "5.0 s": a time as the watchdog says it, to the nearest tenth of a second.
 std::string FormatSeconds(std::chrono::nanoseconds elapsed);
 
-// The limit PONDERIX_CALL_LIMIT_MS sets (whole milliseconds; 0 switches the watchdog off); 5000
-// when it is unset or not a number.
-std::chrono::milliseconds CallLimitFromEnvironment();
+// The limits PONDERIX_CALL_LIMIT_MS may set: a smaller one would report (and a tool give up on)
+// calls that merely take a while.
+inline constexpr std::chrono::milliseconds MinCallLimit{100};
+inline constexpr std::chrono::milliseconds MaxCallLimit{24LL * 3600 * 1000};
+// The limit PONDERIX_CALL_LIMIT_MS sets (whole milliseconds from MinCallLimit to MaxCallLimit; 0
+// switches the watchdog off); 5000 when it is unset, and when it is anything else, which problem
+// then tells (naming the variable, its value and what it takes).
+std::chrono::milliseconds CallLimitFromEnvironment(std::string* problem = nullptr);
 
 // The last words when the process dies of a fault: which driver call was running, e.g.
 //   ponderix: the driver crashed in put UnitPrice "12.3400": signal 11 (SIGSEGV)
