@@ -270,8 +270,12 @@ TRecordedStep ParseStep(int line, const Json& object)
         step.Caption = RequireString(line, object, "caption", false);
         if (const auto ms = object.find("ms"); ms != object.end()) {
             std::int64_t at = 0;
-            if (!IntegerIn(*ms, 0, std::numeric_limits<std::int32_t>::max() * 1000LL, at))
-                throw ERecordingError(line, "\"ms\" must be a whole number of milliseconds, not " + JsonWord(*ms));
+            if (!IntegerIn(*ms, 0, std::numeric_limits<std::int64_t>::max(), at))
+                throw ERecordingError(line, "\"ms\" must be a whole number of milliseconds, not "
+                                                + (ms->is_number() ? ms->dump() : JsonWord(*ms)));
+            if (at > MaxActionMs) // a replay would wait that long before the action
+                throw ERecordingError(line, "\"ms\" is " + std::to_string(at) + ", more than a day ("
+                                                + std::to_string(MaxActionMs) + " ms)");
             step.AtMs = at;
         }
         return step;

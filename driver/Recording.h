@@ -38,6 +38,8 @@ inline constexpr const char* RecordingFormat = "ponderix-recording";
 inline constexpr int RecordingVersion = 1;
 // A replay reads no larger recording (a sitting records about 3.6 MB an hour).
 inline constexpr std::uintmax_t MaxRecordingBytes = std::uintmax_t(1) << 30;
+// An action begins at most this long after the header (a replay waits until then).
+inline constexpr long long MaxActionMs = 24LL * 3600 * 1000;
 
 struct TRecordingHeader {
     std::string ClassId;       // "{C4A2BE69-...}"
