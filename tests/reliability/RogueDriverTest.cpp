@@ -131,6 +131,14 @@ TEST_F(RogueDriverTest, PonderixNamesEachMisdeedAndKeepsGoing)
              const double took = SecondsAfter(seen.Warnings, "call ReadWeight returned after ");
              EXPECT_TRUE(took >= 0.6 && took < 2) << ::testing::PrintToString(seen.Warnings);
          }},
+        // A long hang under a short limit: reported again while it runs, but not at every multiple.
+        {"ReadWeight=hang:2600", [](TfmMain& w) { Click(w.btnReadWeight); },
+         [](TfmMain&, TSeen& seen) {
+             const auto reports = std::count_if(seen.Warnings.begin(), seen.Warnings.end(), [](const std::string& line) {
+                 return line.rfind("call ReadWeight has been running for ", 0) == 0;
+             });
+             EXPECT_TRUE(reports >= 2 && reports <= 3) << ::testing::PrintToString(seen.Warnings);
+         }},
         // A C++ exception out of a call: its text in the result, and recorded as the failed call it is.
         {"ReadWeight=throw", [](TfmMain& w) { Click(w.btnReadWeight); },
          [](TfmMain& w, TSeen& seen) {
