@@ -325,6 +325,22 @@ TEST_F(ReplayAgainstFake, AnActionBeginsNoEarlierThanInTheSitting)
     EXPECT_EQ(fakedriver::CallTexts(), std::vector<std::string>{"call ReadWeight"});
 }
 
+// A long wait before an action is said, with the action, before it is waited (here not waited).
+TEST(ReplayWaits, ALongWaitIsSaidBeforeItIsWaited)
+{
+    const driver::TRecording recording = driver::ParseRecording(
+        R"({"format":"ponderix-recording","version":1,"clsid":"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}"})" "\n"
+        R"({"action":"btnTareClick","caption":"Тара","ms":9000})" "\n"
+        R"({"action":"btnTareClick","caption":"Тара","ms":3600000})" "\n");
+    std::vector<std::string> said;
+    replay::TProgress progress;
+    progress.Notice = [&](const std::string& words) { said.push_back(words); };
+    const auto waitNot = [](long long ms, const std::function<void(long long)>& before) { before(ms); };
+    replay::Replay(recording, nullptr, {}, waitNot, {}, progress);
+    EXPECT_EQ(said, std::vector<std::string>{
+                        "line 3 (btnTareClick \"Тара\"): waits 3600.0 s, to begin as long after the start as in the sitting"});
+}
+
 // ---------------------------------------------------------------- a misbehaving driver, in the replay's child
 
 // ponderix-replay's parent here, its driver child the program itself, against the misbehaving
