@@ -96,7 +96,9 @@ std::string ShownText(const std::string& text, std::size_t at)
 {
     if (text.size() <= kShownText)
         return driver::QuoteTraceText(text);
-    auto continuation = [&](std::size_t i) { return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+    auto continuation = [&](std::size_t i) {
+        return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
     std::size_t start = std::min(at, text.size()) > kShownText / 4 ? std::min(at, text.size()) - kShownText / 4 : 0;
     while (start > 0 && continuation(start))
         --start;
@@ -141,7 +143,8 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     const std::string* b = ShownTextOf(got.Status, got.StatusText, gotValue);
     std::size_t at = 0;
     if (a && b)
-        at = static_cast<std::size_t>(std::mismatch(a->begin(), a->begin() + std::min(a->size(), b->size()), b->begin()).first - a->begin());
+        while (at < a->size() && at < b->size() && (*a)[at] == (*b)[at])
+            ++at;
     difference.Expected = Outcome(step.Status, step.StatusText, expectedValue, at);
     difference.Got = Outcome(got.Status, got.StatusText, gotValue, at);
     if (a && b && (a->size() > kShownText || b->size() > kShownText))
