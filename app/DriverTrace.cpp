@@ -109,7 +109,10 @@ bool DriverRecordingOn() { return GRecorder != nullptr; }
 std::string DriverRecordingFailure() { return GRecorder ? GRecorder->Failure() : std::string(); }
 std::unique_ptr<driver::TCallWatchdog> StartCallWatchdog()
 {
-    const std::chrono::milliseconds limit = driver::CallLimitFromEnvironment();
+    std::string problem;
+    const std::chrono::milliseconds limit = driver::CallLimitFromEnvironment(&problem);
+    if (!problem.empty())
+        qCWarning(lcDriver).noquote() << QString::fromStdString(problem);
     if (limit.count() == 0)
         return nullptr;
     // A call to the driver's own process waits in the system's call loop: the posted nothing

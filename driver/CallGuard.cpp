@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -24,6 +25,7 @@ struct TCallWatchdog::TState {
     std::uint64_t Seen = 0;   // the call in progress at the last look
     Clock::time_point Since;  // when it was first seen
     long long Reported = 0;   // the multiples of the limit reported for it
+    Clock::time_point LastReport;
     std::thread Thread;
 };
 
@@ -32,11 +34,6 @@ namespace {
 std::mutex GWatchdogLock;
 TCallWatchdog::TState* GWatchdog = nullptr;
 
-std::string Seconds(Clock::duration elapsed)
-{
-    const long long tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-}
 
 // Looks every twentieth of the limit (at most every 50 ms), so a report comes at most that late.
 void Watch(TCallWatchdog::TState& s)
@@ -58,9 +55,13 @@ void Watch(TCallWatchdog::TState& s)
         }
         if (number == 0 || !member || now - s.Since < s.Limit * (s.Reported + 1))
             continue;
-        ++s.Reported;
+        // Past the first report, at most one a second, whatever the limit.
+        if (s.Reported > 0 && now - s.LastReport < std::chrono::seconds(1))
+            continue;
+        s.Reported = (now - s.Since) / s.Limit;
+        s.LastReport = now;
         detail::GOverdueCall.store(number, std::memory_order_relaxed);
-        const std::string line = TraceCallName(direction, member) + " has been running for " + Seconds(now - s.Since);
+        const std::string line = TraceCallName(direction, member) + " has been running for " + FormatSeconds(now - s.Since);
         lock.unlock();
         s.Report(line);
         lock.lock();
@@ -157,32 +158,59 @@ void WriteArgument(TWords& out, const TArgument& argument)
     }
 }
 
-void WriteCrashWords(const char* code, platform::TCrashWords& words)
+// The words of the process's end inside a driver call: how it ended ("crashed", "ended the
+// process") and the recording line's key for it ("crashed", "exited").
+void WriteLastWords(const char* code, platform::TCrashWords& words, const char* verb, const char* key, bool outside)
 {
     TWords text{words.Text, sizeof words.Text, words.TextSize};
     TWords line{words.FileLine, sizeof words.FileLine - 1, words.FileLineSize};
     const std::uint64_t number = detail::GCallNumber.load(std::memory_order_acquire);
     const char* member = detail::GCallMember.load(std::memory_order_relaxed);
     if (number == 0 || !member) {
-        text << "ponderix: " << code << ", outside any driver call\n";
+        if (outside)
+            text << "ponderix: " << code << ", outside any driver call\n";
         return;
     }
     const char* word = TraceDirectionWord(detail::GCallDirection.load(std::memory_order_relaxed));
-    text << "ponderix: the driver crashed in " << word << " " << member;
+    text << "ponderix: the driver " << verb << " in " << word << " " << member;
     line << "{\"" << word << "\":\"" << member << "\"";
     if (GArgumentCall.load(std::memory_order_acquire) == number) {
         WriteArgument(text << ' ', GArgument);
         WriteArgument(line << ",\"value\":", GArgument);
     }
     text << ": " << code << "\n";
-    line << ",\"crashed\":\"" << code << "\"}";
+    line << ",\"" << key << "\":\"" << code << "\"}";
     words.FileLine[words.FileLineSize++] = '\n'; // room kept: the line always ends
+}
+
+void WriteCrashWords(const char* code, platform::TCrashWords& words)
+{
+    WriteLastWords(code, words, "crashed", "crashed", true);
+}
+
+// An ordinary end of the program says nothing: only an exit from inside a driver call does.
+void WriteExitWords(const char* code, platform::TCrashWords& words)
+{
+    WriteLastWords(code, words, "ended the process", "exited", false);
 }
 
 } // namespace
 
+std::string FormatSeconds(std::chrono::nanoseconds elapsed)
+{
+    const long long tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() + 50) / 100;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+}
+
+void SetCallAnnouncer(const TCallAnnouncer* announcer) noexcept
+{
+    detail::GCallAnnouncer.store(announcer, std::memory_order_release);
+}
+
 void detail::KeepCrashArgument(std::uint64_t number, const TCallValue& argument) noexcept
 {
+    if (const TCallAnnouncer* announcer = GCallAnnouncer.load(std::memory_order_acquire)) [[unlikely]]
+        announcer->Argument(argument);
     GArgumentCall.store(0, std::memory_order_relaxed);
     struct TKeep {
         TArgument& Into;
@@ -230,7 +258,7 @@ void detail::ReportOverdueReturn(std::uint64_t number, const char* member, TCall
             report = GWatchdog->Report;
             elapsed = Clock::now() - GWatchdog->Since;
         }
-        report(TraceCallName(direction, member) + " returned after " + Seconds(elapsed));
+        report(TraceCallName(direction, member) + " returned after " + FormatSeconds(elapsed));
     } catch (...) {
         // A report must not turn a driver call into a failure.
     }
@@ -260,19 +288,29 @@ TCallWatchdog::~TCallWatchdog()
     FState->Thread.join();
 }
 
-std::chrono::milliseconds CallLimitFromEnvironment()
+std::chrono::milliseconds CallLimitFromEnvironment(std::string* problem)
 {
     constexpr std::chrono::milliseconds standard(5000);
     const char* text = std::getenv("PONDERIX_CALL_LIMIT_MS");
     if (!text || !*text)
         return standard;
-    char* end = nullptr;
-    const long long ms = std::strtoll(text, &end, 10);
-    if (*end != '\0' || ms < 0 || ms > 24LL * 3600 * 1000)
-        return standard;
-    return std::chrono::milliseconds(ms);
+    long long ms = -1;
+    const char* end = text + std::strlen(text);
+    const auto [stop, error] = std::from_chars(text, end, ms);
+    if (stop == end && error == std::errc() && (ms == 0 || (ms >= MinCallLimit.count() && ms <= MaxCallLimit.count())))
+        return std::chrono::milliseconds(ms);
+    if (problem)
+        *problem = "PONDERIX_CALL_LIMIT_MS is \"" + std::string(text, std::min<std::size_t>(end - text, 40))
+                   + "\": it takes whole milliseconds from " + std::to_string(MinCallLimit.count()) + " to "
+                   + std::to_string(MaxCallLimit.count()) + ", or 0 for no limit; "
+                   + std::to_string(standard.count()) + " is used";
+    return standard;
 }
 
-void InstallDriverCrashReport() { platform::InstallCrashWriter(&WriteCrashWords); }
+void InstallDriverCrashReport()
+{
+    platform::InstallCrashWriter(&WriteCrashWords);
+    platform::InstallExitWriter(&WriteExitWords);
+}
 
 } // namespace driver

@@ -27,6 +27,20 @@ void ReportOverdueReturn(std::uint64_t number, const char* member, TCallDirectio
 void KeepCrashArgument(std::uint64_t number, const TCallValue& argument) noexcept;
 } // namespace detail
 
+// Told of every change of the call in progress (a call begins; it ends and the outer one, or none:
+// a null member, is in progress again) and of a write's argument. A driver child passes them to
+// its parent (driver/DriverChild.h), which then names the call also when the process ends
+// without a word. Unset (as in Ponderix) it costs each call a load of one pointer.
+struct TCallAnnouncer {
+    void (*Call)(const char* member, TCallDirection direction) noexcept;
+    void (*Argument)(const TCallValue& argument) noexcept;
+};
+// A null announcer removes it; the announcer must outlive its use.
+void SetCallAnnouncer(const TCallAnnouncer* announcer) noexcept;
+namespace detail {
+inline std::atomic<const TCallAnnouncer*> GCallAnnouncer{nullptr};
+}
+
 // On the stack of every driver call: the call is in progress until this goes (also by an
 // exception out of the driver). Nested calls (a data event's handler inside a call) restore the
 // outer one.
@@ -69,6 +83,8 @@ private:
         detail::GCallMember.store(member, std::memory_order_relaxed);
         detail::GCallDirection.store(direction, std::memory_order_relaxed);
         detail::GCallNumber.store(number, std::memory_order_release);
+        if (const TCallAnnouncer* announcer = detail::GCallAnnouncer.load(std::memory_order_acquire)) [[unlikely]]
+            announcer->Call(member, direction);
     }
 
     const char* FOuterMember;
@@ -99,7 +115,8 @@ inline bool CurrentCall(TCallState& call) noexcept
 }
 
 // Reports a driver call that has run longer than the limit: while it runs (at each multiple of the
-// limit, from the watchdog's own thread) and once it returns (from the calling thread), e.g.
+// limit, but at most once a second, from the watchdog's own thread) and once it returns (from the
+// calling thread), e.g.
 //   call ReadWeight has been running for 5.0 s
 //   call ReadWeight returned after 8.1 s
 // One watchdog at a time; it stops when destroyed.
@@ -117,14 +134,25 @@ private:
     std::unique_ptr<TState> FState;
 };
 
-// The limit PONDERIX_CALL_LIMIT_MS sets (whole milliseconds; 0 switches the watchdog off); 5000
-// when it is unset or not a number.
-std::chrono::milliseconds CallLimitFromEnvironment();
+// "5.0 s": a time as the watchdog says it, to the nearest tenth of a second.
+std::string FormatSeconds(std::chrono::nanoseconds elapsed);
+
+// The limits PONDERIX_CALL_LIMIT_MS may set: a smaller one would report (and a tool give up on)
+// calls that merely take a while.
+inline constexpr std::chrono::milliseconds MinCallLimit{100};
+inline constexpr std::chrono::milliseconds MaxCallLimit{24LL * 3600 * 1000};
+// The limit PONDERIX_CALL_LIMIT_MS sets (whole milliseconds from MinCallLimit to MaxCallLimit; 0
+// switches the watchdog off); 5000 when it is unset, and when it is anything else, which problem
+// then tells (naming the variable, its value and what it takes).
+std::chrono::milliseconds CallLimitFromEnvironment(std::string* problem = nullptr);
 
 // The last words when the process dies of a fault: which driver call was running, e.g.
 //   ponderix: the driver crashed in put UnitPrice "12.3400": signal 11 (SIGSEGV)
 // on standard error, and as a recording line in the crash file (platform::SetCrashFile):
 //   {"put":"UnitPrice","value":"12.3400","crashed":"signal 11 (SIGSEGV)"}
+// and when the driver ends the process inside a call (exit(); ExitProcess on Windows):
+//   ponderix: the driver ended the process in call ReadWeight: exit code 0
+//   {"call":"ReadWeight","exited":"exit code 0"}
 void InstallDriverCrashReport();
 
 } // namespace driver

@@ -53,6 +53,17 @@ void RaiseOleError(HRESULT status)
     throw runtime::EOleException(OleErrorMessage(status, description), status);
 }
 
+std::string EscapedExceptionText(std::exception_ptr exception)
+{
+    try {
+        std::rethrow_exception(exception);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception";
+    }
+}
+
 void ClearErrorInfo() noexcept { SetErrorInfo(0, nullptr); }
 
 } // namespace driver

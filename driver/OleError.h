@@ -3,6 +3,7 @@
 
 #include "platform/ole.h"
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,12 @@ std::string OleErrorMessage(HRESULT status, std::u16string_view description);
 // Raises runtime::EOleException for status, its text taken from the error info that the failing
 // component attached to the call (GetErrorInfo, which also clears it).
 [[noreturn]] void RaiseOleError(HRESULT status);
+
+// A C++ exception that escaped a driver call (which COM forbids) counts as a failed call with
+// this status and the exception's text (what(), or "Unknown exception"), the text the program
+// shows for it: in the trace, the recording and a replay alike.
+inline constexpr HRESULT EscapedExceptionStatus = E_UNEXPECTED;
+std::string EscapedExceptionText(std::exception_ptr exception);
 
 // Empties the calling thread's error-info slot, so that the next failure's error info can only
 // come from the call that failed.

@@ -270,10 +270,12 @@ TRecordedStep ParseStep(int line, const Json& object)
         step.Caption = RequireString(line, object, "caption", false);
         if (const auto ms = object.find("ms"); ms != object.end()) {
             std::int64_t at = 0;
-            if (!IntegerIn(*ms, 0, std::numeric_limits<std::int32_t>::max() * 1000LL, at))
+            if (!IntegerIn(*ms, 0, std::numeric_limits<std::int64_t>::max(), at))
                 throw ERecordingError(line, "\"ms\" must be a whole number of milliseconds from 0 to "
-                                                + std::to_string(std::numeric_limits<std::int32_t>::max() * 1000LL)
-                                                + ", not " + JsonWord(*ms));
+                                                + std::to_string(MaxActionMs) + ", not " + JsonWord(*ms));
+            if (at > MaxActionMs) // a replay would wait that long before the action
+                throw ERecordingError(line, "\"ms\" is " + std::to_string(at) + ", more than a day ("
+                                                + std::to_string(MaxActionMs) + " ms)");
             step.AtMs = at;
         }
         return step;
@@ -289,7 +291,7 @@ TRecordedStep ParseStep(int line, const Json& object)
     step.Kind = TStepKind::Call;
     const char* key = object.contains("get") ? "get" : object.contains("put") ? "put" : "call";
     step.Direction = key[0] == 'g' ? TCallDirection::Read : key[0] == 'p' ? TCallDirection::Write : TCallDirection::Call;
-    AllowOnly(line, object, {key, "value", "status", "error", "crashed"});
+    AllowOnly(line, object, {key, "value", "status", "error", "crashed", "exited"});
     const std::string name = RequireString(line, object, key, true);
     step.Member = FindMember(name);
     if (!step.Member)
@@ -308,7 +310,8 @@ TRecordedStep ParseStep(int line, const Json& object)
     if (value != object.end())
         step.Value = ParseValue(line, *step.Member, step.Direction, *value);
     step.Crashed = RequireString(line, object, "crashed", false);
-    if (!step.Crashed.empty())
+    step.Exited = RequireString(line, object, "exited", false);
+    if (!step.Crashed.empty() || !step.Exited.empty())
         return step; // it never returned: nothing to compare
     if (step.Direction == TCallDirection::Write) {
         if (value == object.end())

@@ -14,6 +14,7 @@
 //   {"event":"DataEvent","notice":"..."}                         ... that the driver raised on a
 //                                                                thread of its own (said once)
 //   {"call":"ReadWeight","crashed":"signal 11 (SIGSEGV)"}        the process died in this call
+//   {"call":"ReadWeight","exited":"exit code 0"}                 the driver ended the process in it
 // Integers and flags (raw: -1 true, 0 false) are JSON integers, reals JSON numbers ("nan", "inf",
 // "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
 // A read or method without "value" and "status", or a write without "status", only drives: its
@@ -38,6 +39,8 @@ inline constexpr const char* RecordingFormat = "ponderix-recording";
 inline constexpr int RecordingVersion = 1;
 // A replay reads no larger recording (a sitting records about 3.6 MB an hour).
 inline constexpr std::uintmax_t MaxRecordingBytes = std::uintmax_t(1) << 30;
+// An action begins at most this long after the header (a replay waits until then).
+inline constexpr long long MaxActionMs = 24LL * 3600 * 1000;
 
 struct TRecordingHeader {
     std::string ClassId;       // "{C4A2BE69-...}"
@@ -64,6 +67,7 @@ struct TRecordedStep {
     HRESULT Status = S_OK;
     std::string StatusText;
     std::string Crashed; // the process died in this call, of this fault; the recording ends here
+    std::string Exited;  // the driver ended the process in this call ("exit code 0"); the same
 };
 
 struct TRecording {

@@ -45,13 +45,24 @@ void TScaleX::TracedCall(const char* Member, driver::TCallDirection Direction, T
 {
     using Clock = std::chrono::steady_clock;
     driver::ClearErrorInfo();
-    const Clock::time_point start = Clock::now();
-    HRESULT status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
-    const Clock::time_point end = Clock::now();
-
     driver::TDriverCall call;
     call.Member = Member;
     call.Direction = Direction;
+    const Clock::time_point start = Clock::now();
+    HRESULT status;
+    try {
+        status = FDriver ? Operation(FDriver.Get()) : E_POINTER;
+    } catch (...) {
+        // Out of the driver: reported as the failed call it is, then left to the program as ever.
+        call.Duration = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start);
+        call.Status = driver::EscapedExceptionStatus;
+        call.StatusText = driver::EscapedExceptionText(std::current_exception());
+        if (Direction == driver::TCallDirection::Write)
+            call.Value = TracedValue();
+        driver::ReportDriverCall(call);
+        throw;
+    }
+    const Clock::time_point end = Clock::now();
     call.Status = status;
     call.Duration = std::chrono::duration_cast<std::chrono::nanoseconds>(end - start);
     if (SUCCEEDED(status) || Direction == driver::TCallDirection::Write)

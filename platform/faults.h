@@ -33,4 +33,15 @@ PLATFORM_API void InstallCrashWriter(TCrashWriter writer);
 // cannot be opened in the handler; an empty path closes it. false when it cannot be opened.
 PLATFORM_API bool SetCrashFile(const std::string& path);
 
+// Installs the writer of last words for an exit of the process (the C library's exit(), and on
+// Windows ExitProcess), whoever calls it, the driver included. The writer gets the exit's words
+// ("exit code 0"; on Windows, where the code is not known yet then, "ExitProcess") and fills the
+// words as for a fault; they go where a fault's go. An exit that skips the C library (_exit,
+// TerminateProcess) is not seen. An empty writer removes it.
+PLATFORM_API void InstallExitWriter(TCrashWriter writer);
+
+// The fault named as the words name it: a signal's number here ("signal 11 (SIGSEGV)"), an
+// exception's code on Windows ("exception 0xC0000005 (access violation)").
+PLATFORM_API std::string FaultWords(unsigned long code);
+
 } // namespace platform

@@ -9,6 +9,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -57,7 +60,34 @@ void OnFatalSignal(int number, siginfo_t*, void*)
     raise(number); // blocked until the handler returns, then taken with the default action
 }
 
+std::atomic<TCrashWriter> GExitWriter{nullptr};
+TCrashWords GExitWords;
+
+void OnExit(int status, void*)
+{
+    TCrashWriter writer = GExitWriter.load();
+    if (!writer)
+        return;
+    const std::string code = "exit code " + std::to_string(status);
+    GExitWords.TextSize = GExitWords.FileLineSize = 0;
+    writer(code.c_str(), GExitWords);
+    if (GExitWords.TextSize + GExitWords.FileLineSize == 0)
+        return;
+    // Said once: a fault in the rest of the exit (code whose state the exit broke) adds nothing.
+    GWriter.store(nullptr);
+    WriteAll(STDERR_FILENO, GExitWords.Text, GExitWords.TextSize);
+    if (const int fd = GCrashFile.load(); fd >= 0)
+        WriteAll(fd, GExitWords.FileLine, GExitWords.FileLineSize);
+}
+
 } // namespace
+
+void InstallExitWriter(TCrashWriter writer)
+{
+    static const bool registered = on_exit(&OnExit, nullptr) == 0; // once: handlers cannot be removed
+    (void)registered;
+    GExitWriter.store(writer);
+}
 
 unsigned long CurrentThreadId() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
 
@@ -79,6 +109,12 @@ void InstallCrashWriter(TCrashWriter writer)
     }
     for (const TFatalSignal& s : FatalSignals)
         sigaction(s.Number, &action, nullptr);
+}
+
+std::string FaultWords(unsigned long code)
+{
+    const char* name = sigabbrev_np(static_cast<int>(code));
+    return "signal " + std::to_string(code) + (name ? std::string(" (SIG") + name + ")" : std::string());
 }
 
 bool SetCrashFile(const std::string& path)

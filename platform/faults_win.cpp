@@ -6,6 +6,7 @@
 #include "platform/internal_win.h"
 
 #include <atomic>
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -74,7 +75,35 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+std::atomic<TCrashWriter> GExitWriter{nullptr};
+TCrashWords GExitWords;
+
+// Registered in this library, so that it runs when the library is told of the process's end:
+// ExitProcess, from whatever module, tells every library.
+void OnExit()
+{
+    TCrashWriter writer = GExitWriter.load();
+    if (!writer)
+        return;
+    GExitWords.TextSize = GExitWords.FileLineSize = 0;
+    writer("ExitProcess", GExitWords);
+    if (GExitWords.TextSize + GExitWords.FileLineSize == 0)
+        return;
+    // Said once: a fault in the rest of the exit (code whose state the exit broke) adds nothing.
+    GWriter.store(nullptr);
+    WriteAll(GetStdHandle(STD_ERROR_HANDLE), GExitWords.Text, GExitWords.TextSize);
+    if (HANDLE file = GCrashFile.load(); file != INVALID_HANDLE_VALUE)
+        WriteAll(file, GExitWords.FileLine, GExitWords.FileLineSize);
+}
+
 } // namespace
+
+void InstallExitWriter(TCrashWriter writer)
+{
+    static const bool registered = std::atexit(&OnExit) == 0; // once: handlers cannot be removed
+    (void)registered;
+    GExitWriter.store(writer);
+}
 
 unsigned long CurrentThreadId() { return GetCurrentThreadId(); }
 
@@ -82,6 +111,13 @@ void InstallCrashWriter(TCrashWriter writer)
 {
     GWriter.store(writer);
     SetUnhandledExceptionFilter(writer ? &OnUnhandledException : nullptr);
+}
+
+std::string FaultWords(unsigned long code)
+{
+    char text[64];
+    FormatCode(static_cast<DWORD>(code), text);
+    return text;
 }
 
 bool SetCrashFile(const std::string& path)

@@ -1,5 +1,7 @@
 #include "tools/Replay.h"
 
+#include "driver/CallGuard.h"
+#include "driver/DriverChild.h"
 #include "driver/MemberCalls.h"
 #include "driver/OleError.h"
 #include "driver/Statera.h"
@@ -12,8 +14,11 @@
 #include "platform/status.h"
 #include "runtime/utf.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -36,7 +41,20 @@ TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
 {
     TAnswer answer;
     driver::ClearErrorInfo();
-    answer.Status = driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
+    {
+        // Named to the watchdog, the last words and a driver child's parent while it runs.
+        driver::TCallInProgress inProgress(step.Member->Name, step.Direction);
+        if (step.Direction == driver::TCallDirection::Write)
+            inProgress.KeepArgument([&] { return step.Value; });
+        try {
+            answer.Status = driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
+        } catch (...) {
+            answer.Status = driver::EscapedExceptionStatus;
+            answer.StatusText = driver::EscapedExceptionText(std::current_exception());
+            answer.Value = {};
+            return answer;
+        }
+    }
     if (FAILED(answer.Status)) {
         // The failure's text as the bench shows it: the error info attached to the call.
         try {
@@ -70,12 +88,41 @@ bool SameValue(const TCallValue& expected, const TCallValue& got, double toleran
     return false; // a value of another type
 }
 
-std::string Outcome(HRESULT status, const std::string& text, const TCallValue& value)
+// The text a difference shows of a call: its failure's, or a text it read or wrote.
+const std::string* ShownTextOf(HRESULT status, const std::string& statusText, const TCallValue& value)
 {
     if (FAILED(status))
-        return "failed: " + driver::FormatTraceStatus(status) + " " + driver::QuoteTraceText(text);
+        return &statusText;
+    return std::get_if<std::string>(&value);
+}
+
+// A long text as an excerpt of kShownText bytes from a little before at, in whole UTF-8
+// characters, with its length.
+std::string ShownText(const std::string& text, std::size_t at)
+{
+    if (text.size() <= kShownText)
+        return driver::QuoteTraceText(text);
+    auto continuation = [&](std::size_t i) {
+        return i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
+    std::size_t start = std::min(at, text.size()) > kShownText / 4 ? std::min(at, text.size()) - kShownText / 4 : 0;
+    while (start > 0 && continuation(start))
+        --start;
+    std::size_t end = std::min(text.size(), start + kShownText);
+    while (end > start && continuation(end))
+        --end;
+    return std::string(start > 0 ? "..." : "") + driver::QuoteTraceText(text.substr(start, end - start))
+           + (end < text.size() ? "..." : "") + " (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string Outcome(HRESULT status, const std::string& text, const TCallValue& value, std::size_t at)
+{
+    if (FAILED(status))
+        return "failed: " + driver::FormatTraceStatus(status) + " " + ShownText(text, at);
     if (std::holds_alternative<std::monostate>(value))
         return "success";
+    if (const auto* shown = std::get_if<std::string>(&value))
+        return ShownText(*shown, at);
     return driver::FormatTraceValue(value);
 }
 
@@ -95,8 +142,19 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     difference.Line = step.Line;
     difference.Call = driver::TraceCallName(step.Direction, step.Member->Name);
     const bool showsValue = step.Direction != driver::TCallDirection::Write;
-    difference.Expected = Outcome(step.Status, step.StatusText, showsValue ? step.Value : TCallValue{});
-    difference.Got = Outcome(got.Status, got.StatusText, showsValue ? got.Value : TCallValue{});
+    const TCallValue& expectedValue = showsValue ? step.Value : TCallValue{};
+    const TCallValue& gotValue = showsValue ? got.Value : TCallValue{};
+    // Where two long texts part, so that the excerpts show it.
+    const std::string* a = ShownTextOf(step.Status, step.StatusText, expectedValue);
+    const std::string* b = ShownTextOf(got.Status, got.StatusText, gotValue);
+    std::size_t at = 0;
+    if (a && b)
+        while (at < a->size() && at < b->size() && (*a)[at] == (*b)[at])
+            ++at;
+    difference.Expected = Outcome(step.Status, step.StatusText, expectedValue, at);
+    difference.Got = Outcome(got.Status, got.StatusText, gotValue, at);
+    if (a && b && (a->size() > kShownText || b->size() > kShownText))
+        difference.Got += "; first difference at offset " + std::to_string(at);
     return true;
 }
 
@@ -161,9 +219,11 @@ public:
         return FEvents;
     }
 
-    void WaitUntil(long long ms)
+    void WaitUntil(long long ms, const std::function<void(long long waitMs)>& before)
     {
         const auto until = FCreated + std::chrono::milliseconds(ms);
+        if (const auto now = std::chrono::steady_clock::now(); now < until && before)
+            before(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count());
         for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now())
             platform::WaitAndPumpApartment(
                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1);
@@ -196,7 +256,8 @@ const char* const UsageText =
     "usage: ponderix-replay RECORDING [--module FILE] [--tolerance X] [--ignore MEMBER,...]\n"
     "                       [--junit REPORT.xml] [--event-timeout MS]\n"
     "  performs the recorded driver calls against the registered driver (or the module FILE) and\n"
-    "  reports every answer that differs; exit code 0: none, 1: differences, 2: misuse or no driver\n";
+    "  reports every answer that differs; exit code 0: none, 1: differences, or the driver crashed\n"
+    "  or ended the process; 2: misuse, no driver, or a call given up at PONDERIX_CALL_LIMIT_MS\n";
 
 } // namespace
 
@@ -204,13 +265,20 @@ const char* const UsageText =
 
 int TResult::Passed() const
 {
-    int n = 0;
-    for (const TAction& action : Actions)
-        n += action.Passed() ? 1 : 0;
-    return n;
+    return static_cast<int>(std::count_if(Actions.begin(), Actions.end(), [](const TAction& a) { return a.Passed(); }));
 }
 
-int TResult::Failed() const { return static_cast<int>(Actions.size()) - Passed(); }
+int TResult::Failed() const
+{
+    return static_cast<int>(std::count_if(Actions.begin(), Actions.end(),
+                                          [](const TAction& a) { return !a.Differences.empty() && a.Error.empty(); }));
+}
+
+int TResult::Errors() const
+{
+    return static_cast<int>(
+        std::count_if(Actions.begin(), Actions.end(), [](const TAction& a) { return !a.Error.empty(); }));
+}
 
 TOptions ParseArguments(const std::vector<std::string>& args)
 {
@@ -263,6 +331,7 @@ TOptions ParseArguments(const std::vector<std::string>& args)
 }
 
 namespace {
+
 // "line 14 (btnReadWeightClick "Получить массу")"
 std::string Place(const TAction& action, int line)
 {
@@ -271,46 +340,75 @@ std::string Place(const TAction& action, int line)
         place += " " + driver::QuoteTraceText(action.Caption);
     return place + ")";
 }
+
+// The step's action begins (a new one for an action marker, the start-up before the first), so
+// that a replay and its parent build the same actions.
+TAction& BeginStep(TResult& result, const driver::TRecordedStep& step)
+{
+    if (step.Kind == driver::TStepKind::Action)
+        result.Actions.push_back(TAction{step.Line, step.Handler, step.Caption, {}, {}});
+    else if (result.Actions.empty())
+        result.Actions.push_back(TAction{step.Line, "start-up", "", {}, {}});
+    return result.Actions.back();
+}
+
+// The recorded sitting ended in this call: the driver crashed or ended the process.
+std::string RecordedEnd(const driver::TRecordedStep& step)
+{
+    const std::string call = driver::TraceCallName(step.Direction, step.Member->Name);
+    return !step.Crashed.empty() ? "the sitting ended here: the driver crashed in " + call + ": " + step.Crashed
+                                 : "the sitting ended here: the driver ended the process in " + call + ": " + step.Exited;
+}
+
 } // namespace
 
 TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
-               const TWaitUntil& waitUntil, const TOptions& options)
+               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress)
 {
     TResult result;
     int eventsExpected = 0;
-    for (const driver::TRecordedStep& step : recording.Steps) {
+    auto differs = [&](TAction& action, TDifference difference) {
+        action.Differences.push_back(std::move(difference));
+        if (progress.Difference)
+            progress.Difference(action, action.Differences.back());
+    };
+    for (std::size_t index = 0; index < recording.Steps.size(); ++index) {
+        const driver::TRecordedStep& step = recording.Steps[index];
+        if (progress.Step)
+            progress.Step(index);
+        TAction& action = BeginStep(result, step);
         if (step.Kind == driver::TStepKind::Action) {
             if (step.AtMs >= 0 && waitUntil)
-                waitUntil(step.AtMs);
-            result.Actions.push_back(TAction{step.Line, step.Handler, step.Caption, {}});
+                waitUntil(step.AtMs, [&](long long waitMs) {
+                    if (waitMs >= kLongWaitMs && progress.Notice)
+                        progress.Notice(Place(action, step.Line) + ": waits " + driver::FormatSeconds(std::chrono::milliseconds(waitMs))
+                                        + ", to begin as long after the start as in the sitting");
+                });
             continue;
         }
-        if (result.Actions.empty())
-            result.Actions.push_back(TAction{step.Line, "start-up", "", {}});
-        TAction& action = result.Actions.back();
         if (step.Kind == driver::TStepKind::Event) {
             // The calls of the event's handler follow it: wait until the driver has raised it.
             ++eventsExpected;
             const int delivered = waitForEvents(eventsExpected, options.EventTimeoutMs);
             if (delivered < eventsExpected) {
                 if (!options.Ignore.count("DataEvent"))
-                    action.Differences.push_back(TDifference{step.Line, "event DataEvent", "a data event",
-                                                             "none within " + std::to_string(options.EventTimeoutMs)
-                                                                 + " ms"});
+                    differs(action, TDifference{step.Line, "event DataEvent", "a data event",
+                                                "none within " + std::to_string(options.EventTimeoutMs) + " ms"});
                 eventsExpected = delivered; // one missing event is reported once
             }
             continue;
         }
-        if (!step.Crashed.empty()) {
-            result.Crash = Place(action, step.Line) + ": the driver crashed in "
-                           + driver::TraceCallName(step.Direction, step.Member->Name) + ": " + step.Crashed;
+        if (!step.Crashed.empty() || !step.Exited.empty()) {
+            action.Error = Place(action, step.Line) + ": " + RecordedEnd(step);
+            if (progress.Error)
+                progress.Error(action);
             break;
         }
         const TAnswer answer = Perform(trutina, step);
         TDifference difference;
         if (step.Checked && !options.Ignore.count(step.Member->Name)
             && Compare(step, answer, options.Tolerance, difference))
-            action.Differences.push_back(std::move(difference));
+            differs(action, std::move(difference));
     }
     return result;
 }
@@ -321,7 +419,144 @@ std::string FormatDifference(const TAction& action, const TDifference& differenc
            + difference.Got;
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+namespace {
+
+// The driver, created in this process; nullptr, with the reason in why, when it cannot be.
+std::unique_ptr<TReplayDriver> CreateDriver(const driver::TRecording& recording, const TOptions& options,
+                                            std::string& why)
+{
+    try {
+        return std::make_unique<TReplayDriver>(recording.Header.ClassId, options.Module);
+    } catch (const std::exception& e) {
+        why = "cannot create the driver"
+              + (options.Module.empty() ? " (class " + recording.Header.ClassId + ")" : " from " + options.Module) + ": "
+              + e.what();
+        // Why the class registry could not be read, naming its file.
+        if (const std::string registry = platform::ClassRegistryError(); options.Module.empty() && !registry.empty())
+            why += "\nponderix-replay: " + registry;
+        return nullptr;
+    }
+}
+
+// COM for the calling thread, for as long as it lives.
+struct TApartment {
+    HRESULT Init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~TApartment()
+    {
+        if (SUCCEEDED(Init))
+            CoUninitialize();
+    }
+};
+
+// Replays in this process. false (with why) when the driver cannot be created.
+bool ReplayHere(const driver::TRecording& recording, const TOptions& options, const TProgress& progress,
+                TResult& result, std::string& why)
+{
+    TApartment apartment;
+    std::unique_ptr<TReplayDriver> driver = CreateDriver(recording, options, why);
+    if (!driver)
+        return false;
+    result = Replay(
+        recording, driver->Driver(),
+        [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); },
+        [&driver](long long ms, const std::function<void(long long)>& before) { driver->WaitUntil(ms, before); },
+        options, progress);
+    // Its release is a call too, and may fail as any other.
+    driver::TCallInProgress releasing("Release", driver::TCallDirection::Call);
+    driver.reset();
+    return true;
+}
+
+// The lines between the driver child and its parent (after the mechanism's own).
+//   step <index>                          the recording's step begins
+//   diff <line>\t<call>\t<expected>\t<got>  a difference (its fields hold no tab: texts are quoted)
+//   error <text>                          the action's error
+//   note <text>                           a word for standard error
+//   fail <text>                           the driver cannot be created
+
+// Splits "a\tb\tc\td" into four; false when it has another number of fields.
+bool SplitDifference(const std::string& text, TDifference& difference)
+{
+    std::vector<std::string> fields;
+    std::size_t at = 0;
+    for (std::size_t tab; (tab = text.find('\t', at)) != std::string::npos; at = tab + 1)
+        fields.push_back(text.substr(at, tab - at));
+    fields.push_back(text.substr(at));
+    if (fields.size() != 4)
+        return false;
+    difference.Line = std::atoi(fields[0].c_str());
+    difference.Call = fields[1];
+    difference.Expected = fields[2];
+    difference.Got = fields[3];
+    return true;
+}
+
+enum class TChildOutcome { Replayed, NoDriver, GivenUp };
+
+// Replays in a driver child of program: builds the same result from its lines, and makes the
+// child's end (a crash, an exit, a hang) the error of the action it happened in.
+TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::string& text,
+                            const std::vector<std::string>& args, const std::string& program,
+                            std::chrono::milliseconds callLimit, const TProgress& progress, std::ostream& err,
+                            TResult& result, std::string& why)
+{
+    const driver::TRecordedStep* current = nullptr;
+    auto action = [&]() -> TAction& {
+        if (result.Actions.empty()) // it ended before its first step: the start-up's
+            result.Actions.push_back(TAction{1, "start-up", "", {}, {}});
+        return result.Actions.back();
+    };
+    driver::TDriverChildRun run;
+    run.Program = program;
+    run.Arguments = args;
+    run.Input = text;
+    run.CallLimit = callLimit;
+    run.OnLine = [&](const std::string& line) {
+        const auto space = line.find(' ');
+        const std::string word = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
+        if (word == "step") {
+            const std::size_t index = std::strtoull(rest.c_str(), nullptr, 10);
+            if (index < recording.Steps.size()) {
+                current = &recording.Steps[index];
+                BeginStep(result, *current);
+            }
+        } else if (TDifference difference; word == "diff" && SplitDifference(rest, difference)) {
+            action().Differences.push_back(difference);
+            if (progress.Difference)
+                progress.Difference(action(), difference);
+        } else if (word == "error") {
+            action().Error = rest;
+            if (progress.Error)
+                progress.Error(action());
+        } else if (word == "note") {
+            if (progress.Notice)
+                progress.Notice(rest);
+        } else if (word == "fail") {
+            why += (why.empty() ? "" : "\n") + rest;
+        }
+    };
+    auto place = [&] { return Place(action(), current ? current->Line : action().Line); };
+    run.OnOverdue = [&](const std::string& words) { err << "ponderix-replay: " << place() << ": " << words << std::endl; };
+    const driver::TChildEnd end = driver::RunDriverChild(run);
+    if (!end.ErrorOutput.empty()) // the driver's own words, and the child's last ones
+        err << end.ErrorOutput << (end.ErrorOutput.back() == '\n' ? "" : "\n");
+    switch (end.Kind) {
+    case driver::TChildEndKind::Completed:
+        return why.empty() ? TChildOutcome::Replayed : TChildOutcome::NoDriver;
+    case driver::TChildEndKind::NotStarted:
+        why = "cannot start the driver's process: " + end.Words;
+        return TChildOutcome::NoDriver;
+    default:
+        action().Error = place() + ": " + end.Words;
+        if (progress.Error)
+            progress.Error(action());
+        return end.Kind == driver::TChildEndKind::Hung ? TChildOutcome::GivenUp : TChildOutcome::Replayed;
+    }
+}
+
+} // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const TDriverPlace& place)
 {
     TOptions options;
     try {
@@ -330,9 +565,20 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: " << e.Message() << "\n" << UsageText;
         return kExitUsage;
     }
+    std::string problem;
+    const std::chrono::milliseconds callLimit = driver::CallLimitFromEnvironment(&problem);
+    if (!problem.empty()) {
+        err << "ponderix-replay: " << problem.substr(0, problem.rfind(';')) << "\n";
+        return kExitUsage;
+    }
+    // Read once: a child replays the very text read here.
+    const platform::FileRead read = platform::ReadFileBounded(options.Recording, driver::MaxRecordingBytes);
     driver::TRecording recording;
     try {
-        recording = driver::ReadRecordingFile(options.Recording);
+        if (read.Outcome != platform::FileRead::TOutcome::Read)
+            throw driver::ERecordingError(0, "cannot read the recording " + options.Recording + ": "
+                                                 + read.Reason(driver::MaxRecordingBytes));
+        recording = driver::ParseRecording(read.Text);
     } catch (const driver::ERecordingError& e) {
         err << "ponderix-replay: " << options.Recording << ": " << e.Message() << "\n";
         return kExitUsage;
@@ -344,51 +590,80 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: " << options.Recording << ": line " << recording.CutShortLine
             << " is cut short (the sitting ended inside it): replayed up to it\n";
 
-    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    struct TUninitialize {
-        HRESULT Init;
-        ~TUninitialize()
-        {
-            if (SUCCEEDED(Init))
-                CoUninitialize();
-        }
-    } uninitialize{init};
-
-    std::unique_ptr<TReplayDriver> driver;
-    try {
-        driver = std::make_unique<TReplayDriver>(recording.Header.ClassId, options.Module);
-    } catch (const std::exception& e) {
-        err << "ponderix-replay: cannot create the driver"
-            << (options.Module.empty() ? " (class " + recording.Header.ClassId + ")" : " from " + options.Module)
-            << ": " << e.what() << "\n";
-        // Why the class registry could not be read, naming its file.
-        if (const std::string why = platform::ClassRegistryError(); options.Module.empty() && !why.empty())
+    // Each difference and error as it comes, so that what was found stands whatever comes next.
+    TProgress progress;
+    progress.Difference = [&out](const TAction& action, const TDifference& difference) {
+        out << FormatDifference(action, difference) << std::endl;
+    };
+    progress.Error = [&out](const TAction& action) { out << action.Error << std::endl; };
+    progress.Notice = [&err](const std::string& words) { err << "ponderix-replay: " << words << std::endl; };
+    TResult result;
+    std::string why;
+    bool givenUp = false;
+    if (place.Child) {
+        const TChildOutcome outcome =
+            ReplayInChild(recording, read.Text, args, place.Program, callLimit, progress, err, result, why);
+        if (outcome == TChildOutcome::NoDriver) {
             err << "ponderix-replay: " << why << "\n";
+            return kExitUsage;
+        }
+        givenUp = outcome == TChildOutcome::GivenUp;
+    } else if (!ReplayHere(recording, options, progress, result, why)) {
+        err << "ponderix-replay: " << why << "\n";
         return kExitUsage;
     }
-    const TResult result = Replay(
-        recording, driver->Driver(),
-        [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); },
-        [&driver](long long ms) { driver->WaitUntil(ms); }, options);
-    driver.reset();
 
-    for (const TAction& action : result.Actions)
-        for (const TDifference& difference : action.Differences)
-            out << FormatDifference(action, difference) << "\n";
-    if (!result.Crash.empty())
-        out << result.Crash << "\n";
-    out << result.Passed() << " passed, " << result.Failed() << " failed\n";
-    out.flush();
+    out << result.Passed() << " passed, " << result.Failed() << " failed";
+    if (const int errors = result.Errors(); errors > 0)
+        out << ", " << errors << (errors == 1 ? " error" : " errors");
+    out << std::endl;
 
     if (!options.JUnit.empty()) {
         const std::string suite = runtime::Utf8FromPath(runtime::PathFromUtf8(options.Recording).filename());
-        if (const std::string why = platform::ReplaceFileAtomically(options.JUnit, JUnitReport(result, suite));
-            !why.empty()) {
-            err << "ponderix-replay: cannot write the report " << options.JUnit << ": " << why << "\n";
+        if (const std::string failure = platform::ReplaceFileAtomically(options.JUnit, JUnitReport(result, suite));
+            !failure.empty()) {
+            err << "ponderix-replay: cannot write the report " << options.JUnit << ": " << failure << "\n";
             return kExitUsage;
         }
     }
-    return result.Failed() == 0 && !recording.CutShortLine ? kExitSame : kExitDifferent;
+    if (givenUp)
+        return kExitUsage;
+    return result.Passed() == static_cast<int>(result.Actions.size()) && !recording.CutShortLine ? kExitSame
+                                                                                                 : kExitDifferent;
+}
+
+int RunAsDriverChild(const std::vector<std::string>& args)
+{
+    driver::TDriverChild child(driver::CallLimitFromEnvironment());
+    std::string text, why;
+    if (!driver::TDriverChild::ReadInput(text, driver::MaxRecordingBytes, why)) {
+        child.WriteLine("fail " + why);
+        return child.Finish(kExitUsage);
+    }
+    TOptions options;
+    driver::TRecording recording;
+    try {
+        options = ParseArguments(args);
+        recording = driver::ParseRecording(text);
+    } catch (const runtime::Exception& e) { // the parent checked both: not expected
+        child.WriteLine("fail " + e.Message());
+        return child.Finish(kExitUsage);
+    }
+    TProgress progress;
+    progress.Step = [&](std::size_t index) { child.WriteLine("step " + std::to_string(index)); };
+    progress.Difference = [&](const TAction&, const TDifference& d) {
+        child.WriteLine("diff " + std::to_string(d.Line) + "\t" + d.Call + "\t" + d.Expected + "\t" + d.Got);
+    };
+    progress.Error = [&](const TAction& action) { child.WriteLine("error " + action.Error); };
+    progress.Notice = [&](const std::string& words) { child.WriteLine("note " + words); };
+    TResult result;
+    if (!ReplayHere(recording, options, progress, result, why)) {
+        std::istringstream lines(why);
+        for (std::string line; std::getline(lines, line);)
+            child.WriteLine("fail " + line);
+        return child.Finish(kExitUsage);
+    }
+    return child.Finish(kExitSame);
 }
 
 } // namespace replay

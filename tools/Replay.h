@@ -15,8 +15,9 @@
 namespace replay {
 
 constexpr int kExitSame = 0;
-constexpr int kExitDifferent = 1;
-constexpr int kExitUsage = 2; // misuse, a bad recording, or a driver that cannot be created
+constexpr int kExitDifferent = 1; // differences, or the driver crashed or ended the process
+// Misuse, a bad recording, a driver that cannot be created, or a driver call given up at the limit.
+constexpr int kExitUsage = 2;
 
 struct TOptions {
     std::string Recording;
@@ -49,38 +50,66 @@ struct TAction {
     std::string Handler; // "btnReadWeightClick"; "start-up" before the first action
     std::string Caption;
     std::vector<TDifference> Differences;
-    bool Passed() const { return Differences.empty(); }
+    // Why the action could not go on: the driver crashed, ended the process or did not return, in
+    // the replay or in the recorded sitting, with the line, e.g.
+    // "line 57 (btnReadWeightClick "Получить массу"): the driver crashed in call ReadWeight: signal 11 (SIGSEGV)".
+    // The replay ends there.
+    std::string Error;
+    bool Passed() const { return Differences.empty() && Error.empty(); }
 };
 
 struct TResult {
-    std::vector<TAction> Actions;
-    // Where the recorded sitting died in the driver, when its recording ends so:
-    // "line 57 (btnReadWeightClick "Получить массу"): the driver crashed in call ReadWeight: signal 11 (SIGSEGV)".
-    // The replay stops there; it is not a difference.
-    std::string Crash;
+    std::vector<TAction> Actions; // those the replay reached
     int Passed() const;
-    int Failed() const;
+    int Failed() const; // with differences and no error
+    int Errors() const;
+};
+
+// What a replay tells as it goes, besides its result.
+struct TProgress {
+    std::function<void(std::size_t step)> Step; // the recording's step of this index begins
+    std::function<void(const TAction&, const TDifference&)> Difference;
+    std::function<void(const TAction&)> Error;            // the action's Error was just set
+    std::function<void(const std::string& words)> Notice; // for standard error: a long wait
 };
 
 // Waits up to timeoutMs until at least wanted data events have been delivered in all; returns how
 // many have been.
 using TWaitForEvents = std::function<int(int wanted, int timeoutMs)>;
-// Waits (delivering data events meanwhile) until ms have passed since the driver was created.
-using TWaitUntil = std::function<void(long long ms)>;
+// Waits (delivering data events meanwhile) until ms have passed since the driver was created;
+// first tells before() how long it will wait.
+using TWaitUntil = std::function<void(long long ms, const std::function<void(long long waitMs)>& before)>;
+
+// A wait before an action this long or longer is said (TProgress::Notice).
+constexpr long long kLongWaitMs = 10000;
 
 // Performs every recorded call on driver in order, with the recorded arguments, and compares. An
-// action recorded with its time begins no earlier after the start than it did in the sitting.
+// action recorded with its time begins no earlier after the start than it did in the sitting. A
+// C++ exception out of a call is its failure (driver::EscapedExceptionStatus).
 TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
-               const TWaitUntil& waitUntil, const TOptions& options);
+               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress = {});
 
-// "line 14 (btnReadWeightClick "Получить массу"): get Weight: expected 1.25, got 1.3"
+// "line 14 (btnReadWeightClick "Получить массу"): get Weight: expected 1.25, got 1.3". A text
+// longer than kShownText bytes is shown as an excerpt at its first difference, with its length.
 std::string FormatDifference(const TAction& action, const TDifference& difference);
+constexpr std::size_t kShownText = 160;
 // JUnit XML: one test suite named suiteName, one test case per action.
 std::string JUnitReport(const TResult& result, const std::string& suiteName);
 
+// Where the driver is called: in this process, or in a driver child (driver/DriverChild.h) of
+// Program (empty: this program), which must be ponderix-replay. In a child a crash, an exit or a
+// hang of the driver is the error of the action it happened in, and the replay lives on to say so.
+struct TDriverPlace {
+    bool Child = false;
+    std::string Program;
+};
+
 // The whole program: the command line's arguments (without the program's name); differences and
-// the closing "N passed, N failed" on out, errors on err. Returns the exit code. The calling thread
-// must be free to enter a single-threaded apartment.
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// errors as they come and the closing "N passed, N failed[, N errors]" on out, the rest on err.
+// Returns the exit code. The calling thread must be free to enter a single-threaded apartment.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const TDriverPlace& place = {});
+
+// The driver child's side of Run (args: Run's); the recording comes on standard input.
+int RunAsDriverChild(const std::vector<std::string>& args);
 
 } // namespace replay

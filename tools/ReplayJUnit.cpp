@@ -39,7 +39,7 @@ std::string ActionName(const TAction& action)
 std::string JUnitReport(const TResult& result, const std::string& suiteName)
 {
     const std::string counts = " tests=\"" + std::to_string(result.Actions.size()) + "\" failures=\""
-                               + std::to_string(result.Failed()) + "\" errors=\"0\"";
+                               + std::to_string(result.Failed()) + "\" errors=\"" + std::to_string(result.Errors()) + "\"";
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<testsuites name=\"ponderix-replay\"" + counts + ">\n";
     xml += "  <testsuite name=\"" + Xml(suiteName) + "\"" + counts + " skipped=\"0\">\n";
@@ -52,9 +52,13 @@ std::string JUnitReport(const TResult& result, const std::string& suiteName)
         std::string details;
         for (const TDifference& difference : action.Differences)
             details += FormatDifference(action, difference) + "\n";
-        xml += ">\n      <failure type=\"difference\" message=\"" + std::to_string(action.Differences.size())
-               + (action.Differences.size() == 1 ? " difference" : " differences") + "\">" + Xml(details)
-               + "</failure>\n    </testcase>\n";
+        if (!action.Error.empty()) // the driver failed the action: an error, its differences before it
+            xml += ">\n      <error type=\"driver\" message=\"" + Xml(action.Error) + "\">" + Xml(details + action.Error)
+                   + "</error>\n    </testcase>\n";
+        else
+            xml += ">\n      <failure type=\"difference\" message=\"" + std::to_string(action.Differences.size())
+                   + (action.Differences.size() == 1 ? " difference" : " differences") + "\">" + Xml(details)
+                   + "</failure>\n    </testcase>\n";
     }
     xml += "  </testsuite>\n</testsuites>\n";
     return xml;

@@ -1,8 +1,11 @@
 // ponderix-replay RECORDING [--module FILE] [--tolerance X] [--ignore MEMBER,...]
 //                 [--junit REPORT.xml] [--event-timeout MS]
 // Replays a driver recording against a driver and reports every difference (tools/Replay.h).
-// Exit code 0 when nothing differs, 1 on differences, 2 on misuse or when the driver cannot be
-// created.
+// The driver is called in a child process of this program (driver/DriverChild.h), so that a
+// driver that crashes, hangs or ends the process is reported rather than taking the replay along.
+// Exit code 0 when nothing differs, 1 on differences and driver faults, 2 on misuse, when the
+// driver cannot be created or a call was given up.
+#include "driver/DriverChild.h"
 #include "platform/commandline.h"
 #include "tools/Replay.h"
 
@@ -14,5 +17,7 @@ int main(int argc, char** argv)
     std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     if (!args.empty())
         args.erase(args.begin());
-    return replay::Run(args, std::cout, std::cerr);
+    if (!args.empty() && args[0] == driver::DriverChildArgument)
+        return replay::RunAsDriverChild({args.begin() + 1, args.end()});
+    return replay::Run(args, std::cout, std::cerr, {true, {}});
 }

@@ -55,6 +55,7 @@ struct TSeen {
     std::atomic<int> EventsElsewhere{0};
     std::vector<std::string> Notices;
     std::vector<std::string> Warnings;
+    std::vector<std::string> FailedCalls; // as the recording holds them
 };
 TSeen* GSeen = nullptr;
 
@@ -131,9 +132,21 @@ TEST_F(RogueDriverTest, PonderixNamesEachMisdeedAndKeepsGoing)
              const double took = SecondsAfter(seen.Warnings, "call ReadWeight returned after ");
              EXPECT_TRUE(took >= 0.6 && took < 2) << ::testing::PrintToString(seen.Warnings);
          }},
-        // A C++ exception out of a call: its text in the result.
+        // A long hang under a short limit: reported again while it runs, but not at every multiple.
+        {"ReadWeight=hang:2600", [](TfmMain& w) { Click(w.btnReadWeight); },
+         [](TfmMain&, TSeen& seen) {
+             const auto reports = std::count_if(seen.Warnings.begin(), seen.Warnings.end(), [](const std::string& line) {
+                 return line.rfind("call ReadWeight has been running for ", 0) == 0;
+             });
+             EXPECT_TRUE(reports >= 2 && reports <= 3) << ::testing::PrintToString(seen.Warnings);
+         }},
+        // A C++ exception out of a call: its text in the result, and recorded as the failed call it is.
         {"ReadWeight=throw", [](TfmMain& w) { Click(w.btnReadWeight); },
-         [](TfmMain& w, TSeen&) { EXPECT_EQ(w.edtResultDescription->text(), QStringLiteral("the rogue driver threw")); }},
+         [](TfmMain& w, TSeen& seen) {
+             EXPECT_EQ(w.edtResultDescription->text(), QStringLiteral("the rogue driver threw"));
+             EXPECT_EQ(seen.FailedCalls, std::vector<std::string>{
+                                             R"({"call":"ReadWeight","status":"0x8000FFFF","error":"the rogue driver threw"})"});
+         }},
     };
     testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", "150");
     const auto watchdog = StartCallWatchdog();
@@ -146,6 +159,8 @@ TEST_F(RogueDriverTest, PonderixNamesEachMisdeedAndKeepsGoing)
         testenv::SetVariable(roguedriver::ConfigVariable, row.Rules);
         auto window = std::make_unique<TfmMain>(testsupport::NoAsk);
         driver::SetDriverCallHook([&](const driver::TDriverCall& call) {
+            if (call.Failed())
+                seen.FailedCalls.push_back(driver::RecordingCallLine(call));
             if (call.Direction != driver::TCallDirection::Event)
                 return;
             std::lock_guard lock(seen.Lock);
@@ -179,15 +194,17 @@ TEST_F(RogueDriverTest, EventsAfterTheDriverWasReleasedReachNothing)
     EXPECT_EQ(events, 0);
 }
 
-// A crash in the driver (in a child process): the call it was in, with a write's argument, on
-// standard error and as the recording's last line, and the process dies of the crash;
-// ponderix-replay names that place.
+// A crash in the driver, or its exit() (in a child process): the call it was in, with a write's
+// argument, on standard error and as the recording's last line, and the process ends as the
+// driver made it; ponderix-replay counts that place as its action's error.
 TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
 {
     struct TCrash {
         const char* Rules;
         std::function<void(TfmMain&)> Act;
         std::string Call; // as the words name it
+        std::function<bool(int)> Ended = DiedOfAccessViolation;
+        std::string Words = "crashed"; // "the driver <words> in <call>: "
     };
     const std::string price = std::string("12") + runtime::FormatSettings().DecimalSeparator + "34";
     const TCrash crashes[] = {
@@ -199,6 +216,11 @@ TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
              QTest::keyClick(w.edtUnitPrice, Qt::Key_Return);
          },
          "put UnitPrice \"12.3400\""},
+        // exit() inside the call: the program's own exit handlers then run with its window still up,
+        // and may fail; the words come first.
+        {"ReadWeight=c-exit:0", [](TfmMain& w) { Click(w.btnReadWeight); }, "call ReadWeight",
+         [](int status) { return ::testing::ExitedWithCode(0)(status) || DiedOfAccessViolation(status); },
+         "ended the process"},
     };
     // The child runs this test again from its start: it takes the parent's folder, not its own.
     const char* const variable = "PONDERIX_TEST_CRASH_FOLDER";
@@ -216,7 +238,7 @@ TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
                 TfmMain window(testsupport::NoAsk);
                 crash.Act(window);
             },
-            DiedOfAccessViolation, "ponderix: the driver crashed in " + crash.Call + ": ");
+            crash.Ended, "ponderix: the driver " + crash.Words + " in " + crash.Call + ": ");
         const driver::TRecording sitting = driver::ReadRecordingFile(recording);
         ASSERT_FALSE(sitting.Steps.empty());
         const driver::TRecordedStep& last = sitting.Steps.back();
@@ -225,14 +247,16 @@ TEST_F(RogueDriverTest, ACrashInTheDriverLeavesTheCallItWasIn)
         if (!std::holds_alternative<std::monostate>(last.Value))
             call += " \"" + driver::FormatTraceValue(last.Value) + "\"";
         EXPECT_EQ(call, crash.Call);
-        EXPECT_FALSE(last.Crashed.empty());
+        EXPECT_FALSE((crash.Words == "crashed" ? last.Crashed : last.Exited).empty());
 
-        // The replay of that sitting (against the driver now behaving) says where it crashed.
+        // The replay of that sitting (against the driver now behaving) counts it as its action's error.
         std::ostringstream out, err;
-        EXPECT_EQ(replay::Run({recording}, out, err), 0) << err.str();
-        EXPECT_NE(out.str().find("): the driver crashed in " + call.substr(0, call.find(" \"")) + ": "),
+        EXPECT_EQ(replay::Run({recording}, out, err), 1) << err.str();
+        EXPECT_NE(out.str().find("): the sitting ended here: the driver " + crash.Words + " in "
+                                 + call.substr(0, call.find(" \"")) + ": "),
                   std::string::npos)
             << out.str();
+        EXPECT_NE(out.str().find(" failed, 1 error\n"), std::string::npos) << out.str();
     }
     testenv::UnsetVariable(variable);
 }

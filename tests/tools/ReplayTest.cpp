@@ -128,7 +128,9 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
         {"two kinds on one line", header + "\n{\"get\":\"Weight\",\"call\":\"Zero\"}\n", 2, "exactly one of"},
         {"a second sitting", header + "\n" + header + "\n", 2, "a second recording starts here"},
         {"an action before its time", header + "\n{\"action\":\"btnTareClick\",\"ms\":-5}\n", 2,
-         "\"ms\" must be a whole number of milliseconds from 0 to 2147483647000, not -5"},
+         "\"ms\" must be a whole number of milliseconds from 0 to 86400000, not -5"},
+        {"an action a year after the start", header + "\n{\"action\":\"btnTareClick\",\"ms\":31536000000}\n", 2,
+         "\"ms\" is 31536000000, more than a day"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -216,6 +218,9 @@ TEST_F(ReplayAgainstFake, AChangedAnswerIsReportedOnceWithItsLineAndAction)
          2}, // and the result check after it reads what the failed write left
         {"a data event that never comes", [] { fakedriver::OnCall("GenerateEvent", {}); }, {"--event-timeout", "200"},
          "event DataEvent: expected a data event, got none within 200 ms"},
+        // A huge text: an excerpt where it parts from the recorded one, its length and that place.
+        {"a huge text", [] { fakedriver::SetTextUtf8("DeviceName", "Весы \"Ортикс\"" + std::string(1 << 20, 'W')); },
+         {}, "WWW\"... (1048599 bytes); first difference at offset 23"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -234,6 +239,7 @@ TEST_F(ReplayAgainstFake, AChangedAnswerIsReportedOnceWithItsLineAndAction)
         EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
         ASSERT_EQ(lines.size(), c.Count + 1) << run.Out;
         EXPECT_NE(lines[0].find(c.Difference), std::string::npos) << lines[0];
+        EXPECT_LT(lines[0].size(), 2 * replay::kShownText + 200);
         EXPECT_EQ(lines.back(), std::to_string(FActions) + " passed, 1 failed");
     }
 }
@@ -324,6 +330,108 @@ TEST_F(ReplayAgainstFake, AnActionBeginsNoEarlierThanInTheSitting)
     EXPECT_EQ(fakedriver::CallTexts(), std::vector<std::string>{"call ReadWeight"});
 }
 
+// A long wait before an action is said, with the action, before it is waited (here not waited).
+TEST(ReplayWaits, ALongWaitIsSaidBeforeItIsWaited)
+{
+    const driver::TRecording recording = driver::ParseRecording(
+        R"({"format":"ponderix-recording","version":1,"clsid":"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}"})" "\n"
+        R"({"action":"btnTareClick","caption":"Тара","ms":9000})" "\n"
+        R"({"action":"btnTareClick","caption":"Тара","ms":3600000})" "\n");
+    std::vector<std::string> said;
+    replay::TProgress progress;
+    progress.Notice = [&](const std::string& words) { said.push_back(words); };
+    const auto waitNot = [](long long ms, const std::function<void(long long)>& before) { before(ms); };
+    replay::Replay(recording, nullptr, {}, waitNot, {}, progress);
+    EXPECT_EQ(said, std::vector<std::string>{
+                        "line 3 (btnTareClick \"Тара\"): waits 3600.0 s, to begin as long after the start as in the sitting"});
+}
+
+// ---------------------------------------------------------------- a misbehaving driver, in the replay's child
+
+// ponderix-replay's parent here, its driver child the program itself, against the misbehaving
+// driver: each misdeed is named at its line as the difference or the error of its action, the
+// replay lives on to write what it found, and the exit code says a driver fault (1) or a call
+// given up (2).
+TEST(ReplayAgainstARogueDriver, EachMisdeedIsNamedAtItsLineAndTheReportWritten)
+{
+    const std::string header =
+        R"({"format":"ponderix-recording","version":1,"clsid":"{C4A2BE69-0BC1-4709-A613-79DD2E2810A2}"})" "\n";
+    const std::string sitting = header
+                                + "{\"action\":\"btnReadWeightClick\",\"caption\":\"Получить массу\"}\n" // line 2
+                                  "{\"call\":\"ReadWeight\",\"value\":0}\n"
+                                  "{\"get\":\"Weight\",\"value\":0}\n"
+                                  "{\"action\":\"edtUnitPriceExit\",\"caption\":\"12,34\"}\n"       // line 5
+                                  "{\"put\":\"UnitPrice\",\"value\":\"12.3400\",\"status\":\"0x00000000\"}\n"
+                                  "{\"action\":\"btnTareClick\",\"caption\":\"Тара\"}\n"           // line 7
+                                  "{\"call\":\"Tare\",\"value\":0}\n";
+#ifdef _WIN32
+    const std::string accessViolation = "exception 0xC0000005 (access violation)";
+#else
+    const std::string accessViolation = "signal 11 (SIGSEGV)";
+#endif
+    const std::string readWeight = "line 3 (btnReadWeightClick \"Получить массу\"): ";
+    struct TRow {
+        const char* Rules;
+        std::string Recording;
+        int ExitCode;
+        std::string Said; // the first line on standard output
+        std::string Counts;
+        int Errors; // in the report
+    };
+    const TRow rows[] = {
+        {"", sitting, 0, "3 passed, 0 failed", "3 passed, 0 failed", 0},
+        {"ReadWeight=c-exit:0", sitting, 1, readWeight + "the driver ended the process in call ReadWeight: exit code 0",
+         "0 passed, 0 failed, 1 error", 1},
+        {"ReadWeight=exit:3", sitting, 1, readWeight + "the driver ended the process in call ReadWeight: exit code 3",
+         "0 passed, 0 failed, 1 error", 1},
+        {"ReadWeight=throw", sitting, 1,
+         readWeight + "call ReadWeight: expected 0, got failed: 0x8000FFFF \"the rogue driver threw\"",
+         "2 passed, 1 failed", 0},
+        {"put UnitPrice=crash", sitting, 1,
+         "line 6 (edtUnitPriceExit \"12,34\"): the driver crashed in put UnitPrice \"12.3400\": " + accessViolation,
+         "1 passed, 0 failed, 1 error", 1},
+        {"ReadWeight=hang:60000", sitting, 2,
+         readWeight + "call ReadWeight did not return within 0.3 s; the process was ended", "0 passed, 0 failed, 1 error",
+         1},
+        // A sitting that ended in the driver: that action's error, whatever the driver does now.
+        {"", sitting + "{\"call\":\"Tare\",\"crashed\":\"signal 11 (SIGSEGV)\"}\n", 1,
+         "line 9 (btnTareClick \"Тара\"): the sitting ended here: the driver crashed in call Tare: signal 11 (SIGSEGV)",
+         "2 passed, 0 failed, 1 error", 1},
+        {"", sitting + "{\"call\":\"Tare\",\"exited\":\"exit code 0\"}\n", 1,
+         "line 9 (btnTareClick \"Тара\"): the sitting ended here: the driver ended the process in call Tare: exit code 0",
+         "2 passed, 0 failed, 1 error", 1},
+    };
+    const auto folder = testenv::MakeTempFolder("ponderix-rogue-replay-");
+    const std::string recording = (folder / "sitting.jsonl").string(), report = (folder / "report.xml").string();
+    testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", "300");
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(std::string(row.Rules) + " " + row.Recording.substr(row.Recording.rfind('{')));
+        WriteText(recording, row.Recording);
+        std::filesystem::remove(report);
+        testenv::SetVariable("PONDERIX_ROGUE_DRIVER", row.Rules);
+        std::ostringstream out, err;
+        const int code = replay::Run({recording, "--module", ROGUE_DRIVER_PATH, "--junit", report}, out, err,
+                                     {true, REPLAY_PROGRAM_PATH});
+        EXPECT_EQ(code, row.ExitCode) << out.str() << err.str();
+        std::istringstream lines(out.str());
+        std::string first, last;
+        std::getline(lines, first);
+        for (std::string line = first; std::getline(lines, line);)
+            last = line;
+        EXPECT_EQ(first, row.Said) << out.str();
+        EXPECT_EQ(last.empty() ? first : last, row.Counts) << out.str();
+        const std::string xml = ReadText(report);
+        EXPECT_NE(xml.find("errors=\"" + std::to_string(row.Errors) + "\""), std::string::npos) << xml;
+        if (row.ExitCode == 2) { // said while it ran, before it was given up
+            EXPECT_NE(err.str().find(readWeight + "call ReadWeight has been running for 0.3 s"), std::string::npos)
+                << err.str();
+        }
+    }
+    testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
+    testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
+    std::filesystem::remove_all(folder);
+}
+
 TEST(ReplayArguments, MisuseIsRefusedWithCode2)
 {
     const std::vector<std::vector<std::string>> cases = {
@@ -342,6 +450,17 @@ TEST(ReplayArguments, MisuseIsRefusedWithCode2)
         EXPECT_EQ(run.ExitCode, 2) << ::testing::PrintToString(args);
         EXPECT_NE(run.Err.find("usage: ponderix-replay"), std::string::npos) << run.Err;
     }
+    // A call limit that is no limit, or so small that it would report calls that merely take a
+    // while, is refused before anything runs.
+    for (const char* limit : {"1", "99", "5s", "-1", "1e3", "99999999999999999999"}) {
+        testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", limit);
+        const auto run = RunReplay({"a.jsonl"});
+        EXPECT_EQ(run.ExitCode, 2) << limit;
+        EXPECT_NE(run.Err.find(std::string("PONDERIX_CALL_LIMIT_MS is \"") + limit + "\": it takes whole milliseconds from 100"),
+                  std::string::npos)
+            << run.Err;
+    }
+    testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
     const replay::TOptions options = replay::ParseArguments(
         {"--ignore", "Weight", "r.jsonl", "--tolerance", "0.001", "--ignore", "NonStable", "--event-timeout", "250"});
     EXPECT_EQ(options.Recording, "r.jsonl");

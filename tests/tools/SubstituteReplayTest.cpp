@@ -35,17 +35,21 @@ int CountActions(const std::string& path)
 TEST(SubstituteSitting, ReplaysAgainstTheSubstituteDriverWithoutADifference)
 {
     const auto folder = testenv::MakeTempFolder("ponderix-sitting-");
-    testenv::SetVariable("TRUTINA_SETTINGS", (folder / "settings.json").string()); // the driver's defaults
-    std::ostringstream out, err;
-    const int code = replay::Run({SUBSTITUTE_SITTING, "--module", TRUTINA_MODULE_PATH}, out, err);
+    const int actions = CountActions(SUBSTITUTE_SITTING);
+    EXPECT_GT(actions, 40); // the sitting is all there
+    // In this process, and as the program does it: in its driver child, told over its lines.
+    for (const replay::TDriverPlace& place : {replay::TDriverPlace{}, replay::TDriverPlace{true, REPLAY_PROGRAM_PATH}}) {
+        SCOPED_TRACE(place.Child ? "in the driver child" : "in this process");
+        // The driver's defaults: the sitting changes its settings.
+        testenv::SetVariable("TRUTINA_SETTINGS", (folder / (place.Child ? "child.json" : "here.json")).string());
+        std::ostringstream out, err;
+        const int code = replay::Run({SUBSTITUTE_SITTING, "--module", TRUTINA_MODULE_PATH}, out, err, place);
+        EXPECT_EQ(code, 0) << out.str() << err.str();
+        EXPECT_EQ(out.str(), std::to_string(actions) + " passed, 0 failed\n");
+    }
     testenv::UnsetVariable("TRUTINA_SETTINGS");
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
-
-    EXPECT_EQ(code, 0) << out.str() << err.str();
-    const int actions = CountActions(SUBSTITUTE_SITTING);
-    EXPECT_GT(actions, 40); // the sitting is all there
-    EXPECT_EQ(out.str(), std::to_string(actions) + " passed, 0 failed\n");
 }
 
 } // namespace

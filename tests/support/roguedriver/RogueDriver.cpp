@@ -20,7 +20,7 @@
 namespace roguedriver {
 namespace {
 
-enum class TMisdeed { None, Crash, ThreadCrash, Exit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents };
+enum class TMisdeed { None, Crash, ThreadCrash, Exit, CExit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents };
 
 struct TRule {
     TMisdeed Misdeed = TMisdeed::None;
@@ -41,6 +41,7 @@ TMisdeed MisdeedNamed(std::string_view name)
 {
     static const std::pair<std::string_view, TMisdeed> names[] = {
         {"crash", TMisdeed::Crash},   {"thread-crash", TMisdeed::ThreadCrash}, {"exit", TMisdeed::Exit},
+        {"c-exit", TMisdeed::CExit},
         {"hang", TMisdeed::Hang},     {"throw", TMisdeed::Throw},
         {"null", TMisdeed::Null},     {"huge", TMisdeed::Huge},
         {"thread-events", TMisdeed::ThreadEvents}, {"call-events", TMisdeed::CallEvents},
@@ -153,6 +154,7 @@ private:
             }).detach();
             break;
         case TMisdeed::Exit: std::_Exit(static_cast<int>(rule.Count));
+        case TMisdeed::CExit: std::exit(static_cast<int>(rule.Count));
         case TMisdeed::Hang: std::this_thread::sleep_for(std::chrono::milliseconds(rule.Count)); break;
         case TMisdeed::Throw: throw std::runtime_error("the rogue driver threw");
         case TMisdeed::ThreadEvents:

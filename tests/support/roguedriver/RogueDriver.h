@@ -9,6 +9,7 @@
 //   crash             a write through a pointer just past null (SIGSEGV, access violation)
 //   thread-crash:MS   the call returns; MS milliseconds later a thread of the driver's own crashes
 //   exit:CODE         the process ends at once with CODE, as by ExitProcess (no clean-up)
+//   c-exit:CODE       the C library's exit(CODE), as a driver that calls exit() (its handlers run)
 //   hang:MS           the call returns after MS milliseconds
 //   throw             a C++ exception out of the call
 //   null              a text read answers a null BSTR
