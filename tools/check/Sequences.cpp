@@ -341,20 +341,54 @@ private:
     int FNumber = 0;
 };
 
-using TCommand = rc::state::Command<TModel, TSequenceRun>;
-
-struct TStepCommand final : TCommand {
+// A step as a command of RapidCheck's state machine, over the object (TSequenceRun) or over a
+// list of calls to be played elsewhere (TCollected).
+template <typename TSut>
+struct TStepCommand final : rc::state::Command<TModel, TSut> {
     TStep Step;
     explicit TStepCommand(TStep step) : Step(std::move(step)) {}
-    void run(const TModel&, TSequenceRun& run) const override { run.Perform(Step); }
+    void run(const TModel&, TSut& sut) const override { sut.Perform(Step); }
     void show(std::ostream& os) const override { os << StepText(Step); }
 };
 
-rc::Gen<std::shared_ptr<const TCommand>> Commands(const TModel&)
+template <typename TSut>
+rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const TModel&)
 {
+    using TCommand = rc::state::Command<TModel, TSut>;
     return rc::gen::map(Steps(), [](TStep step) {
-        return std::shared_ptr<const TCommand>(std::make_shared<TStepCommand>(std::move(step)));
+        return std::shared_ptr<const TCommand>(std::make_shared<TStepCommand<TSut>>(std::move(step)));
     });
+}
+
+// The calls of a sequence as recording lines: each step an action and its call.
+struct TCollected {
+    const std::set<std::string>& Avoid;
+    std::vector<std::string> Lines;
+    int Number = 0;
+    void Perform(const TStep& step)
+    {
+        if (!step.Member || Avoid.count(TCalls::Name(step.Member->Name, step.Direction)))
+            return;
+        Lines.push_back(driver::RecordingActionLine("step" + std::to_string(++Number), StepText(step)));
+        Lines.push_back(driver::RecordingDriveLine(step.Member->Name, step.Direction, step.Argument));
+    }
+};
+
+rc::detail::TestParams ParamsOf(const TSequenceOptions& options)
+{
+    rc::detail::TestParams params;
+    params.seed = options.Seed;
+    params.maxSuccess = options.Sequences;
+    params.maxSize = options.MaxLength;
+    params.maxDiscardRatio = 10;
+    return params;
+}
+
+rc::detail::TestMetadata Metadata()
+{
+    rc::detail::TestMetadata metadata;
+    metadata.id = metadata.description = "ponderix-check sequences";
+    return metadata;
 }
 
 } // namespace
@@ -377,13 +411,8 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     const std::uint64_t callsBefore = TCalls::Count();
     const auto start = std::chrono::steady_clock::now();
 
-    rc::detail::TestParams params;
-    params.seed = options.Seed;
-    params.maxSuccess = options.Sequences;
-    params.maxSize = options.MaxLength;
-    params.maxDiscardRatio = 10;
-    rc::detail::TestMetadata metadata;
-    metadata.id = metadata.description = "ponderix-check sequences";
+    const rc::detail::TestParams params = ParamsOf(options);
+    const rc::detail::TestMetadata metadata = Metadata();
     const auto property = [&] {
         std::optional<TSequenceRun> run;
         try {
@@ -395,7 +424,7 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
         }
         if (!rounds.Error.empty())
             return; // nothing more can be learnt here
-        rc::state::check(TModel{}, *run, &Commands);
+        rc::state::check(TModel{}, *run, &Commands<TSequenceRun>);
     };
     // Each round shrinks the first rule it finds broken, then goes on without it.
     while (!rounds.Open.empty()) {
@@ -422,6 +451,26 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     report.Calls = TCalls::Count() - callsBefore;
     report.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;
+}
+
+} // namespace check
+
+namespace check {
+
+std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
+                                          const std::function<bool(const std::vector<std::string>& lines)>& breaks)
+{
+    std::vector<std::string> shortest;
+    const auto property = [&] {
+        TCollected collected{options.Avoid, {}, 0};
+        rc::state::check(TModel{}, collected, &Commands<TCollected>);
+        if (breaks(collected.Lines)) {
+            shortest = collected.Lines; // RapidCheck's last failing candidate is its shortest
+            RC_FAIL("breaks");
+        }
+    };
+    rc::detail::checkProperty(rc::detail::toProperty(property), Metadata(), ParamsOf(options));
+    return shortest;
 }
 
 } // namespace check
