@@ -162,6 +162,8 @@ int GroupChild(const std::string& name, const std::string& resumeAfter, const st
                     Tell(child, r);
             }
             child.WriteLine(Line({"calls", std::to_string(TCalls::Count() - before)}));
+            // What the driver has posted runs before its module goes.
+            platform::PumpApartment();
         }
     }
     if (SUCCEEDED(init))
@@ -190,12 +192,14 @@ int PlayChild(const TOptions& options, driver::TDriverChild& child, std::ostream
             try {
                 TCalls::Make(step.Member->Name, step.Direction, [&] {
                     return driver::CallMember(trutina.Get(), *step.Member, step.Direction, step.Value, answer);
-                });
+                }, step.Direction == driver::TCallDirection::Write ? &step.Value : nullptr);
             } catch (const EInterrupted&) {
                 // An exception or a slow call is not what a play looks for.
             }
             platform::PumpApartment();
         }
+        control.OnDataEvent = nullptr;
+        platform::PumpApartment();
     } catch (const std::exception& e) {
         err << "ponderix-check: " << e.what() << "\n";
     }

@@ -7,9 +7,11 @@
 #include "tools/check/StaticRules.h"
 
 #include <rapidcheck.h>
+#include <rapidcheck/detail/TestListenerAdapter.h>
 #include <rapidcheck/state.h>
 
 #include <chrono>
+#include <iostream>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -219,7 +221,7 @@ private:
         TAnswer answer;
         answer.Status = TCalls::Make(m.Name, direction, [&] {
             return driver::CallMember(FDriver.Get(), m, direction, argument, answer.Value);
-        });
+        }, direction == TCallDirection::Write ? &argument : nullptr);
         return answer;
     }
     TAnswer Read(const TrutinaMemberInfo& m) { return Call(m, TCallDirection::Read); }
@@ -384,6 +386,22 @@ rc::detail::TestParams ParamsOf(const TSequenceOptions& options)
     return params;
 }
 
+rc::detail::TestMetadata Metadata();
+
+// Runs the property with our own parameters; nothing is printed, nothing is kept for a later
+// reproduction (the seed repeats a run).
+void CheckProperty(const std::function<void()>& property, const TSequenceOptions& options)
+{
+    rc::detail::TestListenerAdapter silent;
+    // RapidCheck names its own configuration on standard error when first used; the run's seed
+    // is ours (--seed), so that line would only mislead.
+    std::streambuf* const error = std::cerr.rdbuf(nullptr);
+    rc::detail::configuration();
+    std::cerr.rdbuf(error);
+    std::cerr.clear();
+    rc::detail::checkProperty(rc::detail::toProperty(property), Metadata(), ParamsOf(options), silent);
+}
+
 rc::detail::TestMetadata Metadata()
 {
     rc::detail::TestMetadata metadata;
@@ -411,8 +429,6 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     const std::uint64_t callsBefore = TCalls::Count();
     const auto start = std::chrono::steady_clock::now();
 
-    const rc::detail::TestParams params = ParamsOf(options);
-    const rc::detail::TestMetadata metadata = Metadata();
     const auto property = [&] {
         std::optional<TSequenceRun> run;
         try {
@@ -429,12 +445,11 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     // Each round shrinks the first rule it finds broken, then goes on without it.
     while (!rounds.Open.empty()) {
         rounds.Target.clear();
-        const rc::detail::TestResult result = rc::detail::checkProperty(rc::detail::toProperty(property), metadata, params);
+        CheckProperty(property, options);
         if (rounds.Target.empty() || !rounds.Error.empty())
             break;
         broken[rounds.Target] = rounds.Last;
         rounds.Open.erase(rounds.Target);
-        (void)result;
     }
     for (const std::string& rule : options.Rules) {
         TRuleResult r;
@@ -469,7 +484,7 @@ std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
             RC_FAIL("breaks");
         }
     };
-    rc::detail::checkProperty(rc::detail::toProperty(property), Metadata(), ParamsOf(options));
+    CheckProperty(property, options);
     return shortest;
 }
 
