@@ -267,10 +267,13 @@ void CheckTypeInfo(const TTarget& target)
     Require(status == S_OK && info, "GetTypeInfo(0)", "S_OK and the type information (GetTypeInfoCount said 1)",
             StatusWords(status));
     std::vector<platform::TypeMember> described;
-    status = TCalls::Make("ITypeInfo", TCallDirection::Read, [&] { return platform::DescribeInterface(info, described); });
+    status = E_NOTIMPL;
+    if (target.Trutina())
+        status = TCalls::Make("ITypeInfo::GetFuncDesc", TCallDirection::Call,
+                              [&] { return platform::DescribeInterface(info, described); });
     reinterpret_cast<IUnknown*>(info)->Release();
-    if (!target.Trutina() || status == E_NOTIMPL)
-        return; // nothing here reads type information
+    if (status == E_NOTIMPL)
+        return; // another object's description is its own; off Windows nothing reads one
     Require(SUCCEEDED(status), "GetTypeInfo(0)", "type information that can be read", StatusWords(status));
     using TKind = platform::TypeMember::TKind;
     std::size_t at = 0;
