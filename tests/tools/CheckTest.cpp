@@ -26,7 +26,8 @@ TRun RunProgram(const std::string& program, const std::vector<std::string>& argu
 {
     TRun run;
     std::string why;
-    const auto child = platform::ChildProcess::Start(std::string(PONDERIX_BIN) + "/" + program, arguments, "", why);
+    const auto child =
+        platform::ChildProcess::Start(std::string(PONDERIX_BIN) + "/" + program + EXECUTABLE_SUFFIX, arguments, "", why);
     if (!child) {
         run.Output = why;
         return run;
