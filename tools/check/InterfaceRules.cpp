@@ -162,16 +162,22 @@ void CheckDispatchInvoke(const TTarget& target)
         WORD Flags;
         int Arguments;
         HRESULT Expected;
+        HRESULT AlsoRight; // the system's own Invoke (over type information) says a missing argument so
     } cases[] = {
-        {"Invoke(put DeviceCount), a read-only property", count, DISPATCH_PROPERTYPUT, 1, DISP_E_MEMBERNOTFOUND},
-        {"Invoke(put PortNumber) without an argument", port, DISPATCH_PROPERTYPUT, 0, DISP_E_BADPARAMCOUNT},
-        {"Invoke(get PortNumber) with an argument", port, DISPATCH_PROPERTYGET, 1, DISP_E_BADPARAMCOUNT},
-        {"Invoke(GetDeviceMetrics) with two arguments", metrics, DISPATCH_METHOD, 2, DISP_E_BADPARAMCOUNT},
+        {"Invoke(put DeviceCount), a read-only property", count, DISPATCH_PROPERTYPUT, 1, DISP_E_MEMBERNOTFOUND,
+         DISP_E_MEMBERNOTFOUND},
+        {"Invoke(put PortNumber) without an argument", port, DISPATCH_PROPERTYPUT, 0, DISP_E_BADPARAMCOUNT,
+         DISP_E_PARAMNOTOPTIONAL},
+        {"Invoke(get PortNumber) with an argument", port, DISPATCH_PROPERTYGET, 1, DISP_E_BADPARAMCOUNT,
+         DISP_E_BADPARAMCOUNT},
+        {"Invoke(GetDeviceMetrics) with two arguments", metrics, DISPATCH_METHOD, 2, DISP_E_BADPARAMCOUNT,
+         DISP_E_BADPARAMCOUNT},
     };
     for (const TCase& c : cases) {
         TInvoked invoked;
         InvokeOf(dispatch.Get(), c.Id, c.Flags, std::vector<VARIANT>(c.Arguments, IntegerArgument(1)), invoked);
-        Require(invoked.Status == c.Expected, c.Call, StatusWords(c.Expected), StatusWords(invoked.Status));
+        Require(invoked.Status == c.Expected || invoked.Status == c.AlsoRight, c.Call, StatusWords(c.Expected),
+                StatusWords(invoked.Status));
     }
     // An object where a number or a text belongs: no conversion exists.
     for (const auto& [member, id] : {std::pair{"PortNumber", port}, std::pair{"CurrentDeviceName", name}}) {
