@@ -36,12 +36,6 @@ void AnnounceArgument(const TCallValue& argument) noexcept
 
 const TCallAnnouncer Announcer{&AnnounceCall, &AnnounceArgument};
 
-std::string Seconds(std::chrono::milliseconds ms)
-{
-    const long long tenths = (ms.count() + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-}
-
 bool StartsWith(const std::string& line, std::string_view prefix) { return line.rfind(prefix, 0) == 0; }
 
 } // namespace
@@ -158,7 +152,7 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
     if (hung) {
         end.Kind = TChildEndKind::Hung;
         end.Words = (end.Call.empty() ? std::string("a driver call") : end.Call) + " did not return within "
-                    + Seconds(run.CallLimit) + "; the process was ended";
+                    + FormatSeconds(run.CallLimit) + "; the process was ended";
     } else if (ended.Faulted) {
         end.Kind = TChildEndKind::Crashed;
         end.Words = end.Call.empty() ? "the process crashed outside any driver call: " + ended.Words
