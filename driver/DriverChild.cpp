@@ -10,6 +10,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The child's exit code when its parent has gone.
+constexpr int kParentGone = 125;
+
 // A write's argument is announced as the crash words keep it: a longer text is left out.
 constexpr std::size_t MaxAnnouncedText = 400;
 
@@ -76,7 +79,8 @@ void TDriverChild::WriteLine(std::string_view line)
     for (char c : line)
         text += c == '\n' || c == '\r' ? ' ' : c;
     text += '\n';
-    platform::WriteToParent(text);
+    if (!platform::WriteToParent(text))
+        std::_Exit(kParentGone); // nobody is left to tell what the work finds
 }
 
 int TDriverChild::Finish(int exitCode)

@@ -84,7 +84,8 @@ private:
 // ---------------------------------------------------------------- in the child
 // Keeps the child's standard output for the lines to its parent: the handle moves aside and
 // standard output (the C library's and the system's) goes to standard error from now on, so
-// that what the code it hosts prints cannot pass for a line. false when it cannot be done.
+// that what the code it hosts prints cannot pass for a line. On Linux the child is also ended
+// when its parent ends. false when it cannot be done.
 PLATFORM_API bool TakeStandardOutputForParent();
 // Writes text (whole lines) to the parent, one thread at a time; false when it could not.
 PLATFORM_API bool WriteToParent(std::string_view text);

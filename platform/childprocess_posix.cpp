@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -251,6 +252,7 @@ bool TakeStandardOutputForParent()
         return false;
     }
     GParent = kept;
+    prctl(PR_SET_PDEATHSIG, SIGKILL); // a child whose parent is gone has nobody to tell: it goes too
     return true;
 }
 
