@@ -147,6 +147,11 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
             run.OnLine(line);
         }
     }
+    // Its output closed inside a call (the driver closed it): the call is still timed.
+    if (!hung && run.CallLimit.count() > 0 && !call.empty()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastWord + silence - Clock::now());
+        hung = !child->WaitFor(static_cast<int>(std::max<long long>(0, left.count())));
+    }
     if (hung)
         child->Kill();
     const platform::ProcessEnd ended = child->Wait();

@@ -60,6 +60,8 @@ public:
     void Kill();
     // Waits for the child's end and tells it; later calls tell it again.
     ProcessEnd Wait();
+    // Waits up to timeoutMs for the child's end; true once it has ended.
+    bool WaitFor(int timeoutMs);
     unsigned long ProcessId() const { return FProcessId; }
 
     struct TState; // the system's handles and the end once known

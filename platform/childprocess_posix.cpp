@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -217,6 +218,22 @@ void ChildProcess::Kill()
 {
     if (!FState->Reaped)
         kill(FState->Pid, SIGKILL);
+}
+
+bool ChildProcess::WaitFor(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!Reap(*FState, false)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        if (FState->Errors >= 0 || FState->Output >= 0)
+            Pump(50);
+        else
+            usleep(10000);
+        if (FOutput.size() > MaxLine)
+            FOutput.clear(); // nobody reads it any more
+    }
+    return true;
 }
 
 ProcessEnd ChildProcess::Wait()
