@@ -134,7 +134,10 @@ TEST_F(PonderixCheck, AFindingsShortestSequenceReplaysToTheSameFault)
     const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
     const TRun run = Check(module, {"--out", (FFolder / "out").string()});
     ASSERT_EQ(run.Failed, std::set<std::string>{"refused-write-keeps-value"}) << run.Output;
-    EXPECT_TRUE(std::filesystem::is_regular_file(FFolder / "out" / "junit.xml"));
+    std::ifstream junit(FFolder / "out" / "junit.xml", std::ios::binary);
+    const std::string report(std::istreambuf_iterator<char>(junit), {});
+    EXPECT_NE(report.find("tests=\"19\" failures=\"1\""), std::string::npos) << report;
+    EXPECT_NE(report.find("<failure type=\"refused-write-keeps-value\""), std::string::npos) << report;
 
     const TRun replayed = RunProgram("ponderix-replay",
                                      {(FFolder / "out" / "refused-write-keeps-value.jsonl").string(), "--module", module});
