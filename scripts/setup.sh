@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev librapidcheck-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
 )

@@ -93,6 +93,8 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
 // longer than kShownText bytes is shown as an excerpt at its first difference, with its length.
 std::string FormatDifference(const TAction& action, const TDifference& difference);
 constexpr std::size_t kShownText = 160;
+// Text as XML character data or an attribute's value (characters XML 1.0 does not allow become "?").
+std::string XmlText(const std::string& text);
 // JUnit XML: one test suite named suiteName, one test case per action.
 std::string JUnitReport(const TResult& result, const std::string& suiteName);
 

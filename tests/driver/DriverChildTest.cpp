@@ -2,7 +2,8 @@
 // says; the parent must name each end, with the call it happened in, and keep every line.
 #include "driver/DriverChild.h"
 #include "platform/childprocess.h"
-#include "platform/platform.h"
+#include "platform/childprocess.h"
+#include "platform/commandline.h"
 
 #include <gtest/gtest.h>
 
