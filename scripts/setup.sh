@@ -2,7 +2,8 @@
 # Installs the Debian packages that building, running and testing Ponderix need, only those that
 # are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots;
 # "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
-# scripts/wine-test.sh): both mingw-w64 cross compilers, dpkg-dev to unpack Qt's source package,
+# scripts/build-rapidcheck-windows.sh, scripts/wine-test.sh): both mingw-w64 cross compilers,
+# dpkg-dev to unpack Qt's and RapidCheck's source packages (and xz for their tarballs),
 # 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), widl (in
 # wine64-tools) for the driver's type library, the X tools of the end-to-end run and jq for the
 # test programs' JSON reports.
@@ -11,7 +12,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev librapidcheck-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
 )

@@ -2,7 +2,8 @@
 # Builds Ponderix for Windows and tests it under Wine, whose ole32/oleaut32 are a real COM
 # runtime, for 64-bit (preset "windows") and 32-bit Windows (preset "windows-x86"). For each
 # architecture, in a fresh Wine prefix of its own:
-#   - the Qt for Windows (scripts/build-qt-windows.sh; cached, built once), the preset's build, and
+#   - the Qt and RapidCheck for Windows (scripts/build-qt-windows.sh,
+#     scripts/build-rapidcheck-windows.sh; cached, built once), the preset's build, and
 #     the install step into <build>/install, the folder the zip holds; the zip made and its
 #     folder checked (target windows_package_check);
 #   - registration of the server modules through the system's regsvr32, checked in the registry
@@ -327,6 +328,9 @@ test_architecture() { # arch (also the label of its failures)
   stage=$(date +%s)
   scripts/build-qt-windows.sh "$arch" >/dev/null
   echo "== stage qt ($arch): $(seconds "$stage") s"
+  stage=$(date +%s)
+  scripts/build-rapidcheck-windows.sh "$arch" >/dev/null
+  echo "== stage rapidcheck ($arch): $(seconds "$stage") s"
 
   stage=$(date +%s)
   if [[ ! -f "$build/CMakeCache.txt" ]]; then
