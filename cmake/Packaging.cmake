@@ -18,7 +18,7 @@
 if(WIN32)
   # Windows: one folder that runs as it is, zipped as ponderix-<version>-win64.zip or -win32.zip.
   #   cmake --preset windows && cmake --build --preset windows && cpack --config build/windows/CPackConfig.cmake
-  foreach(target Ponderix regsvr ponderix-replay platform Trutina)
+  foreach(target Ponderix regsvr ponderix-replay ponderix-check platform Trutina)
     if(TARGET ${target})
       install(TARGETS ${target} RUNTIME DESTINATION . LIBRARY DESTINATION .)
     endif()
