@@ -6,6 +6,7 @@
 #   lib/ponderix/Ponderix                     the program
 #   lib/ponderix/regsvr                       registers or unregisters a server module
 #   lib/ponderix/ponderix-replay              replays a driver recording against a driver
+#   lib/ponderix/ponderix-check               checks a driver against the COM and interface rules
 #   lib/ponderix/libplatform.so               the platform library shared by program and driver
 #   lib/ponderix/Trutina.dll                  the substitute driver
 #   share/applications/ponderix.desktop
@@ -43,7 +44,7 @@ endif()
 
 set(PONDERIX_INSTALL_PRIVATE_DIR "${CMAKE_INSTALL_LIBDIR}/ponderix")
 
-foreach(program Ponderix regsvr ponderix-replay)
+foreach(program Ponderix regsvr ponderix-replay ponderix-check)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${PONDERIX_INSTALL_PRIVATE_DIR})
   endif()

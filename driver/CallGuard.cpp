@@ -186,8 +186,15 @@ void WriteCrashWords(const char* code, platform::TCrashWords& words)
 
 } // namespace
 
+void SetCallAnnouncer(const TCallAnnouncer* announcer) noexcept
+{
+    detail::GCallAnnouncer.store(announcer, std::memory_order_release);
+}
+
 void detail::KeepCrashArgument(std::uint64_t number, const TCallValue& argument) noexcept
 {
+    if (const TCallAnnouncer* announcer = GCallAnnouncer.load(std::memory_order_acquire)) [[unlikely]]
+        announcer->Argument(argument);
     GArgumentCall.store(0, std::memory_order_relaxed);
     struct TKeep {
         TArgument& Into;

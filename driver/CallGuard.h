@@ -27,6 +27,20 @@ void ReportOverdueReturn(std::uint64_t number, const char* member, TCallDirectio
 void KeepCrashArgument(std::uint64_t number, const TCallValue& argument) noexcept;
 } // namespace detail
 
+// Told of every change of the call in progress (a call begins; it ends and the outer one, or none:
+// a null member, is in progress again) and of a write's argument. A driver child passes them to
+// its parent (driver/DriverChild.h), which then names the call also when the process ends
+// without a word. Unset (as in Ponderix) it costs each call a load of one pointer.
+struct TCallAnnouncer {
+    void (*Call)(const char* member, TCallDirection direction) noexcept;
+    void (*Argument)(const TCallValue& argument) noexcept;
+};
+// A null announcer removes it; the announcer must outlive its use.
+void SetCallAnnouncer(const TCallAnnouncer* announcer) noexcept;
+namespace detail {
+inline std::atomic<const TCallAnnouncer*> GCallAnnouncer{nullptr};
+}
+
 // On the stack of every driver call: the call is in progress until this goes (also by an
 // exception out of the driver). Nested calls (a data event's handler inside a call) restore the
 // outer one.
@@ -69,6 +83,8 @@ private:
         detail::GCallMember.store(member, std::memory_order_relaxed);
         detail::GCallDirection.store(direction, std::memory_order_relaxed);
         detail::GCallNumber.store(number, std::memory_order_release);
+        if (const TCallAnnouncer* announcer = detail::GCallAnnouncer.load(std::memory_order_acquire)) [[unlikely]]
+            announcer->Call(member, direction);
     }
 
     const char* FOuterMember;

@@ -355,6 +355,15 @@ std::string RecordingCallLine(const TDriverCall& call)
     return Dump(line);
 }
 
+std::string RecordingDriveLine(const char* member, TCallDirection direction, const TCallValue& argument)
+{
+    OrderedJson line;
+    line[TraceDirectionWord(direction)] = member;
+    if (direction == TCallDirection::Write)
+        line["value"] = ValueJson(argument);
+    return Dump(line);
+}
+
 std::string RecordingValueText(const TCallValue& value) { return Dump(ValueJson(value)); }
 
 std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs)

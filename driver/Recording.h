@@ -91,6 +91,8 @@ TRecording ReadRecordingFile(const std::string& path);
 // The lines, without their line end.
 std::string RecordingHeaderLine(const TRecordingHeader& header);
 std::string RecordingCallLine(const TDriverCall& call); // a call or a data event
+// A call that only drives: the member and a write's argument, no answer to compare.
+std::string RecordingDriveLine(const char* member, TCallDirection direction, const TCallValue& argument = {});
 // A value as a recording line holds it (JSON).
 std::string RecordingValueText(const TCallValue& value);
 // elapsedMs: the time since the header; negative leaves it out.

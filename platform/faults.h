@@ -33,4 +33,8 @@ PLATFORM_API void InstallCrashWriter(TCrashWriter writer);
 // cannot be opened in the handler; an empty path closes it. false when it cannot be opened.
 PLATFORM_API bool SetCrashFile(const std::string& path);
 
+// The fault named as the words name it: a signal's number here ("signal 11 (SIGSEGV)"), an
+// exception's code on Windows ("exception 0xC0000005 (access violation)").
+PLATFORM_API std::string FaultWords(unsigned long code);
+
 } // namespace platform

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -79,6 +80,12 @@ void InstallCrashWriter(TCrashWriter writer)
     }
     for (const TFatalSignal& s : FatalSignals)
         sigaction(s.Number, &action, nullptr);
+}
+
+std::string FaultWords(unsigned long code)
+{
+    const char* name = sigabbrev_np(static_cast<int>(code));
+    return "signal " + std::to_string(code) + (name ? std::string(" (SIG") + name + ")" : std::string());
 }
 
 bool SetCrashFile(const std::string& path)

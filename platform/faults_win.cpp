@@ -80,6 +80,13 @@ void InstallCrashWriter(TCrashWriter writer)
     SetUnhandledExceptionFilter(writer ? &OnUnhandledException : nullptr);
 }
 
+std::string FaultWords(unsigned long code)
+{
+    char text[64];
+    FormatCode(static_cast<DWORD>(code), text);
+    return text;
+}
+
 bool SetCrashFile(const std::string& path)
 {
     HANDLE file = INVALID_HANDLE_VALUE;

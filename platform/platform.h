@@ -287,6 +287,19 @@ PLATFORM_API HRESULT LoadModuleTypeInfo(const std::string& modulePath, REFGUID g
 // Whether LoadModuleTypeInfo would succeed (ITypeInfo is an incomplete type off Windows).
 PLATFORM_API bool ModuleHasTypeInfo(const std::string& modulePath, REFGUID guid);
 
+// One operation of an interface as its type information describes it.
+struct TypeMember {
+    enum class TKind { Get, Put, Method };
+    std::string Name;
+    long DispatchId = 0;
+    TKind Kind = TKind::Method;
+    VARTYPE Type = VT_EMPTY; // the property's type; a method's result
+};
+// The operations of the interface that info describes (the interface of a dual one), in vtable
+// order, without those of IUnknown and IDispatch. Off Windows E_NOTIMPL: there is no type-library
+// support to read it with.
+PLATFORM_API HRESULT DescribeInterface(ITypeInfo* info, std::vector<TypeMember>& members);
+
 // The file of the module (program or shared library) that contains the given address; what a
 // server passes to RegisterInprocServer. Empty when it cannot be told.
 PLATFORM_API std::string ModulePathOf(const void* addressInModule);

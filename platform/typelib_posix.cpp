@@ -19,4 +19,6 @@ HRESULT LoadModuleTypeInfo(const std::string&, REFGUID, ITypeInfo** info)
 
 bool ModuleHasTypeInfo(const std::string&, REFGUID) { return false; }
 
+HRESULT DescribeInterface(ITypeInfo*, std::vector<TypeMember>&) { return E_NOTIMPL; }
+
 } // namespace platform

@@ -1,6 +1,9 @@
 // Type libraries on Windows: the system's own, from the TYPELIB resource of a server module.
 #include "platform/internal_win.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace platform {
 
 HRESULT RegisterModuleTypeLibrary(const std::string& modulePath)
@@ -55,6 +58,88 @@ bool ModuleHasTypeInfo(const std::string& modulePath, REFGUID guid)
         return false;
     info->Release();
     return true;
+}
+
+namespace {
+
+// The type an element describes, through one pointer (an out or retval parameter).
+VARTYPE ElementType(const TYPEDESC& type)
+{
+    return type.vt == VT_PTR && type.lptdesc ? type.lptdesc->vt : type.vt;
+}
+
+// The vtable interface behind a dual interface's dispatch description; the description itself
+// otherwise. Owned by the caller.
+ITypeInfo* VtableInfo(ITypeInfo* info, bool& dispatchOnly)
+{
+    TYPEATTR* attr = nullptr;
+    dispatchOnly = false;
+    if (FAILED(info->GetTypeAttr(&attr)) || !attr)
+        return nullptr;
+    const bool dual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+    dispatchOnly = attr->typekind == TKIND_DISPATCH && !dual;
+    info->ReleaseTypeAttr(attr);
+    ITypeInfo* vtable = nullptr;
+    HREFTYPE ref = 0;
+    if (dual && SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref))
+        && SUCCEEDED(info->GetRefTypeInfo(ref, &vtable)))
+        return vtable;
+    info->AddRef();
+    return info;
+}
+
+} // namespace
+
+HRESULT DescribeInterface(ITypeInfo* described, std::vector<TypeMember>& members)
+{
+    members.clear();
+    if (!described)
+        return E_POINTER;
+    bool dispatchOnly = false;
+    ITypeInfo* info = VtableInfo(described, dispatchOnly);
+    if (!info)
+        return E_FAIL;
+    TYPEATTR* attr = nullptr;
+    HRESULT hr = info->GetTypeAttr(&attr);
+    if (FAILED(hr) || !attr) {
+        info->Release();
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    struct TSlot {
+        short Offset;
+        TypeMember Member;
+    };
+    std::vector<TSlot> slots;
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FUNCDESC* func = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &func)) || !func)
+            continue;
+        TypeMember member;
+        member.DispatchId = func->memid;
+        BSTR name = nullptr;
+        if (SUCCEEDED(info->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr)) && name)
+            member.Name = detail::Utf8FromWide(std::wstring(name, SysStringLen(name)));
+        SysFreeString(name);
+        const SHORT params = func->cParams;
+        if (func->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) {
+            member.Kind = TypeMember::TKind::Put;
+            member.Type = params > 0 ? func->lprgelemdescParam[0].tdesc.vt : VT_EMPTY;
+        } else {
+            member.Kind = func->invkind & INVOKE_PROPERTYGET ? TypeMember::TKind::Get : TypeMember::TKind::Method;
+            // A vtable operation hands its value out through its last parameter, a dispatch-only
+            // one as its result.
+            member.Type = dispatchOnly || params == 0 ? func->elemdescFunc.tdesc.vt
+                                                      : ElementType(func->lprgelemdescParam[params - 1].tdesc);
+        }
+        slots.push_back({func->oVft, std::move(member)});
+        info->ReleaseFuncDesc(func);
+    }
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+    std::stable_sort(slots.begin(), slots.end(), [](const TSlot& a, const TSlot& b) { return a.Offset < b.Offset; });
+    for (TSlot& slot : slots)
+        members.push_back(std::move(slot.Member));
+    return S_OK;
 }
 
 } // namespace platform

@@ -75,6 +75,8 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
 
 // "line 14 (btnReadWeightClick "Получить массу"): get Weight: expected 1.25, got 1.3"
 std::string FormatDifference(const TAction& action, const TDifference& difference);
+// Text as XML character data or an attribute's value (characters XML 1.0 does not allow become "?").
+std::string XmlText(const std::string& text);
 // JUnit XML: one test suite named suiteName, one test case per action.
 std::string JUnitReport(const TResult& result, const std::string& suiteName);
 

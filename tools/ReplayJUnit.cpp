@@ -2,9 +2,8 @@
 #include "tools/Replay.h"
 
 namespace replay {
-namespace {
 
-std::string Xml(const std::string& text)
+std::string XmlText(const std::string& text)
 {
     std::string out;
     for (unsigned char c : text) {
@@ -26,6 +25,8 @@ std::string Xml(const std::string& text)
     return out;
 }
 
+namespace {
+
 std::string ActionName(const TAction& action)
 {
     std::string name = "line " + std::to_string(action.Line) + ": " + action.Handler;
@@ -42,9 +43,9 @@ std::string JUnitReport(const TResult& result, const std::string& suiteName)
                                + std::to_string(result.Failed()) + "\" errors=\"0\"";
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<testsuites name=\"ponderix-replay\"" + counts + ">\n";
-    xml += "  <testsuite name=\"" + Xml(suiteName) + "\"" + counts + " skipped=\"0\">\n";
+    xml += "  <testsuite name=\"" + XmlText(suiteName) + "\"" + counts + " skipped=\"0\">\n";
     for (const TAction& action : result.Actions) {
-        xml += "    <testcase classname=\"" + Xml(suiteName) + "\" name=\"" + Xml(ActionName(action)) + "\"";
+        xml += "    <testcase classname=\"" + XmlText(suiteName) + "\" name=\"" + XmlText(ActionName(action)) + "\"";
         if (action.Passed()) {
             xml += "/>\n";
             continue;
@@ -53,7 +54,7 @@ std::string JUnitReport(const TResult& result, const std::string& suiteName)
         for (const TDifference& difference : action.Differences)
             details += FormatDifference(action, difference) + "\n";
         xml += ">\n      <failure type=\"difference\" message=\"" + std::to_string(action.Differences.size())
-               + (action.Differences.size() == 1 ? " difference" : " differences") + "\">" + Xml(details)
+               + (action.Differences.size() == 1 ? " difference" : " differences") + "\">" + XmlText(details)
                + "</failure>\n    </testcase>\n";
     }
     xml += "  </testsuite>\n</testsuites>\n";

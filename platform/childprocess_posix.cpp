@@ -1,0 +1,294 @@
+// A child process on POSIX: posix_spawn with three pipes, moved with poll.
+#include "platform/childprocess.h"
+#include "platform/faults.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+extern char** environ;
+
+namespace platform {
+
+struct ChildProcess::TState {
+    pid_t Pid = -1;
+    int Input = -1, Output = -1, Errors = -1;
+    std::string PendingInput;
+    std::size_t InputWritten = 0;
+    bool Reaped = false;
+    ProcessEnd End;
+};
+
+namespace {
+
+void Close(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+// Writes without SIGPIPE: a child that closed its input makes the write fail with EPIPE instead.
+ssize_t WriteQuietly(int fd, const char* data, std::size_t size)
+{
+    sigset_t pipe, previous;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+    const ssize_t written = write(fd, data, size);
+    if (written < 0 && errno == EPIPE) {
+        const timespec none{};
+        sigtimedwait(&pipe, nullptr, &none); // the pending SIGPIPE is taken, not delivered later
+        errno = EPIPE;
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return written;
+}
+
+ProcessEnd EndOf(int status)
+{
+    ProcessEnd end;
+    if (WIFSIGNALED(status)) {
+        end.Faulted = true;
+        end.Code = WTERMSIG(status);
+        end.Words = FaultWords(static_cast<unsigned long>(end.Code));
+    } else {
+        end.Code = WEXITSTATUS(status);
+        end.Words = "exit code " + std::to_string(end.Code);
+    }
+    return end;
+}
+
+// The child's end once it has come (blocking: waits for it).
+bool Reap(ChildProcess::TState& s, bool block)
+{
+    if (s.Reaped)
+        return true;
+    int status = 0;
+    pid_t pid;
+    do
+        pid = waitpid(s.Pid, &status, block ? 0 : WNOHANG);
+    while (pid < 0 && errno == EINTR);
+    if (pid != s.Pid)
+        return false;
+    s.Reaped = true;
+    s.End = EndOf(status);
+    return true;
+}
+
+} // namespace
+
+std::string OwnProgramPath()
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+ChildProcess::ChildProcess() : FState(std::make_unique<TState>()) {}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                                                  std::string input, std::string& why)
+{
+    // Every end is closed on exec: the child holds only the three it is given as 0, 1 and 2.
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    auto closeAll = [&] {
+        for (int* p : {in, out, err}) {
+            Close(p[0]);
+            Close(p[1]);
+        }
+    };
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        why = std::string("no pipe for the child: ") + std::strerror(errno);
+        closeAll();
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        why = "cannot start " + program + ": " + std::strerror(failed);
+        closeAll();
+        return nullptr;
+    }
+    std::unique_ptr<ChildProcess> child(new ChildProcess());
+    TState& s = *child->FState;
+    s.Pid = pid;
+    child->FProcessId = static_cast<unsigned long>(pid);
+    std::swap(s.Input, in[1]);
+    std::swap(s.Output, out[0]);
+    std::swap(s.Errors, err[0]);
+    closeAll(); // the child's ends
+    fcntl(s.Input, F_SETFL, fcntl(s.Input, F_GETFL) | O_NONBLOCK);
+    s.PendingInput = std::move(input);
+    if (s.PendingInput.empty())
+        Close(s.Input);
+    return child;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (!FState->Reaped) {
+        Kill();
+        Wait();
+    }
+    Close(FState->Input);
+    Close(FState->Output);
+    Close(FState->Errors);
+}
+
+void ChildProcess::Pump(int timeoutMs)
+{
+    TState& s = *FState;
+    pollfd fds[3];
+    nfds_t n = 0;
+    auto watch = [&](int fd, short events) {
+        if (fd >= 0)
+            fds[n++] = pollfd{fd, events, 0};
+    };
+    watch(s.Output, POLLIN);
+    watch(s.Errors, POLLIN);
+    watch(s.Input, POLLOUT);
+    // A child that ended while a process of its own still holds its output open: looked at now
+    // and then, so that its end is not waited for forever.
+    const int slice = timeoutMs < 0 || timeoutMs > 100 ? 100 : timeoutMs;
+    const int ready = n == 0 ? 0 : poll(fds, n, slice);
+    if (ready < 0 && errno != EINTR)
+        FOutputEnded = true;
+    if (ready <= 0) {
+        if (n == 0 || (ready == 0 && Reap(s, false)))
+            FOutputEnded = true; // nothing left to read from it
+        return;
+    }
+    char buffer[64 << 10];
+    for (nfds_t i = 0; i < n; ++i) {
+        if (fds[i].revents == 0)
+            continue;
+        if (fds[i].fd == s.Input) {
+            const ssize_t written = WriteQuietly(s.Input, s.PendingInput.data() + s.InputWritten,
+                                                 std::min<std::size_t>(s.PendingInput.size() - s.InputWritten, sizeof buffer));
+            if (written > 0)
+                s.InputWritten += static_cast<std::size_t>(written);
+            if ((written < 0 && errno != EAGAIN && errno != EINTR) || s.InputWritten == s.PendingInput.size()) {
+                Close(s.Input);
+                std::string().swap(s.PendingInput);
+            }
+            continue;
+        }
+        const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (fds[i].fd == s.Output) {
+            if (got <= 0) {
+                Close(s.Output);
+                FOutputEnded = true;
+            } else {
+                AddOutput(buffer, static_cast<std::size_t>(got));
+            }
+        } else if (got <= 0) {
+            Close(s.Errors);
+        } else {
+            AddErrors(buffer, static_cast<std::size_t>(got));
+        }
+    }
+}
+
+void ChildProcess::Kill()
+{
+    if (!FState->Reaped)
+        kill(FState->Pid, SIGKILL);
+}
+
+ProcessEnd ChildProcess::Wait()
+{
+    // Its error output is still read meanwhile: a child blocked on a full pipe would never end.
+    while (!Reap(*FState, false)) {
+        if (FState->Errors >= 0 || FState->Output >= 0) {
+            Pump(50);
+            if (FOutput.size() > MaxLine)
+                FOutput.clear(); // nobody reads it any more
+        } else
+            Reap(*FState, true);
+    }
+    return FState->End;
+}
+
+// ---------------------------------------------------------------- in the child
+namespace {
+std::mutex GParentLock;
+int GParent = -1;
+} // namespace
+
+bool TakeStandardOutputForParent()
+{
+    std::lock_guard lock(GParentLock);
+    if (GParent >= 0)
+        return true;
+    std::fflush(stdout);
+    const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (kept < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        if (kept >= 0)
+            close(kept);
+        return false;
+    }
+    GParent = kept;
+    return true;
+}
+
+bool WriteToParent(std::string_view text)
+{
+    std::lock_guard lock(GParentLock);
+    const int fd = GParent >= 0 ? GParent : STDOUT_FILENO;
+    while (!text.empty()) {
+        const ssize_t written = WriteQuietly(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why)
+{
+    text.clear();
+    char buffer[64 << 10];
+    for (;;) {
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            why = std::string("standard input cannot be read: ") + std::strerror(errno);
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (text.size() + static_cast<std::size_t>(got) > maxBytes) {
+            why = "standard input holds more than " + std::to_string(maxBytes) + " bytes";
+            return false;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,287 @@
+// A child process on Windows: CreateProcessW with three pipes. Anonymous pipes cannot be waited
+// on, so the output is looked at (PeekNamedPipe) every few milliseconds, and the input is written
+// by a thread of its own.
+#include "platform/childprocess.h"
+#include "platform/faults.h"
+#include "platform/internal_win.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <io.h>
+#include <thread>
+
+namespace platform {
+
+struct ChildProcess::TState {
+    HANDLE Process = nullptr;
+    HANDLE Output = nullptr, Errors = nullptr;
+    std::thread InputWriter;
+    bool Ended = false;
+    ProcessEnd End;
+};
+
+namespace {
+
+void Close(HANDLE& handle)
+{
+    if (handle && handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    handle = nullptr;
+}
+
+// One argument as CommandLineToArgvW reads it back: quoted when it must be, backslashes doubled
+// before a quote.
+void AppendArgument(std::wstring& line, const std::wstring& argument)
+{
+    line += L' ';
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += argument;
+        return;
+    }
+    line += L'"';
+    for (std::size_t i = 0;; ++i) {
+        std::size_t backslashes = 0;
+        while (i < argument.size() && argument[i] == L'\\') {
+            ++i;
+            ++backslashes;
+        }
+        if (i == argument.size()) {
+            line.append(backslashes * 2, L'\\');
+            break;
+        }
+        if (argument[i] == L'"')
+            line.append(backslashes * 2 + 1, L'\\');
+        else
+            line.append(backslashes, L'\\');
+        line += argument[i];
+    }
+    line += L'"';
+}
+
+ProcessEnd EndOf(DWORD code)
+{
+    ProcessEnd end;
+    end.Code = static_cast<int>(code);
+    // An NTSTATUS error as the exit status: the exception that ended the process.
+    end.Faulted = code >= 0xC0000000u;
+    end.Words = end.Faulted ? FaultWords(code) : "exit code " + std::to_string(code);
+    return end;
+}
+
+// Reads what the pipe holds now; false once it is closed and empty.
+template <typename TAdd>
+bool ReadAvailable(HANDLE pipe, TAdd&& add)
+{
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+        return false; // broken: every writer has closed it
+    while (available > 0) {
+        char buffer[64 << 10];
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : DWORD(sizeof buffer), &read, nullptr))
+            return false;
+        add(buffer, static_cast<std::size_t>(read));
+        available -= read < available ? read : available;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string OwnProgramPath() { return ModulePathOf(GetModuleHandleW(nullptr)); }
+
+ChildProcess::ChildProcess() : FState(std::make_unique<TState>()) {}
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
+                                                  std::string input, std::string& why)
+{
+    // Only the child's ends are inherited.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr, errRead = nullptr,
+           errWrite = nullptr;
+    auto closeAll = [&] {
+        for (HANDLE* h : {&inRead, &inWrite, &outRead, &outWrite, &errRead, &errWrite})
+            Close(*h);
+    };
+    if (!CreatePipe(&inRead, &inWrite, &inherit, 0) || !CreatePipe(&outRead, &outWrite, &inherit, 0) ||
+        !CreatePipe(&errRead, &errWrite, &inherit, 0) || !SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0) ||
+        !SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0) ||
+        !SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0)) {
+        why = "no pipe for the child: " + detail::SystemMessage(GetLastError());
+        closeAll();
+        return nullptr;
+    }
+    const std::wstring file = detail::WideFromUtf8(program);
+    std::wstring commandLine = L"\"" + file + L"\"";
+    for (const std::string& argument : arguments)
+        AppendArgument(commandLine, detail::WideFromUtf8(argument));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inRead;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        why = "cannot start " + program + ": " + detail::SystemMessage(GetLastError());
+        closeAll();
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    Close(inRead);
+    Close(outWrite);
+    Close(errWrite);
+    std::unique_ptr<ChildProcess> child(new ChildProcess());
+    TState& s = *child->FState;
+    s.Process = process.hProcess;
+    child->FProcessId = process.dwProcessId;
+    s.Output = outRead;
+    s.Errors = errRead;
+    // Written on a thread of its own; a child that ends without reading it makes the write fail.
+    s.InputWriter = std::thread([pipe = inWrite, text = std::move(input)] {
+        std::size_t done = 0;
+        DWORD written = 0;
+        while (done < text.size() &&
+               WriteFile(pipe, text.data() + done, static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1 << 20)),
+                         &written, nullptr))
+            done += written;
+        CloseHandle(pipe);
+    });
+    return child;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (!FState->Ended) {
+        Kill();
+        Wait();
+    }
+    if (FState->InputWriter.joinable())
+        FState->InputWriter.join(); // the child is gone: its input's write has failed
+    Close(FState->Output);
+    Close(FState->Errors);
+    Close(FState->Process);
+}
+
+void ChildProcess::Pump(int timeoutMs)
+{
+    TState& s = *FState;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 100 : timeoutMs);
+    for (;;) {
+        std::size_t before = FOutput.size() + FErrors.size();
+        bool moved = false;
+        if (s.Output && !ReadAvailable(s.Output, [&](const char* d, std::size_t n) { AddOutput(d, n); moved = true; })) {
+            Close(s.Output);
+            FOutputEnded = true;
+            return;
+        }
+        if (s.Errors && !ReadAvailable(s.Errors, [&](const char* d, std::size_t n) { AddErrors(d, n); moved = true; }))
+            Close(s.Errors);
+        if (moved || FOutput.size() + FErrors.size() != before)
+            return;
+        // Ended, and a process of its own still holds its output open: nothing more will come.
+        if (WaitForSingleObject(s.Process, 5) == WAIT_OBJECT_0) {
+            DWORD available = 0;
+            if (!s.Output || !PeekNamedPipe(s.Output, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
+                FOutputEnded = true;
+                return;
+            }
+        }
+        if (Clock::now() >= deadline)
+            return;
+    }
+}
+
+void ChildProcess::Kill()
+{
+    if (!FState->Ended)
+        TerminateProcess(FState->Process, 1);
+}
+
+ProcessEnd ChildProcess::Wait()
+{
+    TState& s = *FState;
+    // Its error output is still read meanwhile: a child blocked on a full pipe would never end.
+    while (!s.Ended) {
+        if (WaitForSingleObject(s.Process, 0) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(s.Process, &code);
+            s.Ended = true;
+            s.End = EndOf(code);
+            break;
+        }
+        Pump(50);
+        if (FOutput.size() > MaxLine)
+            FOutput.clear(); // nobody reads it any more
+    }
+    return s.End;
+}
+
+// ---------------------------------------------------------------- in the child
+namespace {
+std::mutex GParentLock;
+HANDLE GParent = nullptr;
+} // namespace
+
+bool TakeStandardOutputForParent()
+{
+    std::lock_guard lock(GParentLock);
+    if (GParent)
+        return true;
+    std::fflush(stdout);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE), errors = GetStdHandle(STD_ERROR_HANDLE);
+    HANDLE kept = nullptr;
+    if (!output || output == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), output, GetCurrentProcess(), &kept, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    // The system's standard output and the C library's descriptor 1 both lead to standard error.
+    SetStdHandle(STD_OUTPUT_HANDLE, errors);
+    _dup2(_fileno(stderr), _fileno(stdout));
+    GParent = kept;
+    return true;
+}
+
+bool WriteToParent(std::string_view text)
+{
+    std::lock_guard lock(GParentLock);
+    HANDLE pipe = GParent ? GParent : GetStdHandle(STD_OUTPUT_HANDLE);
+    while (!text.empty()) {
+        DWORD written = 0;
+        if (!WriteFile(pipe, text.data(), static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 20)), &written,
+                       nullptr) ||
+            written == 0)
+            return false;
+        text.remove_prefix(written);
+    }
+    return true;
+}
+
+bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why)
+{
+    text.clear();
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[64 << 10];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE)
+                return true; // the writer closed it: the end
+            why = "standard input cannot be read: " + detail::SystemMessage(error);
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (text.size() + got > maxBytes) {
+            why = "standard input holds more than " + std::to_string(maxBytes) + " bytes";
+            return false;
+        }
+        text.append(buffer, got);
+    }
+}
+
+} // namespace platform

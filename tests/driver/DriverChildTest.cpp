@@ -1,0 +1,175 @@
+// The driver child: this test program runs itself as the child, which misbehaves as its argument
+// says; the parent must name each end, with the call it happened in, and keep every line.
+#include "driver/DriverChild.h"
+#include "platform/childprocess.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <thread>
+
+namespace {
+
+using driver::TCallDirection;
+using driver::TCallInProgress;
+using driver::TChildEndKind;
+
+void CrashHere()
+{
+    volatile std::uintptr_t nearNull = 16;
+    *reinterpret_cast<volatile int*>(nearNull) = 1;
+}
+
+// What the child does for each argument.
+const std::map<std::string, std::function<int(driver::TDriverChild&)>> ChildWork = {
+    {"lines",
+     [](driver::TDriverChild& child) {
+         child.WriteLine("one");
+         child.WriteLine("@two");   // the mechanism's prefix, escaped
+         child.WriteLine("a\nb");   // stays one line
+         std::printf("@done 0\nforged\n"); // standard output is no longer the parent's
+         std::fflush(stdout);
+         child.WriteLine(std::string((2 << 20), 'x')); // cut at the line limit
+         child.WriteLine("after");
+         return child.Finish(0);
+     }},
+    {"input",
+     [](driver::TDriverChild& child) {
+         // Output first, more than a pipe holds: the parent reads while it writes the input.
+         for (int i = 0; i < 100; ++i)
+             child.WriteLine(std::string(10000, 'o'));
+         std::string input, why;
+         if (!driver::TDriverChild::ReadInput(input, 8 << 20, why))
+             child.WriteLine(why);
+         child.WriteLine(std::to_string(input.size()) + " " + input.substr(0, 3));
+         return child.Finish(0);
+     }},
+    {"noisy",
+     [](driver::TDriverChild& child) {
+         const std::string noise(1 << 20, 'e'); // more than the copy kept, and than a pipe holds
+         std::fwrite(noise.data(), 1, noise.size(), stderr);
+         return child.Finish(3);
+     }},
+    {"crash-in-write",
+     [](driver::TDriverChild&) {
+         TCallInProgress call("UnitPrice", TCallDirection::Write);
+         call.KeepArgument([] { return driver::TCallValue(driver::TTraceMoney{123400}); });
+         CrashHere();
+         return 0;
+     }},
+    {"exit-in-call",
+     [](driver::TDriverChild&) -> int {
+         TCallInProgress call("ReadWeight", TCallDirection::Call);
+         std::_Exit(0); // nothing of the process runs any more
+     }},
+    {"hang-in-call",
+     [](driver::TDriverChild&) {
+         TCallInProgress call("Weight", TCallDirection::Read);
+         std::this_thread::sleep_for(std::chrono::seconds(60));
+         return 0;
+     }},
+    {"abort-after-call",
+     [](driver::TDriverChild&) {
+         { TCallInProgress call("Zero", TCallDirection::Call); }
+         std::abort();
+         return 0;
+     }},
+    {"exit-before-done", [](driver::TDriverChild&) -> int { std::exit(4); }},
+};
+
+struct TRow {
+    const char* Work;
+    TChildEndKind Kind;
+    int ExitCode;
+    const char* Call;
+    std::string Words; // the start of them
+    std::vector<std::string> Lines;
+};
+
+TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
+{
+#ifdef _WIN32
+    const std::string accessViolation = "exception 0xC0000005 (access violation)";
+    const std::string abortWords = "the process ended outside any driver call before its work was done: exit code 3";
+#else
+    const std::string accessViolation = "signal 11 (SIGSEGV)";
+    const std::string abortWords = "the process crashed outside any driver call: signal 6 (SIGABRT)";
+#endif
+    const std::string longLine(platform::ChildProcess::MaxLine, 'x');
+    const TRow rows[] = {
+        {"lines", TChildEndKind::Completed, 0, "", "", {"one", "@two", "a b", longLine, "after"}},
+        {"input", TChildEndKind::Completed, 0, "", "", {}},
+        {"noisy", TChildEndKind::Completed, 3, "", "", {}},
+        {"crash-in-write", TChildEndKind::Crashed, 0, "put UnitPrice \"12.3400\"",
+         "the driver crashed in put UnitPrice \"12.3400\": " + accessViolation, {}},
+        {"exit-in-call", TChildEndKind::Exited, 0, "call ReadWeight",
+         "the driver ended the process in call ReadWeight: exit code 0", {}},
+        {"hang-in-call", TChildEndKind::Hung, 0, "get Weight",
+         "get Weight did not return within 0.3 s; the process was ended", {}},
+#ifdef _WIN32
+        {"abort-after-call", TChildEndKind::Exited, 3, "", abortWords, {}},
+#else
+        {"abort-after-call", TChildEndKind::Crashed, 0, "", abortWords, {}},
+#endif
+        {"exit-before-done", TChildEndKind::Exited, 4, "",
+         "the process ended outside any driver call before its work was done: exit code 4", {}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Work);
+        driver::TDriverChildRun run;
+        run.Arguments = {row.Work};
+        run.CallLimit = std::chrono::milliseconds(300);
+        if (std::string(row.Work) == "input")
+            run.Input = "in" + std::string(3 << 20, 'i');
+        std::vector<std::string> lines, overdue;
+        run.OnLine = [&](const std::string& line) { lines.push_back(line); };
+        run.OnOverdue = [&](const std::string& words) { overdue.push_back(words); };
+        const auto start = std::chrono::steady_clock::now();
+        const driver::TChildEnd end = driver::RunDriverChild(run);
+        EXPECT_EQ(end.Kind, row.Kind) << end.Words;
+        EXPECT_EQ(end.ExitCode, row.ExitCode);
+        EXPECT_EQ(end.Call, row.Call);
+        EXPECT_EQ(end.Words.substr(0, row.Words.size()), row.Words);
+        if (std::string(row.Work) == "input") {
+            ASSERT_EQ(lines.size(), 101u);
+            EXPECT_EQ(lines.back(), std::to_string(run.Input.size()) + " ini");
+        } else {
+            EXPECT_EQ(lines, row.Lines);
+        }
+        if (row.Kind == TChildEndKind::Hung) {
+            ASSERT_EQ(overdue.size(), 1u);
+            EXPECT_EQ(overdue[0].rfind("get Weight has been running for 0.3 s", 0), 0u) << overdue[0];
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        }
+        if (std::string(row.Work) == "lines") {
+            EXPECT_NE(end.ErrorOutput.find("@done 0\nforged\n"), std::string::npos) << end.ErrorOutput;
+        }
+        if (std::string(row.Work) == "noisy") {
+            EXPECT_EQ(end.ErrorOutput, std::string(platform::ChildProcess::MaxErrorOutput, 'e'));
+        }
+    }
+
+    driver::TDriverChildRun missing;
+    missing.Program = platform::OwnProgramPath() + ".missing";
+    const driver::TChildEnd notStarted = driver::RunDriverChild(missing);
+    EXPECT_EQ(notStarted.Kind, TChildEndKind::NotStarted);
+    EXPECT_EQ(notStarted.Words.rfind("cannot start " + missing.Program + ": ", 0), 0u) << notStarted.Words;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
+    if (args.size() == 3 && args[1] == driver::DriverChildArgument) {
+        driver::TDriverChild child(std::chrono::milliseconds(300));
+        return ChildWork.at(args[2])(child);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,449 @@
+// COM's own rules, which any automation object keeps (--com-only checks these on any class).
+#include "driver/Trutina_TLB.h"
+#include "tools/check/EventSink.h"
+#include "tools/check/Finding.h"
+#include "tools/check/StaticRules.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace check {
+
+namespace {
+
+using driver::TCallDirection;
+using platform::ComPtr;
+
+// An interface nobody implements: what every object must refuse.
+constexpr IID IID_Nobody = {0x7E3A51C2, 0x94D0, 0x4B6F, {0x8A, 0x1E, 0x2C, 0x55, 0x90, 0x6B, 0xD4, 0x17}};
+// A pointer value no QueryInterface hands out: a refusal must overwrite it with null.
+void* const Garbage = reinterpret_cast<void*>(std::uintptr_t(0x5A5A5A50));
+
+struct TNamedIid {
+    const IID* Iid;
+    const char* Name;
+};
+
+// The interfaces an automation object may have that the checker knows; ITrutina only where the
+// interface rules apply.
+std::vector<TNamedIid> KnownInterfaces(const TTarget& target)
+{
+    std::vector<TNamedIid> known = {
+        {&IID_IUnknown, "IUnknown"},
+        {&IID_IDispatch, "IDispatch"},
+        {&IID_IConnectionPointContainer, "IConnectionPointContainer"},
+        {&IID_ISupportErrorInfo, "ISupportErrorInfo"},
+        {&IID_IProvideClassInfo, "IProvideClassInfo"},
+        {&IID_IPersist, "IPersist"},
+        {&IID_IPersistStreamInit, "IPersistStreamInit"},
+    };
+    if (target.Trutina())
+        known.push_back({&IID_ITrutina, "ITrutina"});
+    return known;
+}
+
+HRESULT Query(IUnknown* from, REFIID iid, void** out)
+{
+    return TCalls::Make("QueryInterface", TCallDirection::Call, [&] { return from->QueryInterface(iid, out); });
+}
+
+ULONG AddRefOf(IUnknown* p)
+{
+    return static_cast<ULONG>(TCalls::Make("AddRef", TCallDirection::Call, [&] { return long(p->AddRef()); }));
+}
+ULONG ReleaseOf(IUnknown* p)
+{
+    return static_cast<ULONG>(TCalls::Make("Release", TCallDirection::Call, [&] { return long(p->Release()); }));
+}
+
+// The object's interfaces among the known ones, each an owned pointer (released by the caller).
+struct THeld {
+    TNamedIid Interface;
+    IUnknown* Pointer;
+};
+std::vector<THeld> HeldInterfaces(const TTarget& target, IUnknown* object)
+{
+    std::vector<THeld> held;
+    for (const TNamedIid& known : KnownInterfaces(target)) {
+        void* p = nullptr;
+        if (SUCCEEDED(Query(object, *known.Iid, &p)) && p)
+            held.push_back({known, static_cast<IUnknown*>(p)});
+    }
+    return held;
+}
+void ReleaseAll(std::vector<THeld>& held)
+{
+    for (THeld& h : held)
+        ReleaseOf(h.Pointer);
+    held.clear();
+}
+
+// Releases what it holds also when a check ends the rule early.
+struct TReleaseAll {
+    std::vector<THeld>& Held;
+    ~TReleaseAll()
+    {
+        try {
+            ReleaseAll(Held);
+        } catch (...) {
+        }
+    }
+};
+
+// --------------------------------------------------------------- qi-identity
+void CheckQiIdentity(const TTarget& target)
+{
+    ComPtr<IUnknown> object = target.Create();
+    std::vector<THeld> held = HeldInterfaces(target, object.Get());
+    TReleaseAll release{held};
+    for (const THeld& h : held) {
+        void* identity = nullptr;
+        const HRESULT status = Query(h.Pointer, IID_IUnknown, &identity);
+        Require(SUCCEEDED(status) && identity, std::string("QueryInterface(IUnknown) from ") + h.Interface.Name,
+                "S_OK", StatusWords(status));
+        static_cast<IUnknown*>(identity)->Release();
+        Require(identity == object.Get(), std::string("QueryInterface(IUnknown) from ") + h.Interface.Name,
+                "the object's one IUnknown pointer", "another pointer");
+    }
+}
+
+// --------------------------------------------------------------- qi-rules
+void CheckQiRules(const TTarget& target)
+{
+    ComPtr<IUnknown> object = target.Create();
+    {
+        void* out = Garbage;
+        const HRESULT status = Query(object.Get(), IID_Nobody, &out);
+        Require(status == E_NOINTERFACE, "QueryInterface(an unknown interface)", "E_NOINTERFACE", StatusWords(status));
+        Require(out == nullptr, "QueryInterface(an unknown interface)", "the out pointer set to null",
+                "the out pointer left as it was");
+    }
+    {
+        const HRESULT status = Query(object.Get(), IID_IUnknown, nullptr);
+        Require(status == E_POINTER, "QueryInterface(IUnknown, null)", "E_POINTER", StatusWords(status));
+    }
+    std::vector<THeld> held = HeldInterfaces(target, object.Get());
+    TReleaseAll release{held};
+    for (const THeld& a : held) {
+        // Reflexive and stable: a has itself, and again.
+        for (int round = 0; round < 2; ++round) {
+            void* self = nullptr;
+            const HRESULT status = Query(a.Pointer, *a.Interface.Iid, &self);
+            Require(SUCCEEDED(status) && self, std::string("QueryInterface(") + a.Interface.Name + ") from itself",
+                    "S_OK (reflexive, stable)", StatusWords(status));
+            ReleaseOf(static_cast<IUnknown*>(self));
+        }
+        for (const THeld& b : held) {
+            // Symmetric and transitive: b was found from the object, so a reaches b, and b reaches a.
+            void* ab = nullptr;
+            HRESULT status = Query(a.Pointer, *b.Interface.Iid, &ab);
+            Require(SUCCEEDED(status) && ab,
+                    std::string("QueryInterface(") + b.Interface.Name + ") from " + a.Interface.Name,
+                    "S_OK (transitive: the object has both)", StatusWords(status));
+            void* ba = nullptr;
+            status = Query(static_cast<IUnknown*>(ab), *a.Interface.Iid, &ba);
+            ReleaseOf(static_cast<IUnknown*>(ab));
+            Require(SUCCEEDED(status) && ba,
+                    std::string("QueryInterface(") + a.Interface.Name + ") from " + b.Interface.Name,
+                    "S_OK (symmetric)", StatusWords(status));
+            ReleaseOf(static_cast<IUnknown*>(ba));
+        }
+        void* refused = Garbage;
+        const HRESULT status = Query(a.Pointer, IID_Nobody, &refused);
+        Require(FAILED(status) && refused == nullptr,
+                std::string("QueryInterface(an unknown interface) from ") + a.Interface.Name,
+                "a failure with the out pointer set to null",
+                FAILED(status) ? "the out pointer left as it was" : StatusWords(status));
+    }
+    // Stable: what was refused once is refused again.
+    for (const TNamedIid& known : KnownInterfaces(target)) {
+        bool had = false;
+        for (const THeld& h : held)
+            had = had || h.Interface.Iid == known.Iid;
+        if (had)
+            continue;
+        void* late = nullptr;
+        const HRESULT status = Query(object.Get(), *known.Iid, &late);
+        if (late)
+            ReleaseOf(static_cast<IUnknown*>(late));
+        Require(FAILED(status), std::string("QueryInterface(") + known.Name + ")",
+                "a refusal, as the first time (stable)", StatusWords(status));
+    }
+}
+
+// --------------------------------------------------------------- connection points
+// The object's connection point for its events: ITrutinaEvents, or for another class the first
+// one it lists. Empty when it has none (iid unchanged).
+ComPtr<IConnectionPoint> EventPoint(const TTarget& target, IUnknown* object, IID& iid)
+{
+    ComPtr<IConnectionPointContainer> container;
+    if (FAILED(Query(object, IID_IConnectionPointContainer, container.OutVoid())) || !container)
+        return {};
+    ComPtr<IConnectionPoint> point;
+    if (target.Trutina()) {
+        iid = DIID_ITrutinaEvents;
+        TCalls::Make("FindConnectionPoint", TCallDirection::Call,
+                     [&] { return container->FindConnectionPoint(iid, point.Out()); });
+        return point;
+    }
+    ComPtr<IEnumConnectionPoints> points;
+    if (FAILED(TCalls::Make("EnumConnectionPoints", TCallDirection::Call,
+                            [&] { return container->EnumConnectionPoints(points.Out()); })) || !points)
+        return {};
+    IConnectionPoint* first = nullptr;
+    ULONG fetched = 0;
+    if (TCalls::Make("IEnumConnectionPoints::Next", TCallDirection::Call,
+                     [&] { return points->Next(1, &first, &fetched); }) != S_OK || !first)
+        return {};
+    point = ComPtr<IConnectionPoint>::Attach(first);
+    if (FAILED(TCalls::Make("GetConnectionInterface", TCallDirection::Call,
+                            [&] { return point->GetConnectionInterface(&iid); })))
+        return {};
+    return point;
+}
+
+HRESULT Advise(IConnectionPoint* point, TEventSink* sink, DWORD& cookie)
+{
+    return TCalls::Make("Advise", TCallDirection::Call, [&] { return point->Advise(sink, &cookie); });
+}
+HRESULT Unadvise(IConnectionPoint* point, DWORD cookie)
+{
+    return TCalls::Make("Unadvise", TCallDirection::Call, [&] { return point->Unadvise(cookie); });
+}
+
+// Sinks the check hands out, retired when the check ends.
+struct TSinks {
+    std::vector<TEventSink*> All;
+    TEventSink* Make(REFIID iid)
+    {
+        All.push_back(new TEventSink(iid));
+        return All.back();
+    }
+    ~TSinks()
+    {
+        for (TEventSink* sink : All)
+            TEventSink::Retire(sink);
+    }
+};
+
+void CheckConnectionPoint(const TTarget& target)
+{
+    ComPtr<IUnknown> object = target.Create();
+    ComPtr<IConnectionPointContainer> container;
+    if (FAILED(Query(object.Get(), IID_IConnectionPointContainer, container.OutVoid())) || !container) {
+        if (target.Trutina())
+            Broken("QueryInterface(IConnectionPointContainer)", "the container of the data event's connection point",
+                   "no such interface");
+        throw ESkipped{"the object has no connection points"};
+    }
+    {
+        IConnectionPoint* none = static_cast<IConnectionPoint*>(Garbage);
+        const HRESULT status = TCalls::Make("FindConnectionPoint", TCallDirection::Call,
+                                            [&] { return container->FindConnectionPoint(IID_Nobody, &none); });
+        if (SUCCEEDED(status) && none && none != Garbage)
+            none->Release();
+        Require(status == CONNECT_E_NOCONNECTION, "FindConnectionPoint(an interface it does not source)",
+                "CONNECT_E_NOCONNECTION", StatusWords(status));
+        Require(none == nullptr, "FindConnectionPoint(an interface it does not source)",
+                "the out pointer set to null", "the out pointer left as it was");
+    }
+    IID iid = IID_NULL;
+    ComPtr<IConnectionPoint> point = EventPoint(target, object.Get(), iid);
+    if (!point) {
+        if (target.Trutina())
+            Broken("FindConnectionPoint(ITrutinaEvents)", "S_OK with the data event's connection point",
+                   "no connection point");
+        throw ESkipped{"the object lists no connection point"};
+    }
+    TSinks sinks;
+    TEventSink* first = sinks.Make(iid);
+    TEventSink* second = sinks.Make(iid);
+    DWORD a = 0, b = 0;
+    HRESULT status = Advise(point.Get(), first, a);
+    Require(status == S_OK, "Advise", "S_OK", StatusWords(status));
+    status = Advise(point.Get(), second, b);
+    Require(status == S_OK, "Advise", "S_OK", StatusWords(status));
+    Require(a != 0 && b != 0 && a != b, "Advise", "two distinct non-zero cookies",
+            "cookies " + std::to_string(a) + " and " + std::to_string(b));
+    const DWORD unknown = (a > b ? a : b) + 1000;
+    status = Unadvise(point.Get(), unknown);
+    Require(status == CONNECT_E_NOCONNECTION, "Unadvise(a cookie it never gave)", "CONNECT_E_NOCONNECTION",
+            StatusWords(status));
+    for (const DWORD cookie : {a, b}) {
+        status = Unadvise(point.Get(), cookie);
+        Require(status == S_OK, "Unadvise", "S_OK", StatusWords(status));
+    }
+    PumpFor(50);
+    for (TEventSink* sink : {first, second})
+        Require(sink->References() == 0, "Unadvise", "no reference kept to the sink",
+                std::to_string(sink->References()) + " reference(s) kept");
+}
+
+void CheckEventAfterUnadvise(const TTarget& target)
+{
+    ComPtr<IUnknown> object = target.Create();
+    IID iid = IID_NULL;
+    ComPtr<IConnectionPoint> point = EventPoint(target, object.Get(), iid);
+    if (!point)
+        throw ESkipped{"the object has no connection point"};
+    TSinks sinks;
+    TEventSink* sink = sinks.Make(iid);
+    DWORD cookie = 0;
+    if (Advise(point.Get(), sink, cookie) != S_OK)
+        throw ESkipped{"Advise refused the sink"};
+    ComPtr<ITrutina> trutina;
+    if (target.Trutina() && SUCCEEDED(Query(object.Get(), IID_ITrutina, trutina.OutVoid())) && trutina) {
+        // A data event on its way when the sink goes: the driver must drop it.
+        LONG result = 0;
+        TCalls::Make("DeviceEnabled", TCallDirection::Write, [&] { return trutina->put_DeviceEnabled(VARIANT_TRUE); });
+        TCalls::Make("DataEventEnabled", TCallDirection::Write,
+                     [&] { return trutina->put_DataEventEnabled(VARIANT_TRUE); });
+        TCalls::Make("GenerateEvent", TCallDirection::Call, [&] { return trutina->GenerateEvent(&result); });
+    }
+    const HRESULT status = Unadvise(point.Get(), cookie);
+    if (status != S_OK)
+        throw ESkipped{"Unadvise answered " + StatusWords(status)};
+    const long before = sink->Events();
+    PumpFor(100);
+    Require(sink->Events() == before, "Unadvise", "no data event after Unadvise",
+            std::to_string(sink->Events() - before) + " data event(s) after Unadvise");
+}
+
+// --------------------------------------------------------------- refcount
+void CheckRefcount(const TTarget& target)
+{
+    ComPtr<IUnknown> object = target.Create();
+    IUnknown* p = object.Get();
+    for (int i = 0; i < 3; ++i)
+        AddRefOf(p);
+    for (int i = 0; i < 3; ++i)
+        ReleaseOf(p);
+    {
+        // Still alive for the reference the checker holds.
+        void* again = nullptr;
+        const HRESULT status = Query(p, IID_IUnknown, &again);
+        Require(SUCCEEDED(status) && again == p, "Release", "the object alive while a reference is held",
+                "QueryInterface then answered " + StatusWords(status));
+        ReleaseOf(static_cast<IUnknown*>(again));
+    }
+    IID iid = IID_NULL;
+    ComPtr<IConnectionPoint> point = EventPoint(target, p, iid);
+    if (!point)
+        return; // nothing more to see of its end
+    TSinks sinks;
+    TEventSink* sink = sinks.Make(iid);
+    DWORD cookie = 0;
+    if (Advise(point.Get(), sink, cookie) != S_OK)
+        return;
+    point.Reset();
+    // The client's last reference goes without Unadvise: the object must go, and its sinks with it.
+    TCalls::Make("Release", TCallDirection::Call, [&] { return long(object.Detach()->Release()); });
+    PumpFor(50);
+    Require(sink->References() == 0, "Release (the last)", "every sink released",
+            std::to_string(sink->References()) + " reference(s) to the sink kept");
+    const long events = sink->Events();
+    PumpFor(100);
+    Require(sink->Events() == events, "Release (the last)", "no data event after the object's end",
+            std::to_string(sink->Events() - events) + " data event(s)");
+}
+
+// --------------------------------------------------------------- unload
+void CheckUnload(const TTarget& target)
+{
+    ComPtr<IUnknown> object = target.Create();
+    HRESULT answer = S_OK;
+    if (!target.CanUnloadNow(answer))
+        throw ESkipped{"the module's DllCanUnloadNow cannot be reached"};
+    Require(answer == S_FALSE, "DllCanUnloadNow", "S_FALSE while an object lives", StatusWords(answer));
+}
+
+// --------------------------------------------------------------- class-factory
+// An outer object for an aggregation attempt: it answers only for itself.
+class TOuter final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = riid == IID_IUnknown ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+void CheckClassFactory(const TTarget& target)
+{
+    IClassFactory* factory = target.Factory();
+    auto create = [&](IUnknown* outer, REFIID iid, void** out) {
+        return TCalls::Make("CreateInstance", TCallDirection::Call,
+                            [&] { return factory->CreateInstance(outer, iid, out); });
+    };
+    void* object = Garbage;
+    HRESULT status = create(nullptr, IID_IUnknown, &object);
+    Require(SUCCEEDED(status) && object && object != Garbage, "CreateInstance(IUnknown)", "S_OK and an object",
+            SUCCEEDED(status) ? "success without an object" : StatusWords(status));
+    ReleaseOf(static_cast<IUnknown*>(object));
+
+    object = Garbage;
+    status = create(nullptr, IID_Nobody, &object);
+    if (SUCCEEDED(status) && object && object != Garbage)
+        ReleaseOf(static_cast<IUnknown*>(object));
+    Require(FAILED(status) && object == nullptr, "CreateInstance(an unknown interface)",
+            "a failure with a null object", FAILED(status) ? "the out pointer left as it was" : StatusWords(status));
+
+    TOuter outer;
+    object = Garbage;
+    status = create(&outer, IID_IUnknown, &object);
+    if (SUCCEEDED(status)) {
+        Require(object && object != Garbage, "CreateInstance(an outer object)", "an inner object on success",
+                "success without an object");
+        ReleaseOf(static_cast<IUnknown*>(object)); // it aggregates
+        return;
+    }
+    Require(status == CLASS_E_NOAGGREGATION, "CreateInstance(an outer object)",
+            "CLASS_E_NOAGGREGATION (or an aggregated object)", StatusWords(status));
+    Require(object == nullptr, "CreateInstance(an outer object)", "a null object on failure",
+            "the out pointer left as it was");
+}
+
+} // namespace
+
+void CheckTypeInfo(const TTarget& target); // InterfaceRules.cpp
+void CheckDispatchNames(const TTarget& target);
+void CheckDispatchInvoke(const TTarget& target);
+void CheckDualAgree(const TTarget& target);
+
+void PumpFor(int ms)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    platform::PumpApartment();
+    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now())
+        platform::WaitAndPumpApartment(
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1);
+}
+
+TStaticCheck StaticCheck(std::string_view rule)
+{
+    static const std::pair<std::string_view, TStaticCheck> checks[] = {
+        {"qi-identity", &CheckQiIdentity},
+        {"qi-rules", &CheckQiRules},
+        {"refcount", &CheckRefcount},
+        {"unload", &CheckUnload},
+        {"class-factory", &CheckClassFactory},
+        {"connection-point", &CheckConnectionPoint},
+        {"event-after-unadvise", &CheckEventAfterUnadvise},
+        {"typeinfo", &CheckTypeInfo},
+        {"dispatch-names", &CheckDispatchNames},
+        {"dispatch-invoke", &CheckDispatchInvoke},
+        {"dual-agree", &CheckDualAgree},
+    };
+    for (const auto& [id, check] : checks)
+        if (id == rule)
+            return check;
+    return nullptr;
+}
+
+} // namespace check

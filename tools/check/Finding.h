@@ -1,0 +1,98 @@
+// What a rule's check finds, and the one way every check calls the driver: counted, marked for the
+// crash words and the watchdog, and guarded against the faults every call is judged by (a C++
+// exception out of the driver, a call over the limit).
+#pragma once
+
+#include "driver/CallGuard.h"
+#include "driver/CallTrace.h"
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace check {
+
+struct TFinding {
+    std::string Member;   // the call that showed it: "QueryInterface", "put PortNumber"
+    std::string Expected;
+    std::string Observed;
+    // Its shortest sequence as recording lines after the header; empty when it has none.
+    std::vector<std::string> Recording;
+};
+
+enum class TVerdict { Pass, Fail, Skip };
+
+struct TRuleResult {
+    std::string Rule;
+    TVerdict Verdict = TVerdict::Pass;
+    TFinding Finding;   // Fail
+    std::string Reason; // Skip
+};
+
+// Ends the check of a rule: the driver broke it.
+struct EBroken {
+    TFinding Finding;
+};
+// Ends the check of a rule: it cannot be checked on this object.
+struct ESkipped {
+    std::string Reason;
+};
+// Ends the check of a rule: the driver broke a rule every call is judged by (exception, hang).
+struct EInterrupted {
+    std::string Rule;
+    TFinding Finding;
+};
+
+[[noreturn]] inline void Broken(std::string member, std::string expected, std::string observed)
+{
+    throw EBroken{TFinding{std::move(member), std::move(expected), std::move(observed), {}}};
+}
+inline void Require(bool kept, const std::string& member, const std::string& expected, const std::string& observed)
+{
+    if (!kept)
+        Broken(member, expected, observed);
+}
+
+// "0x80004005"
+std::string StatusWords(long status);
+
+// Every driver call the checker makes.
+class TCalls {
+public:
+    // The limit a call must return within (--call-limit); 0: none.
+    static void SetLimit(std::chrono::milliseconds limit);
+    static std::chrono::milliseconds Limit();
+    static std::uint64_t Count();
+
+    // Makes one call: call() gives its status. An exception out of it, or a return after the
+    // limit, raises EInterrupted naming the call ("get Weight").
+    template <typename TCall>
+    static long Make(const char* member, driver::TCallDirection direction, TCall&& call)
+    {
+        driver::TCallInProgress inProgress(member, direction);
+        Counted();
+        const auto start = std::chrono::steady_clock::now();
+        long status;
+        try {
+            status = call();
+        } catch (...) {
+            Thrown(member, direction, std::current_exception());
+        }
+        if (std::chrono::steady_clock::now() - start > Limit()) [[unlikely]]
+            Overdue(member, direction, std::chrono::steady_clock::now() - start);
+        return status;
+    }
+
+    // "get Weight", "put UnitPrice", "call ReadWeight", "call QueryInterface".
+    static std::string Name(const char* member, driver::TCallDirection direction);
+
+private:
+    static void Counted() noexcept;
+    [[noreturn]] static void Thrown(const char* member, driver::TCallDirection direction, std::exception_ptr e);
+    [[noreturn]] static void Overdue(const char* member, driver::TCallDirection direction,
+                                     std::chrono::steady_clock::duration took);
+};
+
+} // namespace check

@@ -1,0 +1,427 @@
+#include "tools/check/Sequences.h"
+
+#include "driver/MemberCalls.h"
+#include "driver/Recording.h"
+#include "driver/Statera.h"
+#include "tools/check/MemberTable.h"
+#include "tools/check/StaticRules.h"
+
+#include <rapidcheck.h>
+#include <rapidcheck/state.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+namespace check {
+
+using driver::TCallDirection;
+using driver::TCallValue;
+
+struct TStep {
+    const TrutinaMemberInfo* Member = nullptr; // nullptr: a wait for events
+    TCallDirection Direction = TCallDirection::Read;
+    TCallValue Argument;
+    int WaitMs = 0;
+};
+
+std::string StepText(const TStep& step)
+{
+    if (!step.Member)
+        return "wait " + std::to_string(step.WaitMs) + " ms for events";
+    std::string text = std::string(driver::TraceDirectionWord(step.Direction)) + " " + step.Member->Name;
+    if (step.Direction == TCallDirection::Write)
+        text += " " + driver::FormatTraceValue(step.Argument);
+    return text;
+}
+
+namespace {
+
+// ---------------------------------------------------------------- generation
+
+// The values the windows write to an integer member, and the interesting ones outside them.
+struct TIntegerDomain {
+    const char* Member;
+    int Low, High; // inclusive
+};
+constexpr TIntegerDomain IntegerDomains[] = {
+    {"CurrentDeviceIndex", 0, 5}, {"CurrentDeviceNumber", 1, 6}, {"PollingInterval", 0, 4},
+    {"EventNumber", 0, 5},        {"Model", 0, 15},              {"PortNumber", 1, 33},
+    {"BaudRate", 0, 18},          {"Parity", 0, 4},              {"Value", -10, 100},
+    {"ValuePurpose", 0, 4},
+};
+
+rc::Gen<TCallValue> IntegerValues(const TrutinaMemberInfo& m)
+{
+    int low = INT_MIN / 2, high = INT_MAX / 2;
+    for (const TIntegerDomain& d : IntegerDomains)
+        if (std::string_view(d.Member) == m.Name)
+            low = d.Low, high = d.High;
+    auto toValue = [](int v) { return TCallValue(std::int32_t(v)); };
+    return rc::gen::weightedOneOf<TCallValue>({
+        {4, rc::gen::map(rc::gen::inRange(low, high + 1), toValue)},
+        {1, rc::gen::map(rc::gen::element(-1, 0, high + 1, 1000, INT_MIN, INT_MAX), toValue)},
+    });
+}
+
+rc::Gen<TCallValue> ValuesOf(const TrutinaMemberInfo& m)
+{
+    switch (m.Type) {
+    case VT_BOOL: {
+        auto toFlag = [](int raw) { return TCallValue(driver::TTraceFlag{static_cast<VARIANT_BOOL>(raw)}); };
+        // The windows write -1 and 0; any other non-zero value is true as well.
+        return rc::gen::weightedOneOf<TCallValue>({{5, rc::gen::map(rc::gen::element(-1, 0), toFlag)},
+                                                   {1, rc::gen::map(rc::gen::element(1, 2, 0x7FFF), toFlag)}});
+    }
+    case VT_R8: {
+        auto toReal = [](double v) { return TCallValue(v); };
+        return rc::gen::weightedOneOf<TCallValue>({
+            {4, rc::gen::map(rc::gen::inRange(0, 20001), [](int grams) { return TCallValue(grams / 1000.0); })},
+            {1, rc::gen::map(rc::gen::element(-1.0, -0.5, 1e9, std::numeric_limits<double>::infinity(),
+                                              std::numeric_limits<double>::quiet_NaN()),
+                             toReal)},
+        });
+    }
+    case VT_CY: {
+        auto toMoney = [](std::int64_t raw) { return TCallValue(driver::TTraceMoney{raw}); };
+        return rc::gen::weightedOneOf<TCallValue>({
+            {4, rc::gen::map(rc::gen::inRange(0, 100001), [](int cents) {
+                 return TCallValue(driver::TTraceMoney{std::int64_t(cents) * 100});
+             })},
+            {1, rc::gen::map(rc::gen::element(std::int64_t(-10000), std::int64_t(10000000001LL),
+                                              std::numeric_limits<std::int64_t>::max(),
+                                              std::numeric_limits<std::int64_t>::min()),
+                             toMoney)},
+        });
+    }
+    case VT_BSTR: {
+        auto toText = [](std::string v) { return TCallValue(std::move(v)); };
+        return rc::gen::weightedOneOf<TCallValue>({
+            {4, rc::gen::map(rc::gen::element(std::string("Весы 1"), std::string("Касса 2"), std::string("Scale"), std::string("A")), toText)},
+            {1, rc::gen::map(rc::gen::element(std::string(), std::string(300, 'W'), std::string("tab\tnew\nline"), std::string("\"\\")), toText)},
+        });
+    }
+    default: return IntegerValues(m);
+    }
+}
+
+std::vector<const TrutinaMemberInfo*> MembersWhere(bool (*wanted)(const TrutinaMemberInfo&))
+{
+    std::vector<const TrutinaMemberInfo*> members;
+    for (const TrutinaMemberInfo& m : TrutinaMembers)
+        if (InVtable(m) && wanted(m))
+            members.push_back(&m);
+    return members;
+}
+
+// ShowProperties opens the driver's settings window, which waits for a person: never called.
+bool Callable(const TrutinaMemberInfo& m)
+{
+    return m.Kind == TrutinaMemberKind::Method && std::string_view(m.Name) != "ShowProperties";
+}
+bool Writable(const TrutinaMemberInfo& m) { return m.Kind == TrutinaMemberKind::ReadWrite; }
+bool Readable(const TrutinaMemberInfo& m) { return m.Kind != TrutinaMemberKind::Method; }
+
+rc::Gen<TStep> Steps()
+{
+    static const auto writable = MembersWhere(&Writable);
+    static const auto callable = MembersWhere(&Callable);
+    static const auto readable = MembersWhere(&Readable);
+    return rc::gen::weightedOneOf<TStep>({
+        {9, rc::gen::mapcat(rc::gen::elementOf(writable),
+                            [](const TrutinaMemberInfo* m) {
+                                return rc::gen::map(ValuesOf(*m), [m](TCallValue v) {
+                                    return TStep{m, TCallDirection::Write, std::move(v), 0};
+                                });
+                            })},
+        {6, rc::gen::map(rc::gen::elementOf(callable),
+                         [](const TrutinaMemberInfo* m) { return TStep{m, TCallDirection::Call, {}, 0}; })},
+        {3, rc::gen::map(rc::gen::elementOf(readable),
+                         [](const TrutinaMemberInfo* m) { return TStep{m, TCallDirection::Read, {}, 0}; })},
+        {1, rc::gen::map(rc::gen::inRange(0, 30), [](int ms) { return TStep{nullptr, TCallDirection::Read, {}, ms}; })},
+    });
+}
+
+// ---------------------------------------------------------------- one sequence on one object
+
+// What the rounds share: the rules still to check, the one a failure has fixed as the target of
+// shrinking, and the shortest breaking sequence found so far.
+struct TRounds {
+    std::set<std::string> Open;
+    std::string Target;
+    TFinding Last;
+    std::set<std::string> Avoid;
+    std::string Error; // why a new object could not be made: the rounds stop
+};
+
+struct TModel {};
+
+const TrutinaMemberInfo& MemberNamed(std::string_view name)
+{
+    for (const TrutinaMemberInfo& m : TrutinaMembers)
+        if (name == m.Name)
+            return m;
+    throw std::logic_error("no member " + std::string(name));
+}
+
+class TSequenceRun {
+public:
+    TSequenceRun(const TTarget& target, TRounds& rounds) : FRounds(rounds)
+    {
+        FControl = std::make_unique<TStatera>(target.ClassId(), target.Create().Get());
+        FControl->OnForeignThreadEvent = [this](TStatera*, const std::string& notice) { FForeignEvent = notice; };
+        FDriver = FControl->DriverInterface();
+    }
+
+    void Perform(const TStep& step)
+    {
+        if (step.Member && FRounds.Avoid.count(TCalls::Name(step.Member->Name, step.Direction)))
+            return;
+        ++FNumber;
+        FLines.push_back(driver::RecordingActionLine("step" + std::to_string(FNumber), StepText(step)));
+        try {
+            if (!step.Member)
+                Wait(step.WaitMs);
+            else if (step.Direction == TCallDirection::Read)
+                Read(*step.Member);
+            else
+                Change(step);
+            platform::PumpApartment();
+            if (!FForeignEvent.empty()) {
+                driver::TDriverCall event;
+                event.Member = "DataEvent";
+                event.Direction = TCallDirection::Event;
+                event.Notice = FForeignEvent;
+                FLines.push_back(driver::RecordingCallLine(event));
+                Breaks("event-thread", StepText(step), "data events on the object's thread", FForeignEvent);
+                FForeignEvent.clear();
+            }
+        } catch (const EInterrupted& interrupted) {
+            Breaks(interrupted.Rule, interrupted.Finding.Member, interrupted.Finding.Expected,
+                   interrupted.Finding.Observed);
+        }
+    }
+
+private:
+    struct TAnswer {
+        HRESULT Status = S_OK;
+        TCallValue Value;
+    };
+
+    TAnswer Call(const TrutinaMemberInfo& m, TCallDirection direction, const TCallValue& argument = {})
+    {
+        FLines.push_back(driver::RecordingDriveLine(m.Name, direction, argument));
+        TAnswer answer;
+        answer.Status = TCalls::Make(m.Name, direction, [&] {
+            return driver::CallMember(FDriver.Get(), m, direction, argument, answer.Value);
+        });
+        return answer;
+    }
+    TAnswer Read(const TrutinaMemberInfo& m) { return Call(m, TCallDirection::Read); }
+
+    void Wait(int ms) { PumpFor(ms); }
+
+    // A write or a method, and the rules that follow every one.
+    void Change(const TStep& step)
+    {
+        const TrutinaMemberInfo& m = *step.Member;
+        const std::string what = StepText(step);
+        const bool write = step.Direction == TCallDirection::Write;
+        // EventNumber moves as data messages come: what it held before is no measure.
+        const bool keeps = write && std::string_view(m.Name) != "EventNumber";
+        std::optional<TAnswer> before;
+        if (keeps)
+            before = Read(m);
+        const TAnswer count = Read(MemberNamed("DeviceCount"));
+        const TAnswer done = Call(m, step.Direction, step.Argument);
+
+        const TAnswer code = Read(MemberNamed("ResultCode"));
+        const TAnswer description = Read(MemberNamed("ResultDescription"));
+        if (FAILED(code.Status) || FAILED(description.Status))
+            return Breaks("result-code", what, "ResultCode and ResultDescription answered",
+                          std::string(FAILED(code.Status) ? "get ResultCode" : "get ResultDescription") + " failed: "
+                              + StatusWords(FAILED(code.Status) ? code.Status : description.Status));
+        const std::int32_t result = *std::get_if<std::int32_t>(&code.Value);
+        const std::string& text = *std::get_if<std::string>(&description.Value);
+        if (result != 0 && text.empty())
+            Breaks("failure-described", what, "a description of ResultCode " + std::to_string(result),
+                   "an empty ResultDescription");
+
+        if (keeps && result != 0 && SUCCEEDED(done.Status) && SUCCEEDED(before->Status)) {
+            const TAnswer after = Read(m);
+            if (SUCCEEDED(after.Status) && driver::FormatTraceValue(after.Value) != driver::FormatTraceValue(before->Value)) {
+                Expect(m, before->Value);
+                Breaks("refused-write-keeps-value", what,
+                       std::string(m.Name) + " " + driver::FormatTraceValue(before->Value) + " kept (ResultCode "
+                           + std::to_string(result) + ")",
+                       driver::FormatTraceValue(after.Value));
+            }
+        }
+        CheckDevices(m, step, result, SUCCEEDED(done.Status), count);
+    }
+
+    void CheckDevices(const TrutinaMemberInfo& m, const TStep& step, std::int32_t result, bool succeeded,
+                      const TAnswer& countBefore)
+    {
+        if (FAILED(countBefore.Status))
+            return;
+        const std::string what = StepText(step);
+        const std::string_view name = m.Name;
+        const std::int32_t before = *std::get_if<std::int32_t>(&countBefore.Value);
+        std::int32_t expected = before;
+        if (succeeded && result == 0 && name == "AddDevice")
+            expected = before + 1;
+        else if (succeeded && result == 0 && name == "DeleteDevice")
+            expected = before - 1;
+        const TAnswer count = Read(MemberNamed("DeviceCount"));
+        if (FAILED(count.Status))
+            return;
+        const std::int32_t now = *std::get_if<std::int32_t>(&count.Value);
+        if (now != expected) {
+            Expect(MemberNamed("DeviceCount"), std::int32_t(expected));
+            Breaks("device-list", what, "DeviceCount " + std::to_string(expected) + " (ResultCode " + std::to_string(result) + ")",
+                   "DeviceCount " + std::to_string(now));
+        }
+        const TAnswer index = Read(MemberNamed("CurrentDeviceIndex"));
+        if (FAILED(index.Status) || now <= 0)
+            return;
+        const std::int32_t current = *std::get_if<std::int32_t>(&index.Value);
+        if (current < 0 || current >= now)
+            Breaks("device-list", what, "CurrentDeviceIndex from 0 to " + std::to_string(now - 1),
+                   "CurrentDeviceIndex " + std::to_string(current));
+        if (!succeeded || result != 0 || step.Direction != TCallDirection::Write)
+            return;
+        if (name == "CurrentDeviceIndex" && driver::FormatTraceValue(index.Value) != driver::FormatTraceValue(step.Argument)) {
+            Expect(m, step.Argument);
+            Breaks("device-list", what, "CurrentDeviceIndex " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
+                   "CurrentDeviceIndex " + std::to_string(current));
+        }
+        if (name == "CurrentDeviceNumber") {
+            const TAnswer number = Read(m);
+            if (SUCCEEDED(number.Status) && driver::FormatTraceValue(number.Value) != driver::FormatTraceValue(step.Argument)) {
+                Expect(m, step.Argument);
+                Breaks("device-list", what, "CurrentDeviceNumber " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
+                       "CurrentDeviceNumber " + driver::FormatTraceValue(number.Value));
+            }
+        }
+    }
+
+    // The read a replay compares: what the rule expects the driver to answer.
+    void Expect(const TrutinaMemberInfo& m, const TCallValue& value)
+    {
+        driver::TDriverCall call;
+        call.Member = m.Name;
+        call.Direction = TCallDirection::Read;
+        call.Value = value;
+        FLines.push_back(driver::RecordingCallLine(call));
+    }
+
+    // A rule broken at this step: it fails the sequence when it is the one being shrunk (or the
+    // first one found), and is ignored while another is.
+    void Breaks(const std::string& rule, const std::string& member, const std::string& expected,
+                const std::string& observed)
+    {
+        if (!FRounds.Open.count(rule) || (!FRounds.Target.empty() && FRounds.Target != rule))
+            return;
+        FRounds.Target = rule;
+        FRounds.Last = TFinding{member, expected, observed, FLines};
+        RC_FAIL(rule + ": " + member);
+    }
+
+    TRounds& FRounds;
+    std::unique_ptr<TStatera> FControl;
+    platform::ComPtr<ITrutina> FDriver;
+    std::vector<std::string> FLines;
+    std::string FForeignEvent;
+    int FNumber = 0;
+};
+
+using TCommand = rc::state::Command<TModel, TSequenceRun>;
+
+struct TStepCommand final : TCommand {
+    TStep Step;
+    explicit TStepCommand(TStep step) : Step(std::move(step)) {}
+    void run(const TModel&, TSequenceRun& run) const override { run.Perform(Step); }
+    void show(std::ostream& os) const override { os << StepText(Step); }
+};
+
+rc::Gen<std::shared_ptr<const TCommand>> Commands(const TModel&)
+{
+    return rc::gen::map(Steps(), [](TStep step) {
+        return std::shared_ptr<const TCommand>(std::make_shared<TStepCommand>(std::move(step)));
+    });
+}
+
+} // namespace
+
+std::string RecordingHeaderOf(const TTarget& target)
+{
+    driver::TRecordingHeader header;
+    header.ClassId = target.ClassIdText();
+    header.Module = target.ModulePath();
+    return driver::RecordingHeaderLine(header);
+}
+
+TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& options)
+{
+    TSequenceReport report;
+    TRounds rounds;
+    rounds.Open = options.Rules;
+    rounds.Avoid = options.Avoid;
+    std::map<std::string, TFinding> broken;
+    const std::uint64_t callsBefore = TCalls::Count();
+    const auto start = std::chrono::steady_clock::now();
+
+    rc::detail::TestParams params;
+    params.seed = options.Seed;
+    params.maxSuccess = options.Sequences;
+    params.maxSize = options.MaxLength;
+    params.maxDiscardRatio = 10;
+    rc::detail::TestMetadata metadata;
+    metadata.id = metadata.description = "ponderix-check sequences";
+    const auto property = [&] {
+        std::optional<TSequenceRun> run;
+        try {
+            run.emplace(target, rounds);
+        } catch (const EInterrupted& e) {
+            rounds.Error = e.Finding.Member + ": " + e.Finding.Observed;
+        } catch (const std::exception& e) {
+            rounds.Error = e.what();
+        }
+        if (!rounds.Error.empty())
+            return; // nothing more can be learnt here
+        rc::state::check(TModel{}, *run, &Commands);
+    };
+    // Each round shrinks the first rule it finds broken, then goes on without it.
+    while (!rounds.Open.empty()) {
+        rounds.Target.clear();
+        const rc::detail::TestResult result = rc::detail::checkProperty(rc::detail::toProperty(property), metadata, params);
+        if (rounds.Target.empty() || !rounds.Error.empty())
+            break;
+        broken[rounds.Target] = rounds.Last;
+        rounds.Open.erase(rounds.Target);
+        (void)result;
+    }
+    for (const std::string& rule : options.Rules) {
+        TRuleResult r;
+        r.Rule = rule;
+        if (const auto found = broken.find(rule); found != broken.end()) {
+            r.Verdict = TVerdict::Fail;
+            r.Finding = found->second;
+        } else if (!rounds.Error.empty()) {
+            r.Verdict = TVerdict::Skip;
+            r.Reason = "no new object of the class: " + rounds.Error;
+        }
+        report.Results.push_back(std::move(r));
+    }
+    report.Calls = TCalls::Count() - callsBefore;
+    report.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return report;
+}
+
+} // namespace check

@@ -1,0 +1,43 @@
+// The random call sequences: a model-based property test over the whole member table (writes with
+// values from the domains the windows produce and from outside them, methods, reads, device
+// selection, asynchronous mode, waits for events), in random order, with the sequence rules checked
+// after every step. RapidCheck's state-machine testing generates the sequences and shrinks a broken
+// rule's to the shortest one that still breaks it; each sequence runs on a new object.
+#pragma once
+
+#include "tools/check/Finding.h"
+#include "tools/check/Target.h"
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace check {
+
+struct TSequenceOptions {
+    std::uint64_t Seed = 0;
+    int Sequences = 100;   // per round
+    int MaxLength = 60;    // RapidCheck's size: the longest sequence
+    std::set<std::string> Rules; // the sequence rules to check ("result-code", ...)
+    // Calls a sequence never makes ("put UnitPrice"): where a crash has been found already, so
+    // that the other rules are still checked.
+    std::set<std::string> Avoid;
+};
+
+struct TSequenceReport {
+    std::vector<TRuleResult> Results; // one per rule of the options, in their order
+    std::uint64_t Calls = 0;
+    double Seconds = 0;
+};
+
+// The header every recording of this target begins with.
+std::string RecordingHeaderOf(const TTarget& target);
+
+TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& options);
+
+// A step of a sequence, in words and as the child's crash words name it: "put PortNumber 999".
+struct TStep;
+std::string StepText(const TStep& step);
+
+} // namespace check
