@@ -1,8 +1,10 @@
 #include "tools/check/Check.h"
 
 #include "driver/CallGuard.h"
+#include "driver/DriverChild.h"
 #include "runtime/exceptions.h"
 #include "runtime/utf.h"
+#include "tools/check/GroupProcess.h"
 #include "tools/check/Groups.h"
 #include "tools/check/Report.h"
 #include "tools/check/Sequences.h"
@@ -88,6 +90,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
+    if (!args.empty() && args[0] == driver::DriverChildArgument)
+        return RunChild(std::vector<std::string>(args.begin() + 1, args.end()), err);
     TOptions options;
     try {
         options = ParseArguments(args);
@@ -98,54 +102,55 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const std::uint64_t seed = options.Seed ? *options.Seed : (std::uint64_t(std::random_device{}()) << 32) ^ std::random_device{}();
     if (!options.Seed)
         err << "ponderix-check: seed " << seed << " (--seed " << seed << " repeats this run)\n";
-    TCalls::SetLimit(options.CallLimit);
 
-    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    struct TUninitialize {
-        HRESULT Init;
-        ~TUninitialize()
-        {
-            if (SUCCEEDED(Init))
-                CoUninitialize();
-        }
-    } uninitialize{init};
-
-    std::unique_ptr<TTarget> target;
-    try {
-        target = std::make_unique<TTarget>(TTargetOptions{options.Module, options.Class, options.ComOnly});
-    } catch (const std::exception& e) {
-        err << "ponderix-check: nothing checked: " << e.what() << "\n";
-        return kExitNothingChecked;
-    }
+    TChildSettings settings;
+    if (!options.Module.empty())
+        settings.TargetArguments.insert(settings.TargetArguments.end(), {"--module", options.Module});
+    if (!options.Class.empty())
+        settings.TargetArguments.insert(settings.TargetArguments.end(), {"--class", options.Class});
+    if (options.ComOnly)
+        settings.TargetArguments.push_back("--com-only");
+    settings.Seed = seed;
+    settings.Sequences = options.Sequences;
+    settings.CallLimit = options.CallLimit;
     if (!options.Module.empty())
         err << "ponderix-check: checking " << options.Module << "\n";
 
-    TSequenceOptions sequences;
-    sequences.Seed = seed;
-    sequences.Sequences = options.Sequences;
     std::vector<TRuleResult> found;
+    std::string header;
     std::uint64_t calls = 0, sequenceCalls = 0;
     double sequenceSeconds = 0;
+    const auto start = std::chrono::steady_clock::now();
     for (TGroup group : {TGroup::Com, TGroup::Dispatch, TGroup::Sequences}) {
-        const TGroupRun run = RunGroupHere(*target, group, sequences);
+        const TGroupOutcome run = RunGroupInChildren(group, settings);
+        if (!run.NothingChecked.empty()) {
+            err << "ponderix-check: nothing checked: " << run.NothingChecked << "\n";
+            return kExitNothingChecked;
+        }
         found.insert(found.end(), run.Results.begin(), run.Results.end());
+        header = run.Header;
         calls += run.Calls;
         sequenceCalls += run.SequenceCalls;
         sequenceSeconds += run.SequenceSeconds;
     }
     const std::vector<TRuleResult> results = MergeResults(found, "an interface rule (--com-only)");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     for (const TRuleResult& r : results)
         out << ResultLine(r) << "\n";
-    char rate[64] = "";
-    if (sequenceSeconds > 0)
-        std::snprintf(rate, sizeof rate, "; random sequences: %.0f calls/s", sequenceCalls / sequenceSeconds);
-    err << "ponderix-check: " << calls << " driver calls" << rate << "\n";
+    char figures[128];
+    std::snprintf(figures, sizeof figures, "%llu driver calls in %.1f s", static_cast<unsigned long long>(calls), seconds);
+    err << "ponderix-check: " << figures;
+    if (sequenceSeconds > 0) {
+        std::snprintf(figures, sizeof figures, "; random sequences: %.0f calls/s", sequenceCalls / sequenceSeconds);
+        err << figures;
+    }
+    err << "\n";
     out << SummaryLine(results) << "\n";
     out.flush();
 
     if (!options.Out.empty()) {
-        if (const std::string why = WriteOut(options.Out, RecordingHeaderOf(*target), results, target->ClassIdText());
+        if (const std::string why = WriteOut(options.Out, header, results, "ponderix-check");
             !why.empty()) {
             err << "ponderix-check: cannot write " << why << "\n";
             return kExitNothingChecked;

@@ -324,7 +324,7 @@ void CheckRefcount(const TTarget& target)
         // Still alive for the reference the checker holds.
         void* again = nullptr;
         const HRESULT status = Query(p, IID_IUnknown, &again);
-        Require(SUCCEEDED(status) && again == p, "Release", "the object alive while a reference is held",
+        Require(SUCCEEDED(status) && again, "Release", "the object alive while a reference is held",
                 "QueryInterface then answered " + StatusWords(status));
         ReleaseOf(static_cast<IUnknown*>(again));
     }

@@ -66,12 +66,16 @@ public:
     static std::chrono::milliseconds Limit();
     static std::uint64_t Count();
 
-    // Makes one call: call() gives its status. An exception out of it, or a return after the
-    // limit, raises EInterrupted naming the call ("get Weight").
+    // Makes one call: call() gives its status; a write's argument is kept for the crash words.
+    // An exception out of it, or a return after the limit, raises EInterrupted naming the call
+    // ("get Weight").
     template <typename TCall>
-    static long Make(const char* member, driver::TCallDirection direction, TCall&& call)
+    static long Make(const char* member, driver::TCallDirection direction, TCall&& call,
+                     const driver::TCallValue* argument = nullptr)
     {
         driver::TCallInProgress inProgress(member, direction);
+        if (argument)
+            inProgress.KeepArgument([argument] { return *argument; });
         Counted();
         const auto start = std::chrono::steady_clock::now();
         long status;

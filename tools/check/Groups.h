@@ -1,5 +1,5 @@
-// Runs one group of rules on the target, here in this process, and gives one result per rule
-// (several for the rules every call is judged by: exception and hang may be found by any group).
+// The rules of one group, checked here in this process; and the results of all groups made one
+// per rule.
 #pragma once
 
 #include "tools/check/Rules.h"
@@ -10,21 +10,18 @@
 
 namespace check {
 
-struct TGroupRun {
-    std::vector<TRuleResult> Results;
-    std::uint64_t Calls = 0;
-    double SequenceSeconds = 0; // the random sequences' own time
-    std::uint64_t SequenceCalls = 0;
-};
+// The rules of group that apply (all, or COM's only), in the table's order.
+std::vector<const TRule*> RulesOf(TGroup group, bool interfaceRules);
 
-// The rules of group that apply to the target, in the table's order.
-std::vector<const TRule*> RulesOf(TGroup group, const TTarget& target);
+// Checks one static rule. A rule every call is judged by (exception, hang) that the driver broke
+// meanwhile is added to interruptions, and the rule itself is skipped as not finished.
+TRuleResult CheckStaticRule(const TTarget& target, const TRule& rule, std::vector<TRuleResult>& interruptions);
 
-// sequences: the options of the random sequences (its Rules are filled here).
-TGroupRun RunGroupHere(const TTarget& target, TGroup group, TSequenceOptions sequences);
+// The sequence rules of the target (sequences.Rules is filled here).
+TSequenceReport CheckSequenceRules(const TTarget& target, TSequenceOptions sequences);
 
 // One result per rule of the table, in its order: a Fail found anywhere wins over a Pass, a
-// Pass over a Skip. Rules nobody checked are skipped with reason.
+// Pass over a Skip. Rules nobody checked are skipped with reasonForMissing.
 std::vector<TRuleResult> MergeResults(const std::vector<TRuleResult>& found, const std::string& reasonForMissing);
 
 } // namespace check

@@ -7,9 +7,11 @@
 #include "tools/check/StaticRules.h"
 
 #include <rapidcheck.h>
+#include <rapidcheck/detail/TestListenerAdapter.h>
 #include <rapidcheck/state.h>
 
 #include <chrono>
+#include <iostream>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -219,7 +221,7 @@ private:
         TAnswer answer;
         answer.Status = TCalls::Make(m.Name, direction, [&] {
             return driver::CallMember(FDriver.Get(), m, direction, argument, answer.Value);
-        });
+        }, direction == TCallDirection::Write ? &argument : nullptr);
         return answer;
     }
     TAnswer Read(const TrutinaMemberInfo& m) { return Call(m, TCallDirection::Read); }
@@ -341,20 +343,70 @@ private:
     int FNumber = 0;
 };
 
-using TCommand = rc::state::Command<TModel, TSequenceRun>;
-
-struct TStepCommand final : TCommand {
+// A step as a command of RapidCheck's state machine, over the object (TSequenceRun) or over a
+// list of calls to be played elsewhere (TCollected).
+template <typename TSut>
+struct TStepCommand final : rc::state::Command<TModel, TSut> {
     TStep Step;
     explicit TStepCommand(TStep step) : Step(std::move(step)) {}
-    void run(const TModel&, TSequenceRun& run) const override { run.Perform(Step); }
+    void run(const TModel&, TSut& sut) const override { sut.Perform(Step); }
     void show(std::ostream& os) const override { os << StepText(Step); }
 };
 
-rc::Gen<std::shared_ptr<const TCommand>> Commands(const TModel&)
+template <typename TSut>
+rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const TModel&)
 {
+    using TCommand = rc::state::Command<TModel, TSut>;
     return rc::gen::map(Steps(), [](TStep step) {
-        return std::shared_ptr<const TCommand>(std::make_shared<TStepCommand>(std::move(step)));
+        return std::shared_ptr<const TCommand>(std::make_shared<TStepCommand<TSut>>(std::move(step)));
     });
+}
+
+// The calls of a sequence as recording lines: each step an action and its call.
+struct TCollected {
+    const std::set<std::string>& Avoid;
+    std::vector<std::string> Lines;
+    int Number = 0;
+    void Perform(const TStep& step)
+    {
+        if (!step.Member || Avoid.count(TCalls::Name(step.Member->Name, step.Direction)))
+            return;
+        Lines.push_back(driver::RecordingActionLine("step" + std::to_string(++Number), StepText(step)));
+        Lines.push_back(driver::RecordingDriveLine(step.Member->Name, step.Direction, step.Argument));
+    }
+};
+
+rc::detail::TestParams ParamsOf(const TSequenceOptions& options)
+{
+    rc::detail::TestParams params;
+    params.seed = options.Seed;
+    params.maxSuccess = options.Sequences;
+    params.maxSize = options.MaxLength;
+    params.maxDiscardRatio = 10;
+    return params;
+}
+
+rc::detail::TestMetadata Metadata();
+
+// Runs the property with our own parameters; nothing is printed, nothing is kept for a later
+// reproduction (the seed repeats a run).
+void CheckProperty(const std::function<void()>& property, const TSequenceOptions& options)
+{
+    rc::detail::TestListenerAdapter silent;
+    // RapidCheck names its own configuration on standard error when first used; the run's seed
+    // is ours (--seed), so that line would only mislead.
+    std::streambuf* const error = std::cerr.rdbuf(nullptr);
+    rc::detail::configuration();
+    std::cerr.rdbuf(error);
+    std::cerr.clear();
+    rc::detail::checkProperty(rc::detail::toProperty(property), Metadata(), ParamsOf(options), silent);
+}
+
+rc::detail::TestMetadata Metadata()
+{
+    rc::detail::TestMetadata metadata;
+    metadata.id = metadata.description = "ponderix-check sequences";
+    return metadata;
 }
 
 } // namespace
@@ -377,13 +429,6 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     const std::uint64_t callsBefore = TCalls::Count();
     const auto start = std::chrono::steady_clock::now();
 
-    rc::detail::TestParams params;
-    params.seed = options.Seed;
-    params.maxSuccess = options.Sequences;
-    params.maxSize = options.MaxLength;
-    params.maxDiscardRatio = 10;
-    rc::detail::TestMetadata metadata;
-    metadata.id = metadata.description = "ponderix-check sequences";
     const auto property = [&] {
         std::optional<TSequenceRun> run;
         try {
@@ -395,17 +440,16 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
         }
         if (!rounds.Error.empty())
             return; // nothing more can be learnt here
-        rc::state::check(TModel{}, *run, &Commands);
+        rc::state::check(TModel{}, *run, &Commands<TSequenceRun>);
     };
     // Each round shrinks the first rule it finds broken, then goes on without it.
     while (!rounds.Open.empty()) {
         rounds.Target.clear();
-        const rc::detail::TestResult result = rc::detail::checkProperty(rc::detail::toProperty(property), metadata, params);
+        CheckProperty(property, options);
         if (rounds.Target.empty() || !rounds.Error.empty())
             break;
         broken[rounds.Target] = rounds.Last;
         rounds.Open.erase(rounds.Target);
-        (void)result;
     }
     for (const std::string& rule : options.Rules) {
         TRuleResult r;
@@ -422,6 +466,26 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     report.Calls = TCalls::Count() - callsBefore;
     report.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return report;
+}
+
+} // namespace check
+
+namespace check {
+
+std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
+                                          const std::function<bool(const std::vector<std::string>& lines)>& breaks)
+{
+    std::vector<std::string> shortest;
+    const auto property = [&] {
+        TCollected collected{options.Avoid, {}, 0};
+        rc::state::check(TModel{}, collected, &Commands<TCollected>);
+        if (breaks(collected.Lines)) {
+            shortest = collected.Lines; // RapidCheck's last failing candidate is its shortest
+            RC_FAIL("breaks");
+        }
+    };
+    CheckProperty(property, options);
+    return shortest;
 }
 
 } // namespace check

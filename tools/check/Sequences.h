@@ -9,6 +9,7 @@
 #include "tools/check/Target.h"
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,8 +37,10 @@ std::string RecordingHeaderOf(const TTarget& target);
 
 TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& options);
 
-// A step of a sequence, in words and as the child's crash words name it: "put PortNumber 999".
-struct TStep;
-std::string StepText(const TStep& step);
+// The shortest sequence (as recording lines after the header) whose calls break a rule when
+// played: RapidCheck generates sequences as CheckSequences does (the same seed gives the same
+// ones) and shrinks the first that breaks(lines) says breaks it. Empty when none does.
+std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
+                                          const std::function<bool(const std::vector<std::string>& lines)>& breaks);
 
 } // namespace check

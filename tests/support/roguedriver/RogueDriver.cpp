@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <type_traits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -18,7 +20,10 @@
 namespace roguedriver {
 namespace {
 
-enum class TMisdeed { None, Crash, ThreadCrash, Exit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents };
+enum class TMisdeed {
+    None, Crash, ThreadCrash, Exit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents,
+    Fail, Refuse, RefuseSilently, RefuseAndChange, Miscount,
+};
 
 struct TRule {
     TMisdeed Misdeed = TMisdeed::None;
@@ -42,7 +47,9 @@ TMisdeed MisdeedNamed(std::string_view name)
         {"hang", TMisdeed::Hang},     {"throw", TMisdeed::Throw},
         {"null", TMisdeed::Null},     {"huge", TMisdeed::Huge},
         {"thread-events", TMisdeed::ThreadEvents}, {"call-events", TMisdeed::CallEvents},
-        {"late-events", TMisdeed::LateEvents},
+        {"late-events", TMisdeed::LateEvents}, {"fail", TMisdeed::Fail},
+        {"refuse", TMisdeed::Refuse},         {"refuse-silently", TMisdeed::RefuseSilently},
+        {"refuse-and-change", TMisdeed::RefuseAndChange}, {"miscount", TMisdeed::Miscount},
     };
     for (const auto& [word, misdeed] : names)
         if (word == name)
@@ -84,31 +91,168 @@ TRules ReadRules()
     return rules;
 }
 
+// The misdeed of a COM operation ("Invoke=disagree" gives "disagree" for "Invoke"); empty when none.
+std::string ComMisdeed(std::string_view operation)
+{
+    const char* text = std::getenv(ConfigVariable);
+    std::string_view rest = text ? text : "";
+    while (!rest.empty()) {
+        const std::string_view item = rest.substr(0, rest.find(';'));
+        rest.remove_prefix(std::min(rest.size(), item.size() + 1));
+        if (item.size() > operation.size() && item.substr(0, operation.size()) == operation && item[operation.size()] == '=')
+            return std::string(item.substr(operation.size() + 1));
+    }
+    return {};
+}
+
+constexpr DISPID ShiftedIds = 100;
+
+// A connection point that forwards to the object's own and misbehaves in Unadvise. It holds the
+// object's point uncounted (a counted one would keep the object alive): the object outlives it.
+class TRogueConnectionPoint final : public platform::TUnknownImpl<IConnectionPoint, IID_IConnectionPoint> {
+public:
+    TRogueConnectionPoint(IConnectionPoint* inner, std::string misdeed) : FInner(inner), FMisdeed(std::move(misdeed)) {}
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override { return FInner->GetConnectionInterface(iid); }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** c) override
+    {
+        return FInner->GetConnectionPointContainer(c);
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override
+    {
+        const HRESULT status = FInner->Advise(sink, cookie);
+        if (SUCCEEDED(status))
+            FSinks.push_back({*cookie, sink});
+        return status;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override
+    {
+        IUnknown* sink = nullptr;
+        for (const auto& [c, s] : FSinks)
+            if (c == cookie)
+                sink = s;
+        if (sink && FMisdeed == "keep-reference")
+            sink->AddRef(); // never released
+        if (sink && FMisdeed == "late-event") {
+            IDispatch* dispatch = nullptr;
+            if (SUCCEEDED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+                platform::PostToApartment(platform::CurrentApartment(), [dispatch] {
+                    DISPPARAMS none{};
+                    dispatch->Invoke(DISPID_TRUTINA_DATAEVENT, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                                     nullptr, nullptr, nullptr);
+                    ++GEventsRaised;
+                    dispatch->Release();
+                });
+        }
+        return FInner->Unadvise(cookie);
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override { return FInner->EnumConnections(out); }
+
+private:
+    IConnectionPoint* FInner;
+    std::string FMisdeed;
+    std::vector<std::pair<DWORD, IUnknown*>> FSinks; // not counted: only compared
+};
+
 class TRogueTrutina final : public trutina_server::TTrutinaServerBase {
 public:
-    TRogueTrutina() : FRules(ReadRules()), FThread(std::this_thread::get_id()) {}
+    TRogueTrutina()
+        : FRules(ReadRules()), FThread(std::this_thread::get_id()), FQueryInterface(ComMisdeed("QueryInterface")),
+          FRelease(ComMisdeed("Release")), FTypeInfoCount(ComMisdeed("GetTypeInfoCount")),
+          FNames(ComMisdeed("GetIDsOfNames")), FInvoke(ComMisdeed("Invoke")), FUnadvise(ComMisdeed("Unadvise"))
+    {
+    }
 
 #define ROGUE_RO(n, name, type, ...) \
     HRESULT STDMETHODCALLTYPE get_##name(type* Value) override { return Answer(n, Value); }
 #define ROGUE_RW(n, name, type, ...) \
     ROGUE_RO(n, name, type)     \
-    HRESULT STDMETHODCALLTYPE put_##name(type) override { return Misbehave(FRules.Write[n]); }
+    HRESULT STDMETHODCALLTYPE put_##name(type Value) override { return Write(n, Value); }
 #define ROGUE_METHOD(n, name, ...) \
-    HRESULT STDMETHODCALLTYPE name(LONG* Result) override { return Answer(n, Result); }
+    HRESULT STDMETHODCALLTYPE name(LONG* Result) override { return Method(n, Result); }
     TRUTINA_MEMBERS(ROGUE_RO, ROGUE_RW, ROGUE_METHOD)
 #undef ROGUE_RO
 #undef ROGUE_RW
 #undef ROGUE_METHOD
 
+    // ---------------------------------------------------------------- COM's operations
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (FQueryInterface == "keep-out" && ppv && riid != IID_IUnknown) {
+            void* kept = *ppv;
+            const HRESULT status = TTrutinaServerBase::QueryInterface(riid, ppv);
+            if (FAILED(status))
+                *ppv = kept;
+            return status;
+        }
+        if (FQueryInterface == "split-identity" && ppv && riid == IID_IUnknown && FIdentityGiven++ > 0) {
+            *ppv = static_cast<ISupportErrorInfo*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return TTrutinaServerBase::QueryInterface(riid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        if (FRelease == "leak" && FLeakCount.load() == 0)
+            FLeakCount = 1, AddRef(); // one reference nobody holds: the object never goes
+        return TTrutinaServerBase::Release();
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (FTypeInfoCount != "two" || !count)
+            return TTrutinaServerBase::GetTypeInfoCount(count);
+        *count = 2;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
+    {
+        const HRESULT status = TTrutinaServerBase::GetIDsOfNames(riid, names, count, lcid, ids);
+        if (FNames == "shifted" && status == S_OK)
+            for (UINT i = 0; i < count; ++i)
+                ids[i] += ShiftedIds;
+        return status;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override
+    {
+        if (FNames == "shifted")
+            id -= ShiftedIds;
+        if (FInvoke == "no-type-check" && (flags & DISPATCH_PROPERTYPUT) && params && params->cArgs == 1
+            && params->rgvarg[0].vt == VT_UNKNOWN)
+            return S_OK;
+        const HRESULT status = TTrutinaServerBase::Invoke(id, riid, lcid, flags, params, result, excepInfo, argErr);
+        if (FInvoke == "disagree" && SUCCEEDED(status) && result && result->vt == VT_I4)
+            ++result->lVal;
+        return status;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** out) override
+    {
+        const HRESULT status = TTrutinaServerBase::FindConnectionPoint(riid, out);
+        if (SUCCEEDED(status) && !FUnadvise.empty()) {
+            if (!FPoint)
+                FPoint = new TRogueConnectionPoint(*out, FUnadvise);
+            (*out)->Release();
+            FPoint->AddRef();
+            *out = FPoint;
+        }
+        return status;
+    }
+
 protected:
     ~TRogueTrutina() override
     {
-        if (FEventThread.joinable())
+        // The last reference may go on the event thread itself (the sink let its object go).
+        if (FEventThread.joinable() && FEventThread.get_id() == std::this_thread::get_id())
+            FEventThread.detach();
+        else if (FEventThread.joinable())
             FEventThread.join();
         for (IDispatch* sink : FKeptSinks) { // released by the host, raised all the same
             Raise(sink);
             sink->Release();
         }
+        if (FPoint)
+            FPoint->Release();
     }
 
 private:
@@ -118,7 +262,81 @@ private:
         if (!out)
             return E_POINTER;
         *out = T{};
-        return Misbehave(FRules.Read[number]);
+        const HRESULT status = Misbehave(FRules.Read[number]);
+        if constexpr (std::is_same_v<T, LONG>) {
+            switch (number) {
+            case ResultCodeId: *out = FResultCode; break;
+            case DeviceIndexId: *out = FDeviceIndex; break;
+            case DeviceNumberId: *out = FDeviceIndex + 1; break;
+            case DeviceCountId: *out = FDevices; break;
+            default:
+                if (FStored[number])
+                    *out = *FStored[number];
+            }
+        }
+        return status;
+    }
+
+    // A write: its misdeed, then its result, and the device list's selection.
+    template <typename T>
+    HRESULT Write(int number, T value)
+    {
+        const TRule& rule = FRules.Write[number];
+        if (HRESULT status = Misbehave(rule); FAILED(status))
+            return status;
+        if (Refused(rule)) {
+            if constexpr (std::is_same_v<T, LONG>)
+                if (rule.Misdeed == TMisdeed::RefuseAndChange)
+                    FStored[number] = value;
+            return S_OK;
+        }
+        if constexpr (std::is_same_v<T, LONG>) {
+            if (number == DeviceIndexId || number == DeviceNumberId) {
+                const LONG index = number == DeviceIndexId ? value : value - 1;
+                if (index < 0 || index >= FDevices)
+                    return Result(-6, u"Логическое устройство не найдено");
+                FDeviceIndex = index;
+            }
+        }
+        return Result(0, u"");
+    }
+
+    HRESULT Method(int number, LONG* out)
+    {
+        const TRule& rule = FRules.Read[number];
+        if (HRESULT status = Answer(number, out); FAILED(status))
+            return status;
+        if (Refused(rule))
+            return S_OK;
+        if (rule.Misdeed != TMisdeed::Miscount && number == AddDeviceId) {
+            ++FDevices;
+            FDeviceIndex = FDevices - 1;
+        }
+        if (rule.Misdeed != TMisdeed::Miscount && number == DeleteDeviceId) {
+            if (FDevices == 1)
+                return Result(-9, u"Нельзя удалить единственное логическое устройство");
+            --FDevices;
+            FDeviceIndex = std::min(FDeviceIndex, FDevices - 1);
+        }
+        return Result(0, u"");
+    }
+
+    // A refusal by the rule: its code, with or without a description.
+    bool Refused(const TRule& rule)
+    {
+        switch (rule.Misdeed) {
+        case TMisdeed::Refuse:
+        case TMisdeed::RefuseAndChange: Result(rule.Count, u"Значение вне допустимого диапазона"); return true;
+        case TMisdeed::RefuseSilently: Result(rule.Count, u""); return true;
+        default: return false;
+        }
+    }
+
+    HRESULT Result(LONG code, std::u16string description)
+    {
+        FResultCode = code;
+        FResultDescription = std::move(description);
+        return S_OK;
     }
     HRESULT Answer(int number, BSTR* out)
     {
@@ -131,7 +349,7 @@ private:
         if (rule.Misdeed == TMisdeed::Huge)
             *out = platform::U16ToBstr(std::u16string(static_cast<std::size_t>(rule.Count), u'W'));
         else if (rule.Misdeed != TMisdeed::Null)
-            *out = platform::U16ToBstr(u"");
+            *out = platform::U16ToBstr(number == ResultDescriptionId ? FResultDescription : u"");
         return S_OK;
     }
 
@@ -156,9 +374,12 @@ private:
         case TMisdeed::ThreadEvents:
             if (FEventThread.joinable())
                 FEventThread.join();
+            // The thread holds the object: its events never raise one already being destroyed.
+            AddRef();
             FEventThread = std::thread([this, count = rule.Count] {
                 for (long i = 0; i < count; ++i)
                     RaiseAll();
+                Release();
             });
             break;
         case TMisdeed::CallEvents:
@@ -166,6 +387,7 @@ private:
                 RaiseAll();
             break;
         case TMisdeed::LateEvents: KeepSinks(); break;
+        case TMisdeed::Fail: return E_FAIL;
         default: break;
         }
         return S_OK;
@@ -209,8 +431,20 @@ private:
         }
     }
 
+    static constexpr int ResultCodeId = 1, ResultDescriptionId = 2, DeviceIndexId = 4, DeviceNumberId = 5,
+                         DeviceCountId = 7, AddDeviceId = 47, DeleteDeviceId = 48;
+
     const TRules FRules;
     const std::thread::id FThread;
+    const std::string FQueryInterface, FRelease, FTypeInfoCount, FNames, FInvoke, FUnadvise;
+    int FIdentityGiven = 0;
+    std::atomic<int> FLeakCount{0};
+    TRogueConnectionPoint* FPoint = nullptr;
+    LONG FResultCode = 0;
+    std::u16string FResultDescription;
+    LONG FDevices = 1;
+    LONG FDeviceIndex = 0;
+    std::array<std::optional<LONG>, SlotCount> FStored{};
     std::thread FEventThread;
     std::vector<IDispatch*> FKeptSinks;
 };
@@ -224,7 +458,53 @@ long EventsRaised() { return GEventsRaised.load(); }
 
 } // namespace roguedriver
 
-TRUTINA_SERVER_EXPORTS(roguedriver::TRogueTrutina, CLSID_Statera, "Misbehaving scale driver (tests)")
+namespace roguedriver {
+namespace {
+
+// The class factory, misbehaving as CreateInstance's rule says.
+class TRogueFactory final : public platform::TUnknownImpl<IClassFactory, IID_IClassFactory> {
+public:
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
+    {
+        if (outer && ppv && ComMisdeed("CreateInstance") == "wrong-refusal") {
+            *ppv = nullptr;
+            return E_INVALIDARG;
+        }
+        return FFactory->CreateInstance(outer, riid, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override { return FFactory->LockServer(lock); }
+
+    platform::ComPtr<IClassFactory> FFactory;
+
+private:
+    trutina_server::TLiveObject FLive;
+};
+
+} // namespace
+} // namespace roguedriver
+
+TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
+{
+    platform::ComPtr<IClassFactory> inner;
+    HRESULT status = trutina_server::GetClassObject<roguedriver::TRogueTrutina>(CLSID_Statera, rclsid, IID_IClassFactory,
+                                                                                 inner.OutVoid());
+    if (FAILED(status))
+        return status;
+    auto* factory = new roguedriver::TRogueFactory();
+    factory->FFactory = inner;
+    status = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return status;
+}
+TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow()
+{
+    return roguedriver::ComMisdeed("DllCanUnloadNow") == "always" ? S_OK : trutina_server::CanUnloadNow();
+}
+TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer()
+{
+    return trutina_server::RegisterServer(CLSID_Statera, &trutina_server::ModuleAnchor, "Misbehaving scale driver (tests)");
+}
+TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() { return trutina_server::UnregisterServer(CLSID_Statera); }
 
 namespace roguedriver {
 HRESULT Register() { return DllRegisterServer(); }

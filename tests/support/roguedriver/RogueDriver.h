@@ -16,8 +16,28 @@
 //   thread-events:N   a thread of the driver's own raises N data events, then the call returns
 //   call-events:N     N data events raised inside the call, on the caller's thread
 //   late-events       the sinks are kept, and raised once more after the object was released
+//   fail              the call fails with E_FAIL
+//   refuse:CODE       a write or method is refused: ResultCode CODE with a description
+//   refuse-silently:CODE   ... without a description
+//   refuse-and-change:CODE ... with a description, and an integer property takes the value all the same
+//   miscount          AddDevice or DeleteDevice succeeds without changing the device list
 //
-// Every other member answers zero or empty, ResultCode 0. A call on a thread other than the one
+// The COM operations misbehave by the same variable ("Invoke=disagree"):
+//   QueryInterface=split-identity   IUnknown answered with another pointer after the object's first
+//   QueryInterface=keep-out         a refusal leaves the out pointer as it was
+//   Release=leak                    the last Release leaves the object alive, its sinks held
+//   DllCanUnloadNow=always          S_OK while objects live
+//   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
+//   GetTypeInfoCount=two            answers 2
+//   GetIDsOfNames=shifted           every member's dispatch id + 100 (Invoke takes them)
+//   Invoke=no-type-check            a write of an object is taken
+//   Invoke=disagree                 an integer read through Invoke answers one more than the vtable
+//   Unadvise=keep-reference         the sink is not released
+//   Unadvise=late-event             one more data event reaches the sink after Unadvise
+//
+// Every other member answers zero or empty, ResultCode 0 (the last write's or method's result); the
+// device list is kept (DeviceCount, CurrentDeviceIndex, CurrentDeviceNumber = index + 1, AddDevice,
+// DeleteDevice), a selection of no device refused with a description. A call on a thread other than the one
 // that created the object answers RPC_E_WRONG_THREAD, as the system's marshalling would.
 #pragma once
 

@@ -1,0 +1,153 @@
+// ponderix-check against the misbehaving driver made to break one rule at a time, and against
+// conforming behaviour: each misbehaviour is named by exactly its rule, and nothing conforming is
+// blamed. The program itself runs (its groups in children of their own), as a driver's author
+// runs it.
+#include "TestEnv.h"
+
+#include "platform/childprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace {
+
+struct TRun {
+    std::set<std::string> Failed;
+    std::string Output;
+    int Code = -1;
+};
+
+// Runs a program of the build's bin folder to its end.
+TRun RunProgram(const std::string& program, const std::vector<std::string>& arguments)
+{
+    TRun run;
+    std::string why;
+    const auto child = platform::ChildProcess::Start(std::string(PONDERIX_BIN) + "/" + program, arguments, "", why);
+    if (!child) {
+        run.Output = why;
+        return run;
+    }
+    for (std::string line; child->ReadLine(line, 120000) == platform::ChildProcess::ReadOutcome::Line;) {
+        run.Output += line + "\n";
+        if (line.rfind("FAIL ", 0) == 0)
+            run.Failed.insert(line.substr(5, line.find(':') - 5));
+    }
+    child->Kill(); // a run past two minutes has hung
+    const platform::ProcessEnd end = child->Wait();
+    run.Code = end.Faulted ? -1 : end.Code;
+    run.Output += child->ErrorOutput();
+    return run;
+}
+
+class PonderixCheck : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FFolder = testenv::MakeTempFolder("ponderix-check-");
+        testenv::SetVariable("TRUTINA_SETTINGS", (FFolder / "settings.json").string());
+        testenv::SetVariable("PONDERIX_CLASS_REGISTRY", (FFolder / "classes.reg").string());
+    }
+    void TearDown() override
+    {
+        testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
+        testenv::UnsetVariable("TRUTINA_SETTINGS");
+        testenv::UnsetVariable("PONDERIX_CLASS_REGISTRY");
+        std::error_code ignored;
+        std::filesystem::remove_all(FFolder, ignored);
+    }
+
+    TRun Check(const std::string& module, std::vector<std::string> more = {})
+    {
+        std::vector<std::string> arguments{"--module", module, "--seed", "7", "--sequences", "40", "--call-limit", "1000"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return RunProgram("ponderix-check", arguments);
+    }
+
+    std::filesystem::path FFolder;
+};
+
+struct TMisbehaviour {
+    const char* Rogue; // PONDERIX_ROGUE_DRIVER
+    const char* Rule;  // the one rule named; empty: conforming, nothing named
+};
+
+// One row per rule of the table, then the behaviours that conform and must not be blamed.
+const TMisbehaviour Misbehaviours[] = {
+    {"QueryInterface=split-identity", "qi-identity"},
+    {"QueryInterface=keep-out", "qi-rules"},
+    {"Release=leak", "refcount"},
+    {"DllCanUnloadNow=always", "unload"},
+    {"CreateInstance=wrong-refusal", "class-factory"},
+    {"Unadvise=keep-reference", "connection-point"},
+    {"Unadvise=late-event", "event-after-unadvise"},
+    {"GetTypeInfoCount=two", "typeinfo"},
+    {"GetIDsOfNames=shifted", "dispatch-names"},
+    {"Invoke=no-type-check", "dispatch-invoke"},
+    {"Invoke=disagree", "dual-agree"},
+    {"get ResultDescription=fail", "result-code"},
+    {"put PortNumber=refuse-silently:-4", "failure-described"},
+    {"put PortNumber=refuse-and-change:-4", "refused-write-keeps-value"},
+    {"AddDevice=miscount", "device-list"},
+    {"ReadWeight=thread-events:1", "event-thread"},
+    {"Reset=throw", "exception"},
+    {"ReadWeight=crash", "crash"},
+    {"put UnitPrice=exit:3", "crash"},
+    {"Zero=hang:3000", "hang"},
+    // A null text is an empty one; a refusal with a description is the result convention; events
+    // during a method on the caller's thread are allowed; DllCanUnloadNow may always answer S_FALSE
+    // (the rogue driver does while its factory lives, as any module may).
+    {"get CurrentDeviceName=null;get DriverVersion=null", ""},
+    {"put PortNumber=refuse:-4;ReadWeight=refuse:-11", ""},
+    {"ReadWeight=call-events:2;GenerateEvent=call-events:1", ""},
+    {"", ""},
+};
+
+TEST_F(PonderixCheck, NamesEachMisbehaviourByItsRuleAloneAndBlamesNoConformingBehaviour)
+{
+    for (const TMisbehaviour& m : Misbehaviours) {
+        testenv::SetVariable("PONDERIX_ROGUE_DRIVER", m.Rogue);
+        const TRun run = Check(std::string(PONDERIX_BIN) + "/RogueTrutina.dll");
+        const std::set<std::string> expected = *m.Rule ? std::set<std::string>{m.Rule} : std::set<std::string>{};
+        EXPECT_EQ(run.Failed, expected) << m.Rogue << "\n" << run.Output;
+        EXPECT_EQ(run.Code, *m.Rule ? 1 : 0) << m.Rogue << "\n" << run.Output;
+        EXPECT_NE(run.Output.find(*m.Rule ? "18 passed, 1 failed, 0 skipped" : "19 passed, 0 failed, 0 skipped"),
+                  std::string::npos)
+            << m.Rogue << "\n" << run.Output;
+    }
+}
+
+TEST_F(PonderixCheck, TheSubstituteDriverKeepsEveryRule)
+{
+    const TRun run = Check(TRUTINA_MODULE_PATH);
+    EXPECT_EQ(run.Code, 0) << run.Output;
+    EXPECT_NE(run.Output.find("19 passed, 0 failed, 0 skipped"), std::string::npos) << run.Output;
+}
+
+TEST_F(PonderixCheck, AFindingsShortestSequenceReplaysToTheSameFault)
+{
+    testenv::SetVariable("PONDERIX_ROGUE_DRIVER", "put PortNumber=refuse-and-change:-4");
+    const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
+    const TRun run = Check(module, {"--out", (FFolder / "out").string()});
+    ASSERT_EQ(run.Failed, std::set<std::string>{"refused-write-keeps-value"}) << run.Output;
+    EXPECT_TRUE(std::filesystem::is_regular_file(FFolder / "out" / "junit.xml"));
+
+    const TRun replayed = RunProgram("ponderix-replay",
+                                     {(FFolder / "out" / "refused-write-keeps-value.jsonl").string(), "--module", module});
+    EXPECT_EQ(replayed.Code, 1) << replayed.Output;
+    EXPECT_NE(replayed.Output.find("get PortNumber: expected 0, got 1"), std::string::npos) << replayed.Output;
+    EXPECT_NE(replayed.Output.find("0 passed, 1 failed"), std::string::npos) << replayed.Output; // one step: shrunk
+}
+
+TEST_F(PonderixCheck, NothingCheckedWhenTheFileIsNoServerModule)
+{
+    std::ofstream((FFolder / "notes.dll").string()) << "not a module";
+    const TRun run = Check((FFolder / "notes.dll").string());
+    EXPECT_EQ(run.Code, 2) << run.Output;
+    EXPECT_NE(run.Output.find("nothing checked"), std::string::npos) << run.Output;
+}
+
+} // namespace
