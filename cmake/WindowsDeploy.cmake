@@ -4,6 +4,7 @@
 #
 #   Ponderix.exe  regsvr.exe  platform.dll  Trutina.dll     the program, the tool, the driver
 #   ponderix-replay.exe                                      regression runs against a driver
+#   ponderix-check.exe                                       the rules a driver breaks
 #   Qt6Core.dll  Qt6Gui.dll  Qt6Widgets.dll                  Qt
 #   platforms/qwindows.dll  styles/qwindowsvistastyle.dll    Qt's platform and style plugins
 #   libstdc++-6.dll  libgcc_s_*.dll  libwinpthread-1.dll     the compiler's C++ runtime

@@ -14,9 +14,8 @@
 #                                                      the install there is complete, 1 when not
 #   PONDERIX_JOBS=N    build jobs (default: 2)
 #
-# The source package is fetched with the system's own Debian archive entry turned into a
-# deb-src entry in a private apt configuration (its own source list and package lists in a
-# temporary folder): the system's package sources and lists are never modified.
+# The source package is fetched through a private apt configuration (scripts/debian-source.sh):
+# the system's package sources and lists are never modified.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -83,50 +82,10 @@ work=$(mktemp -d "$cache/work-$arch-XXXXXX")
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
 
-# ---------------------------------------------------------------- the source package (shared by
-# both architectures; fetched once, under a lock so that two builds started together agree)
-source_root=$cache/src-qt6-base-$qt_deb_version
-exec 9>"$cache/src.lock"
-flock 9
-if [[ ! -f "$source_root/.complete" ]]; then
-  echo "== Fetching the qt6-base $qt_deb_version source package" >&2
-  apt_dir=$work/apt
-  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-  # The system's Debian entries (deb822 or one-line form) as source entries; no other host.
-  {
-    for f in /etc/apt/sources.list.d/*.sources; do
-      [[ -f "$f" ]] || continue
-      awk -v RS= -v ORS='\n\n' '/URIs:[^\n]*debian\.org\/debian\/?( |\n|$)/ && /Types:[^\n]*deb/' "$f" |
-        sed 's/^Types:.*/Types: deb-src/'
-    done
-  } >"$apt_dir/debian.sources"
-  {
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-      [[ -f "$f" ]] || continue
-      grep -E '^deb [^#]*debian\.org/debian/? ' "$f" | sed 's/^deb /deb-src /' || true
-    done
-  } >"$apt_dir/sources.list"
-  if [[ ! -s "$apt_dir/debian.sources" && ! -s "$apt_dir/sources.list" ]]; then
-    echo "no Debian archive entry found in /etc/apt to fetch the source package from" >&2
-    exit 1
-  fi
-  mkdir -p "$apt_dir/parts"
-  [[ -s "$apt_dir/debian.sources" ]] && cp "$apt_dir/debian.sources" "$apt_dir/parts/"
-  apt_options=(
-    -o "Dir::Etc::SourceList=$apt_dir/sources.list"
-    -o "Dir::Etc::SourceParts=$apt_dir/parts"
-    -o "Dir::State::Lists=$apt_dir/lists"
-    -o "Dir::Cache=$apt_dir/cache"
-    -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
-    -o "APT::Sandbox::User=$(id -un)"
-  )
-  apt-get "${apt_options[@]}" update -qq
-  rm -rf "$source_root"
-  mkdir -p "$source_root"
-  (cd "$source_root" && apt-get "${apt_options[@]}" source -qq "qt6-base=$qt_deb_version")
-  touch "$source_root/.complete"
-fi
-flock -u 9
+# ---------------------------------------------------------------- the source package
+source "$source_dir/scripts/debian-source.sh"
+debian_source qt6-base "$qt_deb_version" "$cache" "$work"
+source_root=$debian_source_root
 src=$(find "$source_root" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
 [[ -n "$src" && -x "$src/configure" ]] || { echo "no unpacked source in $source_root" >&2; exit 1; }
 

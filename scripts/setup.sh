@@ -2,7 +2,8 @@
 # Installs the Debian packages that building, running and testing Ponderix need, only those that
 # are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots;
 # "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
-# scripts/wine-test.sh): both mingw-w64 cross compilers, dpkg-dev to unpack Qt's source package,
+# scripts/build-rapidcheck-windows.sh, scripts/wine-test.sh): both mingw-w64 cross compilers,
+# dpkg-dev to unpack Qt's and RapidCheck's source packages (and xz for their tarballs),
 # 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), widl (in
 # wine64-tools) for the driver's type library, the X tools of the end-to-end run and jq for the
 # test programs' JSON reports.

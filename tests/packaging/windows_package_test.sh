@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the Windows zip from a build tree and checks the unpacked folder: the program, the tool,
+# Makes the Windows zip from a build tree and checks the unpacked folder: the program, the tools,
 # the driver, Qt with its platform and style plugins and the C++ runtime in their places; every
 # program file of the build's architecture; every DLL they import either in the folder or one
 # the system provides (Wine's own list of system DLLs for that architecture, and the system's API
@@ -36,7 +36,7 @@ folder="$work/root/ponderix-$version-$bits"
 [ -d "$folder" ] || { ls "$work/root"; echo "FAIL: the zip holds no folder ponderix-$version-$bits"; exit 1; }
 
 # ------------------------------------------------------------------ files in their places
-for file in Ponderix.exe regsvr.exe ponderix-replay.exe ponderix-host32.exe ponderix-host64.exe platform.dll Trutina.dll \
+for file in Ponderix.exe regsvr.exe ponderix-replay.exe ponderix-check.exe ponderix-host32.exe ponderix-host64.exe platform.dll Trutina.dll \
             Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libwinpthread-1.dll qt.conf; do
     [ -f "$folder/$file" ] || fail "$file missing"
 done
@@ -69,7 +69,7 @@ for binary in $(cd "$folder" && find . -iname '*.exe' -o -iname '*.dll' | sed 's
         fail "$binary imports $dll, which is neither in the folder nor a system DLL"
     done
     case $binary in
-        Ponderix.exe | regsvr.exe | ponderix-replay.exe | platform.dll | Trutina.dll | Qt6*.dll | platforms/* | styles/*)
+        Ponderix.exe | regsvr.exe | ponderix-replay.exe | ponderix-check.exe | platform.dll | Trutina.dll | Qt6*.dll | platforms/* | styles/*)
             echo "$imports" | grep -qx 'libstdc++-6.dll' || fail "$binary does not use the shared C++ runtime" ;;
     esac
 done
