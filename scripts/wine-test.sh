@@ -100,7 +100,7 @@ registered_in_view() { # clsid view
     sed -n 's/.*REG_SZ *//p'
 }
 
-# regsvr32 registers the module in the build's own view only, and /u removes it.
+# regsvr32 registers the module in the build's own view only, and /u removes it (twice: success).
 check_registration() { # folder module clsid view other_view
   local folder=$1 module=$2 clsid=$3 view=$4 other_view=$5 path
   [[ -f "$folder/$module" ]] || { fail "$module is missing in $folder"; return; }
@@ -123,6 +123,10 @@ check_registration() { # folder module clsid view other_view
     pass
   else
     fail "regsvr32 /u $module left $clsid registered"
+  fi
+  # Uninstallers unregister twice: nothing left to remove is success, exit code 0.
+  if run_wine regsvr32 /u /s "$path" >"$work/regsvr32.log"; then pass; else
+    fail "a second regsvr32 /u $module ended with exit code $?"
   fi
 }
 

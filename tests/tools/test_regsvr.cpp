@@ -154,6 +154,9 @@ TEST_F(Regsvr, SubstituteDriverIsFoundByItsProgIdsUntilUnregistered)
     EXPECT_EQ(ClassOfProgId("Ponderix.Counter", clsid), S_OK);
     EXPECT_TRUE(clsid == CLSID_TestCounter);
     EXPECT_EQ(platform::LookupInprocServer(CLSID_TestCounter, path), S_OK);
+    // Uninstallers unregister twice: nothing left to remove is success.
+    r = Run("-u " + Quoted(TRUTINA_MODULE_PATH));
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
     platform::UnregisterProgIds(CLSID_TestCounter, "Ponderix.Counter.1", "Ponderix.Counter");
     testenv::SetVariable("LSAN_OPTIONS", lsanBefore);
 }
