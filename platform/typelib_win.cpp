@@ -30,8 +30,15 @@ HRESULT UnregisterTypeLibrary(REFGUID libid, WORD major, WORD minor)
 #else
     constexpr SYSKIND kind = SYS_WIN32;
 #endif
+    // Not registered (any more): nothing to remove. Asked first, because what UnRegisterTypeLib
+    // answers then differs between systems (Wine: E_INVALIDARG, which a second uninstall would
+    // report as a failure).
+    BSTR registeredPath = nullptr;
+    const HRESULT registered = QueryPathOfRegTypeLib(libid, major, minor, LOCALE_NEUTRAL, &registeredPath);
+    SysFreeString(registeredPath);
+    if (registered == TYPE_E_LIBNOTREGISTERED || registered == TYPE_E_REGISTRYACCESS)
+        return S_OK;
     const HRESULT hr = UnRegisterTypeLib(libid, major, minor, LOCALE_NEUTRAL, kind);
-    // Not registered (any more): nothing to remove.
     if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED || hr == TYPE_E_CANTLOADLIBRARY)
         return S_OK;
     return hr;
