@@ -4,6 +4,7 @@
 #include "platform/childprocess.h"
 #include "platform/faults.h"
 #include "platform/internal_win.h"
+#include "platform/module.h"
 
 #include <algorithm>
 #include <chrono>
