@@ -7,9 +7,11 @@
 #include "platform/comobject.h"
 #include "platform/comptr.h"
 #include "platform/faults.h"
+#include "platform/hostevents.h"
 #include "runtime/apphook.h"
 #include "runtime/exceptions.h"
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <thread>
@@ -44,8 +46,8 @@ public:
     {
         return DISP_E_UNKNOWNNAME;
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                                     UINT*) override
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override
     {
         if (id != DISPID_TRUTINA_DATAEVENT)
             return DISP_E_MEMBERNOTFOUND;
@@ -54,12 +56,32 @@ public:
         if (std::this_thread::get_id() != FThread) [[unlikely]]
             MoveToControlThread();
         else if (FOwner)
-            FOwner->FireDataEvent(0);
+            FOwner->FireDataEvent(MovedByTheHost(params));
         return S_OK; // the handler's failures never reach the driver
     }
 
 private:
     ~TEventSink() override = default;
+
+    // An event that the driver host moved from the driver's thread to its apartment's thread
+    // names both threads in named arguments (platform/hostevents.h); {} for any other.
+    static TStatera::TForeignThread MovedByTheHost(const DISPPARAMS* params)
+    {
+        TStatera::TForeignThread where;
+        if (!params || params->cNamedArgs != 2 || params->cArgs != 2 || !params->rgdispidNamedArgs || !params->rgvarg)
+            return where;
+        for (UINT i = 0; i < 2; ++i) {
+            const VARIANTARG& value = params->rgvarg[i];
+            if (value.vt != VT_I4)
+                return {};
+            const unsigned long thread = static_cast<std::uint32_t>(value.lVal);
+            if (params->rgdispidNamedArgs[i] == platform::hostevents::kRaisedOnArgument)
+                where.RaisedOn = thread;
+            else if (params->rgdispidNamedArgs[i] == platform::hostevents::kCreatedOnArgument)
+                where.CreatedOn = thread;
+        }
+        return where.RaisedOn != 0 && where.CreatedOn != 0 ? where : TStatera::TForeignThread{};
+    }
 
     void MoveToControlThread()
     {
@@ -68,7 +90,7 @@ private:
         const unsigned long raisedOn = platform::CurrentThreadId();
         platform::PostToApartment(FApartment, [self, raisedOn] {
             if (self->FOwner)
-                self->FOwner->FireDataEvent(raisedOn);
+                self->FOwner->FireDataEvent({raisedOn, self->FOwner->FThreadId});
         });
     }
 
@@ -152,13 +174,13 @@ void TStatera::ConnectEvents()
     FCookie = cookie;
 }
 
-void TStatera::FireDataEvent(unsigned long raisedOn)
+void TStatera::FireDataEvent(TForeignThread foreign)
 {
     std::string notice;
-    if (raisedOn != 0 && !FForeignThreadReported) [[unlikely]] {
+    if (foreign.RaisedOn != 0 && !FForeignThreadReported) [[unlikely]] {
         FForeignThreadReported = true;
-        notice = "the driver raised DataEvent on its thread " + std::to_string(raisedOn)
-                 + ", not on the thread that created it (" + std::to_string(FThreadId)
+        notice = "the driver raised DataEvent on its thread " + std::to_string(foreign.RaisedOn)
+                 + ", not on the thread that created it (" + std::to_string(foreign.CreatedOn)
                  + "); Ponderix delivers its events on that thread instead";
     }
     // Into the call trace before the handler runs, so that the calls it makes follow it.

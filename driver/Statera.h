@@ -55,8 +55,13 @@ public:
 
 private:
     class TEventSink;
+    // Where an event raised on a thread other than the driver's came from; zeros for one that was not.
+    struct TForeignThread {
+        unsigned long RaisedOn = 0;  // the driver's thread that raised it
+        unsigned long CreatedOn = 0; // the thread that created the driver (in the driver host: the host's)
+    };
     void ConnectEvents();
-    void FireDataEvent(unsigned long raisedOn); // raisedOn: the foreign thread it came from, or 0
+    void FireDataEvent(TForeignThread foreign);
     platform::ComPtr<IDispatch> Dispatch() const;
 
     CLSID FClassId;

@@ -359,6 +359,33 @@ TEST_F(IsolatedRogueDriverTest, CallsAndEventsAreTheOnesOfTheInProcessMode)
     EXPECT_EQ(std::count(isolated.begin(), isolated.end(), "event DataEvent"), 2);
 }
 
+// Events the driver raises on a thread of its own reach the window in both modes, on its thread,
+// and the fault is named once, in the same words (the trace's notice, the memo line).
+TEST_F(IsolatedRogueDriverTest, EventsFromTheDriversOwnThreadAreNamedAsInProcess)
+{
+    testenv::SetVariable(roguedriver::ConfigVariable, "GenerateEvent=thread-events:5");
+    for (const bool isolated : {true, false}) {
+        SCOPED_TRACE(isolated ? "isolated" : "in-process");
+        driver::SetIsolatedMode(isolated);
+        std::vector<std::string> notices;
+        int events = 0;
+        TfmMain window(testsupport::NoAsk);
+        driver::SetDriverCallHook([&](const driver::TDriverCall& call) {
+            if (call.Direction != driver::TCallDirection::Event)
+                return;
+            ++events;
+            if (!call.Notice.empty())
+                notices.push_back(call.Notice);
+        });
+        Click(window.btnGenerateAsyncMessage);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return events == 5; }, 10000)) << events << " events";
+        driver::SetDriverCallHook({});
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_EQ(notices[0].rfind("the driver raised DataEvent on its thread ", 0), 0u) << notices[0];
+        EXPECT_EQ(window.Memo->toPlainText().count(QString::fromStdString(notices[0])), 1);
+    }
+}
+
 // Run by the Wine pass in a prefix where only the other bitness's rogue driver is registered: it
 // runs in the host of its bitness, and its crash and the new driver after it are as above.
 TEST(CrossBitnessTest, ADriverOfTheOtherBitnessRunsInAHostOfItsBitness)
