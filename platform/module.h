@@ -24,6 +24,8 @@ public:
     // The loader's message for the last failure (load or lookup).
     const std::string& Error() const { return FError; }
     void Unload();
+    // Leaves the library loaded until the process ends; this object then holds none.
+    void KeepLoaded() { FHandle = nullptr; }
 
 private:
     void* FHandle = nullptr;
