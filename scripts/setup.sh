@@ -4,8 +4,8 @@
 # "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
 # scripts/wine-test.sh): both mingw-w64 cross compilers, dpkg-dev to unpack Qt's source package,
 # 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), widl (in
-# wine64-tools) for the driver's type library, the X tools of the end-to-end run and jq for the
-# test programs' JSON reports.
+# wine64-tools) for the driver's type library, the X tools of the end-to-end run, jq for the
+# test programs' JSON reports and locales (the Russian UTF-8 locale of the run with Cyrillic folders).
 set -euo pipefail
 
 packages=(
@@ -20,7 +20,7 @@ for option in "$@"; do
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
     --windows)
       packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix dpkg-dev
-                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick jq) ;;
+                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick jq locales) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done

@@ -14,6 +14,8 @@
 #     registered by regsvr32; "Получить массу" is pressed from the keyboard and the driver's reading
 #     shows in the call trace; the screen is kept as <build>/ponderix-e2e.png; "Закрыть" (Escape)
 #     ends it with exit code 0. Once in-process and once in isolated mode (--isolated);
+#   - a user and an install folder with Cyrillic letters, in a prefix of their own: registration,
+#     the driver's settings, a recording and its replay;
 #   - the cost of isolated mode (isolation_bench.exe), printed;
 #   - after each run of Ponderix, no driver host it started is left.
 # With both architectures, each program then runs with the other's drivers in isolated mode, in the
@@ -312,6 +314,119 @@ hosts_ended() {
   fi
 }
 
+# ---------------------------------------------------------------- folders outside ASCII
+# A user and an install folder with Cyrillic letters, in a prefix of their own: the user "Иван"
+# (Wine names the profile folder after USER, read in a UTF-8 locale) and the zip's folder copied to
+# C:\Тест. The system's regsvr32, whose code page is the locale's and not UTF-8, registers the
+# driver there; the committed sitting, replayed from there on the driver's own settings file,
+# switches the device on, which saves the settings into the user's profile and nowhere else;
+# Ponderix.exe records a sitting into the folder ("Получить массу", then "Закрыть") and
+# ponderix-replay.exe replays it; a script run by the system's cscript switches the device on too.
+cyrillic_folders() { # build view clsid
+  local build=$1 view=$2 clsid=$3 user='Иван' name='Тест' locale=ru_RU.UTF-8 folder log window pid status others
+  local caption='Тест: драйвер электронных весов'
+  if ! locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+    if [[ $EUID -ne 0 ]]; then
+      echo "SKIPPED the Cyrillic folders: no locale $locale, and making it (localedef) needs root"
+      return
+    fi
+    if ! localedef -i ru_RU -f UTF-8 "$locale" >"$work/localedef.log" 2>&1; then
+      echo "SKIPPED the Cyrillic folders: no locale $locale, and localedef failed: $(tail -1 "$work/localedef.log")"
+      return
+    fi
+  fi
+  # Restored when the function returns: the other stages run in the architecture's own prefix.
+  local WINEPREFIX=$work/prefix-$arch-cyrillic USER=$user LANG=$locale LC_ALL=$locale
+  export WINEPREFIX USER LANG LC_ALL
+  echo "== Folders outside ASCII: the user $user, the zip in C:\\$name"
+  wineboot --init >"$work/$arch-cyrillic-wineboot.log" 2>&1 || { cat "$work/$arch-cyrillic-wineboot.log"; fail "wineboot of the Cyrillic prefix"; return; }
+  wineserver -w
+  run_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+  local users=$WINEPREFIX/drive_c/users
+  [[ -d "$users/$user" ]] || { ls "$users"; fail "Wine made no profile folder for the user $user"; return; }
+  folder=$WINEPREFIX/drive_c/$name
+  cp -r "$build/install" "$folder"
+
+  # Registration by the system's regsvr32, read back by the zip's regsvr.exe (reg.exe would print
+  # the path in the console's code page).
+  local registered
+  if run_wine regsvr32 /s "C:\\$name\\Trutina.dll" >"$work/regsvr32.log" &&
+     registered=$(cd "$folder" && run_wine regsvr.exe --registered "$clsid") &&
+     [[ "${registered,,}" == "c:\\${name,,}\\trutina.dll" ]]; then pass; else
+    cat "$work/regsvr32.log"
+    fail "Cyrillic folders: regsvr32 did not register C:\\$name\\Trutina.dll"
+    return
+  fi
+
+  # The driver's settings: in the profile's AppData, no folder beside the profile.
+  log=$work/$arch-cyrillic-sitting.log
+  if (cd "$folder" && run_wine ponderix-replay.exe \
+        "$(winepath -w "$source_dir/tests/tools/data/substitute-sitting.jsonl")" --module Trutina.dll) >"$log" &&
+     grep -qE '^[0-9]+ passed, 0 failed$' "$log"; then pass; else
+    tail -5 "$log"
+    fail "Cyrillic folders: the sitting that switches the device on"
+  fi
+  if [[ -f "$users/$user/AppData/Roaming/ponderix/trutina.json" ]]; then pass; else
+    find "$users" -name trutina.json
+    fail "Cyrillic folders: the driver's settings are not in the profile of $user"
+  fi
+
+  # A recording into the folder, and its replay.
+  local recording=$folder/запись.jsonl
+  (cd "$folder" && PONDERIX_RECORD="C:\\$name\\запись.jsonl" timeout -k 5 120 wine Ponderix.exe \
+    >"$work/$arch-cyrillic-e2e.log" 2>&1) &
+  pid=$!
+  window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
+  if [[ -z "$window" ]]; then
+    tail -20 "$work/$arch-cyrillic-e2e.log"
+    fail "Cyrillic folders: the main window did not appear"
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null || true
+    return
+  fi
+  wait_for 10 grep -qs '"get":"ResultCode"' "$recording" || true # the first refresh has run
+  press "$window" $(printf 'shift+Tab %.0s' {1..16}) space || true # "Получить массу"
+  wait_for 10 grep -qs '"call":"ReadWeight"' "$recording" || true
+  press "$window" Escape || true # "Закрыть"; a window that is gone is told by the exit code
+  set +e
+  wait "$pid"
+  status=$?
+  set -e
+  log=$work/$arch-cyrillic-replay.log
+  if [[ $status -eq 0 ]] && grep -qs '"call":"ReadWeight"' "$recording" &&
+     (cd "$folder" && run_wine ponderix-replay.exe "C:\\$name\\запись.jsonl" --module Trutina.dll) >"$log" &&
+     grep -qE '^[0-9]+ passed, 0 failed$' "$log"; then
+    pass
+    echo "ok      a recording in C:\\$name\\запись.jsonl, replayed: $(tail -1 "$log")"
+  else
+    tail -20 "$work/$arch-cyrillic-e2e.log"
+    tail -5 "$log" 2>/dev/null || true
+    fail "Cyrillic folders: Ponderix.exe (exit code $status) recorded no sitting into C:\\$name that replays"
+  fi
+  # The driver in a program of the user's own, whose code page is the locale's (cscript): switching
+  # the device on saves the settings as well.
+  local loader=wine
+  [[ $view == 64 ]] && loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  printf '%s\r\n' 'Set o = CreateObject("Trutina.Statera")' 'o.DeviceEnabled = True' \
+    'WScript.Echo "ResultCode " & o.ResultCode' 'o.DeviceEnabled = False' >"$folder/on.vbs"
+  log=$work/$arch-cyrillic-vbs.log
+  (cd "$folder" && "$loader" cscript.exe //nologo "C:\\$name\\on.vbs" 2>&1 | tr -d '\r') >"$log"
+  if grep -qx 'ResultCode 0' "$log"; then pass; else
+    cat "$log"
+    fail "Cyrillic folders: switching the device on from a script did not save the settings"
+  fi
+
+  others=$(find "$users" -mindepth 1 -maxdepth 1 ! -name Public ! -name "$user" -printf '%f ')
+  if [[ -z "$others" ]]; then
+    pass
+    echo "ok      the driver's settings: C:\\users\\$user\\AppData\\Roaming\\ponderix\\trutina.json only"
+  else
+    fail "Cyrillic folders: folders beside the profile of $user: $others"
+  fi
+  run_wine regsvr32 /u /s "C:\\$name\\Trutina.dll" >/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+}
+
 # ---------------------------------------------------------------- one architecture
 test_architecture() { # arch (also the label of its failures)
   local arch=$1 started stage before_passed=$passed before_failed=$failed preset view other_view build bin
@@ -402,6 +517,10 @@ test_architecture() { # arch (also the label of its failures)
   end_to_end "$build" "$build" "$view" "$statera_clsid"
   end_to_end "$build" "$build" "$view" "$statera_clsid" --isolated
   echo "== stage end to end ($arch): $(seconds "$stage") s"
+
+  stage=$(date +%s)
+  cyrillic_folders "$build" "$view" "$statera_clsid"
+  echo "== stage folders outside ASCII ($arch): $(seconds "$stage") s"
 
   # The cost of isolated mode: printed, never judged.
   stage=$(date +%s)

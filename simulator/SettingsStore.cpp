@@ -18,13 +18,14 @@ TSettingsStore::TSettingsStore(QString path) : FPath(std::move(path)) {}
 
 QString TSettingsStore::DefaultPath()
 {
-    const QByteArray overridden = qgetenv("TRUTINA_SETTINGS");
+    // Paths are UTF-8 from the platform layer and read as Unicode from the environment: the
+    // driver runs in other people's programs, whose code page (Windows' ANSI one) may not hold them.
+    const QString overridden = qEnvironmentVariable("TRUTINA_SETTINGS");
     if (!overridden.isEmpty())
-        return QString::fromLocal8Bit(overridden);
+        return overridden;
     // Empty when the user has no configuration folder: never a path under the current folder.
     const std::string folder = platform::UserConfigFolder();
-    return folder.empty() ? QString()
-                          : QFile::decodeName(QByteArray::fromStdString(folder)) + QStringLiteral("/ponderix/trutina.json");
+    return folder.empty() ? QString() : QString::fromStdString(folder) + QStringLiteral("/ponderix/trutina.json");
 }
 
 QByteArray TSettingsStore::ToJson(const TDriverSettings& settings)
@@ -43,7 +44,7 @@ std::optional<TDriverSettings> TSettingsStore::FromJson(const QByteArray& json, 
 
 std::filesystem::path TSettingsStore::FileSystemPath() const
 {
-    return std::filesystem::path(QFile::encodeName(FPath).toStdString());
+    return runtime::PathFromUtf8(FPath.toStdString());
 }
 
 TDriverSettings TSettingsStore::Load()
