@@ -476,16 +476,16 @@ cyrillic_folders() { # build view clsid
     wait "$pid" 2>/dev/null || true
     return
   fi
-  wait_for 10 grep -q '"get":"ResultCode"' "$recording" || true # the first refresh has run
-  press "$window" $(printf 'shift+Tab %.0s' {1..16}) space # "Получить массу"
-  wait_for 10 grep -q '"call":"ReadWeight"' "$recording" || true
-  press "$window" Escape # "Закрыть"
+  wait_for 10 grep -qs '"get":"ResultCode"' "$recording" || true # the first refresh has run
+  press "$window" $(printf 'shift+Tab %.0s' {1..16}) space || true # "Получить массу"
+  wait_for 10 grep -qs '"call":"ReadWeight"' "$recording" || true
+  press "$window" Escape || true # "Закрыть"; a window that is gone is told by the exit code
   set +e
   wait "$pid"
   status=$?
   set -e
   log=$work/$arch-cyrillic-replay.log
-  if [[ $status -eq 0 ]] && grep -q '"call":"ReadWeight"' "$recording" &&
+  if [[ $status -eq 0 ]] && grep -qs '"call":"ReadWeight"' "$recording" &&
      (cd "$folder" && run_wine ponderix-replay.exe "C:\\$name\\запись.jsonl" --module Trutina.dll) >"$log" &&
      grep -qE '^[0-9]+ passed, 0 failed$' "$log"; then
     pass

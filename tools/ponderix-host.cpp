@@ -5,11 +5,14 @@
 //   OK <the marshalled reference, hexadecimal>
 //   ERR <status, 8 hexadecimal digits> <what failed>
 // Then it serves the calls until its standard input ends (Ponderix closed it, or ended), and exits.
+// The object is handed out with its connection point for the data event relayed, so that events
+// the driver raises on threads of its own reach Ponderix too (below).
 //
-// Self-contained (system libraries and the proxy of ITrutina only, linked statically): each
-// Windows build also builds the host of the other bitness with the other compiler.
+// Self-contained (system libraries, the proxy of ITrutina and header-only parts of ours, linked
+// statically): each Windows build also builds the host of the other bitness with the other compiler.
 #include "driver/TrutinaProxy.h"
 #include "driver/Trutina_TLB.h"
+#include "platform/comobject.h"
 #include "platform/hostevents.h"
 #include "platform/hostline.h"
 
@@ -110,29 +113,10 @@ SRWLOCK GQueueLock = SRWLOCK_INIT;
 std::deque<TQueuedEvent> GQueue;
 bool GDelivering = false; // the apartment's thread is passing queued events on (it may re-enter)
 
-class TEventRelay final : public IDispatch {
+class TEventRelay final : public platform::TUnknownImpl<IDispatch, IID_IDispatch, DIID_ITrutinaEvents> {
 public:
-    TEventRelay(IDispatch* sink, REFIID events) : FSink(sink), FEvents(events) { FSink->AddRef(); }
+    explicit TEventRelay(IDispatch* sink) : FSink(sink) { FSink->AddRef(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != FEvents)
-            return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&FRefs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&FRefs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return FSink->GetTypeInfoCount(count); }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override
     {
@@ -153,8 +137,17 @@ public:
             VariantInit(result);
         AddRef();
         AcquireSRWLockExclusive(&GQueueLock);
-        GQueue.push_back({this, GetCurrentThreadId()});
+        bool queued = true;
+        try {
+            GQueue.push_back({this, GetCurrentThreadId()});
+        } catch (...) {
+            queued = false;
+        }
         ReleaseSRWLockExclusive(&GQueueLock);
+        if (!queued) {
+            Release();
+            return E_OUTOFMEMORY;
+        }
         // Without the window (the host is ending) the entry is released with the queue.
         PostMessageW(GRelayWindow, kRelayMessage, 0, 0);
         return S_OK;
@@ -177,16 +170,14 @@ public:
     }
 
 private:
-    ~TEventRelay()
+    ~TEventRelay() override
     {
         // The proxy is released on the apartment's thread, whichever thread released the relay last.
         if (GetCurrentThreadId() == GMainThread || !PostMessageW(GRelayWindow, kReleaseMessage, 0, reinterpret_cast<LPARAM>(FSink)))
             FSink->Release();
     }
 
-    volatile LONG FRefs = 1;
     IDispatch* const FSink;
-    const IID FEvents;
 };
 
 // Takes the next queued event, if any.
@@ -238,7 +229,7 @@ bool CreateRelayWindow()
 }
 
 // The driver's connection point for the data event, advising relays instead of the sinks given.
-class TRelayingPoint final : public IConnectionPoint {
+class TRelayingPoint final : public platform::TUnknownImpl<IConnectionPoint, IID_IConnectionPoint> {
 public:
     TRelayingPoint(IConnectionPoint* inner, IConnectionPointContainer* container)
         : FInner(inner), FContainer(container)
@@ -246,25 +237,6 @@ public:
         FContainer->AddRef();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IConnectionPoint)
-            return E_NOINTERFACE;
-        *out = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&FRefs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&FRefs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override { return FInner->GetConnectionInterface(iid); }
     HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override
     {
@@ -279,7 +251,7 @@ public:
         IDispatch* dispatch = nullptr;
         if (!sink || FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || !dispatch)
             return FInner->Advise(sink, cookie);
-        TEventRelay* relay = new (std::nothrow) TEventRelay(dispatch, DIID_ITrutinaEvents);
+        TEventRelay* relay = new (std::nothrow) TEventRelay(dispatch);
         dispatch->Release();
         if (!relay)
             return E_OUTOFMEMORY;
@@ -294,13 +266,12 @@ public:
     }
 
 private:
-    ~TRelayingPoint()
+    ~TRelayingPoint() override
     {
         FInner->Release();
         FContainer->Release();
     }
 
-    volatile LONG FRefs = 1;
     IConnectionPoint* const FInner; // owned
     IConnectionPointContainer* const FContainer;
 };
@@ -308,7 +279,8 @@ private:
 // What Ponderix is handed: the driver's object, whose connection point for the data event relays.
 // Every other interface is the driver's own; the identity (IUnknown) is this object's, so that
 // the system marshals it and asks it for each interface Ponderix wants.
-class TRelayingObject final : public IConnectionPointContainer {
+class TRelayingObject final
+    : public platform::TUnknownImpl<IConnectionPointContainer, IID_IConnectionPointContainer> {
 public:
     explicit TRelayingObject(IUnknown* inner) : FInner(inner) { FInner->AddRef(); }
 
@@ -317,29 +289,17 @@ public:
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        if (riid == IID_IUnknown) {
-            *out = static_cast<IUnknown*>(this);
-        } else if (riid == IID_IConnectionPointContainer) {
-            IConnectionPointContainer* container = nullptr;
-            if (FAILED(FInner->QueryInterface(riid, reinterpret_cast<void**>(&container))) || !container)
+        if (riid == IID_IConnectionPointContainer) {
+            IConnectionPointContainer* container = Container();
+            if (!container)
                 return E_NOINTERFACE;
             container->Release();
-            *out = static_cast<IConnectionPointContainer*>(this);
-        } else if (riid == IID_IMarshal) {
-            return E_NOINTERFACE; // marshalled by the system, as this object
-        } else {
-            return FInner->QueryInterface(riid, out);
         }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&FRefs)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&FRefs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
+        if (riid == IID_IUnknown || riid == IID_IConnectionPointContainer)
+            return TUnknownImpl::QueryInterface(riid, out);
+        if (riid == IID_IMarshal)
+            return E_NOINTERFACE; // marshalled by the system, as this object
+        return FInner->QueryInterface(riid, out);
     }
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override
     {
@@ -369,7 +329,7 @@ public:
     }
 
 private:
-    ~TRelayingObject() { FInner->Release(); }
+    ~TRelayingObject() override { FInner->Release(); }
 
     IConnectionPointContainer* Container() const
     {
@@ -378,7 +338,6 @@ private:
         return container;
     }
 
-    volatile LONG FRefs = 1;
     IUnknown* const FInner;
 };
 
