@@ -55,6 +55,7 @@ protected:
     void TearDown() override
     {
         testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
+        testenv::UnsetVariable("ASAN_OPTIONS");
         testenv::UnsetVariable("TRUTINA_SETTINGS");
         testenv::UnsetVariable("PONDERIX_CLASS_REGISTRY");
         std::error_code ignored;
@@ -74,16 +75,17 @@ protected:
 struct TMisbehaviour {
     const char* Rogue; // PONDERIX_ROGUE_DRIVER
     const char* Rule;  // the one rule named; empty: conforming, nothing named
+    bool Leaks = false; // the driver keeps what it should release, for good
 };
 
 // One row per rule of the table, then the behaviours that conform and must not be blamed.
 const TMisbehaviour Misbehaviours[] = {
     {"QueryInterface=split-identity", "qi-identity"},
     {"QueryInterface=keep-out", "qi-rules"},
-    {"Release=leak", "refcount"},
+    {"Release=leak", "refcount", true},
     {"DllCanUnloadNow=always", "unload"},
     {"CreateInstance=wrong-refusal", "class-factory"},
-    {"Unadvise=keep-reference", "connection-point"},
+    {"Unadvise=keep-reference", "connection-point", true},
     {"Unadvise=late-event", "event-after-unadvise"},
     {"GetTypeInfoCount=two", "typeinfo"},
     {"GetIDsOfNames=shifted", "dispatch-names"},
@@ -111,6 +113,12 @@ TEST_F(PonderixCheck, NamesEachMisbehaviourByItsRuleAloneAndBlamesNoConformingBe
 {
     for (const TMisbehaviour& m : Misbehaviours) {
         testenv::SetVariable("PONDERIX_ROGUE_DRIVER", m.Rogue);
+        // What the driver leaks on purpose is not the checker's leak: in the sanitizer build the
+        // leak check at the group child's exit would end it with a failure of its own.
+        if (m.Leaks)
+            testenv::SetVariable("ASAN_OPTIONS", "detect_leaks=0");
+        else
+            testenv::UnsetVariable("ASAN_OPTIONS");
         const TRun run = Check(std::string(PONDERIX_BIN) + "/RogueTrutina.dll");
         const std::set<std::string> expected = *m.Rule ? std::set<std::string>{m.Rule} : std::set<std::string>{};
         EXPECT_EQ(run.Failed, expected) << m.Rogue << "\n" << run.Output;
