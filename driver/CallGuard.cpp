@@ -37,11 +37,6 @@ std::string CallName(const char* member, TCallDirection direction)
     return std::string(TraceDirectionWord(direction)) + " " + member;
 }
 
-std::string Seconds(Clock::duration elapsed)
-{
-    const long long tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-}
 
 // Looks every twentieth of the limit (at most every 50 ms), so a report comes at most that late.
 void Watch(TCallWatchdog::TState& s)
@@ -65,7 +60,7 @@ void Watch(TCallWatchdog::TState& s)
             continue;
         ++s.Reported;
         detail::GOverdueCall.store(number, std::memory_order_relaxed);
-        const std::string line = CallName(member, direction) + " has been running for " + Seconds(now - s.Since);
+        const std::string line = CallName(member, direction) + " has been running for " + FormatSeconds(now - s.Since);
         lock.unlock();
         s.Report(line);
         lock.lock();
@@ -186,6 +181,12 @@ void WriteCrashWords(const char* code, platform::TCrashWords& words)
 
 } // namespace
 
+std::string FormatSeconds(std::chrono::nanoseconds elapsed)
+{
+    const long long tenths = (std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() + 50) / 100;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
+}
+
 void SetCallAnnouncer(const TCallAnnouncer* announcer) noexcept
 {
     detail::GCallAnnouncer.store(announcer, std::memory_order_release);
@@ -242,7 +243,7 @@ void detail::ReportOverdueReturn(std::uint64_t number, const char* member, TCall
             report = GWatchdog->Report;
             elapsed = Clock::now() - GWatchdog->Since;
         }
-        report(CallName(member, direction) + " returned after " + Seconds(elapsed));
+        report(CallName(member, direction) + " returned after " + FormatSeconds(elapsed));
     } catch (...) {
         // A report must not turn a driver call into a failure.
     }

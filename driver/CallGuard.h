@@ -133,6 +133,9 @@ private:
     std::unique_ptr<TState> FState;
 };
 
+// "5.0 s": a time as the watchdog says it, to the nearest tenth of a second.
+std::string FormatSeconds(std::chrono::nanoseconds elapsed);
+
 // The limit PONDERIX_CALL_LIMIT_MS sets (whole milliseconds; 0 switches the watchdog off); 5000
 // when it is unset or not a number.
 std::chrono::milliseconds CallLimitFromEnvironment();

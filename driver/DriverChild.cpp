@@ -10,6 +10,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The child's exit code when its parent has gone.
+constexpr int kParentGone = 125;
+
 // A write's argument is announced as the crash words keep it: a longer text is left out.
 constexpr std::size_t MaxAnnouncedText = 400;
 
@@ -35,12 +38,6 @@ void AnnounceArgument(const TCallValue& argument) noexcept
 }
 
 const TCallAnnouncer Announcer{&AnnounceCall, &AnnounceArgument};
-
-std::string Seconds(std::chrono::milliseconds ms)
-{
-    const long long tenths = (ms.count() + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-}
 
 bool StartsWith(const std::string& line, std::string_view prefix) { return line.rfind(prefix, 0) == 0; }
 
@@ -82,7 +79,8 @@ void TDriverChild::WriteLine(std::string_view line)
     for (char c : line)
         text += c == '\n' || c == '\r' ? ' ' : c;
     text += '\n';
-    platform::WriteToParent(text);
+    if (!platform::WriteToParent(text))
+        std::_Exit(kParentGone); // nobody is left to tell what the work finds
 }
 
 int TDriverChild::Finish(int exitCode)
@@ -149,6 +147,11 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
             run.OnLine(line);
         }
     }
+    // Its output closed inside a call (the driver closed it): the call is still timed.
+    if (!hung && run.CallLimit.count() > 0 && !call.empty()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastWord + silence - Clock::now());
+        hung = !child->WaitFor(static_cast<int>(std::max<long long>(0, left.count())));
+    }
     if (hung)
         child->Kill();
     const platform::ProcessEnd ended = child->Wait();
@@ -158,7 +161,7 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
     if (hung) {
         end.Kind = TChildEndKind::Hung;
         end.Words = (end.Call.empty() ? std::string("a driver call") : end.Call) + " did not return within "
-                    + Seconds(run.CallLimit) + "; the process was ended";
+                    + FormatSeconds(run.CallLimit) + "; the process was ended";
     } else if (ended.Faulted) {
         end.Kind = TChildEndKind::Crashed;
         end.Words = end.Call.empty() ? "the process crashed outside any driver call: " + ended.Words

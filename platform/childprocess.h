@@ -60,6 +60,8 @@ public:
     void Kill();
     // Waits for the child's end and tells it; later calls tell it again.
     ProcessEnd Wait();
+    // Waits up to timeoutMs for the child's end; true once it has ended.
+    bool WaitFor(int timeoutMs);
     unsigned long ProcessId() const { return FProcessId; }
 
     struct TState; // the system's handles and the end once known
@@ -84,7 +86,8 @@ private:
 // ---------------------------------------------------------------- in the child
 // Keeps the child's standard output for the lines to its parent: the handle moves aside and
 // standard output (the C library's and the system's) goes to standard error from now on, so
-// that what the code it hosts prints cannot pass for a line. false when it cannot be done.
+// that what the code it hosts prints cannot pass for a line. On Linux the child is also ended
+// when its parent ends. false when it cannot be done.
 PLATFORM_API bool TakeStandardOutputForParent();
 // Writes text (whole lines) to the parent, one thread at a time; false when it could not.
 PLATFORM_API bool WriteToParent(std::string_view text);

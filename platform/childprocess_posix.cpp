@@ -6,10 +6,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -218,6 +220,22 @@ void ChildProcess::Kill()
         kill(FState->Pid, SIGKILL);
 }
 
+bool ChildProcess::WaitFor(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!Reap(*FState, false)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        if (FState->Errors >= 0 || FState->Output >= 0)
+            Pump(50);
+        else
+            usleep(10000);
+        if (FOutput.size() > MaxLine)
+            FOutput.clear(); // nobody reads it any more
+    }
+    return true;
+}
+
 ProcessEnd ChildProcess::Wait()
 {
     // Its error output is still read meanwhile: a child blocked on a full pipe would never end.
@@ -251,6 +269,7 @@ bool TakeStandardOutputForParent()
         return false;
     }
     GParent = kept;
+    prctl(PR_SET_PDEATHSIG, SIGKILL); // a child whose parent is gone has nobody to tell: it goes too
     return true;
 }
 

@@ -202,6 +202,19 @@ void ChildProcess::Kill()
         TerminateProcess(FState->Process, 1);
 }
 
+bool ChildProcess::WaitFor(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (WaitForSingleObject(FState->Process, 0) != WAIT_OBJECT_0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        Pump(50);
+        if (FOutput.size() > MaxLine)
+            FOutput.clear(); // nobody reads it any more
+    }
+    return true;
+}
+
 ProcessEnd ChildProcess::Wait()
 {
     TState& s = *FState;

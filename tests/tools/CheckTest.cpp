@@ -26,7 +26,8 @@ TRun RunProgram(const std::string& program, const std::vector<std::string>& argu
 {
     TRun run;
     std::string why;
-    const auto child = platform::ChildProcess::Start(std::string(PONDERIX_BIN) + "/" + program, arguments, "", why);
+    const auto child =
+        platform::ChildProcess::Start(std::string(PONDERIX_BIN) + "/" + program + EXECUTABLE_SUFFIX, arguments, "", why);
     if (!child) {
         run.Output = why;
         return run;
@@ -133,13 +134,55 @@ TEST_F(PonderixCheck, AFindingsShortestSequenceReplaysToTheSameFault)
     const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
     const TRun run = Check(module, {"--out", (FFolder / "out").string()});
     ASSERT_EQ(run.Failed, std::set<std::string>{"refused-write-keeps-value"}) << run.Output;
-    EXPECT_TRUE(std::filesystem::is_regular_file(FFolder / "out" / "junit.xml"));
+    std::ifstream junit(FFolder / "out" / "junit.xml", std::ios::binary);
+    const std::string report(std::istreambuf_iterator<char>(junit), {});
+    EXPECT_NE(report.find("tests=\"19\" failures=\"1\""), std::string::npos) << report;
+    EXPECT_NE(report.find("<failure type=\"refused-write-keeps-value\""), std::string::npos) << report;
 
     const TRun replayed = RunProgram("ponderix-replay",
                                      {(FFolder / "out" / "refused-write-keeps-value.jsonl").string(), "--module", module});
     EXPECT_EQ(replayed.Code, 1) << replayed.Output;
     EXPECT_NE(replayed.Output.find("get PortNumber: expected 0, got 1"), std::string::npos) << replayed.Output;
     EXPECT_NE(replayed.Output.find("0 passed, 1 failed"), std::string::npos) << replayed.Output; // one step: shrunk
+}
+
+TEST_F(PonderixCheck, ACrashInAStaticRuleSkipsThatRuleAndTheGroupGoesOnAfterIt)
+{
+    // event-after-unadvise switches the data event on; typeinfo comes after it in its group.
+    testenv::SetVariable("PONDERIX_ROGUE_DRIVER", "put DataEventEnabled=crash");
+    const TRun run = Check(std::string(PONDERIX_BIN) + "/RogueTrutina.dll");
+    EXPECT_EQ(run.Failed, std::set<std::string>{"crash"}) << run.Output;
+    EXPECT_NE(run.Output.find("FAIL crash: put DataEventEnabled -1: "), std::string::npos) << run.Output;
+    EXPECT_NE(run.Output.find("SKIP event-after-unadvise: not finished: the driver crashed in put DataEventEnabled"),
+              std::string::npos)
+        << run.Output;
+    EXPECT_NE(run.Output.find("PASS typeinfo"), std::string::npos) << run.Output;
+}
+
+TEST_F(PonderixCheck, TheSameSeedFindsTheSameShortestSequence)
+{
+    testenv::SetVariable("PONDERIX_ROGUE_DRIVER", "AddDevice=miscount;put PortNumber=refuse:-4");
+    const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
+    std::string recordings[2];
+    for (std::string& recording : recordings) {
+        std::filesystem::remove_all(FFolder / "out");
+        ASSERT_EQ(Check(module, {"--out", (FFolder / "out").string()}).Code, 1);
+        std::ifstream in(FFolder / "out" / "device-list.jsonl", std::ios::binary);
+        recording.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_FALSE(recordings[0].empty());
+    EXPECT_EQ(recordings[0], recordings[1]);
+}
+
+TEST_F(PonderixCheck, ComOnlyChecksCOMsRulesAndSkipsTheInterfaces)
+{
+    const TRun run = Check(TRUTINA_MODULE_PATH, {"--com-only"});
+    EXPECT_EQ(run.Code, 0) << run.Output;
+    for (const char* rule : {"dual-agree", "result-code", "failure-described", "refused-write-keeps-value", "device-list",
+                             "event-thread"})
+        EXPECT_NE(run.Output.find(std::string("SKIP ") + rule + ": an interface rule (--com-only)"), std::string::npos)
+            << rule << "\n" << run.Output;
+    EXPECT_NE(run.Output.find("13 passed, 0 failed, 6 skipped"), std::string::npos) << run.Output;
 }
 
 TEST_F(PonderixCheck, NothingCheckedWhenTheFileIsNoServerModule)

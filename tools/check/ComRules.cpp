@@ -1,4 +1,5 @@
 // COM's own rules, which any automation object keeps (--com-only checks these on any class).
+#include "driver/MemberCalls.h"
 #include "driver/Trutina_TLB.h"
 #include "tools/check/EventSink.h"
 #include "tools/check/Finding.h"
@@ -297,9 +298,10 @@ void CheckEventAfterUnadvise(const TTarget& target)
     if (target.Trutina() && SUCCEEDED(Query(object.Get(), IID_ITrutina, trutina.OutVoid())) && trutina) {
         // A data event on its way when the sink goes: the driver must drop it.
         LONG result = 0;
-        TCalls::Make("DeviceEnabled", TCallDirection::Write, [&] { return trutina->put_DeviceEnabled(VARIANT_TRUE); });
+        const driver::TCallValue on = driver::ToCallValue(VARIANT_BOOL(VARIANT_TRUE));
+        TCalls::Make("DeviceEnabled", TCallDirection::Write, [&] { return trutina->put_DeviceEnabled(VARIANT_TRUE); }, &on);
         TCalls::Make("DataEventEnabled", TCallDirection::Write,
-                     [&] { return trutina->put_DataEventEnabled(VARIANT_TRUE); });
+                     [&] { return trutina->put_DataEventEnabled(VARIANT_TRUE); }, &on);
         TCalls::Make("GenerateEvent", TCallDirection::Call, [&] { return trutina->GenerateEvent(&result); });
     }
     const HRESULT status = Unadvise(point.Get(), cookie);

@@ -277,7 +277,9 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
         }
         TRuleResult found = EndFinding(end, settings.CallLimit);
         const std::string call = CallOf(end.Call);
-        if (group == TGroup::Sequences && !call.empty()) {
+        // A call the sequences no longer make as a step, made by a rule's own check (a read of
+        // ResultCode after each write): every sequence would end there, so the group ends.
+        if (group == TGroup::Sequences && !call.empty() && !avoid.count(call)) {
             // Its shortest sequence: each candidate played by a child of its own, until the budget is spent.
             TSequenceOptions options;
             options.Seed = settings.Seed;

@@ -54,11 +54,14 @@ TSequenceReport CheckSequenceRules(const TTarget& target, TSequenceOptions seque
 
 std::vector<TRuleResult> MergeResults(const std::vector<TRuleResult>& found, const std::string& reasonForMissing)
 {
-    auto rank = [](TVerdict v) { return v == TVerdict::Fail ? 2 : v == TVerdict::Pass ? 1 : 0; };
+    // A finding with a sequence to replay is worth more than one without.
+    auto rank = [](const TRuleResult& r) {
+        return r.Verdict == TVerdict::Fail ? (r.Finding.Recording.empty() ? 2 : 3) : r.Verdict == TVerdict::Pass ? 1 : 0;
+    };
     std::map<std::string, const TRuleResult*> best;
     for (const TRuleResult& r : found) {
         const TRuleResult*& kept = best[r.Rule];
-        if (!kept || rank(r.Verdict) > rank(kept->Verdict))
+        if (!kept || rank(r) > rank(*kept))
             kept = &r;
     }
     std::vector<TRuleResult> merged;

@@ -20,8 +20,8 @@ TRuleResult CheckStaticRule(const TTarget& target, const TRule& rule, std::vecto
 // The sequence rules of the target (sequences.Rules is filled here).
 TSequenceReport CheckSequenceRules(const TTarget& target, TSequenceOptions sequences);
 
-// One result per rule of the table, in its order: a Fail found anywhere wins over a Pass, a
-// Pass over a Skip. Rules nobody checked are skipped with reasonForMissing.
+// One result per rule of the table, in its order: a Fail found anywhere wins over a Pass (one with
+// a sequence to replay over one without), a Pass over a Skip. Rules nobody checked are skipped with reasonForMissing.
 std::vector<TRuleResult> MergeResults(const std::vector<TRuleResult>& found, const std::string& reasonForMissing);
 
 } // namespace check

@@ -162,16 +162,22 @@ void CheckDispatchInvoke(const TTarget& target)
         WORD Flags;
         int Arguments;
         HRESULT Expected;
+        HRESULT AlsoRight; // the system's own Invoke (over type information) says a missing argument so
     } cases[] = {
-        {"Invoke(put DeviceCount), a read-only property", count, DISPATCH_PROPERTYPUT, 1, DISP_E_MEMBERNOTFOUND},
-        {"Invoke(put PortNumber) without an argument", port, DISPATCH_PROPERTYPUT, 0, DISP_E_BADPARAMCOUNT},
-        {"Invoke(get PortNumber) with an argument", port, DISPATCH_PROPERTYGET, 1, DISP_E_BADPARAMCOUNT},
-        {"Invoke(GetDeviceMetrics) with two arguments", metrics, DISPATCH_METHOD, 2, DISP_E_BADPARAMCOUNT},
+        {"Invoke(put DeviceCount), a read-only property", count, DISPATCH_PROPERTYPUT, 1, DISP_E_MEMBERNOTFOUND,
+         DISP_E_MEMBERNOTFOUND},
+        {"Invoke(put PortNumber) without an argument", port, DISPATCH_PROPERTYPUT, 0, DISP_E_BADPARAMCOUNT,
+         DISP_E_PARAMNOTOPTIONAL},
+        {"Invoke(get PortNumber) with an argument", port, DISPATCH_PROPERTYGET, 1, DISP_E_BADPARAMCOUNT,
+         DISP_E_BADPARAMCOUNT},
+        {"Invoke(GetDeviceMetrics) with two arguments", metrics, DISPATCH_METHOD, 2, DISP_E_BADPARAMCOUNT,
+         DISP_E_BADPARAMCOUNT},
     };
     for (const TCase& c : cases) {
         TInvoked invoked;
         InvokeOf(dispatch.Get(), c.Id, c.Flags, std::vector<VARIANT>(c.Arguments, IntegerArgument(1)), invoked);
-        Require(invoked.Status == c.Expected, c.Call, StatusWords(c.Expected), StatusWords(invoked.Status));
+        Require(invoked.Status == c.Expected || invoked.Status == c.AlsoRight, c.Call, StatusWords(c.Expected),
+                StatusWords(invoked.Status));
     }
     // An object where a number or a text belongs: no conversion exists.
     for (const auto& [member, id] : {std::pair{"PortNumber", port}, std::pair{"CurrentDeviceName", name}}) {
@@ -267,10 +273,13 @@ void CheckTypeInfo(const TTarget& target)
     Require(status == S_OK && info, "GetTypeInfo(0)", "S_OK and the type information (GetTypeInfoCount said 1)",
             StatusWords(status));
     std::vector<platform::TypeMember> described;
-    status = TCalls::Make("ITypeInfo", TCallDirection::Read, [&] { return platform::DescribeInterface(info, described); });
+    status = E_NOTIMPL;
+    if (target.Trutina())
+        status = TCalls::Make("ITypeInfo::GetFuncDesc", TCallDirection::Call,
+                              [&] { return platform::DescribeInterface(info, described); });
     reinterpret_cast<IUnknown*>(info)->Release();
-    if (!target.Trutina() || status == E_NOTIMPL)
-        return; // nothing here reads type information
+    if (status == E_NOTIMPL)
+        return; // another object's description is its own; off Windows nothing reads one
     Require(SUCCEEDED(status), "GetTypeInfo(0)", "type information that can be read", StatusWords(status));
     using TKind = platform::TypeMember::TKind;
     std::size_t at = 0;

@@ -84,8 +84,12 @@ std::string WriteOut(const std::string& folder, const std::string& header, const
         return why.empty() ? why : path + ": " + why;
     };
     for (const TRuleResult& r : results) {
-        if (r.Verdict != TVerdict::Fail || r.Finding.Recording.empty())
+        if (r.Verdict != TVerdict::Fail || r.Finding.Recording.empty()) {
+            // An earlier run's finding of a rule kept now would mislead: it goes.
+            if (std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / (r.Rule + ".jsonl"), ec)))
+                std::filesystem::remove(dir / (r.Rule + ".jsonl"), ec);
             continue;
+        }
         std::string text = header + "\n";
         for (const std::string& line : r.Finding.Recording)
             text += line + "\n";

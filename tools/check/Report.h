@@ -16,8 +16,8 @@ std::string SummaryLine(const std::vector<TRuleResult>& results);
 // JUnit XML: one test case per rule; a skipped rule says why.
 std::string JUnitReport(const std::vector<TRuleResult>& results, const std::string& suiteName);
 
-// Writes DIR/<id>.jsonl for each finding with a sequence (the header, then its lines) and
-// DIR/junit.xml, through the safe-file service. Empty on success, else what could not be written.
+// Writes DIR/<id>.jsonl for each finding with a sequence (the header, then its lines; an earlier
+// run's file of a rule without one is removed) and DIR/junit.xml, through the safe-file service. Empty on success, else what could not be written.
 std::string WriteOut(const std::string& folder, const std::string& header, const std::vector<TRuleResult>& results,
                      const std::string& suiteName);
 

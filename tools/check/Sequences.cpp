@@ -188,7 +188,7 @@ public:
         FLines.push_back(driver::RecordingActionLine("step" + std::to_string(FNumber), StepText(step)));
         try {
             if (!step.Member)
-                Wait(step.WaitMs);
+                PumpFor(step.WaitMs);
             else if (step.Direction == TCallDirection::Read)
                 Read(*step.Member);
             else
@@ -225,8 +225,6 @@ private:
         return answer;
     }
     TAnswer Read(const TrutinaMemberInfo& m) { return Call(m, TCallDirection::Read); }
-
-    void Wait(int ms) { PumpFor(ms); }
 
     // A write or a method, and the rules that follow every one.
     void Change(const TStep& step)
@@ -386,7 +384,12 @@ rc::detail::TestParams ParamsOf(const TSequenceOptions& options)
     return params;
 }
 
-rc::detail::TestMetadata Metadata();
+rc::detail::TestMetadata Metadata()
+{
+    rc::detail::TestMetadata metadata;
+    metadata.id = metadata.description = "ponderix-check sequences";
+    return metadata;
+}
 
 // Runs the property with our own parameters; nothing is printed, nothing is kept for a later
 // reproduction (the seed repeats a run).
@@ -402,12 +405,6 @@ void CheckProperty(const std::function<void()>& property, const TSequenceOptions
     rc::detail::checkProperty(rc::detail::toProperty(property), Metadata(), ParamsOf(options), silent);
 }
 
-rc::detail::TestMetadata Metadata()
-{
-    rc::detail::TestMetadata metadata;
-    metadata.id = metadata.description = "ponderix-check sequences";
-    return metadata;
-}
 
 } // namespace
 
