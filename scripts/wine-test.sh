@@ -15,6 +15,10 @@
 #     registered by regsvr32; "Получить массу" is pressed from the keyboard and the driver's reading
 #     shows in the call trace; the screen is kept as <build>/ponderix-e2e.png; "Закрыть" (Escape)
 #     ends it with exit code 0. Once in-process and once in isolated mode (--isolated);
+#   - ponderix-check: the zip's against the installed substitute driver registered by regsvr32
+#     (every rule passes), the build's against the misbehaving driver crashing in ReadWeight (the
+#     crash named, the run completed), and its COM rules on two of the system's own objects
+#     (exactly the faults of theirs that system_object_faults lists);
 #   - the cost of isolated mode (isolation_bench.exe), printed;
 #   - after each run of Ponderix, no driver host it started is left.
 # With both architectures, each program then runs with the other's drivers in isolated mode, in the
