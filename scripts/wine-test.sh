@@ -367,7 +367,7 @@ check_drivers() { # build view clsid
         pass; echo "ok      $check_summary"
       else
         grep -v '^PASS' "$check_log"
-        fail "ponderix-check against the substitute driver: exit $status; in --out: $(ls "$out" 2>/dev/null | xargs)"
+        fail "ponderix-check against the substitute driver: exit $status; in --out: $(cd "$out" 2>/dev/null && echo *)"
       fi
     fi
     run_wine regsvr32 /u /s "$driver" >/dev/null || true
