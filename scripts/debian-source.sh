@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that cross-build a library for Windows from Debian's own source package
 # (scripts/build-qt-windows.sh, scripts/build-rapidcheck-windows.sh). Source packages are fetched
 # through a private apt configuration made from the system's Debian archive entries (deb822 or

@@ -17,6 +17,10 @@
 #     ends it with exit code 0. Once in-process and once in isolated mode (--isolated);
 #   - a user and an install folder with Cyrillic letters, in a prefix of their own: registration,
 #     the driver's settings, a recording and its replay;
+#   - ponderix-check: the zip's against the installed substitute driver registered by regsvr32
+#     (every rule passes), the build's against the misbehaving driver crashing in ReadWeight (the
+#     crash named, the run completed), and its COM rules on two of the system's own objects
+#     (exactly the faults of theirs that system_object_faults lists);
 #   - the cost of isolated mode (isolation_bench.exe), printed;
 #   - after each run of Ponderix, no driver host it started is left.
 # With both architectures, each program then runs with the other's drivers in isolated mode, in the
@@ -369,7 +373,7 @@ check_drivers() { # build view clsid
         pass; echo "ok      $check_summary"
       else
         grep -v '^PASS' "$check_log"
-        fail "ponderix-check against the substitute driver: exit $status; in --out: $(ls "$out" 2>/dev/null | xargs)"
+        fail "ponderix-check against the substitute driver: exit $status; in --out: $(cd "$out" 2>/dev/null && echo *)"
       fi
     fi
     run_wine regsvr32 /u /s "$driver" >/dev/null || true
