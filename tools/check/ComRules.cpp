@@ -7,6 +7,7 @@
 #include "tools/check/StaticRules.h"
 
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,27 +29,37 @@ struct TNamedIid {
     const char* Name;
 };
 
-// The interfaces an automation object may have that the checker knows; ITrutina only where the
-// interface rules apply.
+// The interfaces an automation object may have that the checker knows, ITrutina last.
+const TNamedIid Named[] = {
+    {&IID_IUnknown, "IUnknown"},
+    {&IID_IDispatch, "IDispatch"},
+    {&IID_IConnectionPointContainer, "IConnectionPointContainer"},
+    {&IID_ISupportErrorInfo, "ISupportErrorInfo"},
+    {&IID_IProvideClassInfo, "IProvideClassInfo"},
+    {&IID_IPersist, "IPersist"},
+    {&IID_IPersistStreamInit, "IPersistStreamInit"},
+    {&IID_ITrutina, "ITrutina"},
+};
+
+// ITrutina only where the interface rules apply.
 std::vector<TNamedIid> KnownInterfaces(const TTarget& target)
 {
-    std::vector<TNamedIid> known = {
-        {&IID_IUnknown, "IUnknown"},
-        {&IID_IDispatch, "IDispatch"},
-        {&IID_IConnectionPointContainer, "IConnectionPointContainer"},
-        {&IID_ISupportErrorInfo, "ISupportErrorInfo"},
-        {&IID_IProvideClassInfo, "IProvideClassInfo"},
-        {&IID_IPersist, "IPersist"},
-        {&IID_IPersistStreamInit, "IPersistStreamInit"},
-    };
-    if (target.Trutina())
-        known.push_back({&IID_ITrutina, "ITrutina"});
-    return known;
+    return {std::begin(Named), std::end(Named) - (target.Trutina() ? 0 : 1)};
+}
+
+// "IDispatch": the words naming a QueryInterface or CreateInstance for the interface.
+std::string InterfaceName(REFIID iid)
+{
+    for (const TNamedIid& named : Named)
+        if (*named.Iid == iid)
+            return named.Name;
+    return iid == IID_Nobody ? "an unknown interface" : "another interface";
 }
 
 HRESULT Query(IUnknown* from, REFIID iid, void** out)
 {
-    return TCalls::Make("QueryInterface", TCallDirection::Call, [&] { return from->QueryInterface(iid, out); });
+    return TCalls::Make("QueryInterface", InterfaceName(iid) + (out ? "" : ", null out pointer"),
+                        [&] { return from->QueryInterface(iid, out); });
 }
 
 ULONG AddRefOf(IUnknown* p)
@@ -186,7 +197,7 @@ ComPtr<IConnectionPoint> EventPoint(const TTarget& target, IUnknown* object, IID
     ComPtr<IConnectionPoint> point;
     if (target.Trutina()) {
         iid = DIID_ITrutinaEvents;
-        TCalls::Make("FindConnectionPoint", TCallDirection::Call,
+        TCalls::Make("FindConnectionPoint", "ITrutinaEvents",
                      [&] { return container->FindConnectionPoint(iid, point.Out()); });
         return point;
     }
@@ -212,7 +223,7 @@ HRESULT Advise(IConnectionPoint* point, TEventSink* sink, DWORD& cookie)
 }
 HRESULT Unadvise(IConnectionPoint* point, DWORD cookie)
 {
-    return TCalls::Make("Unadvise", TCallDirection::Call, [&] { return point->Unadvise(cookie); });
+    return TCalls::Make("Unadvise", "cookie " + std::to_string(cookie), [&] { return point->Unadvise(cookie); });
 }
 
 // Sinks the check hands out, retired when the check ends.
@@ -242,7 +253,7 @@ void CheckConnectionPoint(const TTarget& target)
     }
     {
         IConnectionPoint* none = static_cast<IConnectionPoint*>(Garbage);
-        const HRESULT status = TCalls::Make("FindConnectionPoint", TCallDirection::Call,
+        const HRESULT status = TCalls::Make("FindConnectionPoint", "an unknown interface",
                                             [&] { return container->FindConnectionPoint(IID_Nobody, &none); });
         if (SUCCEEDED(status) && none && none != Garbage)
             none->Release();
@@ -381,7 +392,7 @@ void CheckClassFactory(const TTarget& target)
 {
     IClassFactory* factory = target.Factory();
     auto create = [&](IUnknown* outer, REFIID iid, void** out) {
-        return TCalls::Make("CreateInstance", TCallDirection::Call,
+        return TCalls::Make("CreateInstance", std::string(outer ? "outer object, " : "") + InterfaceName(iid),
                             [&] { return factory->CreateInstance(outer, iid, out); });
     };
     void* object = Garbage;

@@ -23,12 +23,15 @@ std::chrono::milliseconds TCalls::Limit() { return GLimit; }
 std::uint64_t TCalls::Count() { return GCalls.load(std::memory_order_relaxed); }
 void TCalls::Counted() noexcept { GCalls.fetch_add(1, std::memory_order_relaxed); }
 
-std::string TCalls::Name(const char* member, driver::TCallDirection direction)
+std::string TCalls::Name(const char* member, driver::TCallDirection direction, const driver::TCallValue* argument)
 {
-    return std::string(driver::TraceDirectionWord(direction)) + " " + member;
+    std::string name = std::string(driver::TraceDirectionWord(direction)) + " " + member;
+    if (argument && !std::holds_alternative<std::monostate>(*argument))
+        name += " " + driver::FormatTraceValue(*argument);
+    return name;
 }
 
-void TCalls::Thrown(const char* member, driver::TCallDirection direction, std::exception_ptr e)
+void TCalls::Thrown(std::string call, std::exception_ptr e)
 {
     std::string what = "a C++ exception";
     try {
@@ -37,14 +40,13 @@ void TCalls::Thrown(const char* member, driver::TCallDirection direction, std::e
         what += ": " + std::string(x.what());
     } catch (...) {
     }
-    throw EInterrupted{"exception", TFinding{Name(member, direction), "a status, no exception", what, {}}};
+    throw EInterrupted{"exception", TFinding{std::move(call), "a status, no exception", what, {}}};
 }
 
-void TCalls::Overdue(const char* member, driver::TCallDirection direction, std::chrono::steady_clock::duration took)
+void TCalls::Overdue(std::string call, std::chrono::steady_clock::duration took)
 {
     const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
-    throw EInterrupted{"hang", TFinding{Name(member, direction),
-                                       "a return within " + std::to_string(GLimit.count()) + " ms",
+    throw EInterrupted{"hang", TFinding{std::move(call), "a return within " + std::to_string(GLimit.count()) + " ms",
                                        "it returned after " + std::to_string(ms) + " ms", {}}};
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace check {
@@ -82,21 +84,31 @@ public:
         try {
             status = call();
         } catch (...) {
-            Thrown(member, direction, std::current_exception());
+            Thrown(Name(member, direction, argument), std::current_exception());
         }
         if (std::chrono::steady_clock::now() - start > Limit()) [[unlikely]]
-            Overdue(member, direction, std::chrono::steady_clock::now() - start);
+            Overdue(Name(member, direction, argument), std::chrono::steady_clock::now() - start);
         return status;
     }
 
-    // "get Weight", "put UnitPrice", "call ReadWeight", "call QueryInterface".
-    static std::string Name(const char* member, driver::TCallDirection direction);
+    // A COM-level call (QueryInterface, Invoke, CreateInstance), its argument given as words
+    // ("IUnknown, null out pointer") that name it in a crash, a hang or an exception.
+    template <typename TCall>
+    static long Make(const char* member, std::string argument, TCall&& call)
+    {
+        const driver::TCallValue words = std::move(argument);
+        return Make(member, driver::TCallDirection::Call, std::forward<TCall>(call), &words);
+    }
+
+    // "get Weight", "put UnitPrice", "call ReadWeight", "call QueryInterface"; with its argument
+    // when one is given: "put UnitPrice \"1.5000\"", "call QueryInterface \"IUnknown\"".
+    static std::string Name(const char* member, driver::TCallDirection direction,
+                            const driver::TCallValue* argument = nullptr);
 
 private:
     static void Counted() noexcept;
-    [[noreturn]] static void Thrown(const char* member, driver::TCallDirection direction, std::exception_ptr e);
-    [[noreturn]] static void Overdue(const char* member, driver::TCallDirection direction,
-                                     std::chrono::steady_clock::duration took);
+    [[noreturn]] static void Thrown(std::string call, std::exception_ptr e);
+    [[noreturn]] static void Overdue(std::string call, std::chrono::steady_clock::duration took);
 };
 
 } // namespace check

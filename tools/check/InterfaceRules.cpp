@@ -25,8 +25,7 @@ constexpr DISPID NoSuchDispatchId = 0x5EC0DE;
 ComPtr<IDispatch> DispatchOf(const TTarget& target, IUnknown* object)
 {
     ComPtr<IDispatch> dispatch;
-    TCalls::Make("QueryInterface", TCallDirection::Call,
-                 [&] { return object->QueryInterface(IID_IDispatch, dispatch.OutVoid()); });
+    TCalls::Make("QueryInterface", "IDispatch", [&] { return object->QueryInterface(IID_IDispatch, dispatch.OutVoid()); });
     if (!dispatch) {
         if (target.Trutina())
             Broken("QueryInterface(IDispatch)", "the dispatch side of the dual interface", "no such interface");
@@ -40,7 +39,7 @@ HRESULT IdOfName(IDispatch* dispatch, const char* name, DISPID& id)
     std::u16string text = runtime::Utf8ToUtf16(name);
     LPOLESTR names[1] = {platform::AsOleStr(text.data())};
     id = 0x7777;
-    return TCalls::Make("GetIDsOfNames", TCallDirection::Call,
+    return TCalls::Make("GetIDsOfNames", std::string(name),
                         [&] { return dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); });
 }
 
@@ -73,7 +72,9 @@ void InvokeOf(IDispatch* dispatch, DISPID id, WORD flags, std::vector<VARIANT> a
         params.rgdispidNamedArgs = &put;
         params.cNamedArgs = reversed.empty() ? 0 : 1;
     }
-    out.Status = TCalls::Make("Invoke", TCallDirection::Call, [&] {
+    const std::string words = "dispid " + std::to_string(id) + ", " + std::to_string(arguments.size())
+                              + (arguments.size() == 1 ? " argument" : " arguments");
+    out.Status = TCalls::Make("Invoke", words, [&] {
         return dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.Result, &out.Exception,
                                 &out.ArgumentError);
     });
@@ -203,8 +204,7 @@ void CheckDualAgree(const TTarget& target)
     ComPtr<IUnknown> object = target.Create();
     ComPtr<IDispatch> dispatch = DispatchOf(target, object.Get());
     ComPtr<ITrutina> trutina;
-    TCalls::Make("QueryInterface", TCallDirection::Call,
-                 [&] { return object->QueryInterface(IID_ITrutina, trutina.OutVoid()); });
+    TCalls::Make("QueryInterface", "ITrutina", [&] { return object->QueryInterface(IID_ITrutina, trutina.OutVoid()); });
     if (!trutina)
         Broken("QueryInterface(ITrutina)", "the interface", "no such interface");
     for (const TrutinaMemberInfo& m : TrutinaMembers) {
@@ -270,7 +270,7 @@ void CheckTypeInfo(const TTarget& target)
     if (count == 0)
         return;
     ITypeInfo* info = nullptr;
-    status = TCalls::Make("GetTypeInfo", TCallDirection::Call,
+    status = TCalls::Make("GetTypeInfo", "index 0",
                           [&] { return dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info); });
     Require(status == S_OK && info, "GetTypeInfo(0)", "S_OK and the type information (GetTypeInfoCount said 1)",
             StatusWords(status));

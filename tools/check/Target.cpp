@@ -78,7 +78,7 @@ std::string TTarget::ClassIdText() const
 platform::ComPtr<IUnknown> TTarget::Create() const
 {
     platform::ComPtr<IUnknown> object;
-    const HRESULT status = TCalls::Make("CreateInstance", driver::TCallDirection::Call, [&] {
+    const HRESULT status = TCalls::Make("CreateInstance", "IUnknown", [&] {
         return FFactory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
     });
     if (FAILED(status) || !object)

@@ -182,6 +182,8 @@ public:
     // ---------------------------------------------------------------- COM's operations
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
+        if (FQueryInterface == "null-out-crash" && !ppv)
+            CrashHere();
         if (FQueryInterface == "keep-out" && ppv && riid != IID_IUnknown) {
             void* kept = *ppv;
             const HRESULT status = TTrutinaServerBase::QueryInterface(riid, ppv);

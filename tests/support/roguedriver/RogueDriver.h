@@ -26,6 +26,7 @@
 // The COM operations misbehave by the same variable ("Invoke=disagree"):
 //   QueryInterface=split-identity   IUnknown answered with another pointer after the object's first
 //   QueryInterface=keep-out         a refusal leaves the out pointer as it was
+//   QueryInterface=null-out-crash   a null out pointer crashes it
 //   Release=leak                    the last Release leaves the object alive, its sinks held
 //   DllCanUnloadNow=always          S_OK while objects live
 //   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
