@@ -87,6 +87,9 @@ const TMisbehaviour Misbehaviours[] = {
     {"Release=leak", "refcount", true},
     {"DllCanUnloadNow=always", "unload"},
     {"CreateInstance=wrong-refusal", "class-factory"},
+    {"CreateInstance=ignore-outer", "class-factory", false,
+     "FAIL class-factory: CreateInstance(an outer object): expected QueryInterface(IUnknown) from its IDispatch giving "
+     "the outer object (delegation), observed another pointer"},
     {"Unadvise=keep-reference", "connection-point", true},
     {"Unadvise=late-event", "event-after-unadvise"},
     {"GetTypeInfoCount=two", "typeinfo"},

@@ -1,11 +1,13 @@
 // COM's own rules, which any automation object keeps (--com-only checks these on any class).
 #include "driver/MemberCalls.h"
 #include "platform/apartment.h"
+#include "platform/comobject.h"
 #include "driver/Trutina_TLB.h"
 #include "tools/check/EventSink.h"
 #include "tools/check/Finding.h"
 #include "tools/check/StaticRules.h"
 
+#include <atomic>
 #include <chrono>
 #include <iterator>
 #include <memory>
@@ -374,19 +376,52 @@ void CheckUnload(const TTarget& target)
 }
 
 // --------------------------------------------------------------- class-factory
-// An outer object for an aggregation attempt: it answers only for itself.
-class TOuter final : public IUnknown {
+// An outer object for an aggregation attempt: it answers only for itself and counts the references
+// others hold to it, which an aggregated object's interfaces take and drop on its behalf.
+class TOuter final : public platform::TUnknownImpl<IUnknown> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    TOuter() = default;
+    ULONG STDMETHODCALLTYPE AddRef() override
     {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = riid == IID_IUnknown ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
+        ++FReferences;
+        return TUnknownImpl::AddRef();
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        --FReferences;
+        return TUnknownImpl::Release();
+    }
+    long References() const { return FReferences; }
+
+private:
+    std::atomic<long> FReferences{0};
 };
+
+// An object made with an outer object must delegate: every interface it hands out answers
+// QueryInterface for IUnknown with the outer object, and AddRef and Release go to the outer one.
+void RequireDelegation(TOuter* outer, const std::vector<THeld>& held)
+{
+    const std::string member = "CreateInstance(an outer object)";
+    for (const THeld& h : held) {
+        if (h.Interface.Iid == &IID_IUnknown)
+            continue; // the inner object's own IUnknown does not delegate
+        const std::string from = std::string(" from its ") + h.Interface.Name;
+        void* identity = nullptr;
+        const HRESULT status = Query(h.Pointer, IID_IUnknown, &identity);
+        if (SUCCEEDED(status) && identity)
+            ReleaseOf(static_cast<IUnknown*>(identity));
+        Require(SUCCEEDED(status) && identity == outer, member,
+                "QueryInterface(IUnknown)" + from + " giving the outer object (delegation)",
+                SUCCEEDED(status) ? std::string("another pointer: the outer object ignored") : StatusWords(status));
+        const long before = outer->References();
+        AddRefOf(h.Pointer);
+        const long taken = outer->References() - before;
+        ReleaseOf(h.Pointer);
+        Require(taken == 1 && outer->References() == before, member, "AddRef and Release" + from + " on the outer object",
+                "the outer object's references changed by " + std::to_string(taken) + " and "
+                    + std::to_string(outer->References() - before - taken));
+    }
+}
 
 void CheckClassFactory(const TTarget& target)
 {
@@ -408,19 +443,32 @@ void CheckClassFactory(const TTarget& target)
     Require(FAILED(status) && object == nullptr, "CreateInstance(an unknown interface)",
             "a failure with a null object", FAILED(status) ? "the out pointer left as it was" : StatusWords(status));
 
-    TOuter outer;
-    object = Garbage;
-    status = create(&outer, IID_IUnknown, &object);
-    if (SUCCEEDED(status)) {
+    // Released last, after everything the aggregated object handed out.
+    const ComPtr<TOuter> outer = ComPtr<TOuter>::Attach(new TOuter);
+    // For IUnknown the inner object's own IUnknown, through which its other interfaces are
+    // found; for another interface (only IUnknown may be asked with an outer object) a refusal
+    // or an interface that delegates.
+    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch}) {
+        object = Garbage;
+        status = create(outer.Get(), *iid, &object);
+        if (FAILED(status)) {
+            Require(status == CLASS_E_NOAGGREGATION, "CreateInstance(an outer object)",
+                    "CLASS_E_NOAGGREGATION (or an aggregated object)", StatusWords(status));
+            Require(object == nullptr, "CreateInstance(an outer object)", "a null object on failure",
+                    "the out pointer left as it was");
+            continue;
+        }
         Require(object && object != Garbage, "CreateInstance(an outer object)", "an inner object on success",
                 "success without an object");
-        ReleaseOf(static_cast<IUnknown*>(object)); // it aggregates
-        return;
+        std::vector<THeld> held;
+        TReleaseAll release{held};
+        if (*iid == IID_IUnknown) {
+            held = HeldInterfaces(target, static_cast<IUnknown*>(object));
+            held.push_back({{&IID_IUnknown, "IUnknown"}, static_cast<IUnknown*>(object)});
+        } else
+            held.push_back({{&IID_IDispatch, "IDispatch"}, static_cast<IUnknown*>(object)});
+        RequireDelegation(outer.Get(), held);
     }
-    Require(status == CLASS_E_NOAGGREGATION, "CreateInstance(an outer object)",
-            "CLASS_E_NOAGGREGATION (or an aggregated object)", StatusWords(status));
-    Require(object == nullptr, "CreateInstance(an outer object)", "a null object on failure",
-            "the out pointer left as it was");
 }
 
 } // namespace

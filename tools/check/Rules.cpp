@@ -22,7 +22,8 @@ const TRule Rules[] = {
     {"class-factory",
      "give a non-null object on success and a null one on failure; refuse aggregation with "
      "CLASS_E_NOAGGREGATION unless it supports it",
-     "IClassFactory::CreateInstance", true, TGroup::Com},
+     "IClassFactory::CreateInstance; an aggregated object delegates IUnknown to its outer object", true,
+     TGroup::Com},
     {"connection-point",
      "answer FindConnectionPoint for its event interface and CONNECT_E_NOCONNECTION for others; give distinct "
      "non-zero cookies; answer Unadvise of an unknown cookie with CONNECT_E_NOCONNECTION; after Unadvise hold "

@@ -473,11 +473,12 @@ class TRogueFactory final : public platform::TUnknownImpl<IClassFactory, IID_ICl
 public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
     {
-        if (outer && ppv && ComMisdeed("CreateInstance") == "wrong-refusal") {
+        const std::string misdeed = outer ? ComMisdeed("CreateInstance") : "";
+        if (misdeed == "wrong-refusal" && ppv) {
             *ppv = nullptr;
             return E_INVALIDARG;
         }
-        return FFactory->CreateInstance(outer, riid, ppv);
+        return FFactory->CreateInstance(misdeed == "ignore-outer" ? nullptr : outer, riid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override { return FFactory->LockServer(lock); }
 

@@ -30,6 +30,7 @@
 //   Release=leak                    the last Release leaves the object alive, its sinks held
 //   DllCanUnloadNow=always          S_OK while objects live
 //   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
+//   CreateInstance=ignore-outer     an outer object taken and ignored: a plain object, no delegation
 //   GetTypeInfoCount=two            answers 2
 //   GetIDsOfNames=shifted           every member's dispatch id + 100 (Invoke takes them)
 //   Invoke=no-type-check            a write of an object is taken
