@@ -226,6 +226,9 @@ ProcessEnd ChildProcess::Wait()
             GetExitCodeProcess(s.Process, &code);
             s.Ended = true;
             s.End = EndOf(code);
+            // What it wrote to its error output just before it ended is still in the pipe.
+            if (s.Errors)
+                ReadAvailable(s.Errors, [&](const char* d, std::size_t n) { AddErrors(d, n); });
             break;
         }
         Pump(50);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <map>
 #include <thread>
 
@@ -150,7 +151,8 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
         const auto start = std::chrono::steady_clock::now();
         const driver::TChildEnd end = driver::RunDriverChild(run);
         EXPECT_EQ(end.Kind, row.Kind) << end.Words;
-        EXPECT_EQ(end.ExitCode, row.ExitCode);
+        if (row.Kind != TChildEndKind::Hung) // an ended process's code is the system's to choose
+            EXPECT_EQ(end.ExitCode, row.ExitCode);
         EXPECT_EQ(end.Call, row.Call);
         EXPECT_EQ(end.Words.substr(0, row.Words.size()), row.Words);
         if (std::string(row.Work) == "input") {
@@ -167,7 +169,9 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
             EXPECT_EQ(overdue[0].rfind("get Weight has been running for 0.3 s", 0), 0u) << overdue[0];
         }
         if (std::string(row.Work) == "lines") {
-            EXPECT_NE(end.ErrorOutput.find("@done 0\nforged\n"), std::string::npos) << end.ErrorOutput;
+            std::string errors = end.ErrorOutput; // standard error in text mode on Windows: CR LF
+            std::erase(errors, '\r');
+            EXPECT_NE(errors.find("@done 0\nforged\n"), std::string::npos) << end.ErrorOutput;
         }
         if (std::string(row.Work) == "noisy") {
             EXPECT_EQ(end.ErrorOutput, std::string(platform::ChildProcess::MaxErrorOutput, 'e'));
