@@ -3,6 +3,7 @@
 #include "about/Developer.h"
 #include "forms/Binding.h"
 #include "forms/Controls.h"
+#include "forms/Text.h"
 #include "platform/resources.h"
 #include "runtime/exceptions.h"
 
@@ -18,6 +19,7 @@
 #include <QUrl>
 
 using forms::Place;
+using forms::Text;
 
 namespace {
 
@@ -41,8 +43,6 @@ constexpr int ClientWidth = 335;
 constexpr int ClientHeight = 232;
 constexpr int StripRight = 81;   // the painted left strip: (5, 7) to (81, 190)
 constexpr int StripBottom = 190;
-
-QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // List box items of one fixed height.
 class TFixedItemHeight : public QStyledItemDelegate {

@@ -3,6 +3,7 @@
 #include "app/DriverTrace.h"
 #include "driver/CallGuard.h"
 #include "driver/DriverProcess.h"
+#include "forms/Text.h"
 #include "platform/comptr.h"
 #include "platform/outgoingcalls.h"
 
@@ -10,14 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-
-QString Text(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-} // namespace
+using forms::Text;
 
 TDriverLife::TDriverLife(TAskAndRegisterServer askAndRegister, QWidget* window, TEvents events)
     : FAskAndRegister(std::move(askAndRegister)), FWindow(window), FEvents(std::move(events))

@@ -7,6 +7,7 @@
 #include "forms/Binding.h"
 #include "forms/EditKeys.h"
 #include "forms/Silent.h"
+#include "forms/Text.h"
 #include "platform/comptr.h"
 #include "runtime/numtext.h"
 #include "runtime/utf.h"
@@ -25,14 +26,10 @@
 using forms::SetCheckedSilently;
 using forms::SetItemIndexSilently;
 using forms::SetTextSilently;
+using forms::Text;
 using runtime::IntToStr;
 
 namespace {
-
-QString Text(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // 32-bit two's complement step: wraps at the limits.
 std::int32_t WrappingAdd(std::int32_t value, std::int32_t delta)

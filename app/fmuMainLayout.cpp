@@ -2,6 +2,7 @@
 #include "app/fmuMain.h"
 
 #include "forms/Controls.h"
+#include "forms/Text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,15 +17,11 @@
 using forms::MakeEdit;
 using forms::MakeLabel;
 using forms::Place;
+using forms::Text;
 
 namespace {
 
 const char* const WindowCaption = "Тест: драйвер электронных весов";
-
-QString Text(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
 
 // Enter presses the focused button, as Space does.
 QPushButton* MakeButton(QWidget* parent, const char* caption, int left, int top, int width, int height)
