@@ -252,6 +252,18 @@ replay_sitting() { # folder
   fi
 }
 
+# The main window (its caption in the caller's $caption) of the Ponderix.exe started as pid: sets
+# window. When none appears within a minute, shows the log's end, fails, ends the program.
+main_window() { # pid log label
+  window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
+  [[ -n "$window" ]] && return 0
+  tail -20 "$2"
+  fail "$3: the main window did not appear"
+  kill "$1" 2>/dev/null
+  wait "$1" 2>/dev/null || true
+  return 1
+}
+
 # The installed folder end to end, on the X display: Ponderix.exe against the installed substitute
 # driver, reached as a user would from the keyboard. The window opens with the focus on "Закрыть";
 # the Tab order (fixed, TabWalksThePageInFrontThenTheWindowLevelSkippingFlagsAndResults) puts
@@ -278,14 +290,7 @@ end_to_end() { # build driver_build view clsid [Ponderix.exe's arguments...]
   (cd "$work" && TRUTINA_SETTINGS="$work/$arch-trutina.json" \
     timeout -k 5 120 wine "$install/Ponderix.exe" "$@" >"$work/$arch-e2e.out" 2>"$trace") &
   local pid=$!
-  window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
-  if [[ -z "$window" ]]; then
-    tail -20 "$trace"
-    fail "end to end: the main window did not appear"
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null || true
-    return
-  fi
+  main_window "$pid" "$trace" "end to end" || return 0
   pass
   wait_for 10 grep -q 'get ResultCode' "$trace" || true # the first refresh has run
   press "$window" $(printf 'shift+Tab %.0s' {1..16}) space # "Получить массу"
@@ -472,14 +477,7 @@ cyrillic_folders() { # build view clsid
   (cd "$folder" && PONDERIX_RECORD="C:\\$name\\запись.jsonl" timeout -k 5 120 wine Ponderix.exe \
     >"$work/$arch-cyrillic-e2e.log" 2>&1) &
   pid=$!
-  window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name "$caption" | head -1) || true
-  if [[ -z "$window" ]]; then
-    tail -20 "$work/$arch-cyrillic-e2e.log"
-    fail "Cyrillic folders: the main window did not appear"
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null || true
-    return
-  fi
+  main_window "$pid" "$work/$arch-cyrillic-e2e.log" "Cyrillic folders" || return 0
   wait_for 10 grep -qs '"get":"ResultCode"' "$recording" || true # the first refresh has run
   press "$window" $(printf 'shift+Tab %.0s' {1..16}) space || true # "Получить массу"
   wait_for 10 grep -qs '"call":"ReadWeight"' "$recording" || true
