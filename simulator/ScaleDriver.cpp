@@ -260,7 +260,23 @@ void TScaleDriver::SetResult(TResult code)
 const TReading& TScaleDriver::Shown() const
 {
     const TDataMessage* message = FMessages.Current();
-    return message ? message->Reading : FLastReading;
+    return message && message->Number != FHiddenMessage ? message->Reading : FLastReading;
+}
+
+void TScaleDriver::TakeSynchronous(const TReading& reading)
+{
+    // A register confirms a weight with the reading it just took: no older message may stand for it.
+    FLastReading = reading;
+    const TDataMessage* message = FMessages.Current();
+    FHiddenMessage = message ? message->Number : 0;
+}
+
+TMoney TScaleDriver::PriceOf(double weight) const
+{
+    // The scales price only a positive weight, and only with price updating on.
+    if (!FSettings.UpdatePrice || weight <= 0)
+        return 0;
+    return Cost(weight, FUnitPrice, Current().PriceStep);
 }
 
 TReading TScaleDriver::ShownReading() const
@@ -284,11 +300,11 @@ TMoney TScaleDriver::UnitPrice() const
 TMoney TScaleDriver::SalesPrice() const
 {
     std::lock_guard lock(FMutex);
-    const double weight = Shown().Weight;
-    // The scales price only a positive weight, and only with price updating on.
-    if (!FSettings.UpdatePrice || weight <= 0)
-        return 0;
-    return Cost(weight, FUnitPrice, Current().PriceStep);
+    // A message carries the price of its weighing; a reading is priced at today's unit price.
+    const TDataMessage* message = FMessages.Current();
+    if (message && message->Number != FHiddenMessage)
+        return message->SalesPrice;
+    return PriceOf(FLastReading.Weight);
 }
 
 double TScaleDriver::TareWeight() const
@@ -345,7 +361,12 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 
 TResult TScaleDriver::ReadWeight()
 {
-    return Operation("ReadWeight", [&] { return TakeReading(); });
+    return Operation("ReadWeight", [&] {
+        const TResult r = TakeReading();
+        if (r == TResult::Ok)
+            TakeSynchronous(FLastReading);
+        return r;
+    });
 }
 
 TResult TScaleDriver::TakeReading(bool stableOnly)
@@ -375,7 +396,7 @@ TResult TScaleDriver::Zero()
             return r;
         const TReading after = CurrentPlatform().Look();
         if (r == TResult::Ok)
-            FLastReading = after;
+            TakeSynchronous(after);
         else
             FLastReading.OutOfZero = after.OutOfZero;
         return r;
@@ -389,7 +410,7 @@ TResult TScaleDriver::Tare()
             return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Tare();
         if (r == TResult::Ok)
-            FLastReading = CurrentPlatform().Look();
+            TakeSynchronous(CurrentPlatform().Look());
         return r;
     });
 }

@@ -66,8 +66,6 @@ struct TDeviceMetrics {
     std::u16string DeviceName;
 };
 
-// Money: the amount times 10000.
-using TMoney = std::int64_t;
 constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
 // Weight (kg) times unit price, computed exactly and rounded once to a multiple of step (money
 // units), halves away from zero.
@@ -286,6 +284,11 @@ private:
     // stableOnly: an unstable reading is refused (WeightNotStable) and not taken in.
     TResult TakeReading(bool stableOnly = false);
     const TReading& Shown() const;
+    // What the weight shown costs now (0 with price updating off or no positive weight).
+    TMoney PriceOf(double weight) const;
+    // A synchronous reading that succeeded: shown in place of the current message until another
+    // message becomes current.
+    void TakeSynchronous(const TReading& reading);
 
     // ---- message channel (ScaleDriverMessages.cpp)
     void UpdatePoller();
@@ -323,6 +326,7 @@ private:
     std::optional<TResult> FInjected;
 
     TReading FLastReading;
+    std::int32_t FHiddenMessage = 0; // the current message a later synchronous reading hides
     TMoney FUnitPrice = 0;
     std::int32_t FValue = 0;
     std::int32_t FValuePurpose = 0;

@@ -117,11 +117,11 @@ TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
     TReading r;
     for (std::size_t i = 1; i <= TMessageQueue::Bound; ++i) {
         r.Weight = static_cast<double>(i);
-        ASSERT_EQ(queue.Push(r), static_cast<std::int32_t>(i));
+        ASSERT_EQ(queue.Push(r, 0), static_cast<std::int32_t>(i));
     }
     r.Weight = 999;
-    EXPECT_EQ(queue.Push(r), 0);
-    EXPECT_EQ(queue.Push(r), 0);
+    EXPECT_EQ(queue.Push(r, 0), 0);
+    EXPECT_EQ(queue.Push(r, 0), 0);
     EXPECT_EQ(queue.Count(), TMessageQueue::Bound);
     EXPECT_EQ(queue.Current()->Reading.Weight, 1.0);
     EXPECT_EQ(queue.TakeLost(), 2u);
@@ -133,7 +133,7 @@ TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
     EXPECT_EQ(queue.Current()->Number, 40);
     ASSERT_TRUE(queue.PopCurrent());
     EXPECT_EQ(queue.Current()->Number, 41);
-    EXPECT_EQ(queue.Push(r), 101); // numbers go on after the drops
+    EXPECT_EQ(queue.Push(r, 0), 101); // numbers go on after the drops
 }
 
 TEST_F(ScaleDriverTest, InjectedRefusalHitsOnlyTheNextOperationAndChangesNothing)
@@ -283,6 +283,32 @@ TEST_F(ScaleDriverTest, PollerQueuesStableChangesOfAtLeastTheStep)
     EXPECT_EQ(Driver->DeleteEvent(), TResult::NoMessages);
     EXPECT_EQ(Driver->EventNumber(), 0);
     Driver->SetAsyncMode(false);
+}
+
+// A register confirms a weight with ReadWeight: an older queued message must not stand for it (a
+// wrong receipt), and a message keeps the price of its weighing whatever the register keys next.
+TEST_F(ScaleDriverTest, ASynchronousReadingHidesTheCurrentMessageWhichKeepsItsPrice)
+{
+    ASSERT_EQ(Driver->SetUnitPrice(100'000), TResult::Ok);
+    Load(1.0);
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    ASSERT_EQ(Driver->SetUnitPrice(200'000), TResult::Ok);
+    EXPECT_EQ(Driver->SalesPrice(), 100'000);
+    Load(2.0);
+    ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 2.0);
+    EXPECT_EQ(Driver->SalesPrice(), 400'000);
+    Load(3.0);
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok); // the next message becomes current and is shown
+    ASSERT_EQ(Driver->SetUpdatePrice(false), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 3.0);
+    EXPECT_EQ(Driver->SalesPrice(), 600'000);
+    // Leaving the asynchronous mode empties the queue.
+    ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
+    ASSERT_EQ(Driver->SetAsyncMode(false), TResult::Ok);
+    EXPECT_EQ(Driver->DataCount(), 0);
+    EXPECT_EQ(Driver->SalesPrice(), 0);
 }
 
 // An overload or underload is no weight to price: never a message, and GenerateEvent refuses it as
