@@ -147,8 +147,8 @@ std::optional<TResult> TScaleDriver::TakeRefusal(std::string_view operation)
 std::optional<TResult> TScaleDriver::AwaitAnswer(TLock& lock)
 {
     // A port that cannot be opened fails at once: no request is sent.
-    if (HoldPort(Current()) != TResult::Ok)
-        return TResult::PortBusy;
+    if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+        return r;
     TScalePlatform& platform = CurrentPlatform();
     // A cut line answers nothing: the request waits its Timeout (unless the line says so at once).
     const bool cut = !platform.Connected();
@@ -173,7 +173,7 @@ void TScaleDriver::NoteAnswer(TResult code, bool asked)
 {
     if (code == TResult::NoConnection || code == TResult::AnswerTimeout)
         FAnswered = false;
-    else if (asked && code != TResult::PortBusy)
+    else if (asked && code != TResult::PortBusy && code != TResult::SettingsNotSaved)
         FAnswered = true;
 }
 
@@ -352,8 +352,8 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 {
     if (!Current().Enabled)
         return TResult::DeviceNotEnabled;
-    if (HoldPort(Current()) != TResult::Ok)
-        return TResult::PortBusy;
+    if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+        return r;
     if (!CurrentPlatform().Connected())
         return TResult::NoConnection;
     return TResult::Ok;

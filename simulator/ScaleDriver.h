@@ -45,10 +45,12 @@ public:
     };
     virtual TLatest Latest() { return {}; }
     // Holds the serial port against other processes for as long as the result lives; nullptr when
-    // another process holds it. Without a file there is nobody to share it with.
-    virtual std::shared_ptr<void> HoldPort(std::int32_t port)
+    // another process holds it, or when the port's lock file cannot be used (problem says why and
+    // where: nobody could be kept off the port). Without a file there is nobody to share it with.
+    virtual std::shared_ptr<void> HoldPort(std::int32_t port, std::string& problem)
     {
         (void)port;
+        (void)problem;
         return std::make_shared<int>(0);
     }
 };
@@ -276,6 +278,7 @@ private:
     // this object, another object or another process cannot open it (PortBusy). Taken when the
     // device is switched on or its scales are first addressed, moved with a change of port or
     // number, given back when the device is switched off or deleted and when the object goes.
+    // SettingsNotSaved (its reason said) when the port's lock file cannot be used.
     TResult HoldPort(const TDeviceSettings& device);
     void ReleasePort(std::int32_t number);
     void ReleasePorts();

@@ -54,10 +54,14 @@ TResult TScaleDriver::HoldPort(const TDeviceSettings& device)
     const TPortHolder holder{this, device.Number};
     if (!TakePort(device.PortNumber, holder))
         return TResult::PortBusy;
-    std::shared_ptr<void> file = FSink ? FSink->HoldPort(device.PortNumber) : std::make_shared<int>(0);
+    std::string problem;
+    std::shared_ptr<void> file = FSink ? FSink->HoldPort(device.PortNumber, problem) : std::make_shared<int>(0);
     if (!file) {
         GivePort(device.PortNumber, holder);
-        return TResult::PortBusy;
+        if (problem.empty())
+            return TResult::PortBusy;
+        FUnsavedWhy = std::move(problem); // said with -19, as an unusable settings lock is
+        return TResult::SettingsNotSaved;
     }
     // The device moved to another port: the old one is given back once the new one is held.
     if (held != FHolds.end()) {
