@@ -91,8 +91,10 @@ std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port, std::string& p
     std::filesystem::path lockFile = FileSystemPath();
     lockFile += ".port" + std::to_string(port) + ".lock";
     auto lock = std::make_shared<platform::FileLock>(runtime::Utf8FromPath(lockFile), 0);
-    if (lock->Locked())
+    if (lock->Locked()) {
+        lock->RemoveOnRelease();
         return lock;
+    }
     if (!lock->Held())
         problem = "блокировка порта " + std::to_string(port) + " недоступна: " + lock->Holder();
     return nullptr;

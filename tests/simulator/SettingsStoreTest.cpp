@@ -295,6 +295,7 @@ TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
         held.reset();
         EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::Ok);
         ASSERT_EQ(driver.SetDeviceEnabled(false), TResult::Ok);
+        EXPECT_FALSE(QFileInfo::exists(path + ".port1.lock")); // released: its lock file goes
     }
 }
 
