@@ -87,6 +87,7 @@ TScalesUse ScalesUse(std::string_view operation)
         {"ReadWeight", TScalesUse::Reads},    {"Zero", TScalesUse::Reads},     {"Tare", TScalesUse::Reads},
         {"GenerateEvent", TScalesUse::Reads}, {"SetTare", TScalesUse::Asks},   {"Reset", TScalesUse::Asks},
         {"GetDeviceMetrics", TScalesUse::Asks}, {"ReadValue", TScalesUse::Asks}, {"WriteValue", TScalesUse::Asks},
+        {"UnitPrice", TScalesUse::Asks}, // price-computing scales take the price into their display
     };
     for (const auto& [name, use] : Table)
         if (name == operation)
@@ -103,7 +104,9 @@ TResult TScaleDriver::Operation(std::string_view name, const std::function<TResu
         TLock lock(FMutex);
         const TScalesUse scales = Current().Enabled ? ScalesUse(name) : TScalesUse::None;
         std::optional<TResult> refusal = TakeRefusal(name);
-        if (!refusal && scales != TScalesUse::None)
+        if (refusal && scales != TScalesUse::None)
+            AwaitNoAnswer(lock, *refusal);
+        else if (scales != TScalesUse::None)
             refusal = AwaitAnswer(lock);
         if (refusal) {
             if (scales == TScalesUse::Reads)
@@ -167,6 +170,18 @@ std::optional<TResult> TScaleDriver::AwaitAnswer(TLock& lock)
     if (delay > timeout)
         return TResult::AnswerTimeout;
     return std::nullopt;
+}
+
+void TScaleDriver::AwaitNoAnswer(TLock& lock, TResult refusal)
+{
+    // A scripted "no answer" costs what a real one does: Timeout (a line that says so at once, none).
+    const bool noAnswer = refusal == TResult::AnswerTimeout || refusal == TResult::NoConnection;
+    if (!noAnswer || (refusal == TResult::NoConnection && CurrentPlatform().AnswersAtOnce()))
+        return;
+    const TMillis timeout = FSettings.Timeout;
+    lock.unlock();
+    FClock.Wait(timeout);
+    lock.lock();
 }
 
 void TScaleDriver::NoteAnswer(TResult code, bool asked)
@@ -337,7 +352,8 @@ TResult TScaleDriver::SetUnitPrice(TMoney price)
 
 TResult TScaleDriver::SetTareWeight(double kg)
 {
-    return Operation("TareWeight", [&] { return CurrentPlatform().SetTareWeight(kg); });
+    // -0 is the scales' 0: no tare, read back without a sign.
+    return Operation("TareWeight", [&] { return CurrentPlatform().SetTareWeight(kg == 0 ? 0.0 : kg); });
 }
 
 TResult TScaleDriver::SetUpdatePrice(bool on)

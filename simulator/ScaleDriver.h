@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -234,6 +235,8 @@ private:
     // Opens the current device's port, then waits for slow scales or a cut line, at most Timeout
     // (the lock is let go meanwhile): PortBusy, NoConnection or AnswerTimeout when they do not answer.
     std::optional<TResult> AwaitAnswer(TLock& lock);
+    // A refusal that scripts no answer (-1, -25) of a call that asks the scales waits Timeout.
+    void AwaitNoAnswer(TLock& lock, TResult refusal);
     // Connected follows the last exchange: no answer (a cut line, a time-out, a refusal that says
     // so) makes it false until the scales answer again.
     void NoteAnswer(TResult code, bool asked);
@@ -320,6 +323,7 @@ private:
         std::shared_ptr<void> File; // the hold against other processes
     };
     std::map<std::int32_t, TPortHold> FHolds; // by device number
+    std::set<std::int32_t> FRefusedOn; // devices this object could not switch on (on in the file for another)
     std::string FUnsavedWhy;         // ... and why, said with -19
     std::string FLockProblem;        // the file's lock could not be used by the last Reread
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number

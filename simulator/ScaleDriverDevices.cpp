@@ -63,6 +63,7 @@ TResult TScaleDriver::HoldPort(const TDeviceSettings& device)
         FUnsavedWhy = std::move(problem); // said with -19, as an unusable settings lock is
         return TResult::SettingsNotSaved;
     }
+    FRefusedOn.erase(device.Number);
     // The device moved to another port: the old one is given back once the new one is held.
     if (held != FHolds.end()) {
         GivePort(held->second.Port, holder);
@@ -198,7 +199,8 @@ std::int32_t TScaleDriver::Parity() const
 bool TScaleDriver::DeviceEnabled() const
 {
     std::lock_guard lock(FMutex);
-    return Current().Enabled;
+    // On in the file because another program switched it on is not on here when this one was refused.
+    return Current().Enabled && !FRefusedOn.count(Current().Number);
 }
 
 std::int32_t TScaleDriver::Timeout() const
@@ -348,10 +350,13 @@ TResult TScaleDriver::SetDeviceEnabled(bool enabled)
         // Switched on, the device opens its port: refused while another device, object or process
         // holds it. Switched off, it gives the port back.
         if (enabled) {
-            if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+            if (const TResult r = HoldPort(Current()); r != TResult::Ok) {
+                FRefusedOn.insert(Current().Number);
                 return r;
+            }
         } else {
             ReleasePort(Current().Number);
+            FRefusedOn.erase(Current().Number);
         }
         if (enabled != Current().Enabled) {
             // A device's load profile runs from the moment it is switched on.

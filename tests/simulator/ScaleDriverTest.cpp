@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -391,23 +392,43 @@ TEST(ScalesAnswerTest, ThePollerWaitsForTheScalesAndWhatFollowsAnInterruptionIsN
     }
 }
 
-// A cut line costs each call that asks the scales Timeout (nothing with a step's answerAtOnce);
-// other calls never wait.
+// A cut line costs each call that asks the scales (a unit price goes to their display too) Timeout,
+// nothing with a step's answerAtOnce; other calls never wait. A scripted "no answer" (-1, -25)
+// costs the same, other scripted refusals nothing.
 TEST(ScalesAnswerTest, ACutLineCostsTimeoutPerCallThatAsksTheScales)
 {
-    for (const auto& [atOnce, asks, waited] : {std::tuple{false, true, 700}, {false, false, 0}, {true, true, 0}}) {
-        SCOPED_TRACE(testing::Message() << atOnce << asks);
+    const auto metrics = [](TScaleDriver& d) { return d.GetDeviceMetrics(); };
+    const auto readWeight = [](TScaleDriver& d) { return d.ReadWeight(); };
+    const struct {
+        const char* Name;
+        bool Cut, AtOnce;
+        std::optional<TResult> Scripted;
+        std::function<TResult(TScaleDriver&)> Call;
+        TResult Code;
+        TMillis Waited;
+    } rows[] = {
+        {"metrics, cut line", true, false, {}, metrics, TResult::NoConnection, 700},
+        {"unit price, cut line", true, false, {}, [](TScaleDriver& d) { return d.SetUnitPrice(100); }, TResult::NoConnection, 700},
+        {"value purpose, cut line", true, false, {}, [](TScaleDriver& d) { return d.SetValuePurpose(1); }, TResult::Ok, 0},
+        {"metrics, cut line said at once", true, true, {}, metrics, TResult::NoConnection, 0},
+        {"scripted -1", false, false, TResult::NoConnection, readWeight, TResult::NoConnection, 700},
+        {"scripted -25", false, false, TResult::AnswerTimeout, readWeight, TResult::AnswerTimeout, 700},
+        {"scripted -10", false, false, TResult::WeightNotStable, readWeight, TResult::WeightNotStable, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
         TDriverSettings s = EnabledDevice();
         s.Timeout = 700;
-        TLoadStep cut{0, 0, false, true};
-        cut.AnswerAtOnce = atOnce;
+        TLoadStep cut{0, 0, false, row.Cut};
+        cut.AnswerAtOnce = row.AtOnce;
         s.LoadProfiles["p"] = TLoadProfile{{cut}, 0};
         s.Devices[0].LoadProfile = "p";
         TManualClock clock; // its Wait moves it on at once
         TScaleDriver d(s, nullptr, clock);
+        d.InjectRefusal(row.Scripted);
         const TMillis before = clock.Now();
-        EXPECT_EQ(asks ? d.GetDeviceMetrics() : d.SetUnitPrice(100), asks ? TResult::NoConnection : TResult::Ok);
-        EXPECT_EQ(clock.Now() - before, waited);
+        EXPECT_EQ(row.Call(d), row.Code);
+        EXPECT_EQ(clock.Now() - before, row.Waited);
     }
 }
 

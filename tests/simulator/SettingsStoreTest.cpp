@@ -297,6 +297,13 @@ TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
         ASSERT_EQ(driver.SetDeviceEnabled(false), TResult::Ok);
         EXPECT_FALSE(QFileInfo::exists(path + ".port1.lock")); // released: its lock file goes
     }
+    // Refused a device another object switched on (on in the file): off in this program.
+    TScaleDriver other(otherStore.Load(), &otherStore, clock);
+    ASSERT_EQ(other.SetCurrentDeviceNumber(1), TResult::Ok);
+    ASSERT_EQ(other.SetDeviceEnabled(true), TResult::Ok);
+    ASSERT_EQ(driver.SetCurrentDeviceNumber(1), TResult::Ok);
+    EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::PortBusy);
+    EXPECT_FALSE(driver.DeviceEnabled());
 }
 
 // A change that cannot be written says why with -19; a lock file that cannot be used is nobody's

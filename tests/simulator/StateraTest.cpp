@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <cmath>
 #include <functional>
 #include <fstream>
 #ifndef _WIN32
@@ -236,9 +237,9 @@ TEST_P(RefusalTest, GivesItsCodeAndTextAndChangesNothing)
         driver->get_Connected(&connected);
         EXPECT_EQ(connected, VARIANT_FALSE);
     }
-    // The refusal stays readable until the next operation.
+    // The refusal stays readable until the next operation (one that does not ask the scales).
     EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(c.Code));
-    scale.SetUnitPrice(0);
+    scale.SetValuePurpose(0);
     EXPECT_EQ(scale.ResultCode(), 0);
     EXPECT_EQ(scale.ResultDescription(), "Ошибок нет");
 }
@@ -483,6 +484,8 @@ TEST(StateraWeighingTest, TareNetNegativeUnstableAndOverloadFollowTheScriptedLoa
     scale.Reset();
     EXPECT_EQ(scale.TareWeight(), 0.0);
     EXPECT_FALSE(scale.NettoWeight());
+    scale.SetTareWeight(-0.0);
+    EXPECT_FALSE(std::signbit(scale.TareWeight()));
 }
 
 TEST(StateraWeighingTest, ZeroInsideItsRangeAndOutOfZeroOutside)
