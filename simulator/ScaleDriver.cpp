@@ -339,7 +339,7 @@ bool TScaleDriver::UpdatePrice() const
 TResult TScaleDriver::SetUnitPrice(TMoney price)
 {
     return Operation("UnitPrice", [&] {
-        if (price < 0 || price > MaxUnitPrice)
+        if (price < 0 || price > FindScaleModel(Current().Model)->MaxUnitPrice)
             return TResult::OutOfRange;
         // Rounding sale prices to a step, the scales take unit prices in whole kopecks (or whole
         // steps, for the default step of 0.0001).

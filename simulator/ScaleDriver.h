@@ -69,7 +69,7 @@ struct TDeviceMetrics {
     std::u16string DeviceName;
 };
 
-constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
+constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000: Cost is exact up to it
 // Weight (kg) times unit price, computed exactly and rounded once to a multiple of step (money
 // units), halves away from zero.
 TMoney Cost(double weight, TMoney unitPrice, TMoney step = 1);

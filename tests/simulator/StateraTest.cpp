@@ -126,6 +126,8 @@ const TRefusalCase RefusalCases[] = {
     {"UnitPriceInFractionsOfAKopeck", TResult::InvalidParameter, Nothing, // rounded to 0.01
      [](TScaleX& s, ITrutina*) { s.SetUnitPrice(12345); }},
     {"TareAboveCapacity", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetTareWeight(15.5); }},
+    {"UnitPriceBeyondTheDisplay", TResult::OutOfRange, Nothing, // 9 999.99 on model 5
+     [](TScaleX& s, ITrutina*) { s.SetUnitPrice(100'000'000); }},
     {"NegativeWeightStep", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetWeightStep(-0.001); }},
     {"Timeout10", TResult::OutOfRange, Nothing,
      [](TScaleX& s, ITrutina* d) { Checked(s, [&] { return d->put_Timeout(10); }); }},
@@ -511,7 +513,7 @@ TEST(StateraWeighingTest, ZeroInsideItsRangeAndOutOfZeroOutside)
 TEST(StateraWeighingTest, CostIsWeightTimesUnitPriceRoundedOnlyWhileUpdatingPrices)
 {
     TSimulatorEnvironment env;
-    env.WriteSettings(R"({"devices": [{"number": 1, "enabled": true, "model": 3, "loadProfile": "p"}],
+    env.WriteSettings(R"({"devices": [{"number": 1, "enabled": true, "model": 3, "loadProfile": "p", "priceRounding": 0.0001}],
       "loadProfiles": {"p": {"steps": [{"at": 0, "load": 1.237}]}}})");
     auto driver = env.Create();
     TScaleX scale(driver.Get());
