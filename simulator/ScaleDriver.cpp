@@ -272,10 +272,16 @@ void TScaleDriver::SetResult(TResult code)
 
 // ------------------------------------------------------------------ weighing
 
-const TReading& TScaleDriver::Shown() const
+const TDataMessage* TScaleDriver::ShownMessage() const
 {
     const TDataMessage* message = FMessages.Current();
-    return message && message->Number != FHiddenMessage ? message->Reading : FLastReading;
+    return message && message->Number != FHiddenMessage ? message : nullptr;
+}
+
+const TReading& TScaleDriver::Shown() const
+{
+    const TDataMessage* message = ShownMessage();
+    return message ? message->Reading : FLastReading;
 }
 
 void TScaleDriver::TakeSynchronous(const TReading& reading)
@@ -316,10 +322,8 @@ TMoney TScaleDriver::SalesPrice() const
 {
     std::lock_guard lock(FMutex);
     // A message carries the price of its weighing; a reading is priced at today's unit price.
-    const TDataMessage* message = FMessages.Current();
-    if (message && message->Number != FHiddenMessage)
-        return message->SalesPrice;
-    return PriceOf(FLastReading.Weight);
+    const TDataMessage* message = ShownMessage();
+    return message ? message->SalesPrice : PriceOf(FLastReading.Weight);
 }
 
 double TScaleDriver::TareWeight() const
@@ -342,7 +346,7 @@ TResult TScaleDriver::SetUnitPrice(TMoney price)
         if (price < 0 || price > FindScaleModel(Current().Model)->MaxUnitPrice)
             return TResult::OutOfRange;
         // Rounding sale prices to a step, the scales take unit prices in whole kopecks (or whole
-        // steps, for the default step of 0.0001).
+        // steps, for a step of 0.0001).
         if (price % std::min<TMoney>(Current().PriceStep, 100) != 0)
             return TResult::InvalidParameter;
         FUnitPrice = price;

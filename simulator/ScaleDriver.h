@@ -290,6 +290,8 @@ private:
     // stableOnly: an unstable reading is refused (WeightNotStable) and not taken in.
     TResult TakeReading(bool stableOnly = false);
     const TReading& Shown() const;
+    // The current message while it is what the weight members show (no later synchronous reading).
+    const TDataMessage* ShownMessage() const;
     // What the weight shown costs now (0 with price updating off or no positive weight).
     TMoney PriceOf(double weight) const;
     // A synchronous reading that succeeded: shown in place of the current message until another
