@@ -3,6 +3,7 @@
 #include "about/fmuAbout.h"
 #include "driver/Registration.h"
 #include "forms/Application.h"
+#include "forms/Controls.h"
 #include "platform/bitness.h"
 #include "platform/classregistry.h"
 #include "runtime/exceptions.h"
@@ -81,6 +82,8 @@ void AskAndRegisterServer(const std::string& PromptFormat, const std::string& Fi
     if (const QString note = OtherBitnessNote(); !note.isEmpty())
         notes << note;
     prompt.setInformativeText(notes.join(QStringLiteral("\n\n")));
+    // Paths and --isolated in the face of the Russian text, not in a fallback of their own.
+    prompt.setFont(forms::FontForText(prompt.font(), prompt.text() + prompt.informativeText()));
     prompt.setDefaultButton(QMessageBox::Ok);
     prompt.setEscapeButton(QMessageBox::Cancel);
     if (prompt.exec() != QMessageBox::Ok)

@@ -8,8 +8,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 
 #include <algorithm>
@@ -20,11 +18,8 @@ int main(int argc, char** argv)
 {
     QApplication qtApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    // The standard buttons and dialogs in the user's language, where Qt's translations are installed.
-    QTranslator qtTranslations;
-    if (qtTranslations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslations);
+    QTranslator qtTranslation;
+    forms::InstallQtTranslation(qtTranslation); // the standard buttons in Russian too
     // --isolated or PONDERIX_ISOLATED=1: the driver runs in a process of its own (Windows).
     const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
     driver::SetIsolatedMode(std::find(arguments.begin(), arguments.end(), "--isolated") != arguments.end() ||

@@ -9,6 +9,7 @@
 #   platforms/qwindows.dll  styles/qwindowsvistastyle.dll    Qt's platform and style plugins
 #   libstdc++-6.dll  libgcc_s_*.dll  libwinpthread-1.dll     the compiler's C++ runtime
 #   qt.conf                                                  Qt's plugins are looked up here only
+#   translations/qtbase_ru.qm                                Qt's own Russian (standard buttons, dialogs)
 #
 # Qt for Windows has no windeployqt here; the lists below are what the program loads.
 
@@ -36,6 +37,13 @@ foreach(target IN LISTS qt_dlls qt_platform_plugins qt_style_plugins)
   endif()
 endforeach()
 
+# Qt's Russian translation is data, the same for every system: Debian's (qt6-translations-l10n,
+# of the Qt version the Windows Qt is built from).
+find_file(PONDERIX_QTBASE_RU qtbase_ru.qm PATHS /usr/share/qt6/translations NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT PONDERIX_QTBASE_RU)
+  message(FATAL_ERROR "No qtbase_ru.qm in /usr/share/qt6/translations: scripts/setup.sh installs qt6-translations-l10n")
+endif()
+
 # Plugins from the program's own folder, not from the folder Qt was built into.
 set(PONDERIX_QT_CONF "${CMAKE_BINARY_DIR}/qt.conf")
 file(WRITE "${PONDERIX_QT_CONF}" "[Paths]\nPrefix = .\nPlugins = .\n")
@@ -44,8 +52,9 @@ file(WRITE "${PONDERIX_QT_CONF}" "[Paths]\nPrefix = .\nPlugins = .\n")
 # The tests also need Qt Test and the offscreen platform.
 set(bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 set(copy_commands
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${bin}/platforms ${bin}/styles
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PONDERIX_RUNTIME_DLLS} ${PONDERIX_QT_CONF} ${bin})
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${bin}/platforms ${bin}/styles ${bin}/translations
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PONDERIX_RUNTIME_DLLS} ${PONDERIX_QT_CONF} ${bin}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PONDERIX_QTBASE_RU} ${bin}/translations)
 foreach(target IN LISTS qt_dlls)
   list(APPEND copy_commands COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}> ${bin})
 endforeach()
@@ -67,6 +76,7 @@ add_custom_target(windows_runtime ALL ${copy_commands} VERBATIM
 
 # ---------------------------------------------------------------- the installed folder
 install(FILES ${PONDERIX_RUNTIME_DLLS} ${PONDERIX_QT_CONF} DESTINATION .)
+install(FILES ${PONDERIX_QTBASE_RU} DESTINATION translations)
 foreach(target IN LISTS qt_dlls)
   install(FILES $<TARGET_FILE:${target}> DESTINATION .)
 endforeach()

@@ -179,9 +179,10 @@ void TStatera::FireDataEvent(TForeignThread foreign)
     std::string notice;
     if (foreign.RaisedOn != 0 && !FForeignThreadReported) [[unlikely]] {
         FForeignThreadReported = true;
-        notice = "the driver raised DataEvent on its thread " + std::to_string(foreign.RaisedOn)
-                 + ", not on the thread that created it (" + std::to_string(foreign.CreatedOn)
-                 + "); Ponderix delivers its events on that thread instead";
+        // Shown in the Russian window's memo as it is, and in the trace and the recording alike.
+        notice = "драйвер вызвал DataEvent в своём потоке " + std::to_string(foreign.RaisedOn)
+                 + ", а не в потоке, создавшем его (" + std::to_string(foreign.CreatedOn)
+                 + "); Ponderix передаёт его события в тот поток";
     }
     // Into the call trace before the handler runs, so that the calls it makes follow it.
     if (driver::DriverCallTraceOn()) [[unlikely]] {

@@ -3,7 +3,11 @@
 #include "platform/apartment.h"
 #include "platform/ole.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 namespace forms {
 namespace {
@@ -78,6 +82,13 @@ void TApplication::HandleException(QObject* Sender, std::exception_ptr E) noexce
     } catch (...) {
         // A failing handler must not take the event loop down.
     }
+}
+
+bool InstallQtTranslation(QTranslator& translator)
+{
+    return translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+           && QCoreApplication::installTranslator(&translator);
 }
 
 } // namespace forms

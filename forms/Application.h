@@ -15,6 +15,7 @@
 #include <string>
 
 class QSocketNotifier;
+class QTranslator;
 
 namespace forms {
 
@@ -83,5 +84,11 @@ private:
 
 // The one application object, or nullptr when none exists.
 TApplication* Application();
+
+// Installs Qt's own Russian translation into the application, so that its standard buttons and
+// dialogs speak the program's language ("Отмена", not "Cancel"), whatever the system's language:
+// from Qt's translations folder (Debian's qt6-translations-l10n; beside the program on Windows).
+// False when it is not there.
+bool InstallQtTranslation(QTranslator& translator);
 
 } // namespace forms

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +55,29 @@ QFont StandardFont()
                       QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
     font.setPointSize(8);
     font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+QFont FontForText(QFont font, const QString& text)
+{
+    bool latin = false, cyrillic = false;
+    for (const QChar c : text) {
+        latin = latin || c.script() == QChar::Script_Latin;
+        cyrillic = cyrillic || c.script() == QChar::Script_Cyrillic;
+    }
+    QStringList faces = font.families();
+    faces.prepend(font.family());
+    faces += StandardFont().families();
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& face : faces) {
+        if (!installed.contains(face))
+            continue;
+        const QList<QFontDatabase::WritingSystem> systems = QFontDatabase::writingSystems(face);
+        if ((!latin || systems.contains(QFontDatabase::Latin)) && (!cyrillic || systems.contains(QFontDatabase::Cyrillic))) {
+            font.setFamilies({face});
+            return font;
+        }
+    }
     return font;
 }
 

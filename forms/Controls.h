@@ -19,6 +19,10 @@ namespace forms {
 
 // "MS Sans Serif" 8 pt, falling back to the platform's sans-serif face.
 QFont StandardFont();
+// font in the first installed face, of its own faces and then the standard font's, that draws
+// every writing system of text (Latin, Cyrillic), so that no run of it (a path in a Russian
+// sentence) is drawn in a fallback face of its own; font as it is when no face does.
+QFont FontForText(QFont font, const QString& text);
 
 // Places a control at left, top, width, height (pixels at 96 dpi) in its parent.
 template <typename T>

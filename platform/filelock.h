@@ -27,10 +27,17 @@ public:
     bool Held() const { return FHeld; }
     // Not locked: who holds the lock ("held by process 1234"), or why the lock file could not be used.
     const std::string& Holder() const { return FHolder; }
+    // The lock file goes when the lock is let go, unless another holder may be about to lock it
+    // (a lock taken on a file already removed would exclude nobody): on Linux it is removed while
+    // still locked, and every holder checks that the file it locked is still the one at the path;
+    // on Windows it is deleted only when no other process has it open.
+    void RemoveOnRelease() { FRemove = Locked(); }
 
 private:
     std::intptr_t FHandle = -1; // a descriptor, or a HANDLE's value
     bool FHeld = false;
+    bool FRemove = false;
+    std::string FPath;
     std::string FHolder;
 };
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -35,32 +36,60 @@ std::string LiveHolder(int fd)
     return written;
 }
 
-} // namespace
-
-FileLock::FileLock(const std::string& lockPath, int timeoutMs)
+// Whether fd is still the file at path: a holder letting go may have removed it meanwhile.
+bool StillAtPath(int fd, const std::string& path)
 {
-    // O_NONBLOCK: a FIFO put in the lock file's place must not hang the open.
-    std::string why;
-    const int fd = detail::OpenWalked(lockPath, O_RDWR | O_NOCTTY | O_NONBLOCK, 0600, why);
-    if (fd < 0) {
-        FHolder = "cannot use " + lockPath + ": " + why;
-        return;
-    }
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    struct stat locked {}, named {};
+    return fstat(fd, &locked) == 0 && lstat(path.c_str(), &named) == 0 && locked.st_dev == named.st_dev
+           && locked.st_ino == named.st_ino;
+}
+
+// Locks fd, waiting until then; false (fd closed) with held and why set when it cannot.
+bool Lock(int fd, const std::string& lockPath, std::chrono::steady_clock::time_point until, bool& held, std::string& why)
+{
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
-            FHolder = "cannot lock " + lockPath + ": " + std::strerror(errno);
+            why = "cannot lock " + lockPath + ": " + std::strerror(errno);
             close(fd);
-            return;
+            return false;
         }
         if (std::chrono::steady_clock::now() >= until) {
             const std::string holder = LiveHolder(fd);
-            FHeld = true;
-            FHolder = "held by " + (holder.empty() ? std::string("another process") : holder);
+            held = true;
+            why = "held by " + (holder.empty() ? std::string("another process") : holder);
             close(fd);
-            return;
+            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+} // namespace
+
+FileLock::FileLock(const std::string& lockPath, int timeoutMs) : FPath(lockPath)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        // O_NONBLOCK: a FIFO put in the lock file's place must not hang the open.
+        std::string why;
+        fd = detail::OpenWalked(lockPath, O_RDWR | O_NOCTTY | O_NONBLOCK, 0600, why);
+        if (fd < 0) {
+            FHolder = "cannot use " + lockPath + ": " + why;
+            return;
+        }
+        if (!Lock(fd, lockPath, until, FHeld, FHolder))
+            return;
+        // Locked a file its last holder removed on letting go: locking it keeps nobody off.
+        if (!StillAtPath(fd, lockPath)) {
+            close(fd);
+            fd = -1;
+            if (attempt == 100) {
+                FHolder = "cannot lock " + lockPath + ": it is being removed and created again";
+                return;
+            }
+        }
     }
     const std::string holder = "process " + std::to_string(getpid());
     if (ftruncate(fd, 0) == 0 && pwrite(fd, holder.data(), holder.size(), 0) < 0) {
@@ -70,8 +99,13 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs)
 
 FileLock::~FileLock()
 {
-    if (FHandle != -1)
-        close(static_cast<int>(FHandle)); // closing releases the lock
+    if (FHandle == -1)
+        return;
+    const int fd = static_cast<int>(FHandle);
+    // Removed while still locked: whoever opened it meanwhile finds it gone once it gets the lock.
+    if (FRemove && StillAtPath(fd, FPath))
+        unlink(FPath.c_str());
+    close(fd); // closing releases the lock
 }
 
 } // namespace platform

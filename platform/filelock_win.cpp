@@ -39,13 +39,16 @@ std::string LiveHolder(HANDLE file)
 
 } // namespace
 
-FileLock::FileLock(const std::string& lockPath, int timeoutMs)
+FileLock::FileLock(const std::string& lockPath, int timeoutMs) : FPath(lockPath)
 {
     const std::wstring path = detail::WideFromUtf8(lockPath);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        FHolder = "cannot open " + lockPath + ": " + detail::SystemMessage(GetLastError());
+        const DWORD error = GetLastError();
+        // A holder letting go deletes the file while nobody else has it open: held until then.
+        FHeld = error == ERROR_SHARING_VIOLATION;
+        FHolder = FHeld ? "held by another process" : "cannot open " + lockPath + ": " + detail::SystemMessage(error);
         return;
     }
     if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -85,8 +88,18 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs)
 
 FileLock::~FileLock()
 {
-    if (FHandle != -1)
-        CloseHandle(reinterpret_cast<HANDLE>(FHandle)); // closing releases the lock
+    if (FHandle == -1)
+        return;
+    CloseHandle(reinterpret_cast<HANDLE>(FHandle)); // closing releases the lock
+    if (!FRemove)
+        return;
+    // Opened with no sharing, the file opens only when no other process has it open (one that has
+    // may be about to lock it, and keeps it); closed, it is deleted.
+    const std::wstring path = detail::WideFromUtf8(FPath);
+    const HANDLE last = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (last != INVALID_HANDLE_VALUE)
+        CloseHandle(last);
 }
 
 } // namespace platform

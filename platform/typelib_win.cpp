@@ -3,6 +3,8 @@
 #include "platform/typelib.h"
 
 #include <algorithm>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -27,17 +29,23 @@ HRESULT UnregisterTypeLibrary(REFGUID libid, WORD major, WORD minor)
 {
 #ifdef _WIN64
     constexpr SYSKIND kind = SYS_WIN64;
+    constexpr const wchar_t* kindKey = L"win64";
 #else
     constexpr SYSKIND kind = SYS_WIN32;
+    constexpr const wchar_t* kindKey = L"win32";
 #endif
-    // Not registered (any more): nothing to remove. Asked first, because what UnRegisterTypeLib
-    // answers then differs between systems (Wine: E_INVALIDARG, which a second uninstall would
-    // report as a failure).
-    BSTR registeredPath = nullptr;
-    const HRESULT registered = QueryPathOfRegTypeLib(libid, major, minor, LOCALE_NEUTRAL, &registeredPath);
-    SysFreeString(registeredPath);
-    if (registered == TYPE_E_LIBNOTREGISTERED || registered == TYPE_E_REGISTRYACCESS)
+    // Not registered (any more) for this system kind: nothing to remove. Asked first, because what
+    // UnRegisterTypeLib answers then differs between systems (Wine: E_INVALIDARG, which a second
+    // uninstall would report as a failure). Asked of the kind's own entry: QueryPathOfRegTypeLib
+    // falls back to the other bitness's, which the other bitness's driver may still hold.
+    wchar_t id[40] = {};
+    StringFromGUID2(libid, id, 40);
+    std::wostringstream entry;
+    entry << L"TypeLib\\" << id << L"\\" << std::hex << major << L'.' << minor << L"\\0\\" << kindKey;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, entry.str().c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return S_OK;
+    RegCloseKey(key);
     const HRESULT hr = UnRegisterTypeLib(libid, major, minor, LOCALE_NEUTRAL, kind);
     if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED || hr == TYPE_E_CANTLOADLIBRARY)
         return S_OK;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Ponderix need, only those that
-# are missing. Works as root or as a user with sudo. "--dev" adds the tools for screenshots;
+# are missing (Qt's own translations among them: its standard buttons in Russian). Works as root
+# or as a user with sudo. "--dev" adds the tools for screenshots;
 # "--windows" what the Windows builds and their tests under Wine need (scripts/build-qt-windows.sh,
 # scripts/build-rapidcheck-windows.sh, scripts/wine-test.sh): both mingw-w64 cross compilers,
 # dpkg-dev to unpack Qt's and RapidCheck's source packages (and xz for their tarballs),
@@ -11,7 +12,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev librapidcheck-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation

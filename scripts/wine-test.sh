@@ -25,7 +25,8 @@
 #   - after each run of Ponderix, no driver host it started is left.
 # With both architectures, each program then runs with the other's drivers in isolated mode, in the
 # prefix of the drivers' pass: the rogue test driver's crash and the new driver after it, and the
-# end-to-end run with the other architecture's substitute driver.
+# end-to-end run with the other architecture's substitute driver; and with both substitute drivers
+# registered, each one's regsvr32 /u twice, in either order (stage cross).
 #
 #   scripts/wine-test.sh                 both architectures
 #   scripts/wine-test.sh x86_64|i686     one
@@ -682,12 +683,50 @@ cross_bitness() { # program_arch driver_arch
   echo "== stage cross bitness ($arch): $(seconds "$stage") s"
 }
 
+# With the 64- and the 32-bit substitute drivers both registered, as an uninstaller of both leaves
+# them, each one's regsvr32 /u succeeds twice and leaves the other registered, in either order.
+unregister_both_bitnesses() {
+  local clsid order view other path first
+  local -A paths
+  arch=both-bitnesses
+  export WINEPREFIX=$work/prefix-x86_64
+  paths[64]=$(winepath -w "$source_dir/build/windows/bin/Trutina.dll")
+  paths[32]=$(winepath -w "$source_dir/build/windows-x86/bin/Trutina.dll")
+  clsid=$(idl_uuid "$source_dir/build/windows/driver/Trutina.idl" coclass Statera)
+  for order in "64 32" "32 64"; do
+    echo "== regsvr32 /u twice with both bitnesses registered: $order"
+    if ! run_wine regsvr32 /s "${paths[64]}" >"$work/regsvr32.log" || ! run_wine regsvr32 /s "${paths[32]}" >>"$work/regsvr32.log"; then
+      cat "$work/regsvr32.log"
+      fail "regsvr32 of both substitute drivers"
+      continue
+    fi
+    first=1
+    for view in $order; do
+      for time in first second; do
+        if run_wine regsvr32 /u /s "${paths[$view]}" >"$work/regsvr32.log"; then pass; else
+          fail "the $time regsvr32 /u of the $view-bit Trutina.dll (order $order) ended with exit code $?"
+        fi
+      done
+      other=$([[ $view == 64 ]] && echo 32 || echo 64)
+      if [[ -n $first ]]; then
+        path=$(registered_in_view "$clsid" "$other")
+        if [[ "${path,,}" == "${paths[$other],,}" ]]; then pass; else
+          fail "regsvr32 /u of the $view-bit Trutina.dll took the $other-bit one's registration ('$path')"
+        fi
+      fi
+      first=
+    done
+  done
+  wineserver -k >/dev/null 2>&1 || true
+}
+
 for arch in "${architectures[@]}"; do
   test_architecture "$arch"
 done
 if [[ ${#architectures[@]} -eq 2 ]] && want cross; then
   cross_bitness x86_64 i686
   cross_bitness i686 x86_64
+  unregister_both_bitnesses
 fi
 
 echo

@@ -76,7 +76,7 @@ struct TDeviceSettings {
     bool Enabled = false;
     TDeviceParameters Parameters;
     std::string LoadProfile; // name of a profile in TDriverSettings::LoadProfiles, empty = none
-    std::int64_t PriceStep = 1; // SalesPrice is rounded to this many money units (0.0001): a PriceSteps value
+    std::int64_t PriceStep = 100; // SalesPrice is rounded to this many money units (0.01): a PriceSteps value
     bool operator==(const TDeviceSettings&) const = default;
 };
 

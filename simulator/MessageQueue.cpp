@@ -4,14 +4,14 @@
 
 namespace trutina {
 
-std::int32_t TMessageQueue::Push(const TReading& reading)
+std::int32_t TMessageQueue::Push(const TReading& reading, TMoney salesPrice)
 {
     if (Full()) {
         ++FLost;
         return 0;
     }
     FLastNumber = FLastNumber == std::numeric_limits<std::int32_t>::max() ? 1 : FLastNumber + 1;
-    FMessages.push_back({FLastNumber, reading});
+    FMessages.push_back({FLastNumber, reading, salesPrice});
     return FLastNumber;
 }
 

@@ -11,9 +11,13 @@
 
 namespace trutina {
 
+// Money: the amount times 10000.
+using TMoney = std::int64_t;
+
 struct TDataMessage {
     std::int32_t Number = 0;
     TReading Reading;
+    TMoney SalesPrice = 0; // the price of its weighing, as the unit price was when it was taken
 };
 
 class TMessageQueue {
@@ -22,7 +26,7 @@ public:
 
     // Queues the reading under the next number and returns that number; 0 when the queue is full
     // (the reading is dropped and counted as lost).
-    std::int32_t Push(const TReading& reading);
+    std::int32_t Push(const TReading& reading, TMoney salesPrice);
     // The oldest message, or nullptr.
     const TDataMessage* Current() const { return FMessages.empty() ? nullptr : &FMessages.front(); }
     // Removes the oldest message; false when there is none.

@@ -87,6 +87,7 @@ TScalesUse ScalesUse(std::string_view operation)
         {"ReadWeight", TScalesUse::Reads},    {"Zero", TScalesUse::Reads},     {"Tare", TScalesUse::Reads},
         {"GenerateEvent", TScalesUse::Reads}, {"SetTare", TScalesUse::Asks},   {"Reset", TScalesUse::Asks},
         {"GetDeviceMetrics", TScalesUse::Asks}, {"ReadValue", TScalesUse::Asks}, {"WriteValue", TScalesUse::Asks},
+        {"UnitPrice", TScalesUse::Asks}, // price-computing scales take the price into their display
     };
     for (const auto& [name, use] : Table)
         if (name == operation)
@@ -103,7 +104,9 @@ TResult TScaleDriver::Operation(std::string_view name, const std::function<TResu
         TLock lock(FMutex);
         const TScalesUse scales = Current().Enabled ? ScalesUse(name) : TScalesUse::None;
         std::optional<TResult> refusal = TakeRefusal(name);
-        if (!refusal && scales != TScalesUse::None)
+        if (refusal && scales != TScalesUse::None)
+            AwaitNoAnswer(lock, *refusal);
+        else if (scales != TScalesUse::None)
             refusal = AwaitAnswer(lock);
         if (refusal) {
             if (scales == TScalesUse::Reads)
@@ -147,8 +150,8 @@ std::optional<TResult> TScaleDriver::TakeRefusal(std::string_view operation)
 std::optional<TResult> TScaleDriver::AwaitAnswer(TLock& lock)
 {
     // A port that cannot be opened fails at once: no request is sent.
-    if (HoldPort(Current()) != TResult::Ok)
-        return TResult::PortBusy;
+    if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+        return r;
     TScalePlatform& platform = CurrentPlatform();
     // A cut line answers nothing: the request waits its Timeout (unless the line says so at once).
     const bool cut = !platform.Connected();
@@ -169,11 +172,23 @@ std::optional<TResult> TScaleDriver::AwaitAnswer(TLock& lock)
     return std::nullopt;
 }
 
+void TScaleDriver::AwaitNoAnswer(TLock& lock, TResult refusal)
+{
+    // A scripted "no answer" costs what a real one does: Timeout (a line that says so at once, none).
+    const bool noAnswer = refusal == TResult::AnswerTimeout || refusal == TResult::NoConnection;
+    if (!noAnswer || (refusal == TResult::NoConnection && CurrentPlatform().AnswersAtOnce()))
+        return;
+    const TMillis timeout = FSettings.Timeout;
+    lock.unlock();
+    FClock.Wait(timeout);
+    lock.lock();
+}
+
 void TScaleDriver::NoteAnswer(TResult code, bool asked)
 {
     if (code == TResult::NoConnection || code == TResult::AnswerTimeout)
         FAnswered = false;
-    else if (asked && code != TResult::PortBusy)
+    else if (asked && code != TResult::PortBusy && code != TResult::SettingsNotSaved)
         FAnswered = true;
 }
 
@@ -257,10 +272,32 @@ void TScaleDriver::SetResult(TResult code)
 
 // ------------------------------------------------------------------ weighing
 
-const TReading& TScaleDriver::Shown() const
+const TDataMessage* TScaleDriver::ShownMessage() const
 {
     const TDataMessage* message = FMessages.Current();
+    return message && message->Number != FHiddenMessage ? message : nullptr;
+}
+
+const TReading& TScaleDriver::Shown() const
+{
+    const TDataMessage* message = ShownMessage();
     return message ? message->Reading : FLastReading;
+}
+
+void TScaleDriver::TakeSynchronous(const TReading& reading)
+{
+    // A register confirms a weight with the reading it just took: no older message may stand for it.
+    FLastReading = reading;
+    const TDataMessage* message = FMessages.Current();
+    FHiddenMessage = message ? message->Number : 0;
+}
+
+TMoney TScaleDriver::PriceOf(double weight) const
+{
+    // The scales price only a positive weight, and only with price updating on.
+    if (!FSettings.UpdatePrice || weight <= 0)
+        return 0;
+    return Cost(weight, FUnitPrice, Current().PriceStep);
 }
 
 TReading TScaleDriver::ShownReading() const
@@ -284,11 +321,9 @@ TMoney TScaleDriver::UnitPrice() const
 TMoney TScaleDriver::SalesPrice() const
 {
     std::lock_guard lock(FMutex);
-    const double weight = Shown().Weight;
-    // The scales price only a positive weight, and only with price updating on.
-    if (!FSettings.UpdatePrice || weight <= 0)
-        return 0;
-    return Cost(weight, FUnitPrice, Current().PriceStep);
+    // A message carries the price of its weighing; a reading is priced at today's unit price.
+    const TDataMessage* message = ShownMessage();
+    return message ? message->SalesPrice : PriceOf(FLastReading.Weight);
 }
 
 double TScaleDriver::TareWeight() const
@@ -308,10 +343,10 @@ bool TScaleDriver::UpdatePrice() const
 TResult TScaleDriver::SetUnitPrice(TMoney price)
 {
     return Operation("UnitPrice", [&] {
-        if (price < 0 || price > MaxUnitPrice)
+        if (price < 0 || price > FindScaleModel(Current().Model)->MaxUnitPrice)
             return TResult::OutOfRange;
         // Rounding sale prices to a step, the scales take unit prices in whole kopecks (or whole
-        // steps, for the default step of 0.0001).
+        // steps, for a step of 0.0001).
         if (price % std::min<TMoney>(Current().PriceStep, 100) != 0)
             return TResult::InvalidParameter;
         FUnitPrice = price;
@@ -321,7 +356,8 @@ TResult TScaleDriver::SetUnitPrice(TMoney price)
 
 TResult TScaleDriver::SetTareWeight(double kg)
 {
-    return Operation("TareWeight", [&] { return CurrentPlatform().SetTareWeight(kg); });
+    // -0 is the scales' 0: no tare, read back without a sign.
+    return Operation("TareWeight", [&] { return CurrentPlatform().SetTareWeight(kg == 0 ? 0.0 : kg); });
 }
 
 TResult TScaleDriver::SetUpdatePrice(bool on)
@@ -336,8 +372,8 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 {
     if (!Current().Enabled)
         return TResult::DeviceNotEnabled;
-    if (HoldPort(Current()) != TResult::Ok)
-        return TResult::PortBusy;
+    if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+        return r;
     if (!CurrentPlatform().Connected())
         return TResult::NoConnection;
     return TResult::Ok;
@@ -345,7 +381,12 @@ TResult TScaleDriver::CheckEnabledAndConnected()
 
 TResult TScaleDriver::ReadWeight()
 {
-    return Operation("ReadWeight", [&] { return TakeReading(); });
+    return Operation("ReadWeight", [&] {
+        const TResult r = TakeReading();
+        if (r == TResult::Ok)
+            TakeSynchronous(FLastReading);
+        return r;
+    });
 }
 
 TResult TScaleDriver::TakeReading(bool stableOnly)
@@ -375,7 +416,7 @@ TResult TScaleDriver::Zero()
             return r;
         const TReading after = CurrentPlatform().Look();
         if (r == TResult::Ok)
-            FLastReading = after;
+            TakeSynchronous(after);
         else
             FLastReading.OutOfZero = after.OutOfZero;
         return r;
@@ -389,7 +430,7 @@ TResult TScaleDriver::Tare()
             return TResult::DeviceNotEnabled;
         const TResult r = CurrentPlatform().Tare();
         if (r == TResult::Ok)
-            FLastReading = CurrentPlatform().Look();
+            TakeSynchronous(CurrentPlatform().Look());
         return r;
     });
 }
@@ -519,100 +560,5 @@ TResult TScaleDriver::SetApplicationHandle(std::int32_t handle)
 }
 
 std::u16string TScaleDriver::DriverVersion() const { return runtime::Utf8ToUtf16(PROJECT_VERSION); }
-
-TScaleDriver::TLoadState TScaleDriver::LoadState()
-{
-    std::lock_guard lock(FMutex);
-    auto& platform = CurrentPlatform();
-    const bool connected = platform.Connected(); // brings a running profile up to now first
-    return {platform.Load(), platform.Unstable(), connected, platform.AnswerDelay(), platform.AnswersAtOnce()};
-}
-
-void TScaleDriver::PutLoad(double kg)
-{
-    std::lock_guard lock(FMutex);
-    if (std::isfinite(kg))
-        CurrentPlatform().PutLoad(kg);
-}
-
-void TScaleDriver::SetUnstable(bool unstable)
-{
-    std::lock_guard lock(FMutex);
-    CurrentPlatform().SetUnstable(unstable);
-}
-
-void TScaleDriver::SetScalesConnected(bool connected)
-{
-    std::lock_guard lock(FMutex);
-    CurrentPlatform().SetConnected(connected);
-}
-
-void TScaleDriver::SetAnswerDelay(TMillis ms)
-{
-    std::lock_guard lock(FMutex);
-    CurrentPlatform().SetAnswerDelay(ms);
-}
-
-void TScaleDriver::SetAnswerAtOnce(bool atOnce)
-{
-    std::lock_guard lock(FMutex);
-    CurrentPlatform().SetAnswerAtOnce(atOnce);
-}
-
-std::vector<std::string> TScaleDriver::LoadProfileNames() const
-{
-    std::lock_guard lock(FMutex);
-    std::vector<std::string> names;
-    for (const auto& [name, profile] : FSettings.LoadProfiles)
-        if (!profile.Steps.empty())
-            names.push_back(name);
-    return names;
-}
-
-bool TScaleDriver::StartLoadProfile(const std::string& name)
-{
-    std::lock_guard lock(FMutex);
-    const auto profile = FSettings.LoadProfiles.find(name);
-    if (profile == FSettings.LoadProfiles.end() || profile->second.Steps.empty())
-        return false;
-    CurrentPlatform().StartProfile(&profile->second, name);
-    return true;
-}
-
-void TScaleDriver::StopLoadProfile()
-{
-    std::lock_guard lock(FMutex);
-    CurrentPlatform().StopProfile();
-}
-
-void TScaleDriver::RestartLoadProfile()
-{
-    std::lock_guard lock(FMutex);
-    CurrentPlatform().Restart();
-    ForgetExchange();
-}
-
-TScaleDriver::TProfileView TScaleDriver::LoadProfileView()
-{
-    std::lock_guard lock(FMutex);
-    TScalePlatform& platform = CurrentPlatform();
-    TProfileView view;
-    view.Profile = platform.ProfileState();
-    view.Enabled = Current().Enabled;
-    view.Reading = platform.Look();
-    return view;
-}
-
-void TScaleDriver::InjectRefusal(std::optional<TResult> code)
-{
-    std::lock_guard lock(FMutex);
-    FInjected = code && *code != TResult::Ok ? code : std::nullopt;
-}
-
-std::optional<TResult> TScaleDriver::InjectedRefusal() const
-{
-    std::lock_guard lock(FMutex);
-    return FInjected;
-}
 
 } // namespace trutina

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,10 +46,12 @@ public:
     };
     virtual TLatest Latest() { return {}; }
     // Holds the serial port against other processes for as long as the result lives; nullptr when
-    // another process holds it. Without a file there is nobody to share it with.
-    virtual std::shared_ptr<void> HoldPort(std::int32_t port)
+    // another process holds it, or when the port's lock file cannot be used (problem says why and
+    // where: nobody could be kept off the port). Without a file there is nobody to share it with.
+    virtual std::shared_ptr<void> HoldPort(std::int32_t port, std::string& problem)
     {
         (void)port;
+        (void)problem;
         return std::make_shared<int>(0);
     }
 };
@@ -66,9 +69,7 @@ struct TDeviceMetrics {
     std::u16string DeviceName;
 };
 
-// Money: the amount times 10000.
-using TMoney = std::int64_t;
-constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000
+constexpr TMoney MaxUnitPrice = 10'000'000'000; // 1 000 000.0000: Cost is exact up to it
 // Weight (kg) times unit price, computed exactly and rounded once to a multiple of step (money
 // units), halves away from zero.
 TMoney Cost(double weight, TMoney unitPrice, TMoney step = 1);
@@ -234,6 +235,8 @@ private:
     // Opens the current device's port, then waits for slow scales or a cut line, at most Timeout
     // (the lock is let go meanwhile): PortBusy, NoConnection or AnswerTimeout when they do not answer.
     std::optional<TResult> AwaitAnswer(TLock& lock);
+    // A refusal that scripts no answer (-1, -25) of a call that asks the scales waits Timeout.
+    void AwaitNoAnswer(TLock& lock, TResult refusal);
     // Connected follows the last exchange: no answer (a cut line, a time-out, a refusal that says
     // so) makes it false until the scales answer again.
     void NoteAnswer(TResult code, bool asked);
@@ -278,6 +281,7 @@ private:
     // this object, another object or another process cannot open it (PortBusy). Taken when the
     // device is switched on or its scales are first addressed, moved with a change of port or
     // number, given back when the device is switched off or deleted and when the object goes.
+    // SettingsNotSaved (its reason said) when the port's lock file cannot be used.
     TResult HoldPort(const TDeviceSettings& device);
     void ReleasePort(std::int32_t number);
     void ReleasePorts();
@@ -286,6 +290,13 @@ private:
     // stableOnly: an unstable reading is refused (WeightNotStable) and not taken in.
     TResult TakeReading(bool stableOnly = false);
     const TReading& Shown() const;
+    // The current message while it is what the weight members show (no later synchronous reading).
+    const TDataMessage* ShownMessage() const;
+    // What the weight shown costs now (0 with price updating off or no positive weight).
+    TMoney PriceOf(double weight) const;
+    // A synchronous reading that succeeded: shown in place of the current message until another
+    // message becomes current.
+    void TakeSynchronous(const TReading& reading);
 
     // ---- message channel (ScaleDriverMessages.cpp)
     void UpdatePoller();
@@ -314,6 +325,7 @@ private:
         std::shared_ptr<void> File; // the hold against other processes
     };
     std::map<std::int32_t, TPortHold> FHolds; // by device number
+    std::set<std::int32_t> FRefusedOn; // devices this object could not switch on (on in the file for another)
     std::string FUnsavedWhy;         // ... and why, said with -19
     std::string FLockProblem;        // the file's lock could not be used by the last Reread
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number
@@ -323,6 +335,7 @@ private:
     std::optional<TResult> FInjected;
 
     TReading FLastReading;
+    std::int32_t FHiddenMessage = 0; // the current message a later synchronous reading hides
     TMoney FUnitPrice = 0;
     std::int32_t FValue = 0;
     std::int32_t FValuePurpose = 0;

@@ -42,6 +42,47 @@ void GivePort(std::int32_t port, TPortHolder holder)
         Ports().erase(it);
 }
 
+// A device setting written through the interface: the member that writes it, the check of a value
+// (Ok when it is taken, else the code it is refused with) and the field it goes to.
+template <typename T>
+struct TDeviceSetting {
+    std::string_view Member;
+    TResult (*Check)(const T& value);
+    T TDeviceSettings::*Field;
+};
+
+TResult Valid(bool valid, TResult refusal = TResult::InvalidParameter) { return valid ? TResult::Ok : refusal; }
+
+const TDeviceSetting<std::u16string> NameSetting{
+    "CurrentDeviceName", [](const std::u16string& name) { return Valid(IsValidDeviceName(name)); }, &TDeviceSettings::Name};
+const TDeviceSetting<std::int32_t> ModelSetting{
+    "Model", [](const std::int32_t& model) { return Valid(FindScaleModel(model) != nullptr); }, &TDeviceSettings::Model};
+const TDeviceSetting<std::int64_t> PriceStepSetting{
+    "PriceRounding", [](const std::int64_t& step) { return Valid(IsPriceStep(step)); }, &TDeviceSettings::PriceStep};
+const TDeviceSetting<std::int32_t> PortSetting{
+    "PortNumber", [](const std::int32_t& port) { return Valid(port >= MinPortNumber && port <= MaxPortNumber, TResult::OutOfRange); },
+    &TDeviceSettings::PortNumber};
+const TDeviceSetting<std::int32_t> BaudRateSetting{
+    "BaudRate", [](const std::int32_t& code) { return Valid(IsBaudRateCode(code)); }, &TDeviceSettings::BaudRate};
+const TDeviceSetting<std::int32_t> ParitySetting{
+    "Parity", [](const std::int32_t& code) { return Valid(IsParityCode(code)); }, &TDeviceSettings::Parity};
+
+// The change of a setting to value: checked, then what it takes along (refused when that is), then
+// written to the field.
+template <typename T>
+std::function<TResult(TDeviceSettings&)> Write(const TDeviceSetting<T>& setting, const T& value,
+                                               std::function<TResult(TDeviceSettings&)> takeAlong = {})
+{
+    return [&setting, &value, takeAlong = std::move(takeAlong)](TDeviceSettings& device) {
+        if (const TResult r = setting.Check(value); r != TResult::Ok)
+            return r;
+        if (const TResult r = takeAlong ? takeAlong(device) : TResult::Ok; r != TResult::Ok)
+            return r;
+        device.*setting.Field = value;
+        return TResult::Ok;
+    };
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ ports
@@ -54,11 +95,16 @@ TResult TScaleDriver::HoldPort(const TDeviceSettings& device)
     const TPortHolder holder{this, device.Number};
     if (!TakePort(device.PortNumber, holder))
         return TResult::PortBusy;
-    std::shared_ptr<void> file = FSink ? FSink->HoldPort(device.PortNumber) : std::make_shared<int>(0);
+    std::string problem;
+    std::shared_ptr<void> file = FSink ? FSink->HoldPort(device.PortNumber, problem) : std::make_shared<int>(0);
     if (!file) {
         GivePort(device.PortNumber, holder);
-        return TResult::PortBusy;
+        if (problem.empty())
+            return TResult::PortBusy;
+        FUnsavedWhy = std::move(problem); // said with -19, as an unusable settings lock is
+        return TResult::SettingsNotSaved;
     }
+    FRefusedOn.erase(device.Number);
     // The device moved to another port: the old one is given back once the new one is held.
     if (held != FHolds.end()) {
         GivePort(held->second.Port, holder);
@@ -194,7 +240,8 @@ std::int32_t TScaleDriver::Parity() const
 bool TScaleDriver::DeviceEnabled() const
 {
     std::lock_guard lock(FMutex);
-    return Current().Enabled;
+    // On in the file because another program switched it on is not on here when this one was refused.
+    return Current().Enabled && !FRefusedOn.count(Current().Number);
 }
 
 std::int32_t TScaleDriver::Timeout() const
@@ -260,12 +307,7 @@ TResult TScaleDriver::ChangeDevice(std::string_view name, const std::function<TR
 
 TResult TScaleDriver::SetCurrentDeviceName(const std::u16string& name)
 {
-    return ChangeDevice("CurrentDeviceName", [&](TDeviceSettings& d) {
-        if (!IsValidDeviceName(name))
-            return TResult::InvalidParameter;
-        d.Name = name;
-        return TResult::Ok;
-    });
+    return ChangeDevice(NameSetting.Member, Write(NameSetting, name));
 }
 
 TResult TScaleDriver::SetLockDevices(bool locked)
@@ -278,63 +320,39 @@ TResult TScaleDriver::SetLockDevices(bool locked)
 
 TResult TScaleDriver::SetModel(std::int32_t model)
 {
-    return ChangeDevice("Model", [&](TDeviceSettings& d) {
-        const TScaleModel* found = FindScaleModel(model);
-        if (!found)
-            return TResult::InvalidParameter;
-        if (d.Model != model) {
-            d.Model = model;
-            Platform(d.Number).SetModel(*found);
-        }
+    // Another model on the platform: the scales restart with it.
+    return ChangeDevice(ModelSetting.Member, Write(ModelSetting, model, [&](TDeviceSettings& d) {
+        if (d.Model != model)
+            Platform(d.Number).SetModel(*FindScaleModel(model));
         return TResult::Ok;
-    });
+    }));
 }
 
 TResult TScaleDriver::SetPriceStep(std::int64_t step)
 {
-    return ChangeDevice("PriceRounding", [&](TDeviceSettings& d) {
-        if (!IsPriceStep(step))
-            return TResult::InvalidParameter;
-        d.PriceStep = step;
-        return TResult::Ok;
-    });
+    return ChangeDevice(PriceStepSetting.Member, Write(PriceStepSetting, step));
 }
 
 TResult TScaleDriver::SetPortNumber(std::int32_t port)
 {
-    return ChangeDevice("PortNumber", [&](TDeviceSettings& d) {
-        if (port < MinPortNumber || port > MaxPortNumber)
-            return TResult::OutOfRange;
-        // A device switched on takes its new port with it: refused while another holds that one.
-        if (FHolds.count(d.Number)) {
-            TDeviceSettings moved = d;
-            moved.PortNumber = port;
-            if (const TResult r = HoldPort(moved); r != TResult::Ok)
-                return r;
-        }
-        d.PortNumber = port;
-        return TResult::Ok;
-    });
+    // A device switched on takes its new port with it: refused while another holds that one.
+    return ChangeDevice(PortSetting.Member, Write(PortSetting, port, [&](TDeviceSettings& d) {
+        if (!FHolds.count(d.Number))
+            return TResult::Ok;
+        TDeviceSettings moved = d;
+        moved.PortNumber = port;
+        return HoldPort(moved);
+    }));
 }
 
 TResult TScaleDriver::SetBaudRate(std::int32_t code)
 {
-    return ChangeDevice("BaudRate", [&](TDeviceSettings& d) {
-        if (!IsBaudRateCode(code))
-            return TResult::InvalidParameter;
-        d.BaudRate = code;
-        return TResult::Ok;
-    });
+    return ChangeDevice(BaudRateSetting.Member, Write(BaudRateSetting, code));
 }
 
 TResult TScaleDriver::SetParity(std::int32_t code)
 {
-    return ChangeDevice("Parity", [&](TDeviceSettings& d) {
-        if (!IsParityCode(code))
-            return TResult::InvalidParameter;
-        d.Parity = code;
-        return TResult::Ok;
-    });
+    return ChangeDevice(ParitySetting.Member, Write(ParitySetting, code));
 }
 
 TResult TScaleDriver::SetDeviceEnabled(bool enabled)
@@ -344,10 +362,13 @@ TResult TScaleDriver::SetDeviceEnabled(bool enabled)
         // Switched on, the device opens its port: refused while another device, object or process
         // holds it. Switched off, it gives the port back.
         if (enabled) {
-            if (const TResult r = HoldPort(Current()); r != TResult::Ok)
+            if (const TResult r = HoldPort(Current()); r != TResult::Ok) {
+                FRefusedOn.insert(Current().Number);
                 return r;
+            }
         } else {
             ReleasePort(Current().Number);
+            FRefusedOn.erase(Current().Number);
         }
         if (enabled != Current().Enabled) {
             // A device's load profile runs from the moment it is switched on.

@@ -58,6 +58,9 @@ TResult TScaleDriver::SetAsyncMode(bool on)
             FLastQueuedWeight.reset(); // the first stable reading is news
             FPollAskedAt.reset();
         }
+        // Messages are the asynchronous mode's: a register that leaves it reads the scales itself.
+        if (!on && FAsyncMode)
+            FMessages.Clear();
         FAsyncMode = on;
         return TResult::Ok;
     });
@@ -119,7 +122,7 @@ TResult TScaleDriver::GenerateEvent()
             return r;
         if (FMessages.Full())
             return TResult::QueueFull;
-        FMessages.Push(FLastReading);
+        FMessages.Push(FLastReading, PriceOf(FLastReading.Weight));
         return TResult::Ok;
     });
 }
@@ -177,7 +180,7 @@ void TScaleDriver::PollOnce()
                 return;
         }
         FLastQueuedWeight = reading.Weight;
-        FMessages.Push(reading); // a full queue drops it and counts it lost
+        FMessages.Push(reading, PriceOf(reading.Weight)); // a full queue drops it and counts it lost
     }
     if (DataEventDue())
         NotifyEventDue();

@@ -19,6 +19,7 @@ struct TScaleModel {
     std::int32_t SoftwareSubVersion;
     std::int32_t SoftwareBuild;
     std::int32_t CodePage;
+    std::int64_t MaxUnitPrice; // the unit price display's largest amount, money units (x 10000)
 };
 
 std::span<const TScaleModel> ScaleModels();

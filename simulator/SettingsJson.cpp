@@ -253,7 +253,7 @@ std::optional<TDriverSettings> SettingsFromJson(std::string_view text, std::stri
             d.LoadProfile = TextField(o, "loadProfile", {});
             // A decimal in the file (0.05), money units in the settings; a value off the list stays
             // off it and is named by the check of the settings.
-            const double rounding = RealField(o, "priceRounding", 0.0001);
+            const double rounding = RealField(o, "priceRounding", 0.01);
             d.PriceStep = std::isfinite(rounding) && std::fabs(rounding) < 1e6 ? std::llround(rounding * 10000) : 0;
             s.Devices.push_back(std::move(d));
         });

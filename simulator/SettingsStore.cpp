@@ -82,7 +82,7 @@ ISettingsSink::TLatest TSettingsStore::Latest()
     return latest;
 }
 
-std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port)
+std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port, std::string& problem)
 {
     // Without a usable settings file there is no place to meet other processes: held here only.
     if (!FRefusal.empty() || !MayReplaceSettingsFile(FileSystemPath()))
@@ -91,11 +91,13 @@ std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port)
     std::filesystem::path lockFile = FileSystemPath();
     lockFile += ".port" + std::to_string(port) + ".lock";
     auto lock = std::make_shared<platform::FileLock>(runtime::Utf8FromPath(lockFile), 0);
-    // As with the settings lock: a lock file that exists and could not be locked is held.
-    std::error_code ec;
-    if (!lock->Locked() && std::filesystem::exists(lockFile, ec))
-        return nullptr;
-    return lock;
+    if (lock->Locked()) {
+        lock->RemoveOnRelease();
+        return lock;
+    }
+    if (!lock->Held())
+        problem = "блокировка порта " + std::to_string(port) + " недоступна: " + lock->Holder();
+    return nullptr;
 }
 
 QString TSettingsStore::PutAside()

@@ -35,8 +35,10 @@ public:
     // Takes the lock on "<file>.lock" and reads the file again (SettingsFile.h).
     TLatest Latest() override;
     // Locks "<file>.port<N>.lock" (SettingsFile.h) without waiting: the port is another process's
-    // while it holds that lock, and a process that died let it go.
-    std::shared_ptr<void> HoldPort(std::int32_t port) override;
+    // while it holds that lock, and a process that died let it go. A lock file that cannot be used
+    // (a folder, a FIFO, another user's file, a dangling link) holds nobody off: refused with why.
+    // The lock file goes when the port is released (platform::FileLock::RemoveOnRelease).
+    std::shared_ptr<void> HoldPort(std::int32_t port, std::string& problem) override;
     // Why the last Load refused the file (empty when it did not); the defaults were used.
     const std::string& Refusal() const { return FRefusal; }
 

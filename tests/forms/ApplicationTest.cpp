@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <QPushButton>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,15 @@ protected:
     TRecorder FRecorder;
     forms::TExceptionHandler FSaved;
 };
+
+// The standard buttons of Qt's own dialogs (the registration prompt's) speak the program's Russian.
+TEST(QtTranslationTest, TheStandardButtonsSpeakRussian)
+{
+    QTranslator translator;
+    ASSERT_TRUE(forms::InstallQtTranslation(translator)) << "Qt's Russian translation (qtbase_ru.qm) is not installed";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    QCoreApplication::removeTranslator(&translator);
+}
 
 TEST_F(ApplicationTest, BoundHandlerExceptionsReachTheApplicationHandlerWithTheSender)
 {

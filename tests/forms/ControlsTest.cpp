@@ -6,6 +6,7 @@
 #include "QtTestApp.h"
 
 #include <QClipboard>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QShortcut>
@@ -107,6 +108,18 @@ TEST(StandardFont, AskedForTheClassicFaceAtEightPoints)
     EXPECT_EQ(font.family(), "MS Sans Serif");
     EXPECT_EQ(font.families().value(1), "Liberation Sans") << "a face of the same proportions next";
     EXPECT_EQ(font.pointSize(), 8);
+}
+
+// A face missing here (or without Cyrillic) would leave the Russian runs of a text with a Latin path
+// to a fallback face: one installed face is chosen that draws both, at the font's size.
+TEST(StandardFont, ATextOfTwoScriptsGetsOneFaceThatDrawsBoth)
+{
+    QFont missing(QStringLiteral("No Such Face Here"), 11);
+    const QFont font = forms::FontForText(missing, QStringLiteral("Зарегистрируйте C:\\Тест\\Trutina.dll, --isolated"));
+    const QList<QFontDatabase::WritingSystem> systems = QFontDatabase::writingSystems(font.family());
+    EXPECT_TRUE(systems.contains(QFontDatabase::Cyrillic) && systems.contains(QFontDatabase::Latin)) << font.family().toStdString();
+    EXPECT_EQ(font.families(), QStringList{font.family()});
+    EXPECT_EQ(font.pointSize(), 11);
 }
 
 } // namespace

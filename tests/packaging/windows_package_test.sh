@@ -37,7 +37,8 @@ folder="$work/root/ponderix-$version-$bits"
 
 # ------------------------------------------------------------------ files in their places
 for file in Ponderix.exe regsvr.exe ponderix-replay.exe ponderix-check.exe ponderix-host32.exe ponderix-host64.exe platform.dll Trutina.dll \
-            Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libwinpthread-1.dll qt.conf; do
+            Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll libstdc++-6.dll libwinpthread-1.dll qt.conf \
+            translations/qtbase_ru.qm; do
     [ -f "$folder/$file" ] || fail "$file missing"
 done
 ls "$folder"/libgcc_s_*.dll >/dev/null 2>&1 || fail "no libgcc_s DLL"

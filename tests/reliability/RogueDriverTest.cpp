@@ -114,8 +114,8 @@ TEST_F(RogueDriverTest, PonderixNamesEachMisdeedAndKeepsGoing)
              EXPECT_TRUE(QTest::qWaitFor([&] { return seen.Events == 20; }, 10000)) << seen.Events.load() << " events";
              EXPECT_EQ(seen.EventsElsewhere, 0);
              ASSERT_EQ(seen.Notices.size(), 1u);
-             EXPECT_NE(seen.Notices[0].find("raised DataEvent on its thread"), std::string::npos) << seen.Notices[0];
-             EXPECT_EQ(w.Memo->toPlainText().count(QStringLiteral("raised DataEvent on its thread")), 1);
+             EXPECT_NE(seen.Notices[0].find("вызвал DataEvent в своём потоке"), std::string::npos) << seen.Notices[0];
+             EXPECT_EQ(w.Memo->toPlainText().count(QStringLiteral("вызвал DataEvent в своём потоке")), 1);
              EXPECT_EQ(roguedriver::WrongThreadCalls(), mainThreadCalls);
          }},
         // Events inside a call, on this thread: handled at once, no notice.
@@ -123,7 +123,7 @@ TEST_F(RogueDriverTest, PonderixNamesEachMisdeedAndKeepsGoing)
          [](TfmMain& w, TSeen& seen) {
              EXPECT_EQ(seen.Events, 3);
              EXPECT_TRUE(seen.Notices.empty());
-             EXPECT_FALSE(w.Memo->toPlainText().contains(QStringLiteral("raised DataEvent")));
+             EXPECT_FALSE(w.Memo->toPlainText().contains(QStringLiteral("вызвал DataEvent")));
          }},
         // A call that does not return for a while: named while it runs, timed when it returns.
         {"ReadWeight=hang:700", [](TfmMain& w) { Click(w.btnReadWeight); },
@@ -405,7 +405,7 @@ TEST_F(IsolatedRogueDriverTest, EventsFromTheDriversOwnThreadAreNamedAsInProcess
         EXPECT_TRUE(QTest::qWaitFor([&] { return events == 5; }, 10000)) << events << " events";
         driver::SetDriverCallHook({});
         ASSERT_EQ(notices.size(), 1u);
-        EXPECT_EQ(notices[0].rfind("the driver raised DataEvent on its thread ", 0), 0u) << notices[0];
+        EXPECT_EQ(notices[0].rfind("драйвер вызвал DataEvent в своём потоке ", 0), 0u) << notices[0];
         EXPECT_EQ(window.Memo->toPlainText().count(QString::fromStdString(notices[0])), 1);
     }
 }

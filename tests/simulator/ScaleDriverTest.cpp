@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -117,11 +118,11 @@ TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
     TReading r;
     for (std::size_t i = 1; i <= TMessageQueue::Bound; ++i) {
         r.Weight = static_cast<double>(i);
-        ASSERT_EQ(queue.Push(r), static_cast<std::int32_t>(i));
+        ASSERT_EQ(queue.Push(r, 0), static_cast<std::int32_t>(i));
     }
     r.Weight = 999;
-    EXPECT_EQ(queue.Push(r), 0);
-    EXPECT_EQ(queue.Push(r), 0);
+    EXPECT_EQ(queue.Push(r, 0), 0);
+    EXPECT_EQ(queue.Push(r, 0), 0);
     EXPECT_EQ(queue.Count(), TMessageQueue::Bound);
     EXPECT_EQ(queue.Current()->Reading.Weight, 1.0);
     EXPECT_EQ(queue.TakeLost(), 2u);
@@ -133,7 +134,7 @@ TEST(MessageQueueTest, NumbersMessagesKeepsOrderAndDropsTheNewestWhenFull)
     EXPECT_EQ(queue.Current()->Number, 40);
     ASSERT_TRUE(queue.PopCurrent());
     EXPECT_EQ(queue.Current()->Number, 41);
-    EXPECT_EQ(queue.Push(r), 101); // numbers go on after the drops
+    EXPECT_EQ(queue.Push(r, 0), 101); // numbers go on after the drops
 }
 
 TEST_F(ScaleDriverTest, InjectedRefusalHitsOnlyTheNextOperationAndChangesNothing)
@@ -285,6 +286,32 @@ TEST_F(ScaleDriverTest, PollerQueuesStableChangesOfAtLeastTheStep)
     Driver->SetAsyncMode(false);
 }
 
+// A register confirms a weight with ReadWeight: an older queued message must not stand for it (a
+// wrong receipt), and a message keeps the price of its weighing whatever the register keys next.
+TEST_F(ScaleDriverTest, ASynchronousReadingHidesTheCurrentMessageWhichKeepsItsPrice)
+{
+    ASSERT_EQ(Driver->SetUnitPrice(100'000), TResult::Ok);
+    Load(1.0);
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    ASSERT_EQ(Driver->SetUnitPrice(200'000), TResult::Ok);
+    EXPECT_EQ(Driver->SalesPrice(), 100'000);
+    Load(2.0);
+    ASSERT_EQ(Driver->ReadWeight(), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 2.0);
+    EXPECT_EQ(Driver->SalesPrice(), 400'000);
+    Load(3.0);
+    ASSERT_EQ(Driver->GenerateEvent(), TResult::Ok);
+    ASSERT_EQ(Driver->DeleteEvent(), TResult::Ok); // the next message becomes current and is shown
+    ASSERT_EQ(Driver->SetUpdatePrice(false), TResult::Ok);
+    EXPECT_EQ(Driver->Weight(), 3.0);
+    EXPECT_EQ(Driver->SalesPrice(), 600'000);
+    // Leaving the asynchronous mode empties the queue.
+    ASSERT_EQ(Driver->SetAsyncMode(true), TResult::Ok);
+    ASSERT_EQ(Driver->SetAsyncMode(false), TResult::Ok);
+    EXPECT_EQ(Driver->DataCount(), 0);
+    EXPECT_EQ(Driver->SalesPrice(), 0);
+}
+
 // An overload or underload is no weight to price: never a message, and GenerateEvent refuses it as
 // ReadWeight does.
 TEST_F(ScaleDriverTest, OutOfRangeReadingsAreRefusedAndNeverQueued)
@@ -365,23 +392,43 @@ TEST(ScalesAnswerTest, ThePollerWaitsForTheScalesAndWhatFollowsAnInterruptionIsN
     }
 }
 
-// A cut line costs each call that asks the scales Timeout (nothing with a step's answerAtOnce);
-// other calls never wait.
+// A cut line costs each call that asks the scales (a unit price goes to their display too) Timeout,
+// nothing with a step's answerAtOnce; other calls never wait. A scripted "no answer" (-1, -25)
+// costs the same, other scripted refusals nothing.
 TEST(ScalesAnswerTest, ACutLineCostsTimeoutPerCallThatAsksTheScales)
 {
-    for (const auto& [atOnce, asks, waited] : {std::tuple{false, true, 700}, {false, false, 0}, {true, true, 0}}) {
-        SCOPED_TRACE(testing::Message() << atOnce << asks);
+    const auto metrics = [](TScaleDriver& d) { return d.GetDeviceMetrics(); };
+    const auto readWeight = [](TScaleDriver& d) { return d.ReadWeight(); };
+    const struct {
+        const char* Name;
+        bool Cut, AtOnce;
+        std::optional<TResult> Scripted;
+        std::function<TResult(TScaleDriver&)> Call;
+        TResult Code;
+        TMillis Waited;
+    } rows[] = {
+        {"metrics, cut line", true, false, {}, metrics, TResult::NoConnection, 700},
+        {"unit price, cut line", true, false, {}, [](TScaleDriver& d) { return d.SetUnitPrice(100); }, TResult::NoConnection, 700},
+        {"value purpose, cut line", true, false, {}, [](TScaleDriver& d) { return d.SetValuePurpose(1); }, TResult::Ok, 0},
+        {"metrics, cut line said at once", true, true, {}, metrics, TResult::NoConnection, 0},
+        {"scripted -1", false, false, TResult::NoConnection, readWeight, TResult::NoConnection, 700},
+        {"scripted -25", false, false, TResult::AnswerTimeout, readWeight, TResult::AnswerTimeout, 700},
+        {"scripted -10", false, false, TResult::WeightNotStable, readWeight, TResult::WeightNotStable, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
         TDriverSettings s = EnabledDevice();
         s.Timeout = 700;
-        TLoadStep cut{0, 0, false, true};
-        cut.AnswerAtOnce = atOnce;
+        TLoadStep cut{0, 0, false, row.Cut};
+        cut.AnswerAtOnce = row.AtOnce;
         s.LoadProfiles["p"] = TLoadProfile{{cut}, 0};
         s.Devices[0].LoadProfile = "p";
         TManualClock clock; // its Wait moves it on at once
         TScaleDriver d(s, nullptr, clock);
+        d.InjectRefusal(row.Scripted);
         const TMillis before = clock.Now();
-        EXPECT_EQ(asks ? d.GetDeviceMetrics() : d.SetUnitPrice(100), asks ? TResult::NoConnection : TResult::Ok);
-        EXPECT_EQ(clock.Now() - before, waited);
+        EXPECT_EQ(row.Call(d), row.Code);
+        EXPECT_EQ(clock.Now() - before, row.Waited);
     }
 }
 

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -294,7 +295,15 @@ TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
         held.reset();
         EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::Ok);
         ASSERT_EQ(driver.SetDeviceEnabled(false), TResult::Ok);
+        EXPECT_FALSE(QFileInfo::exists(path + ".port1.lock")); // released: its lock file goes
     }
+    // Refused a device another object switched on (on in the file): off in this program.
+    TScaleDriver other(otherStore.Load(), &otherStore, clock);
+    ASSERT_EQ(other.SetCurrentDeviceNumber(1), TResult::Ok);
+    ASSERT_EQ(other.SetDeviceEnabled(true), TResult::Ok);
+    ASSERT_EQ(driver.SetCurrentDeviceNumber(1), TResult::Ok);
+    EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::PortBusy);
+    EXPECT_FALSE(driver.DeviceEnabled());
 }
 
 // A change that cannot be written says why with -19; a lock file that cannot be used is nobody's
@@ -473,12 +482,51 @@ TEST(SettingsStoreTest, AFileThatCannotBeReadIsReportedAndNeitherRenamedNorRepla
     EXPECT_EQ(ReadAll(path), kept);
 }
 
+// A port's lock file that cannot be locked keeps nobody off the port: switching a device on is
+// refused with -19 saying why and where, not taken for a busy port (-26, for ever) nor let through
+// (a dangling link: two processes on one port). Another user's file needs root to be made.
+TEST(SettingsStoreTest, APortLockFileThatCannotBeUsedRefusesTheSwitchOnAndSaysWhy)
+{
+    const struct {
+        const char* Kind;
+        std::function<int(const char* lock)> Make; // 0 on success
+    } rows[] = {
+        {"folder", [](const char* lock) { return mkdir(lock, 0700); }},
+        {"pipe", [](const char* lock) { return mkfifo(lock, 0600); }},
+        {"dangling link", [](const char* lock) { return symlink("gone", lock); }},
+        {"another user's file", [](const char* lock) {
+             const int fd = open(lock, O_CREAT | O_WRONLY, 0600);
+             return fd < 0 ? -1 : close(fd) | chown(lock, 65534, 65534);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Kind);
+        if (std::string(row.Kind) == "another user's file" && geteuid() != 0) {
+            std::printf("[  SKIPPED ] %s: only root can give a file to another user\n", row.Kind);
+            continue;
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath("trutina.json");
+        const std::string lock = QFile::encodeName(path).toStdString() + ".port1.lock";
+        ASSERT_EQ(row.Make(lock.c_str()), 0) << std::strerror(errno);
+        TManualClock clock;
+        TSettingsStore store(path);
+        TScaleDriver driver(store.Load(), &store, clock);
+        EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::SettingsNotSaved);
+        EXPECT_FALSE(driver.DeviceEnabled());
+        const std::string said = runtime::Utf16ToUtf8(driver.ResultDescription());
+        EXPECT_NE(said.find("блокировка порта 1 недоступна: cannot use " + lock), std::string::npos) << said;
+    }
+}
+
 #else
 TEST_ELSEWHERE(SettingsStoreTest, APathThatIsNotARegularFileIsRefusedNeverReadMovedOrReplaced,
                "pipes, device nodes, links, file modes and other users are POSIX file system notions")
 TEST_ELSEWHERE(SettingsStoreTest, ALinkToARegularFileIsReadAndWrittenThroughAndStaysALink,
                "pipes, device nodes, links, file modes and other users are POSIX file system notions")
 TEST_ELSEWHERE(SettingsStoreTest, AFileThatCannotBeReadIsReportedAndNeitherRenamedNorReplaced,
+               "pipes, device nodes, links, file modes and other users are POSIX file system notions")
+TEST_ELSEWHERE(SettingsStoreTest, APortLockFileThatCannotBeUsedRefusesTheSwitchOnAndSaysWhy,
                "pipes, device nodes, links, file modes and other users are POSIX file system notions")
 #endif
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <cmath>
 #include <functional>
 #include <fstream>
 #ifndef _WIN32
@@ -125,6 +126,8 @@ const TRefusalCase RefusalCases[] = {
     {"UnitPriceInFractionsOfAKopeck", TResult::InvalidParameter, Nothing, // rounded to 0.01
      [](TScaleX& s, ITrutina*) { s.SetUnitPrice(12345); }},
     {"TareAboveCapacity", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetTareWeight(15.5); }},
+    {"UnitPriceBeyondTheDisplay", TResult::OutOfRange, Nothing, // 9 999.99 on model 5
+     [](TScaleX& s, ITrutina*) { s.SetUnitPrice(100'000'000); }},
     {"NegativeWeightStep", TResult::OutOfRange, Nothing, [](TScaleX& s, ITrutina*) { s.SetWeightStep(-0.001); }},
     {"Timeout10", TResult::OutOfRange, Nothing,
      [](TScaleX& s, ITrutina* d) { Checked(s, [&] { return d->put_Timeout(10); }); }},
@@ -236,9 +239,9 @@ TEST_P(RefusalTest, GivesItsCodeAndTextAndChangesNothing)
         driver->get_Connected(&connected);
         EXPECT_EQ(connected, VARIANT_FALSE);
     }
-    // The refusal stays readable until the next operation.
+    // The refusal stays readable until the next operation (one that does not ask the scales).
     EXPECT_EQ(scale.ResultCode(), static_cast<std::int32_t>(c.Code));
-    scale.SetUnitPrice(0);
+    scale.SetValuePurpose(0);
     EXPECT_EQ(scale.ResultCode(), 0);
     EXPECT_EQ(scale.ResultDescription(), "Ошибок нет");
 }
@@ -483,6 +486,8 @@ TEST(StateraWeighingTest, TareNetNegativeUnstableAndOverloadFollowTheScriptedLoa
     scale.Reset();
     EXPECT_EQ(scale.TareWeight(), 0.0);
     EXPECT_FALSE(scale.NettoWeight());
+    scale.SetTareWeight(-0.0);
+    EXPECT_FALSE(std::signbit(scale.TareWeight()));
 }
 
 TEST(StateraWeighingTest, ZeroInsideItsRangeAndOutOfZeroOutside)
@@ -508,7 +513,7 @@ TEST(StateraWeighingTest, ZeroInsideItsRangeAndOutOfZeroOutside)
 TEST(StateraWeighingTest, CostIsWeightTimesUnitPriceRoundedOnlyWhileUpdatingPrices)
 {
     TSimulatorEnvironment env;
-    env.WriteSettings(R"({"devices": [{"number": 1, "enabled": true, "model": 3, "loadProfile": "p"}],
+    env.WriteSettings(R"({"devices": [{"number": 1, "enabled": true, "model": 3, "loadProfile": "p", "priceRounding": 0.0001}],
       "loadProfiles": {"p": {"steps": [{"at": 0, "load": 1.237}]}}})");
     auto driver = env.Create();
     TScaleX scale(driver.Get());

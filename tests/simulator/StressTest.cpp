@@ -43,7 +43,7 @@ TEST(StateraStressTest, AsyncAt50msWithEventsWhileMembersAreCalled)
         for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
             try {
                 scale.ReadWeight();
-                scale.SetUnitPrice(10000 + i);
+                scale.SetUnitPrice(10000 + 100 * (i % 1000)); // whole kopecks
                 scale.SalesPrice();
                 scale.Weight();
                 scale.NonStable();
