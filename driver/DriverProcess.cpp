@@ -83,6 +83,10 @@ TDriverProcess::TDriverProcess(REFCLSID clsid)
 
 TDriverProcess::~TDriverProcess() = default; // the reference goes before the host: declared after it
 
+unsigned long TDriverProcess::ProcessId() const { return FHost->ProcessId(); }
+
+int TDriverProcess::Bitness() const { return FHost->Bitness(); }
+
 bool TDriverProcess::Ended()
 {
     unsigned long code = 0;

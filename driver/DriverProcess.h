@@ -5,11 +5,14 @@
 
 #include "driver/CallTrace.h"
 #include "platform/comptr.h"
-#include "platform/driverhost.h"
 #include "runtime/exceptions.h"
 
 #include <memory>
 #include <string>
+
+namespace platform {
+class DriverHost; // the host process, known to DriverProcess.cpp only
+}
 
 namespace driver {
 
@@ -44,8 +47,8 @@ public:
 
     // The object in the host, as this apartment reaches it.
     platform::ComPtr<IUnknown> Object() const { return FObject; }
-    unsigned long ProcessId() const { return FHost->ProcessId(); }
-    int Bitness() const { return FHost->Bitness(); }
+    unsigned long ProcessId() const;
+    int Bitness() const;
 
     // Before a call: raises EDriverProcessEnded once the process has ended.
     void RequireRunning(const char* member, TCallDirection direction);

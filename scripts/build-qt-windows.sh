@@ -18,21 +18,8 @@
 # the system's package sources and lists are never modified.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-
-arch=${1:-}
-case "$arch" in
-  x86_64) ;;
-  i686) ;;
-  *) echo "usage: $0 x86_64|i686 [--prefix]" >&2; exit 2 ;;
-esac
-print_prefix=
-case "${2:-}" in
-  "") ;;
-  --prefix) print_prefix=1 ;;
-  *) echo "usage: $0 x86_64|i686 [--prefix]" >&2; exit 2 ;;
-esac
-jobs=${PONDERIX_JOBS:-2}
-triple=$arch-w64-mingw32
+source "$source_dir/scripts/windows-cache.sh"
+windows_cache_arguments "$@"
 
 qt_deb_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || {
   echo "qt6-base-dev is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
@@ -49,38 +36,11 @@ configure_options=(
   -no-feature-vulkan -no-feature-androiddeployqt
 )
 
-# The cross toolchain Qt is built with: the project's own (cmake/toolchain-mingw-common.cmake, the
-# posix-thread compilers) as MingwToolchainText.cmake prints it, one setting a line, each ending in
-# a newline. The text names the toolchain in the cache key and is written out as Qt's toolchain file.
-toolchain_text=$(cmake -DPONDERIX_MINGW_ARCH="$arch" -P "$source_dir/cmake/MingwToolchainText.cmake")
-toolchain_text+=$'\n' # the command substitution took the last line's newline
-
-hash=$(printf '%s\n' "$qt_deb_version" "$arch" "${configure_options[@]}" "$toolchain_text" |
-  sha256sum | cut -c1-12)
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/ponderix
-prefix=$cache/qt-$qt_version-$arch-$hash
-marker=$prefix/.ponderix-qt-complete
-
-if [[ -n "$print_prefix" ]]; then
-  echo "$prefix"
-  [[ -f "$marker" ]]
-  exit
-fi
-if [[ -f "$marker" ]]; then
-  echo "Qt $qt_version for $arch is already installed" >&2
-  echo "$prefix"
-  exit 0
-fi
-
-for tool in "$triple-g++-posix" "$triple-gcc-posix" "$triple-windres" cmake ninja dpkg-source dpkg-architecture; do
-  command -v "$tool" >/dev/null || {
-    echo "$tool is missing: scripts/setup.sh --windows installs what this build needs" >&2; exit 1; }
-done
-
-mkdir -p "$cache"
-work=$(mktemp -d "$cache/work-$arch-XXXXXX")
-cleanup() { rm -rf "$work"; }
-trap cleanup EXIT
+# The cache folder is named by the cross toolchain Qt is built with too: the project's own
+# (cmake/toolchain-mingw-common.cmake, the posix-thread compilers), written out as Qt's toolchain file.
+windows_cache_prefix qt Qt "$qt_version" "$qt_deb_version" "${configure_options[@]}"
+windows_cache_require "$triple-g++-posix" "$triple-gcc-posix" "$triple-windres" cmake ninja dpkg-source dpkg-architecture
+windows_cache_work "$arch"
 
 # ---------------------------------------------------------------- the source package
 source "$source_dir/scripts/debian-source.sh"
@@ -90,7 +50,6 @@ src=$(find "$source_root" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base-*' | h
 [[ -n "$src" && -x "$src/configure" ]] || { echo "no unpacked source in $source_root" >&2; exit 1; }
 
 # ---------------------------------------------------------------- configure, build, install
-printf '%s' "$toolchain_text" >"$work/toolchain-$arch.cmake"
 build=$work/build
 mkdir -p "$build"
 rm -rf "$prefix"
@@ -100,7 +59,7 @@ mkdir -p "$logs"
 echo "== Configuring Qt $qt_version for $arch (log: $logs/configure.log)" >&2
 (cd "$build" && "$src/configure" -prefix "$prefix" "${configure_options[@]}" -- \
   -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$work/toolchain-$arch.cmake" \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
   -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake") >"$logs/configure.log" 2>&1 || {
   tail -60 "$logs/configure.log" >&2; exit 1; }
 
@@ -109,6 +68,6 @@ echo "== Building Qt $qt_version for $arch with $jobs jobs" >&2
 cmake --build "$build" --parallel "$jobs" >&2
 echo "== Installing into $prefix" >&2
 cmake --install "$build" >"$logs/install.log" 2>&1 || { tail -40 "$logs/install.log" >&2; exit 1; }
-cp "$work/toolchain-$arch.cmake" "$prefix/ponderix-toolchain.cmake"
+cp "$toolchain_file" "$prefix/ponderix-toolchain.cmake"
 printf 'qt6-base %s\narch %s\noptions %s\n' "$qt_deb_version" "$arch" "${configure_options[*]}" >"$marker"
 echo "$prefix"

@@ -22,14 +22,8 @@
 # the system's package sources and lists are never modified.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-
-usage() { echo "usage: $0 x86_64|i686 [--prefix]" >&2; exit 2; }
-arch=${1:-}
-case "$arch" in x86_64 | i686) ;; *) usage ;; esac
-print_prefix=
-case "${2:-}" in "") ;; --prefix) print_prefix=1 ;; *) usage ;; esac
-jobs=${PONDERIX_JOBS:-2}
-triple=$arch-w64-mingw32
+source "$source_dir/scripts/windows-cache.sh"
+windows_cache_arguments "$@"
 
 deb_version=$(dpkg-query -W -f='${Version}' librapidcheck-dev 2>/dev/null) || {
   echo "librapidcheck-dev is not installed (scripts/setup.sh installs it)" >&2; exit 1; }
@@ -40,35 +34,10 @@ cmake_options=(
   -DRC_ENABLE_TESTS=OFF -DRC_ENABLE_EXAMPLES=OFF
   -DRC_INSTALL_ALL_EXTRAS=ON
 )
-toolchain_text=$(cmake -DPONDERIX_MINGW_ARCH="$arch" -P "$source_dir/cmake/MingwToolchainText.cmake")
-toolchain_text+=$'\n'
-
-hash=$(printf '%s\n' "$deb_version" "$arch" "${cmake_options[@]}" "$toolchain_text" | sha256sum | cut -c1-12)
-cache=${XDG_CACHE_HOME:-$HOME/.cache}/ponderix
-prefix=$cache/rapidcheck-$version-$arch-$hash
-marker=$prefix/.ponderix-rapidcheck-complete
-
-if [[ -n "$print_prefix" ]]; then
-  echo "$prefix"
-  [[ -f "$marker" ]]
-  exit
-fi
-if [[ -f "$marker" ]]; then
-  echo "RapidCheck $version for $arch is already installed" >&2
-  echo "$prefix"
-  exit 0
-fi
-
-for tool in "$triple-g++-posix" "$triple-gcc-posix" cmake ninja dpkg-source; do
-  command -v "$tool" >/dev/null || {
-    echo "$tool is missing: scripts/setup.sh --windows installs what this build needs" >&2; exit 1; }
-done
-
+windows_cache_prefix rapidcheck RapidCheck "$version" "$deb_version" "${cmake_options[@]}"
+windows_cache_require "$triple-g++-posix" "$triple-gcc-posix" cmake ninja dpkg-source
 started=$(date +%s)
-mkdir -p "$cache"
-work=$(mktemp -d "$cache/work-rapidcheck-$arch-XXXXXX")
-cleanup() { rm -rf "$work"; }
-trap cleanup EXIT
+windows_cache_work "rapidcheck-$arch"
 
 source "$source_dir/scripts/debian-source.sh"
 if ! debian_source rapidcheck "$deb_version" "$cache" "$work"; then
@@ -79,12 +48,11 @@ fi
 src=$(find "$debian_source_root" -mindepth 1 -maxdepth 1 -type d -name 'rapidcheck-*' | head -1)
 [[ -n "$src" && -f "$src/CMakeLists.txt" ]] || { echo "no unpacked source in $debian_source_root" >&2; exit 1; }
 
-printf '%s' "$toolchain_text" >"$work/toolchain-$arch.cmake"
 rm -rf "$prefix"
 log=$work/build.log
 echo "== Building RapidCheck $debian_source_version for $arch" >&2
 {
-  cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/toolchain-$arch.cmake" \
+  cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
     -DCMAKE_INSTALL_PREFIX="$prefix" "${cmake_options[@]}" &&
     cmake --build "$work/build" --parallel "$jobs" &&
     cmake --install "$work/build"

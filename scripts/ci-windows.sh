@@ -7,17 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 started=$(date +%s)
-stage() { # name command...
-  local name=$1 begin status
-  shift
-  begin=$(date +%s)
-  set +e
-  "$@"
-  status=$?
-  set -e
-  echo "== stage $name: $(($(date +%s) - begin)) s (exit $status)"
-  return $status
-}
+source scripts/stage.sh
+trap stage_exit_trap EXIT
 
 stage "windows setup" scripts/setup.sh --windows
 for arch in x86_64 i686; do

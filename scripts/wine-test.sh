@@ -61,6 +61,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/ponderix-wine-XXXXXX")
 xvfb_pid=
 display=
 cleanup() {
+  stage_exit_trap || true
   for prefix in "$work"/prefix-*; do
     if [[ -d "$prefix" ]]; then WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; fi
   done
@@ -78,6 +79,7 @@ failures=()
 pass() { passed=$((passed + 1)); }
 fail() { failed=$((failed + 1)); failures+=("$arch: $1"); echo "FAILED: $1"; }
 seconds() { echo $(($(date +%s) - $1)); }
+source "$source_dir/scripts/stage.sh"
 # Whether the stage is one of those asked for.
 want() { [[ -z "${PONDERIX_WINE_STAGES:-}" || " $PONDERIX_WINE_STAGES " == *" $1 "* ]]; }
 # Runs the command every tenth of a second until it succeeds, for at most the given seconds;
@@ -523,9 +525,91 @@ cyrillic_folders() { # build view clsid
 }
 
 # ---------------------------------------------------------------- one architecture
+# The stages of one architecture, each a function over the globals test_architecture sets (arch,
+# preset, view, other_view, build, bin, statera_clsid).
+build_stage() {
+  if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    cmake --preset "$preset" >"$work/$arch-configure.log" 2>&1 || { cat "$work/$arch-configure.log"; exit 1; }
+  fi
+  cmake --build "$build" -j "$jobs" >"$work/$arch-build.log" 2>&1 || { tail -60 "$work/$arch-build.log"; exit 1; }
+  rm -rf "$build/install"
+  cmake --install "$build" --prefix "$build/install" >"$work/$arch-install.log" 2>&1 ||
+    { cat "$work/$arch-install.log"; exit 1; }
+}
+
+zip_stage() {
+  if cmake --build "$build" --target windows_package_check >"$work/$arch-host.log" 2>&1; then
+    pass
+    echo "ok      the zip: $(grep -m1 '^PASS' "$work/$arch-host.log" || echo passed)"
+  else
+    tail -30 "$work/$arch-host.log"
+    fail "the zip's folder (target windows_package_check)"
+  fi
+}
+
+prefix_stage() {
+  # The prefix's desktop takes its display driver from the first process of the Wine server: with
+  # no display then, every later window of the prefix fails ("CreateWindowEx failed"), so the
+  # whole prefix runs on the X display (the test programs still draw on Qt's offscreen platform).
+  start_xvfb
+  [[ -n "$display" ]] || { echo "Xvfb named no display" >&2; exit 1; }
+  export DISPLAY=$display
+  wineboot --init >"$work/$arch-wineboot.log" 2>&1 || { cat "$work/$arch-wineboot.log"; exit 1; }
+  wineserver -w
+  # A crash ends the program with its backtrace in the log, not with a dialog waiting on the display.
+  run_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+  set_qt_variable QT_QPA_PLATFORM offscreen # the test programs
+}
+
+tests_stage() {
+  local program line
+  check_registration "$bin" FakeTrutina.dll "$statera_clsid" "$view" "$other_view"
+  check_registration "$bin" Trutina.dll "$statera_clsid" "$view" "$other_view"
+  replay_sitting "$build/install"
+  while read -r line; do echo "$line"; case $line in PASS:*) pass ;; FAIL:*) fail "${line#FAIL: }" ;; esac; done < <(scripts/wine-com-clients.sh "$build" "$WINEPREFIX")
+
+  shopt -s nullglob
+  local programs=("$bin"/*_test.exe "$bin"/*_tests.exe)
+  shopt -u nullglob
+  [[ ${#programs[@]} -gt 0 ]] || { echo "no test programs in $bin" >&2; exit 1; }
+  for program in "${programs[@]}"; do
+    # Qt's offscreen platform has no fonts on Windows: the program that measures captions against
+    # their controls runs on the system's own platform, on the X display.
+    if [[ $(basename "$program") == windows_tests.exe ]]; then set_qt_variable QT_QPA_PLATFORM windows; fi
+    run_test_program "$program"
+    set_qt_variable QT_QPA_PLATFORM offscreen
+  done
+  if [[ -f "$bin/fuzz_numtext_replay.exe" ]]; then
+    if (cd "$bin" && run_wine fuzz_numtext_replay.exe "$(winepath -w "$source_dir/tests/fuzz/corpus/numtext")") >"$work/replay.log"; then
+      pass
+      echo "ok      fuzz_numtext_replay: $(tail -1 "$work/replay.log")"
+    else
+      fail "fuzz_numtext_replay"
+      tail -5 "$work/replay.log"
+    fi
+  fi
+}
+
+end_to_end_stage() {
+  end_to_end "$build" "$build" "$view" "$statera_clsid"
+  end_to_end "$build" "$build" "$view" "$statera_clsid" --isolated
+}
+
+bench_stage() { # the cost of isolated mode: printed, never judged
+  set_qt_variable QT_QPA_PLATFORM offscreen
+  if (cd "$bin" && timeout -k 5 120 wine isolation_bench.exe) >"$work/$arch-bench.log" 2>&1; then
+    pass
+    tr -d '\r' <"$work/$arch-bench.log" | sed 's/^/        /'
+  else
+    tr -d '\r' <"$work/$arch-bench.log" | tail -5
+    fail "isolation_bench"
+  fi
+  hosts_ended
+}
+
 test_architecture() { # arch (also the label of its failures)
-  local arch=$1 started stage before_passed=$passed before_failed=$failed preset view other_view build bin
-  local statera_clsid
+  arch=$1
+  local started before_passed=$passed before_failed=$failed
   started=$(date +%s)
   case "$arch" in
     x86_64) preset=windows view=64 other_view=32 ;;
@@ -538,115 +622,19 @@ test_architecture() { # arch (also the label of its failures)
   export WINEPREFIX=$work/prefix-$arch
   export WINEARCH=win64 # a 32-bit build runs as on 64-bit Windows, in the 32-bit registry view
 
-  stage=$(date +%s)
-  scripts/build-qt-windows.sh "$arch" >/dev/null
-  echo "== stage qt ($arch): $(seconds "$stage") s"
-  stage=$(date +%s)
-  scripts/build-rapidcheck-windows.sh "$arch" >/dev/null
-  echo "== stage rapidcheck ($arch): $(seconds "$stage") s"
-
-  stage=$(date +%s)
-  if [[ ! -f "$build/CMakeCache.txt" ]]; then
-    cmake --preset "$preset" >"$work/$arch-configure.log" 2>&1 || { cat "$work/$arch-configure.log"; exit 1; }
-  fi
-  cmake --build "$build" -j "$jobs" >"$work/$arch-build.log" 2>&1 || { tail -60 "$work/$arch-build.log"; exit 1; }
-  rm -rf "$build/install"
-  cmake --install "$build" --prefix "$build/install" >"$work/$arch-install.log" 2>&1 ||
-    { cat "$work/$arch-install.log"; exit 1; }
-  echo "== stage build ($arch): $(seconds "$stage") s"
+  stage "qt ($arch)" quietly scripts/build-qt-windows.sh "$arch"
+  stage "rapidcheck ($arch)" quietly scripts/build-rapidcheck-windows.sh "$arch"
+  stage "build ($arch)" build_stage
   statera_clsid=$(idl_uuid "$build/driver/Trutina.idl" coclass Statera) ||
     { echo "no class id of Statera in $build/driver/Trutina.idl" >&2; exit 1; }
-
-  if want zip; then
-    stage=$(date +%s)
-    if cmake --build "$build" --target windows_package_check >"$work/$arch-host.log" 2>&1; then
-      pass
-      echo "ok      the zip: $(grep -m1 '^PASS' "$work/$arch-host.log" || echo passed)"
-    else
-      tail -30 "$work/$arch-host.log"
-      fail "the zip's folder (target windows_package_check)"
-    fi
-    echo "== stage zip ($arch): $(seconds "$stage") s"
-  fi
-
-
-  stage=$(date +%s)
-  # The prefix's desktop takes its display driver from the first process of the Wine server: with
-  # no display then, every later window of the prefix fails ("CreateWindowEx failed"), so the
-  # whole prefix runs on the X display (the test programs still draw on Qt's offscreen platform).
-  start_xvfb
-  [[ -n "$display" ]] || { echo "Xvfb named no display" >&2; exit 1; }
-  export DISPLAY=$display
-  wineboot --init >"$work/$arch-wineboot.log" 2>&1 || { cat "$work/$arch-wineboot.log"; exit 1; }
-  wineserver -w
-  # A crash ends the program with its backtrace in the log, not with a dialog waiting on the display.
-  run_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
-  set_qt_variable QT_QPA_PLATFORM offscreen # the test programs
-  echo "== stage prefix ($arch): $(seconds "$stage") s"
-
+  if want zip; then stage "zip ($arch)" zip_stage; fi
+  stage "prefix ($arch)" prefix_stage
   export PONDERIX_BIN_DIR=$bin
-  if want tests; then
-    stage=$(date +%s)
-    check_registration "$bin" FakeTrutina.dll "$statera_clsid" "$view" "$other_view"
-    check_registration "$bin" Trutina.dll "$statera_clsid" "$view" "$other_view"
-    replay_sitting "$build/install"
-    while read -r line; do echo "$line"; case $line in PASS:*) pass ;; FAIL:*) fail "${line#FAIL: }" ;; esac; done < <(scripts/wine-com-clients.sh "$build" "$WINEPREFIX")
-
-    shopt -s nullglob
-    local programs=("$bin"/*_test.exe "$bin"/*_tests.exe)
-    shopt -u nullglob
-    [[ ${#programs[@]} -gt 0 ]] || { echo "no test programs in $bin" >&2; exit 1; }
-    for program in "${programs[@]}"; do
-      # Qt's offscreen platform has no fonts on Windows: the program that measures captions against
-      # their controls runs on the system's own platform, on the X display.
-      if [[ $(basename "$program") == windows_tests.exe ]]; then set_qt_variable QT_QPA_PLATFORM windows; fi
-      run_test_program "$program"
-      set_qt_variable QT_QPA_PLATFORM offscreen
-    done
-    if [[ -f "$bin/fuzz_numtext_replay.exe" ]]; then
-      if (cd "$bin" && run_wine fuzz_numtext_replay.exe "$(winepath -w "$source_dir/tests/fuzz/corpus/numtext")") >"$work/replay.log"; then
-        pass
-        echo "ok      fuzz_numtext_replay: $(tail -1 "$work/replay.log")"
-      else
-        fail "fuzz_numtext_replay"
-        tail -5 "$work/replay.log"
-      fi
-    fi
-    echo "== stage tests ($arch): $(seconds "$stage") s"
-  fi
-
-  if want check; then
-    stage=$(date +%s)
-    check_drivers "$build" "$view" "$statera_clsid"
-    echo "== stage check ($arch): $(seconds "$stage") s"
-  fi
-
-  if want e2e; then
-    stage=$(date +%s)
-    end_to_end "$build" "$build" "$view" "$statera_clsid"
-    end_to_end "$build" "$build" "$view" "$statera_clsid" --isolated
-    echo "== stage end to end ($arch): $(seconds "$stage") s"
-  fi
-
-  if want cyrillic; then
-    stage=$(date +%s)
-    cyrillic_folders "$build" "$view" "$statera_clsid"
-    echo "== stage folders outside ASCII ($arch): $(seconds "$stage") s"
-  fi
-
-  if want bench; then # the cost of isolated mode: printed, never judged
-    stage=$(date +%s)
-    set_qt_variable QT_QPA_PLATFORM offscreen
-    if (cd "$bin" && timeout -k 5 120 wine isolation_bench.exe) >"$work/$arch-bench.log" 2>&1; then
-      pass
-      tr -d '\r' <"$work/$arch-bench.log" | sed 's/^/        /'
-    else
-      tr -d '\r' <"$work/$arch-bench.log" | tail -5
-      fail "isolation_bench"
-    fi
-    hosts_ended
-    echo "== stage bench ($arch): $(seconds "$stage") s"
-  fi
+  if want tests; then stage "tests ($arch)" tests_stage; fi
+  if want check; then stage "check ($arch)" check_drivers "$build" "$view" "$statera_clsid"; fi
+  if want e2e; then stage "end to end ($arch)" end_to_end_stage; fi
+  if want cyrillic; then stage "folders outside ASCII ($arch)" cyrillic_folders "$build" "$view" "$statera_clsid"; fi
+  if want bench; then stage "bench ($arch)" bench_stage; fi
 
   wineserver -k >/dev/null 2>&1 || true
   echo "==== $arch: $((passed - before_passed)) passed, $((failed - before_failed)) failed in $(seconds "$started") s"
@@ -658,9 +646,8 @@ test_architecture() { # arch (also the label of its failures)
 # host of theirs. The rogue test driver's crash and the new driver after it, then the end-to-end
 # run with the substitute driver.
 cross_bitness() { # program_arch driver_arch
-  local program_build driver_build view stage log case='CrossBitnessTest.ADriverOfTheOtherBitnessRunsInAHostOfItsBitness'
+  local program_build driver_build view log case='CrossBitnessTest.ADriverOfTheOtherBitnessRunsInAHostOfItsBitness'
   arch="$1-program-$2-drivers"
-  stage=$(date +%s)
   program_build=$source_dir/build/$([[ $1 == x86_64 ]] && echo windows || echo windows-x86)
   driver_build=$source_dir/build/$([[ $2 == x86_64 ]] && echo windows || echo windows-x86)
   view=$([[ $2 == x86_64 ]] && echo 64 || echo 32)
@@ -680,7 +667,6 @@ cross_bitness() { # program_arch driver_arch
   end_to_end "$program_build" "$driver_build" "$view" "$(idl_uuid "$driver_build/driver/Trutina.idl" coclass Statera)" \
     --isolated
   wineserver -k >/dev/null 2>&1 || true
-  echo "== stage cross bitness ($arch): $(seconds "$stage") s"
 }
 
 # With the 64- and the 32-bit substitute drivers both registered, as an uninstaller of both leaves
@@ -724,9 +710,9 @@ for arch in "${architectures[@]}"; do
   test_architecture "$arch"
 done
 if [[ ${#architectures[@]} -eq 2 ]] && want cross; then
-  cross_bitness x86_64 i686
-  cross_bitness i686 x86_64
-  unregister_both_bitnesses
+  stage "cross bitness (x86_64 program, i686 drivers)" cross_bitness x86_64 i686
+  stage "cross bitness (i686 program, x86_64 drivers)" cross_bitness i686 x86_64
+  stage "regsvr32 /u with both bitnesses registered" unregister_both_bitnesses
 fi
 
 echo
