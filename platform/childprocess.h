@@ -71,6 +71,8 @@ private:
     // Waits up to timeoutMs for the child's output, error output or input to move, and moves
     // what it can; notes when the output has ended (closed, or the child ended and left none).
     void Pump(int timeoutMs);
+    // The child has ended: what its pipes hold now is the last of it; they are closed.
+    void TakeWhatIsLeft();
     void AddOutput(const char* data, std::size_t size);
     void AddErrors(const char* data, std::size_t size);
     bool TakeLine(std::string& line);

@@ -1,4 +1,6 @@
-// A child process on POSIX: posix_spawn with three pipes, moved with poll.
+// A child process on POSIX: posix_spawn with three pipes, moved with poll. The child leads a
+// process group of its own, which goes with it: what it starts cannot outlive it, nor signal the
+// tool's group.
 #include "platform/childprocess.h"
 #include "platform/faults.h"
 
@@ -70,15 +72,24 @@ ProcessEnd EndOf(int status)
     return end;
 }
 
-// The child's end once it has come (blocking: waits for it).
+// The child's end once it has come (blocking: waits for it). Its process group is ended first,
+// while the child's id still names it.
 bool Reap(ChildProcess::TState& s, bool block)
 {
     if (s.Reaped)
         return true;
+    siginfo_t info{};
+    int ended;
+    do
+        ended = waitid(P_PID, static_cast<id_t>(s.Pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    while (ended < 0 && errno == EINTR);
+    if (ended != 0 || info.si_pid != s.Pid)
+        return false;
+    kill(-s.Pid, SIGKILL);
     int status = 0;
     pid_t pid;
     do
-        pid = waitpid(s.Pid, &status, block ? 0 : WNOHANG);
+        pid = waitpid(s.Pid, &status, 0);
     while (pid < 0 && errno == EINTR);
     if (pid != s.Pid)
         return false;
@@ -101,7 +112,7 @@ ChildProcess::ChildProcess() : FState(std::make_unique<TState>()) {}
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                                                   std::string input, std::string& why)
 {
-    // Every end is closed on exec: the child holds only the three it is given as 0, 1 and 2.
+    // The child holds only the three ends it is given as 0, 1 and 2: no other descriptor of ours.
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
     auto closeAll = [&] {
         for (int* p : {in, out, err}) {
@@ -119,14 +130,27 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, co
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // A group of its own, with SIGPIPE as a fresh process has it (the tool may ignore it).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
-    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (failed != 0) {
         why = "cannot start " + program + ": " + std::strerror(failed);
         closeAll();
@@ -170,17 +194,16 @@ void ChildProcess::Pump(int timeoutMs)
     watch(s.Output, POLLIN);
     watch(s.Errors, POLLIN);
     watch(s.Input, POLLOUT);
-    // A child that ended while a process of its own still holds its output open: looked at now
-    // and then, so that its end is not waited for forever.
+    // The child's end is looked at now and then, whatever its pipes do: a process it started may
+    // hold them open, or keep writing, after it has ended.
     const int slice = timeoutMs < 0 || timeoutMs > 100 ? 100 : timeoutMs;
     const int ready = n == 0 ? 0 : poll(fds, n, slice);
-    if (ready < 0 && errno != EINTR)
-        FOutputEnded = true;
-    if (ready <= 0) {
-        if (n == 0 || (ready == 0 && Reap(s, false)))
-            FOutputEnded = true; // nothing left to read from it
+    if (Reap(s, false) || n == 0 || (ready < 0 && errno != EINTR)) {
+        TakeWhatIsLeft();
         return;
     }
+    if (ready <= 0)
+        return;
     char buffer[64 << 10];
     for (nfds_t i = 0; i < n; ++i) {
         if (fds[i].revents == 0)
@@ -214,10 +237,37 @@ void ChildProcess::Pump(int timeoutMs)
     }
 }
 
+void ChildProcess::TakeWhatIsLeft()
+{
+    // What the child wrote before it ended is in the pipes; their other writers are gone with its
+    // group, or are not listened to.
+    TState& s = *FState;
+    char buffer[64 << 10];
+    for (int* fd : {&s.Output, &s.Errors}) {
+        if (*fd < 0)
+            continue;
+        fcntl(*fd, F_SETFL, fcntl(*fd, F_GETFL) | O_NONBLOCK);
+        for (std::size_t taken = 0; taken < (1u << 20);) {
+            const ssize_t got = read(*fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            (fd == &s.Output ? AddOutput(buffer, static_cast<std::size_t>(got)) : AddErrors(buffer, static_cast<std::size_t>(got)));
+            taken += static_cast<std::size_t>(got);
+        }
+        Close(*fd);
+    }
+    Close(s.Input);
+    FOutputEnded = true;
+}
+
 void ChildProcess::Kill()
 {
-    if (!FState->Reaped)
-        kill(FState->Pid, SIGKILL);
+    if (!FState->Reaped) {
+        kill(-FState->Pid, SIGKILL); // the child and what it started
+        kill(FState->Pid, SIGKILL);  // also when it left its group
+    }
 }
 
 bool ChildProcess::WaitFor(int timeoutMs)
@@ -254,6 +304,28 @@ ProcessEnd ChildProcess::Wait()
 namespace {
 std::mutex GParentLock;
 int GParent = -1;
+constexpr int kCopy = -2;          // GParent in a copy made by fork(): it writes nothing to the parent
+constexpr int kCopyOrphaned = 125; // the exit code of a copy whose maker had already ended
+pid_t GForkingProcess = 0;
+
+// A copy of the child made by fork() (a driver's, daemon()'s) is not the child: the line to the
+// parent is closed in it, and it ends with the process that made it.
+void BeforeFork()
+{
+    GParentLock.lock();
+    GForkingProcess = getpid();
+}
+void AfterForkInParent() { GParentLock.unlock(); }
+void AfterForkInCopy()
+{
+    if (GParent >= 0)
+        close(GParent);
+    GParent = kCopy;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    GParentLock.unlock();
+    if (getppid() != GForkingProcess) // it ended before the copy asked to go with it
+        _exit(kCopyOrphaned);
+}
 } // namespace
 
 bool TakeStandardOutputForParent()
@@ -270,12 +342,15 @@ bool TakeStandardOutputForParent()
     }
     GParent = kept;
     prctl(PR_SET_PDEATHSIG, SIGKILL); // a child whose parent is gone has nobody to tell: it goes too
-    return true;
+    static const bool watched = pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInCopy) == 0;
+    return watched;
 }
 
 bool WriteToParent(std::string_view text)
 {
     std::lock_guard lock(GParentLock);
+    if (GParent == kCopy)
+        return false;
     const int fd = GParent >= 0 ? GParent : STDOUT_FILENO;
     while (!text.empty()) {
         const ssize_t written = WriteQuietly(fd, text.data(), text.size());

@@ -173,19 +173,26 @@ public:
         if (moduleFile.empty()) {
             FControl = std::make_unique<TStatera>(clsid);
         } else {
-            FModule = platform::Module(moduleFile);
-            if (!FModule.Loaded())
-                throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
             platform::ComPtr<IClassFactory> factory;
-            driver::ClearErrorInfo();
-            HRESULT status = platform::ModuleClassObject(FModule, clsid, IID_IClassFactory, factory.OutVoid());
+            HRESULT status;
+            {
+                driver::TCallInProgress loading(driver::LoadingTheModule, driver::TCallDirection::Setup);
+                FModule = platform::Module(moduleFile);
+                if (!FModule.Loaded())
+                    throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
+                driver::ClearErrorInfo();
+                status = platform::ModuleClassObject(FModule, clsid, IID_IClassFactory, factory.OutVoid());
+            }
             if (status == CO_E_ERRORINDLL)
                 throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
             if (FAILED(status))
                 throw runtime::Exception(moduleFile + " does not serve the class " + classId + ": "
                                          + driver::OleErrorMessage(status, u""));
             platform::ComPtr<IUnknown> object;
-            status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
+            {
+                driver::TCallInProgress creating(driver::CreatingTheObject, driver::TCallDirection::Setup);
+                status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
+            }
             if (FAILED(status))
                 driver::RaiseOleError(status);
             FControl = std::make_unique<TStatera>(clsid, object.Get());
