@@ -594,6 +594,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
 
+    if (recording.Steps.empty()) {
+        err << "ponderix-replay: " << options.Recording << ": nothing to replay: no line after the header"
+            << (recording.EndedAbruptly() ? " (the sitting ended abruptly after it)" : "") << "\n";
+        return kExitUsage;
+    }
     if (!options.Module.empty())
         err << "ponderix-replay: " << options.Recording << " against " << options.Module << "\n";
     if (recording.CutShortLine)
@@ -623,6 +628,15 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
 
+    // A sitting that stopped unseen (killed, or a driver's _exit): its last action did not end.
+    if (recording.EndedAbruptly() && !givenUp && (result.Actions.empty() || result.Actions.back().Error.empty())) {
+        const int last = recording.Steps.empty() ? 1 : recording.Steps.back().Line;
+        if (result.Actions.empty())
+            result.Actions.push_back(TAction{1, "start-up", "", {}, {}});
+        TAction& action = result.Actions.back();
+        action.Error = Place(action, last) + ": the sitting ended abruptly after this line";
+        progress.Error(action);
+    }
     out << result.Passed() << " passed, " << result.Failed() << " failed";
     if (const int errors = result.Errors(); errors > 0)
         out << ", " << errors << (errors == 1 ? " error" : " errors");
