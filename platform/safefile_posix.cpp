@@ -95,6 +95,7 @@ struct TPlace {
     TFd Folder;
     std::string Name;
     bool ViaLink = false;
+    bool MissingOnTheWay = false; // a folder of the path does not exist
 };
 
 void SplitInto(std::deque<std::string>& names, const std::string& path)
@@ -136,6 +137,7 @@ std::string Resolve(const std::string& path, TPlace& place)
                 place.Name = std::move(name);
                 return {};
             }
+            place.MissingOnTheWay = errno == ENOENT;
             return here + ": " + SystemReason();
         }
         if (S_ISLNK(info.st_mode)) {
@@ -276,6 +278,57 @@ int detail::OpenWalked(const std::string& path, int flags, unsigned mode, std::s
     return why.empty() ? fd.Release() : -1;
 }
 
+namespace {
+
+// The rest of a bounded read, from the opened regular file on.
+FileRead ReadOpened(int fd, const struct stat& info, std::uintmax_t maxBytes)
+{
+    using TOutcome = FileRead::TOutcome;
+    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes)
+        return Outcome(TOutcome::TooLarge);
+    FileRead read = Outcome(TOutcome::Read);
+    read.Text.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Outcome(ReadFailure(), SystemReason());
+        if (n == 0)
+            return read;
+        read.Text.append(buffer, static_cast<std::size_t>(n));
+        if (read.Text.size() > maxBytes) // grew while being read
+            return Outcome(TOutcome::TooLarge);
+    }
+}
+
+} // namespace
+
+FileRead ReadOwnFileBounded(const std::string& path, std::uintmax_t maxBytes)
+{
+    using TOutcome = FileRead::TOutcome;
+    TPlace place;
+    if (std::string why = Resolve(path, place); !why.empty()) {
+        if (place.MissingOnTheWay)
+            return Outcome(TOutcome::Missing);
+        return Outcome(why.find(kForeignLink) != std::string::npos ? TOutcome::ForeignLink : TOutcome::Failed, why);
+    }
+    // O_NOFOLLOW: a link swapped in since the walk is not followed.
+    const TFd fd(openat(place.Folder.Get(), place.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT)
+            return Outcome(place.ViaLink ? TOutcome::DanglingLink : TOutcome::Missing);
+        return errno == ELOOP ? Outcome(TOutcome::ForeignLink, kForeignLink) : Outcome(ReadFailure(), SystemReason());
+    }
+    struct stat info {};
+    if (!RegularFile(fd.Get(), info))
+        return Outcome(TOutcome::NotRegular);
+    if (info.st_uid != geteuid())
+        return Outcome(TOutcome::ForeignFile);
+    return ReadOpened(fd.Get(), info, maxBytes);
+}
+
 FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
 {
     using TOutcome = FileRead::TOutcome;
@@ -293,23 +346,7 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
         return Outcome(errno == ENOENT ? TOutcome::Missing : ReadFailure(), SystemReason());
     if (!RegularFile(fd.Get(), info))
         return Outcome(TOutcome::NotRegular);
-    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes)
-        return Outcome(TOutcome::TooLarge);
-    FileRead read = Outcome(TOutcome::Read);
-    read.Text.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return Outcome(ReadFailure(), SystemReason());
-        if (n == 0)
-            return read;
-        read.Text.append(buffer, static_cast<std::size_t>(n));
-        if (read.Text.size() > maxBytes) // grew while being read
-            return Outcome(TOutcome::TooLarge);
-    }
+    return ReadOpened(fd.Get(), info, maxBytes);
 }
 
 std::string ReplaceFileAtomically(const std::string& path, std::string_view text)

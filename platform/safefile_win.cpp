@@ -202,6 +202,20 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
     }
 }
 
+FileRead ReadOwnFileBounded(const std::string& path, std::uintmax_t maxBytes)
+{
+    using TOutcome = FileRead::TOutcome;
+    const std::wstring name = detail::WideFromUtf8(path);
+    if (std::string why = ForeignLinkOnTheWay(name); !why.empty())
+        return Outcome(TOutcome::ForeignLink, why);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !PathOurs(name, false))
+        return Outcome(TOutcome::ForeignLink, "a link of another user: not followed");
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && !PathOurs(name, false))
+        return Outcome(TOutcome::ForeignFile);
+    return ReadFileBounded(path, maxBytes);
+}
+
 std::string ReplaceFileAtomically(const std::string& path, std::string_view text)
 {
     const std::wstring target = detail::WideFromUtf8(path);

@@ -101,7 +101,7 @@ std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port)
 QString TSettingsStore::PutAside()
 {
     // The same damaged content is put aside once: a store that meets it again keeps the first copy.
-    const platform::FileRead damaged = platform::ReadFileBounded(runtime::Utf8FromPath(FileSystemPath()), 16 * MaxSettingsFileSize);
+    const platform::FileRead damaged = platform::ReadOwnFileBounded(runtime::Utf8FromPath(FileSystemPath()), 16 * MaxSettingsFileSize);
     const std::size_t hash = damaged.Outcome == platform::FileRead::TOutcome::Read
                                  ? std::hash<std::string>{}(damaged.Text) : 0;
     if (hash != 0 && hash == FAsideHash && QFile::exists(QFileInfo(FPath).dir().filePath(FAsideName)))
