@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -190,6 +191,32 @@ bool WriteAll(int fd, std::string_view text)
     return true;
 }
 
+// While it lives, a write past the file size limit (ulimit -f) fails with EFBIG instead of ending
+// the process, which would leave a temporary behind.
+class TFileSizeSignalHeld {
+public:
+    TFileSizeSignalHeld()
+    {
+        sigemptyset(&FSignal);
+        sigaddset(&FSignal, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &FSignal, &FPrevious);
+    }
+    ~TFileSizeSignalHeld()
+    {
+        const int saved = errno; // the write's reason
+        const timespec none{};
+        while (sigtimedwait(&FSignal, nullptr, &none) > 0) {
+        } // taken, not delivered later
+        pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+        errno = saved;
+    }
+    TFileSizeSignalHeld(const TFileSizeSignalHeld&) = delete;
+    TFileSizeSignalHeld& operator=(const TFileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t FSignal, FPrevious;
+};
+
 // The temporary of a replacement of name: ".<name>.<process>-<counter>".
 std::string TemporaryPrefix(const std::string& name) { return "." + name + "."; }
 
@@ -363,17 +390,20 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     std::string temporary;
     TFd fd = CreateTemporary(folder, place.Name, temporary);
     if (fd.Get() < 0)
-        return "cannot create a new file beside " + path + ": " + SystemReason();
+        return "cannot create a new file beside it: " + SystemReason();
     bool written = !exists || fchmod(fd.Get(), existing.st_mode & 07777) == 0;
     // The file's group stays where the system lets us keep it.
     if (exists && fchown(fd.Get(), static_cast<uid_t>(-1), existing.st_gid) != 0) {
     }
-    written = written && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
+    {
+        const TFileSizeSignalHeld held;
+        written = written && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
+    }
     const bool closed = fd.Close();
     if (!written || !closed || renameat(folder, temporary.c_str(), folder, place.Name.c_str()) != 0) {
         const std::string why = SystemReason();
         unlinkat(folder, temporary.c_str(), 0);
-        return "cannot write " + path + ": " + why;
+        return why; // the caller names the file
     }
     const TFd synced(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (synced.Get() >= 0)

@@ -232,7 +232,7 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
             break;
     }
     if (created == INVALID_HANDLE_VALUE)
-        return "cannot create a new file beside " + path + ": " + SystemReason();
+        return "cannot create a new file beside it: " + SystemReason();
     bool written;
     {
         const THandle file(created);
@@ -241,7 +241,7 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     if (!written || !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const std::string why = SystemReason();
         DeleteFileW(temporary.c_str());
-        return "cannot write " + path + ": " + why;
+        return why; // the caller names the file
     }
     return {};
 }

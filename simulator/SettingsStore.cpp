@@ -133,7 +133,9 @@ bool TSettingsStore::Save(const TDriverSettings& settings)
         FSaveProblem = "настройки заняли бы больше 4 МБ"; // the next start would find the file damaged
     else {
         QDir().mkpath(QFileInfo(FPath).absolutePath());
-        FSaveProblem = platform::ReplaceFileAtomically(runtime::Utf8FromPath(FileSystemPath()), json);
+        const std::string path = runtime::Utf8FromPath(FileSystemPath());
+        const std::string why = platform::ReplaceFileAtomically(path, json);
+        FSaveProblem = why.empty() ? why : path + ": " + why;
     }
     return FSaveProblem.empty();
 }

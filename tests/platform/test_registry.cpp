@@ -234,7 +234,7 @@ TEST_F(ClassRegistry, FailedWriteKeepsTheOldFileAndLeavesNoTemporary)
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_DFL); // as a shell leaves it: the write must not end us
     rlimit small = saved;
     small.rlim_cur = before.size() + 16;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -243,6 +243,9 @@ TEST_F(ClassRegistry, FailedWriteKeepsTheOldFileAndLeavesNoTemporary)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(hr, SELFREG_E_CLASS);
+    const std::string error = platform::ClassRegistryError(); // the file named once, with the system's reason
+    EXPECT_EQ(error.find(FRegistry.Path()), error.rfind(FRegistry.Path())) << error;
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
     EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
     EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), kRegistryFiles);
 }
