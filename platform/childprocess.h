@@ -64,6 +64,12 @@ public:
     bool WaitFor(int timeoutMs);
     unsigned long ProcessId() const { return FProcessId; }
 
+    // A block of SharedBytes that the child sees too (SharedWithParent), zeroed at the start; what
+    // the child keeps there costs it no call of the system, and survives its end. nullptr where
+    // the system gives none (Windows: the child says everything on its standard output).
+    static constexpr std::size_t SharedBytes = 4096;
+    const void* Shared() const;
+
     struct TState; // the system's handles and the end once known
 
 private:
@@ -96,5 +102,8 @@ PLATFORM_API bool WriteToParent(std::string_view text);
 // The whole of standard input, read as bytes; false, with the reason in why, when it could not be
 // read or holds more than maxBytes.
 PLATFORM_API bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why);
+// The block its parent shares with it (ChildProcess::Shared), or nullptr; the same on every call.
+// A copy made by fork() writes to a private copy of it.
+PLATFORM_API void* SharedWithParent();
 
 } // namespace platform

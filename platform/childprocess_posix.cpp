@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,9 @@
 extern char** environ;
 
 namespace platform {
+namespace {
+const char* const kSharedName = "ponderix-child";
+} // namespace
 
 struct ChildProcess::TState {
     pid_t Pid = -1;
@@ -30,6 +34,7 @@ struct ChildProcess::TState {
     std::size_t InputWritten = 0;
     bool Reaped = false;
     ProcessEnd End;
+    void* Shared = nullptr;
 };
 
 namespace {
@@ -125,12 +130,24 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, co
         closeAll();
         return nullptr;
     }
+    // The shared block: the child finds it as descriptor 3, by its name.
+    int shared = memfd_create(kSharedName, MFD_CLOEXEC);
+    if (shared >= 0 && shared < 10) {
+        const int moved = fcntl(shared, F_DUPFD_CLOEXEC, 10); // clear of 0 to 3, which the child gets
+        close(shared);
+        shared = moved;
+    }
+    void* block = shared >= 0 && ftruncate(shared, SharedBytes) == 0
+                      ? mmap(nullptr, SharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, shared, 0)
+                      : MAP_FAILED;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (block != MAP_FAILED)
+        posix_spawn_file_actions_adddup2(&actions, shared, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, block != MAP_FAILED ? 4 : 3);
     // A group of its own, with SIGPIPE as a fresh process has it (the tool may ignore it).
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -151,14 +168,19 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, co
     const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    if (shared >= 0)
+        close(shared); // the mapping stays
     if (failed != 0) {
         why = "cannot start " + program + ": " + std::strerror(failed);
+        if (block != MAP_FAILED)
+            munmap(block, SharedBytes);
         closeAll();
         return nullptr;
     }
     std::unique_ptr<ChildProcess> child(new ChildProcess());
     TState& s = *child->FState;
     s.Pid = pid;
+    s.Shared = block != MAP_FAILED ? block : nullptr;
     child->FProcessId = static_cast<unsigned long>(pid);
     std::swap(s.Input, in[1]);
     std::swap(s.Output, out[0]);
@@ -180,7 +202,11 @@ ChildProcess::~ChildProcess()
     Close(FState->Input);
     Close(FState->Output);
     Close(FState->Errors);
+    if (FState->Shared)
+        munmap(FState->Shared, SharedBytes);
 }
+
+const void* ChildProcess::Shared() const { return FState->Shared; }
 
 void ChildProcess::Pump(int timeoutMs)
 {
@@ -307,6 +333,7 @@ int GParent = -1;
 constexpr int kCopy = -2;          // GParent in a copy made by fork(): it writes nothing to the parent
 constexpr int kCopyOrphaned = 125; // the exit code of a copy whose maker had already ended
 pid_t GForkingProcess = 0;
+void* GShared = nullptr;
 
 // A copy of the child made by fork() (a driver's, daemon()'s) is not the child: the line to the
 // parent is closed in it, and it ends with the process that made it.
@@ -321,6 +348,8 @@ void AfterForkInCopy()
     if (GParent >= 0)
         close(GParent);
     GParent = kCopy;
+    if (GShared) // what the copy keeps there is its own
+        mmap(GShared, ChildProcess::SharedBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     GParentLock.unlock();
     if (getppid() != GForkingProcess) // it ended before the copy asked to go with it
@@ -361,6 +390,23 @@ bool WriteToParent(std::string_view text)
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+void* SharedWithParent()
+{
+    static void* const block = [] {
+        // Descriptor 3 is the block when it is the memory file the parent named so.
+        char target[64] = {};
+        const ssize_t n = readlink("/proc/self/fd/3", target, sizeof target - 1);
+        if (n <= 0 || std::string_view(target, static_cast<std::size_t>(n)).rfind(std::string("/memfd:") + kSharedName, 0) != 0)
+            return static_cast<void*>(nullptr);
+        void* mapped = mmap(nullptr, ChildProcess::SharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, 3, 0);
+        close(3); // nothing the driver starts inherits it
+        return mapped == MAP_FAILED ? nullptr : mapped;
+    }();
+    std::lock_guard lock(GParentLock);
+    GShared = block;
+    return block;
 }
 
 bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why)

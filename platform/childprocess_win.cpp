@@ -234,6 +234,8 @@ void ChildProcess::Pump(int timeoutMs)
     }
 }
 
+const void* ChildProcess::Shared() const { return nullptr; }
+
 void ChildProcess::Kill()
 {
     if (FState->Ended)
@@ -318,6 +320,8 @@ bool WriteToParent(std::string_view text)
     }
     return true;
 }
+
+void* SharedWithParent() { return nullptr; }
 
 bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why)
 {

@@ -505,12 +505,19 @@ enum class TChildOutcome { Replayed, NoDriver, GivenUp };
 
 // Replays in a driver child of program: builds the same result from its lines, and makes the
 // child's end (a crash, an exit, a hang) the error of the action it happened in.
-TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::string& text,
+TChildOutcome ReplayInChild(const driver::TRecording& recording, std::string text,
                             const std::vector<std::string>& args, const std::string& program,
                             std::chrono::milliseconds callLimit, const TProgress& progress, std::ostream& err,
                             TResult& result, std::string& why)
 {
     const driver::TRecordedStep* current = nullptr;
+    std::size_t begun = 0; // the child tells of a step only when it has something to say of it
+    auto beginTo = [&](std::size_t index) {
+        for (; begun <= index && begun < recording.Steps.size(); ++begun) {
+            current = &recording.Steps[begun];
+            BeginStep(result, *current);
+        }
+    };
     auto action = [&]() -> TAction& {
         if (result.Actions.empty()) // it ended before its first step: the start-up's
             result.Actions.push_back(TAction{1, "start-up", "", {}, {}});
@@ -519,17 +526,13 @@ TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::stri
     driver::TDriverChildRun run;
     run.Program = program;
     run.Arguments = args;
-    run.Input = text;
+    run.Input = std::move(text);
     run.CallLimit = callLimit;
     run.OnLine = [&](const std::string& line) {
         const auto space = line.find(' ');
         const std::string word = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
         if (word == "step") {
-            const std::size_t index = std::strtoull(rest.c_str(), nullptr, 10);
-            if (index < recording.Steps.size()) {
-                current = &recording.Steps[index];
-                BeginStep(result, *current);
-            }
+            beginTo(std::strtoull(rest.c_str(), nullptr, 10));
         } else if (TDifference difference; word == "diff" && SplitDifference(rest, difference)) {
             action().Differences.push_back(difference);
             if (progress.Difference)
@@ -546,8 +549,14 @@ TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::stri
         }
     };
     auto place = [&] { return Place(action(), current ? current->Line : action().Line); };
-    run.OnOverdue = [&](const std::string& words) { err << "ponderix-replay: " << place() << ": " << words << std::endl; };
-    const driver::TChildEnd end = driver::RunDriverChild(run);
+    run.OnOverdue = [&](const std::string& words, std::uint64_t mark) {
+        if (mark > 0)
+            beginTo(mark - 1);
+        err << "ponderix-replay: " << place() << ": " << words << std::endl;
+    };
+    const driver::TChildEnd end = driver::RunDriverChild(std::move(run));
+    if (end.Mark > 0) // the steps it went through without a word
+        beginTo(end.Mark - 1);
     if (!end.ErrorOutput.empty()) // the driver's own words, and the child's last ones
         err << end.ErrorOutput << (end.ErrorOutput.back() == '\n' ? "" : "\n");
     switch (end.Kind) {
@@ -582,7 +591,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
     // Read once: a child replays the very text read here.
-    const platform::FileRead read = platform::ReadFileBounded(options.Recording, driver::MaxRecordingBytes);
+    platform::FileRead read = platform::ReadFileBounded(options.Recording, driver::MaxRecordingBytes);
     driver::TRecording recording;
     try {
         if (read.Outcome != platform::FileRead::TOutcome::Read)
@@ -617,7 +626,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     bool givenUp = false;
     if (place.Child) {
         const TChildOutcome outcome =
-            ReplayInChild(recording, read.Text, args, place.Program, callLimit, progress, err, result, why);
+            ReplayInChild(recording, std::move(read.Text), args, place.Program, callLimit, progress, err, result, why);
         if (outcome == TChildOutcome::NoDriver) {
             err << "ponderix-replay: " << why << "\n";
             return kExitUsage;
@@ -673,13 +682,29 @@ int RunAsDriverChild(const std::vector<std::string>& args)
         child.WriteLine("fail " + e.Message());
         return child.Finish(kExitUsage);
     }
+    // Each step is marked (a store); the parent is told of one only before a word of it.
+    std::size_t reached = 0, told = SIZE_MAX;
+    auto tell = [&] {
+        if (told != reached)
+            child.WriteLine("step " + std::to_string(told = reached));
+    };
     TProgress progress;
-    progress.Step = [&](std::size_t index) { child.WriteLine("step " + std::to_string(index)); };
+    progress.Step = [&](std::size_t index) {
+        reached = index;
+        child.Mark(index + 1);
+    };
     progress.Difference = [&](const TAction&, const TDifference& d) {
+        tell();
         child.WriteLine("diff " + std::to_string(d.Line) + "\t" + d.Call + "\t" + d.Expected + "\t" + d.Got);
     };
-    progress.Error = [&](const TAction& action) { child.WriteLine("error " + action.Error); };
-    progress.Notice = [&](const std::string& words) { child.WriteLine("note " + words); };
+    progress.Error = [&](const TAction& action) {
+        tell();
+        child.WriteLine("error " + action.Error);
+    };
+    progress.Notice = [&](const std::string& words) {
+        tell();
+        child.WriteLine("note " + words);
+    };
     TResult result;
     if (!ReplayHere(recording, options, progress, result, why)) {
         std::istringstream lines(why);

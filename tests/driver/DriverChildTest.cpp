@@ -214,7 +214,7 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
             run.Input = "in" + std::string(3 << 20, 'i');
         std::vector<std::string> lines, overdue;
         run.OnLine = [&](const std::string& line) { lines.push_back(line); };
-        run.OnOverdue = [&](const std::string& words) { overdue.push_back(words); };
+        run.OnOverdue = [&](const std::string& words, std::uint64_t) { overdue.push_back(words); };
         const auto start = std::chrono::steady_clock::now();
         const driver::TChildEnd end = driver::RunDriverChild(run);
         EXPECT_EQ(end.Kind, row.Kind) << end.Words;
