@@ -136,17 +136,42 @@ bool TDriverChild::ReadInput(std::string& text, std::size_t maxBytes, std::strin
     return platform::ReadStandardInput(text, maxBytes, why);
 }
 
-void TDriverChild::WriteLine(std::string_view line)
+namespace {
+void AppendLine(std::string& text, std::string_view line)
 {
-    std::string text;
-    text.reserve(line.size() + 2);
     if (!line.empty() && line[0] == '@')
         text += '@';
     for (char c : line)
         text += c == '\n' || c == '\r' ? ' ' : c;
     text += '\n';
+}
+void Write(const std::string& text)
+{
     if (!platform::WriteToParent(text))
         std::_Exit(kParentGone); // nobody is left to tell what the work finds
+}
+} // namespace
+
+void TDriverChild::WriteLine(std::string_view line)
+{
+    std::string text;
+    text.reserve(line.size() + 2);
+    AppendLine(text, line);
+    Write(text);
+}
+
+void TDriverChild::WriteLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines) {
+        AppendLine(text, line);
+        if (text.size() >= (1u << 20)) {
+            Write(text);
+            text.clear();
+        }
+    }
+    if (!text.empty())
+        Write(text);
 }
 
 void TDriverChild::Mark(std::uint64_t mark) noexcept

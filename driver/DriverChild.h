@@ -103,6 +103,8 @@ public:
     // One line of the tool's own to the parent (OnLine). Line ends inside become spaces, and a
     // leading '@' (the mechanism's own) is escaped as "@@", which OnLine receives as "@".
     void WriteLine(std::string_view line);
+    // Many lines at once, in few writes.
+    void WriteLines(const std::vector<std::string>& lines);
     // How far the work has gone, in the tool's own count (TChildEnd::Mark); for the parent to know
     // also when the child ends without a word. Costs a store.
     void Mark(std::uint64_t mark) noexcept;

@@ -460,6 +460,23 @@ TEST(ReplayAgainstARogueDriver, EachMisdeedIsNamedAtItsLineAndTheReportWritten)
     testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
     testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
 
+    // The driver child alone parses the recording: the tool says the same of it as in-process,
+    // a bad one, an empty one, a cut one and actions whose texts hold tabs and line ends included.
+    const std::string odd = header + "{\"call\":\"Tare\",\"value\":7}\n"
+                            "{\"action\":\"btnTareClick\",\"caption\":\"a\\tb\\nc%25\"}\n{\"call\":\"Tare\",\"value\":5}\n"
+                            "{\"action\":\"btnZeroClick\"}\n{\"call\":\"Zero\"}\n{\"get\":\"Wei";
+    for (const std::string& text : {header + "{\"get\":\"Wieght\"}\n", header, odd}) {
+        SCOPED_TRACE(text);
+        WriteText(recording, text);
+        std::ostringstream childOut, childErr, hereOut, hereErr;
+        const int inChild = replay::Run({recording, "--module", ROGUE_DRIVER_PATH}, childOut, childErr,
+                                        {true, REPLAY_PROGRAM_PATH});
+        const int here = replay::Run({recording, "--module", ROGUE_DRIVER_PATH}, hereOut, hereErr, {false, ""});
+        EXPECT_EQ(inChild, here);
+        EXPECT_EQ(childOut.str(), hereOut.str());
+        EXPECT_EQ(childErr.str(), hereErr.str());
+    }
+
 #ifndef _WIN32
     // Standard output a pipe closed before the end (| head): the report is still written.
     WriteText(recording, sitting);
