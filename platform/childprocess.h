@@ -82,10 +82,16 @@ private:
     void AddOutput(const char* data, std::size_t size);
     void AddErrors(const char* data, std::size_t size);
     bool TakeLine(std::string& line);
+    void DropOutput()
+    {
+        FOutput.clear();
+        FTaken = 0;
+    }
 
     std::unique_ptr<TState> FState;
     unsigned long FProcessId = 0;
-    std::string FOutput;   // read, not yet handed out
+    std::string FOutput;   // read; handed out up to FTaken
+    std::size_t FTaken = 0;
     bool FCutting = false; // dropping the rest of a line longer than MaxLine
     bool FOutputEnded = false;
     std::string FErrors;

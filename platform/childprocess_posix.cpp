@@ -307,7 +307,7 @@ bool ChildProcess::WaitFor(int timeoutMs)
         else
             usleep(10000);
         if (FOutput.size() > MaxLine)
-            FOutput.clear(); // nobody reads it any more
+            DropOutput(); // nobody reads it any more
     }
     return true;
 }
@@ -319,7 +319,7 @@ ProcessEnd ChildProcess::Wait()
         if (FState->Errors >= 0 || FState->Output >= 0) {
             Pump(50);
             if (FOutput.size() > MaxLine)
-                FOutput.clear(); // nobody reads it any more
+                DropOutput(); // nobody reads it any more
         } else
             Reap(*FState, true);
     }

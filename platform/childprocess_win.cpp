@@ -253,7 +253,7 @@ bool ChildProcess::WaitFor(int timeoutMs)
             return false;
         Pump(50);
         if (FOutput.size() > MaxLine)
-            FOutput.clear(); // nobody reads it any more
+            DropOutput(); // nobody reads it any more
     }
     return true;
 }
@@ -277,7 +277,7 @@ ProcessEnd ChildProcess::Wait()
         }
         Pump(50);
         if (FOutput.size() > MaxLine)
-            FOutput.clear(); // nobody reads it any more
+            DropOutput(); // nobody reads it any more
     }
     return s.End;
 }
