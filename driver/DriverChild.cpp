@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,12 +44,9 @@ void AnnounceCall(const char* member, TCallDirection direction) noexcept
 {
     if (TSharedState* s = GShared) {
         s->Changes.fetch_add(1, std::memory_order_acq_rel);
-        if (member) {
-            const std::string_view word = TraceDirectionWord(direction);
-            Copy(s->Call, sizeof s->Call, word);
-            const std::size_t at = std::strlen(s->Call);
-            Copy(s->Call + at, sizeof s->Call - at, at ? " " : "");
-            Copy(s->Call + std::strlen(s->Call), sizeof s->Call - std::strlen(s->Call), member);
+        if (member) { // as TraceCallName, without its allocation
+            const char* word = TraceDirectionWord(direction);
+            std::snprintf(s->Call, sizeof s->Call, "%s%s%s", word, *word ? " " : "", member);
         } else {
             s->Call[0] = '\0';
         }
