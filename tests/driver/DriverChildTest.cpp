@@ -3,6 +3,8 @@
 #include "driver/DriverChild.h"
 #include "platform/childprocess.h"
 #include "platform/commandline.h"
+#include "platform/faults.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,8 @@ const std::map<std::string, std::function<int(driver::TDriverChild&)>> ChildWork
      }},
     {"crash-in-write",
      [](driver::TDriverChild&) {
+         if (const char* file = std::getenv("PONDERIX_TEST_CRASH_FILE")) // a recording a full disk cut
+             platform::SetCrashFile(file);
          TCallInProgress call("UnitPrice", TCallDirection::Write);
          call.KeepArgument([] { return driver::TCallValue(driver::TTraceMoney{123400}); });
          CrashHere();
@@ -124,6 +128,17 @@ const std::map<std::string, std::function<int(driver::TDriverChild&)>> ChildWork
                  return 9;
          }
          child.WriteLine("one"); // only the copy is left to say it
+         return child.Finish(0);
+     }},
+    {"fork-and-call", // the copy's call is its own, not the child's
+     [](driver::TDriverChild& child) {
+         if (fork() == 0) {
+             TCallInProgress call("Zero", TCallDirection::Call);
+             std::this_thread::sleep_for(std::chrono::seconds(60));
+             std::_Exit(0);
+         }
+         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+         child.WriteLine("one");
          return child.Finish(0);
      }},
     {"fork-and-go-on",
@@ -195,6 +210,7 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
         {"fork-and-chatter", TChildEndKind::Completed, 0, "", "", {"one"}},
         {"daemon", TChildEndKind::Exited, 0, "loading the module",
          "the driver ended the process in loading the module: exit code 0", {}},
+        {"fork-and-call", TChildEndKind::Completed, 0, "", "", {"one"}},
         {"fork-and-go-on", TChildEndKind::Completed, 0, "", "", {"one"}},
         // In a group of its own: the signal reaches neither this test nor its job.
         {"signal-the-group", TChildEndKind::Crashed, 0, "call ReadWeight",
@@ -205,6 +221,14 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
 #ifndef _WIN32
     const int leaked = dup(2); // a descriptor of the tool's, open on exec
 #endif
+    const std::string cut = "{\"get\":\"Wei", crashFile = platform::OwnProgramPath() + ".crash.jsonl";
+    {
+        std::FILE* file = std::fopen(crashFile.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs(cut.c_str(), file);
+        std::fclose(file);
+    }
+    testenv::SetVariable("PONDERIX_TEST_CRASH_FILE", crashFile);
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Work);
         driver::TDriverChildRun run;
@@ -238,6 +262,14 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
             std::erase(errors, '\r');
             EXPECT_NE(errors.find("@done 0\nforged\n"), std::string::npos) << end.ErrorOutput;
         }
+        if (std::string(row.Work) == "crash-in-write") { // the last words on a line of their own
+            std::string written(4096, '\0');
+            std::FILE* file = std::fopen(crashFile.c_str(), "rb");
+            ASSERT_NE(file, nullptr);
+            written.resize(std::fread(written.data(), 1, written.size(), file));
+            std::fclose(file);
+            EXPECT_EQ(written, cut + "\n{\"put\":\"UnitPrice\",\"value\":\"12.3400\",\"crashed\":\"" + accessViolation + "\"}\n");
+        }
         if (std::string(row.Work) == "noisy") {
             EXPECT_EQ(end.ErrorOutput, std::string(platform::ChildProcess::MaxErrorOutput, 'e'));
         }
@@ -246,6 +278,8 @@ TEST(DriverChild, EachEndIsNamedWithTheCallItHappenedIn)
 #ifndef _WIN32
     close(leaked);
 #endif
+    testenv::UnsetVariable("PONDERIX_TEST_CRASH_FILE");
+    std::remove(crashFile.c_str());
 
     driver::TDriverChildRun missing;
     missing.Program = platform::OwnProgramPath() + ".missing";
