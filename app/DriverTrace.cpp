@@ -99,6 +99,7 @@ void StopDriverRecording()
     if (!GRecorder)
         return;
     platform::SetCrashFile({});
+    GRecorder->End();
     // The hook holds the recorder's address: it goes before the recorder does.
     const std::unique_ptr<driver::TRecorder> closing = std::move(GRecorder);
     InstallDriverCallHook();
@@ -130,6 +131,7 @@ void RecordDriverHeader(ITrutina* driver, REFCLSID clsid)
     if (!GRecorder || !driver || GHeaderWritten)
         return;
     driver::TRecordingHeader header;
+    header.MarksEnd = true; // StopDriverRecording writes the end line
     OLECHAR text[64] = {};
     if (StringFromGUID2(clsid, text, 64) > 0)
         header.ClassId = runtime::Utf16ToUtf8(platform::AsU16(text));

@@ -30,7 +30,8 @@ bool ConnectDriverTrace();
 void StartDriverRecording(const std::string& path);
 // The file named by PONDERIX_RECORD, or empty.
 std::string DriverRecordingPath();
-// Ends the recording; the hook is left to the trace alone.
+// Ends the recording with its end line (the sitting ended normally); the hook is left to the trace
+// alone.
 void StopDriverRecording();
 bool DriverRecordingOn();
 // Why the recording stopped writing (a full disk, ...), naming its file; empty while it writes.

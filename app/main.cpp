@@ -37,5 +37,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    return RunProgram(application, AskAndRegisterServer);
+    const int code = RunProgram(application, AskAndRegisterServer);
+    StopDriverRecording(); // a normal end: marked in the recording
+    return code;
 }

@@ -171,8 +171,13 @@ void WriteLastWords(const char* code, platform::TCrashWords& words, const char* 
             text << "ponderix: " << code << ", outside any driver call\n";
         return;
     }
-    const char* word = TraceDirectionWord(detail::GCallDirection.load(std::memory_order_relaxed));
-    text << "ponderix: the driver " << verb << " in " << word << " " << member;
+    const TCallDirection direction = detail::GCallDirection.load(std::memory_order_relaxed);
+    const char* word = TraceDirectionWord(direction);
+    text << "ponderix: the driver " << verb << " in " << word << (*word ? " " : "") << member;
+    if (direction == TCallDirection::Setup) {
+        text << ": " << code << "\n"; // no recording line: the driver's making is not one of its calls
+        return;
+    }
     line << "{\"" << word << "\":\"" << member << "\"";
     if (GArgumentCall.load(std::memory_order_acquire) == number) {
         WriteArgument(text << ' ', GArgument);

@@ -35,6 +35,7 @@ const char* TraceDirectionWord(TCallDirection direction)
     case TCallDirection::Write: return "put";
     case TCallDirection::Call: return "call";
     case TCallDirection::Event: return "event";
+    case TCallDirection::Setup: return "";
     }
     return "?";
 }
@@ -42,7 +43,8 @@ const char* TraceDirectionWord(TCallDirection direction)
 std::string TraceCallName(TCallDirection direction, std::string_view member)
 {
     std::string name = TraceDirectionWord(direction);
-    name += ' ';
+    if (!name.empty())
+        name += ' ';
     name += member;
     return name;
 }

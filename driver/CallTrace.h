@@ -25,7 +25,12 @@ enum class TCallDirection {
     Write, // a property write; the value is the argument
     Call,  // a method; the value is the method's LONG result
     Event, // a data event delivered to the control; no value
+    Setup, // the driver's making, outside its interface: the member is the words for it
 };
+
+// The words for the driver's making, timed and named like its calls.
+inline constexpr const char* LoadingTheModule = "loading the module"; // the module, its class object
+inline constexpr const char* CreatingTheObject = "creating the object";
 
 // A flag exactly as it crossed the interface (VARIANT_TRUE is -1; any non-zero reads as true).
 struct TTraceFlag {

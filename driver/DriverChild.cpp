@@ -3,7 +3,11 @@
 #include "driver/Recording.h"
 #include "platform/childprocess.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace driver {
 namespace {
@@ -16,8 +20,40 @@ constexpr int kParentGone = 125;
 // A write's argument is announced as the crash words keep it: a longer text is left out.
 constexpr std::size_t MaxAnnouncedText = 400;
 
+// What the child keeps in the block it shares with its parent. Changes is odd while the call is
+// being written, so that a parent that looks meanwhile can tell.
+struct TSharedState {
+    std::atomic<std::uint64_t> Changes;
+    std::atomic<std::uint64_t> Mark;
+    char Call[256];      // "call ReadWeight", "put UnitPrice", "loading the module"; empty: none
+    char Argument[1024]; // a write's argument as a recording holds it; empty: none or too long
+};
+static_assert(sizeof(TSharedState) <= platform::ChildProcess::SharedBytes);
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+
+TSharedState* GShared = nullptr; // the child's block, when it has one
+
+void Copy(char* to, std::size_t size, std::string_view text)
+{
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(to, text.data(), n);
+    to[n] = '\0';
+}
+
 void AnnounceCall(const char* member, TCallDirection direction) noexcept
 {
+    if (TSharedState* s = GShared) {
+        s->Changes.fetch_add(1, std::memory_order_acq_rel);
+        if (member) { // as TraceCallName, without its allocation
+            const char* word = TraceDirectionWord(direction);
+            std::snprintf(s->Call, sizeof s->Call, "%s%s%s", word, *word ? " " : "", member);
+        } else {
+            s->Call[0] = '\0';
+        }
+        s->Argument[0] = '\0';
+        s->Changes.fetch_add(1, std::memory_order_release);
+        return;
+    }
     try {
         platform::WriteToParent(member ? "@call " + TraceCallName(direction, member) + "\n"
                                        : std::string("@call\n"));
@@ -31,13 +67,40 @@ void AnnounceArgument(const TCallValue& argument) noexcept
     try {
         if (const auto* text = std::get_if<std::string>(&argument); text && text->size() > MaxAnnouncedText)
             return;
-        platform::WriteToParent("@arg " + RecordingValueText(argument) + "\n");
+        const std::string value = RecordingValueText(argument);
+        if (TSharedState* s = GShared) {
+            s->Changes.fetch_add(1, std::memory_order_acq_rel);
+            Copy(s->Argument, sizeof s->Argument, value);
+            s->Changes.fetch_add(1, std::memory_order_release);
+        } else {
+            platform::WriteToParent("@arg " + value + "\n");
+        }
     } catch (...) {
         // The call is still named, without its argument.
     }
 }
 
 const TCallAnnouncer Announcer{&AnnounceCall, &AnnounceArgument};
+
+// The parent's reading of the block: the call in progress with its argument, and the count of its
+// changes (odd: caught while it was being written; read again).
+struct TSharedReading {
+    std::uint64_t Changes = 0;
+    std::string Call, Argument;
+};
+TSharedReading Read(const TSharedState& s)
+{
+    TSharedReading r;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        r.Changes = s.Changes.load(std::memory_order_acquire);
+        r.Call.assign(s.Call, strnlen(s.Call, sizeof s.Call));
+        r.Argument.assign(s.Argument, strnlen(s.Argument, sizeof s.Argument));
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (r.Changes % 2 == 0 && s.Changes.load(std::memory_order_relaxed) == r.Changes)
+            break;
+    }
+    return r;
+}
 
 bool StartsWith(const std::string& line, std::string_view prefix) { return line.rfind(prefix, 0) == 0; }
 
@@ -47,6 +110,7 @@ bool StartsWith(const std::string& line, std::string_view prefix) { return line.
 
 TDriverChild::TDriverChild(std::chrono::milliseconds callLimit)
 {
+    GShared = static_cast<TSharedState*>(platform::SharedWithParent());
     platform::TakeStandardOutputForParent();
     InstallDriverCrashReport();
     SetCallAnnouncer(&Announcer);
@@ -70,17 +134,50 @@ bool TDriverChild::ReadInput(std::string& text, std::size_t maxBytes, std::strin
     return platform::ReadStandardInput(text, maxBytes, why);
 }
 
-void TDriverChild::WriteLine(std::string_view line)
+namespace {
+void AppendLine(std::string& text, std::string_view line)
 {
-    std::string text;
-    text.reserve(line.size() + 2);
     if (!line.empty() && line[0] == '@')
         text += '@';
     for (char c : line)
         text += c == '\n' || c == '\r' ? ' ' : c;
     text += '\n';
+}
+void Write(const std::string& text)
+{
     if (!platform::WriteToParent(text))
         std::_Exit(kParentGone); // nobody is left to tell what the work finds
+}
+} // namespace
+
+void TDriverChild::WriteLine(std::string_view line)
+{
+    std::string text;
+    text.reserve(line.size() + 2);
+    AppendLine(text, line);
+    Write(text);
+}
+
+void TDriverChild::WriteLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines) {
+        AppendLine(text, line);
+        if (text.size() >= (1u << 20)) {
+            Write(text);
+            text.clear();
+        }
+    }
+    if (!text.empty())
+        Write(text);
+}
+
+void TDriverChild::Mark(std::uint64_t mark) noexcept
+{
+    if (GShared)
+        GShared->Mark.store(mark, std::memory_order_release);
+    else
+        platform::WriteToParent("@mark " + std::to_string(mark) + "\n");
 }
 
 int TDriverChild::Finish(int exitCode)
@@ -91,14 +188,14 @@ int TDriverChild::Finish(int exitCode)
 
 // ---------------------------------------------------------------- the parent
 
-TChildEnd RunDriverChild(const TDriverChildRun& run)
+TChildEnd RunDriverChild(TDriverChildRun run)
 {
     TChildEnd end;
     const std::string program = run.Program.empty() ? platform::OwnProgramPath() : run.Program;
     std::vector<std::string> arguments{DriverChildArgument};
     arguments.insert(arguments.end(), run.Arguments.begin(), run.Arguments.end());
     std::string why;
-    const auto child = platform::ChildProcess::Start(program, arguments, run.Input, why);
+    const auto child = platform::ChildProcess::Start(program, arguments, std::move(run.Input), why);
     if (!child) {
         end.Words = why;
         return end;
@@ -111,15 +208,31 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
     bool done = false, hung = false;
     int doneCode = 0;
     Clock::time_point lastWord = Clock::now();
+    // The call in progress as the shared block holds it: a change there is a word of the child.
+    const auto* shared = static_cast<const TSharedState*>(child->Shared());
+    std::uint64_t changes = 0;
+    auto look = [&] {
+        if (!shared)
+            return;
+        TSharedReading now = Read(*shared);
+        if (now.Changes != changes)
+            lastWord = Clock::now();
+        changes = now.Changes;
+        call = std::move(now.Call);
+        argument = std::move(now.Argument);
+    };
     for (std::string line;;) {
         int timeout = -1;
-        if (run.CallLimit.count() > 0 && !call.empty())
+        if (run.CallLimit.count() > 0 && shared)
+            timeout = 100; // the block is looked at now and then
+        else if (run.CallLimit.count() > 0 && !call.empty())
             timeout = static_cast<int>(std::max<long long>(
                 0, std::chrono::duration_cast<std::chrono::milliseconds>(lastWord + silence - Clock::now()).count()));
         const auto outcome = child->ReadLine(line, timeout);
         if (outcome == platform::ChildProcess::ReadOutcome::Ended)
             break;
         if (outcome == platform::ChildProcess::ReadOutcome::TimedOut) {
+            look();
             if (!call.empty() && Clock::now() - lastWord >= silence) {
                 hung = true;
                 break;
@@ -137,9 +250,11 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
             argument = line.substr(5);
         } else if (StartsWith(line, "@overdue ")) {
             if (run.OnOverdue)
-                run.OnOverdue(line.substr(9));
+                run.OnOverdue(line.substr(9), shared ? shared->Mark.load(std::memory_order_acquire) : end.Mark);
             hung = true;
             break;
+        } else if (StartsWith(line, "@mark ")) {
+            end.Mark = std::strtoull(line.c_str() + 6, nullptr, 10);
         } else if (StartsWith(line, "@done ")) {
             done = true;
             doneCode = std::atoi(line.c_str() + 6);
@@ -147,6 +262,7 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
             run.OnLine(line);
         }
     }
+    look();
     // Its output closed inside a call (the driver closed it): the call is still timed.
     if (!hung && run.CallLimit.count() > 0 && !call.empty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(lastWord + silence - Clock::now());
@@ -155,6 +271,9 @@ TChildEnd RunDriverChild(const TDriverChildRun& run)
     if (hung)
         child->Kill();
     const platform::ProcessEnd ended = child->Wait();
+    look(); // as it was when the child ended
+    if (shared)
+        end.Mark = shared->Mark.load(std::memory_order_acquire);
     end.ErrorOutput = child->ErrorOutput();
     end.Call = call.empty() || argument.empty() ? call : call + " " + argument;
     end.ExitCode = ended.Faulted ? 0 : ended.Code;

@@ -22,14 +22,17 @@
 //   }
 //
 // Between the two, the child's standard output carries the tool's lines and the mechanism's own
-// (those start with '@': the call in progress, a write's argument, the watchdog's report, the
-// end of the work). What the driver writes to standard output goes to standard error, of which the
-// parent keeps a bounded copy.
+// (those start with '@': the watchdog's report, the end of the work). The call in progress, with
+// a write's argument, and the tool's mark are kept in a block of memory the two share, at no cost
+// of a system call per driver call (where the system has none, they are lines '@call', '@arg' and
+// '@mark'). What the driver writes to standard output goes to standard error, of which the parent
+// keeps a bounded copy.
 #pragma once
 
 #include "driver/CallGuard.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -63,6 +66,7 @@ struct TChildEnd {
     //   cannot start /opt/ponderix/ponderix-replay: No such file or directory
     std::string Words;
     std::string ErrorOutput; // what the child wrote to standard error (at most 64 KiB)
+    std::uint64_t Mark = 0;  // the last TDriverChild::Mark
 };
 
 struct TDriverChildRun {
@@ -74,13 +78,14 @@ struct TDriverChildRun {
     std::chrono::milliseconds CallLimit{5000};
     // Each line the child wrote with TDriverChild::WriteLine, as it comes.
     std::function<void(const std::string& line)> OnLine;
-    // The call has run past the limit, e.g. "call ReadWeight has been running for 5.0 s"; said
-    // just before the child is ended.
-    std::function<void(const std::string& words)> OnOverdue;
+    // The call has run past the limit, e.g. "call ReadWeight has been running for 5.0 s", with the
+    // child's mark then (TDriverChild::Mark); said just before the child is ended.
+    std::function<void(const std::string& words, std::uint64_t mark)> OnOverdue;
 };
 
-// Runs the child to its end (the parent's side). Never throws for what the child does.
-TChildEnd RunDriverChild(const TDriverChildRun& run);
+// Runs the child to its end (the parent's side). Never throws for what the child does. The run's
+// Input is moved to the child: pass the run with std::move, and a recording is not kept twice.
+TChildEnd RunDriverChild(TDriverChildRun run);
 
 // The child's side, for the whole of its driver work: standard output becomes the line to the
 // parent (platform::TakeStandardOutputForParent), every call in progress is announced to it,
@@ -98,6 +103,11 @@ public:
     // One line of the tool's own to the parent (OnLine). Line ends inside become spaces, and a
     // leading '@' (the mechanism's own) is escaped as "@@", which OnLine receives as "@".
     void WriteLine(std::string_view line);
+    // Many lines at once, in few writes.
+    void WriteLines(const std::vector<std::string>& lines);
+    // How far the work has gone, in the tool's own count (TChildEnd::Mark); for the parent to know
+    // also when the child ends without a word. Costs a store.
+    void Mark(std::uint64_t mark) noexcept;
     // The work is done; returns exitCode, for the program to end with. The child's end is
     // Completed when the process then ends with that code (not when the driver's clean-up
     // crashes it or ends it with another).

@@ -53,6 +53,8 @@ std::string CallWords(const char* member, TCallDirection direction)
         return std::string("запись свойства ") + member;
     case TCallDirection::Call:
         return std::string("метод ") + member;
+    case TCallDirection::Setup:
+        return member;
     case TCallDirection::Event:
         break;
     }

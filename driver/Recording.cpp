@@ -243,8 +243,13 @@ TRecordingHeader ParseHeader(int line, const Json& object)
     if (version->get<std::int64_t>() != RecordingVersion)
         throw ERecordingError(line, "format version " + version->dump() + " is unknown (this program reads version "
                                         + std::to_string(RecordingVersion) + ")");
-    AllowOnly(line, object, {"format", "version", "clsid", "module", "driverVersion"});
+    AllowOnly(line, object, {"format", "version", "clsid", "module", "driverVersion", "marksEnd"});
     TRecordingHeader header;
+    if (const auto marks = object.find("marksEnd"); marks != object.end()) {
+        if (!marks->is_boolean())
+            throw ERecordingError(line, "\"marksEnd\" must be true or false");
+        header.MarksEnd = marks->get<bool>();
+    }
     header.ClassId = RequireString(line, object, "clsid", true);
     header.Module = RequireString(line, object, "module", false);
     header.DriverVersion = RequireString(line, object, "driverVersion", false);
@@ -337,8 +342,12 @@ std::string RecordingHeaderLine(const TRecordingHeader& header)
     line["clsid"] = header.ClassId;
     line["module"] = header.Module;
     line["driverVersion"] = header.DriverVersion;
+    if (header.MarksEnd)
+        line["marksEnd"] = true;
     return Dump(line);
 }
+
+std::string RecordingEndLine() { return R"({"end":"normal"})"; }
 
 std::string RecordingCallLine(const TDriverCall& call)
 {
@@ -405,7 +414,35 @@ bool TRecorder::WriteLine(const std::string& line) noexcept
     return false;
 }
 
+void TRecorder::End() noexcept
+{
+    if (WriteLine(RecordingEndLine()))
+        FFailure = "ended"; // nothing goes after the end line
+}
+
 // ---------------------------------------------------------------- reading
+
+namespace {
+
+// The rest of a recording is one line of last words (a crash or an exit in a call), which the
+// crash report starts on a line of its own even when the line before it was cut short.
+bool OnlyLastWordsFollow(std::string_view rest)
+{
+    while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\r'))
+        rest.remove_suffix(1);
+    if (rest.empty() || rest.find('\n') != std::string_view::npos)
+        return false;
+    const Json object = Json::parse(rest, nullptr, false);
+    return object.is_object() && (object.contains("crashed") || object.contains("exited"));
+}
+
+} // namespace
+
+bool TRecording::EndedAbruptly() const
+{
+    return Header.MarksEnd && EndLine == 0 && CutShortLine == 0
+           && (Steps.empty() || (Steps.back().Crashed.empty() && Steps.back().Exited.empty()));
+}
 
 TRecording ParseRecording(std::string_view text)
 {
@@ -428,9 +465,9 @@ TRecording ParseRecording(std::string_view text)
         // The parser would end the line at a NUL and drop the rest unseen. A last line cut short
         // (a crash may leave NULs behind) stands aside as any other.
         if (const std::size_t nul = row.find('\0'); nul != std::string_view::npos) {
-            if (!complete && header) {
+            if (header && !recording.CutShortLine && (!complete || OnlyLastWordsFollow(text.substr(at)))) {
                 recording.CutShortLine = line;
-                break;
+                continue;
             }
             throw ERecordingError(line, "a NUL character at column " + std::to_string(nul + 1));
         }
@@ -440,9 +477,10 @@ TRecording ParseRecording(std::string_view text)
         } catch (const Json::out_of_range&) {
             throw ERecordingError(line, "a number beyond the range of a real");
         } catch (const Json::parse_error& e) {
-            if (!complete && header) { // a crash or a full disk: the lines before it stand
+            // A crash or a full disk: the lines before it stand, and the last words after it.
+            if (header && !recording.CutShortLine && (!complete || OnlyLastWordsFollow(text.substr(at)))) {
                 recording.CutShortLine = line;
-                break;
+                continue;
             }
             // The parser's message names the column; its own prefix is dropped.
             std::string why = e.what();
@@ -452,9 +490,16 @@ TRecording ParseRecording(std::string_view text)
         }
         if (!object.is_object())
             throw ERecordingError(line, "not a JSON object");
+        if (recording.EndLine)
+            throw ERecordingError(line, "a line after the sitting's end (line " + std::to_string(recording.EndLine) + ")");
         if (!header) {
             recording.Header = ParseHeader(line, object);
             header = true;
+        } else if (object.contains("end")) {
+            AllowOnly(line, object, {"end"});
+            if (RequireString(line, object, "end", true) != "normal")
+                throw ERecordingError(line, "unknown end \"" + object["end"].get<std::string>() + "\"");
+            recording.EndLine = line;
         } else {
             recording.Steps.push_back(ParseStep(line, object));
         }

@@ -15,6 +15,10 @@
 //                                                                thread of its own (said once)
 //   {"call":"ReadWeight","crashed":"signal 11 (SIGSEGV)"}        the process died in this call
 //   {"call":"ReadWeight","exited":"exit code 0"}                 the driver ended the process in it
+//   {"end":"normal"}                                             the sitting ended normally (last)
+// A sitting's header says "marksEnd":true: a recording of it without the end line stopped
+// abruptly (the process was killed or ended unseen). Recordings without "marksEnd" (older
+// ones, scripts) end where their lines do.
 // Integers and flags (raw: -1 true, 0 false) are JSON integers, reals JSON numbers ("nan", "inf",
 // "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
 // A read or method without "value" and "status", or a write without "status", only drives: its
@@ -46,6 +50,7 @@ struct TRecordingHeader {
     std::string ClassId;       // "{C4A2BE69-...}"
     std::string Module;        // the module file the class was created from
     std::string DriverVersion; // as the driver answered it; empty when it could not be read
+    bool MarksEnd = false;     // the writer ends a normal sitting with the end line
 };
 
 enum class TStepKind { Action, Call, Event };
@@ -74,6 +79,10 @@ struct TRecording {
     TRecordingHeader Header;
     std::vector<TRecordedStep> Steps;
     int CutShortLine = 0; // the last line, cut short by a crash or a full disk: not among the steps
+    int EndLine = 0;      // the line that marks the sitting's normal end; 0: none
+    // The header promises the end line, and neither it nor the last words of a crash or an exit
+    // came: the sitting stopped after its last line, unseen.
+    bool EndedAbruptly() const;
 };
 
 // A recording that cannot be used; the message names the line and what is wrong.
@@ -102,6 +111,7 @@ std::string RecordingDriveLine(const char* member, TCallDirection direction, con
 std::string RecordingValueText(const TCallValue& value);
 // elapsedMs: the time since the header; negative leaves it out.
 std::string RecordingActionLine(std::string_view handler, std::string_view caption, long long elapsedMs = -1);
+std::string RecordingEndLine();
 
 // The file a recording is written to: a new file or an empty one (a sitting never joins another
 // file's lines). Each line goes to the system at once, so that a crash leaves whole lines.
@@ -116,6 +126,8 @@ public:
     // false when the line could not be written; the first failure is said on standard error and
     // kept in Failure(), and nothing more is written (a part line would spoil the ones after it).
     bool WriteLine(const std::string& line) noexcept;
+    // The sitting has ended normally: the end line (RecordingEndLine); nothing is written after it.
+    void End() noexcept;
     const std::string& Failure() const { return FFailure; }
 
 private:

@@ -1,5 +1,6 @@
 #include "driver/Statera.h"
 
+#include "driver/CallGuard.h"
 #include "driver/CallTrace.h"
 #include "driver/OleError.h"
 #include "platform/apartment.h"
@@ -104,7 +105,19 @@ TStatera::TStatera() : TStatera(CLSID_Statera) {}
 TStatera::TStatera(REFCLSID clsid) : FClassId(clsid), FThreadId(platform::CurrentThreadId())
 {
     driver::ClearErrorInfo();
-    HRESULT status = CoCreateInstance(FClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, FObject.OutVoid());
+    // CoCreateInstance in its two steps, each timed and named as the driver's calls are.
+    platform::ComPtr<IClassFactory> factory;
+    HRESULT status;
+    {
+        driver::TCallInProgress loading(driver::LoadingTheModule, driver::TCallDirection::Setup);
+        status = CoGetClassObject(FClassId, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, factory.OutVoid());
+    }
+    if (SUCCEEDED(status) && !factory)
+        status = E_POINTER;
+    if (SUCCEEDED(status)) {
+        driver::TCallInProgress creating(driver::CreatingTheObject, driver::TCallDirection::Setup);
+        status = factory->CreateInstance(nullptr, IID_IUnknown, FObject.OutVoid());
+    }
     if (FAILED(status))
         driver::RaiseOleError(status);
     FSink = new TEventSink(this);

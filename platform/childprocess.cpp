@@ -16,6 +16,8 @@ void ChildProcess::AddOutput(const char* data, std::size_t size)
         rest.remove_prefix(end + 1);
         FCutting = false;
     }
+    FOutput.erase(0, FTaken); // once a read, not once a line
+    FTaken = 0;
     FOutput.append(rest);
 }
 
@@ -26,8 +28,10 @@ void ChildProcess::AddErrors(const char* data, std::size_t size)
 
 bool ChildProcess::TakeLine(std::string& line)
 {
-    const std::size_t end = FOutput.find('\n');
+    const std::size_t end = FOutput.find('\n', FTaken);
     if (end == std::string::npos) {
+        FOutput.erase(0, FTaken);
+        FTaken = 0;
         const bool whole = FOutputEnded && !FOutput.empty();
         if (!whole && FOutput.size() < MaxLine)
             return false;
@@ -39,8 +43,8 @@ bool ChildProcess::TakeLine(std::string& line)
         AddOutput(rest.data(), rest.size());
         return true;
     }
-    line.assign(FOutput, 0, std::min(end, MaxLine));
-    FOutput.erase(0, end + 1);
+    line.assign(FOutput, FTaken, std::min(end - FTaken, MaxLine));
+    FTaken = end + 1;
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return true;

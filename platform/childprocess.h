@@ -64,6 +64,12 @@ public:
     bool WaitFor(int timeoutMs);
     unsigned long ProcessId() const { return FProcessId; }
 
+    // A block of SharedBytes that the child sees too (SharedWithParent), zeroed at the start; what
+    // the child keeps there costs it no call of the system, and survives its end. nullptr where
+    // the system gives none (Windows: the child says everything on its standard output).
+    static constexpr std::size_t SharedBytes = 4096;
+    const void* Shared() const;
+
     struct TState; // the system's handles and the end once known
 
 private:
@@ -71,13 +77,21 @@ private:
     // Waits up to timeoutMs for the child's output, error output or input to move, and moves
     // what it can; notes when the output has ended (closed, or the child ended and left none).
     void Pump(int timeoutMs);
+    // The child has ended: what its pipes hold now is the last of it; they are closed.
+    void TakeWhatIsLeft();
     void AddOutput(const char* data, std::size_t size);
     void AddErrors(const char* data, std::size_t size);
     bool TakeLine(std::string& line);
+    void DropOutput()
+    {
+        FOutput.clear();
+        FTaken = 0;
+    }
 
     std::unique_ptr<TState> FState;
     unsigned long FProcessId = 0;
-    std::string FOutput;   // read, not yet handed out
+    std::string FOutput;   // read; handed out up to FTaken
+    std::size_t FTaken = 0;
     bool FCutting = false; // dropping the rest of a line longer than MaxLine
     bool FOutputEnded = false;
     std::string FErrors;
@@ -94,5 +108,8 @@ PLATFORM_API bool WriteToParent(std::string_view text);
 // The whole of standard input, read as bytes; false, with the reason in why, when it could not be
 // read or holds more than maxBytes.
 PLATFORM_API bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why);
+// The block its parent shares with it (ChildProcess::Shared), or nullptr; the same on every call.
+// A copy made by fork() writes to a private copy of it.
+PLATFORM_API void* SharedWithParent();
 
 } // namespace platform

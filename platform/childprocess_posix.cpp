@@ -1,4 +1,6 @@
-// A child process on POSIX: posix_spawn with three pipes, moved with poll.
+// A child process on POSIX: posix_spawn with three pipes, moved with poll. The child leads a
+// process group of its own, which goes with it: what it starts cannot outlive it, nor signal the
+// tool's group.
 #include "platform/childprocess.h"
 #include "platform/faults.h"
 
@@ -6,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +23,9 @@
 extern char** environ;
 
 namespace platform {
+namespace {
+const char* const kSharedName = "ponderix-child";
+} // namespace
 
 struct ChildProcess::TState {
     pid_t Pid = -1;
@@ -28,6 +34,7 @@ struct ChildProcess::TState {
     std::size_t InputWritten = 0;
     bool Reaped = false;
     ProcessEnd End;
+    void* Shared = nullptr;
 };
 
 namespace {
@@ -70,15 +77,24 @@ ProcessEnd EndOf(int status)
     return end;
 }
 
-// The child's end once it has come (blocking: waits for it).
+// The child's end once it has come (blocking: waits for it). Its process group is ended first,
+// while the child's id still names it.
 bool Reap(ChildProcess::TState& s, bool block)
 {
     if (s.Reaped)
         return true;
+    siginfo_t info{};
+    int ended;
+    do
+        ended = waitid(P_PID, static_cast<id_t>(s.Pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    while (ended < 0 && errno == EINTR);
+    if (ended != 0 || info.si_pid != s.Pid)
+        return false;
+    kill(-s.Pid, SIGKILL);
     int status = 0;
     pid_t pid;
     do
-        pid = waitpid(s.Pid, &status, block ? 0 : WNOHANG);
+        pid = waitpid(s.Pid, &status, 0);
     while (pid < 0 && errno == EINTR);
     if (pid != s.Pid)
         return false;
@@ -101,7 +117,7 @@ ChildProcess::ChildProcess() : FState(std::make_unique<TState>()) {}
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments,
                                                   std::string input, std::string& why)
 {
-    // Every end is closed on exec: the child holds only the three it is given as 0, 1 and 2.
+    // The child holds only the three ends it is given as 0, 1 and 2: no other descriptor of ours.
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
     auto closeAll = [&] {
         for (int* p : {in, out, err}) {
@@ -114,27 +130,57 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, co
         closeAll();
         return nullptr;
     }
+    // The shared block: the child finds it as descriptor 3, by its name.
+    int shared = memfd_create(kSharedName, MFD_CLOEXEC);
+    if (shared >= 0 && shared < 10) {
+        const int moved = fcntl(shared, F_DUPFD_CLOEXEC, 10); // clear of 0 to 3, which the child gets
+        close(shared);
+        shared = moved;
+    }
+    void* block = shared >= 0 && ftruncate(shared, SharedBytes) == 0
+                      ? mmap(nullptr, SharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, shared, 0)
+                      : MAP_FAILED;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (block != MAP_FAILED)
+        posix_spawn_file_actions_adddup2(&actions, shared, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, block != MAP_FAILED ? 4 : 3);
+    // A group of its own, with SIGPIPE as a fresh process has it (the tool may ignore it).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
-    const int failed = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (shared >= 0)
+        close(shared); // the mapping stays
     if (failed != 0) {
         why = "cannot start " + program + ": " + std::strerror(failed);
+        if (block != MAP_FAILED)
+            munmap(block, SharedBytes);
         closeAll();
         return nullptr;
     }
     std::unique_ptr<ChildProcess> child(new ChildProcess());
     TState& s = *child->FState;
     s.Pid = pid;
+    s.Shared = block != MAP_FAILED ? block : nullptr;
     child->FProcessId = static_cast<unsigned long>(pid);
     std::swap(s.Input, in[1]);
     std::swap(s.Output, out[0]);
@@ -156,7 +202,11 @@ ChildProcess::~ChildProcess()
     Close(FState->Input);
     Close(FState->Output);
     Close(FState->Errors);
+    if (FState->Shared)
+        munmap(FState->Shared, SharedBytes);
 }
+
+const void* ChildProcess::Shared() const { return FState->Shared; }
 
 void ChildProcess::Pump(int timeoutMs)
 {
@@ -170,17 +220,16 @@ void ChildProcess::Pump(int timeoutMs)
     watch(s.Output, POLLIN);
     watch(s.Errors, POLLIN);
     watch(s.Input, POLLOUT);
-    // A child that ended while a process of its own still holds its output open: looked at now
-    // and then, so that its end is not waited for forever.
+    // The child's end is looked at now and then, whatever its pipes do: a process it started may
+    // hold them open, or keep writing, after it has ended.
     const int slice = timeoutMs < 0 || timeoutMs > 100 ? 100 : timeoutMs;
     const int ready = n == 0 ? 0 : poll(fds, n, slice);
-    if (ready < 0 && errno != EINTR)
-        FOutputEnded = true;
-    if (ready <= 0) {
-        if (n == 0 || (ready == 0 && Reap(s, false)))
-            FOutputEnded = true; // nothing left to read from it
+    if (Reap(s, false) || n == 0 || (ready < 0 && errno != EINTR)) {
+        TakeWhatIsLeft();
         return;
     }
+    if (ready <= 0)
+        return;
     char buffer[64 << 10];
     for (nfds_t i = 0; i < n; ++i) {
         if (fds[i].revents == 0)
@@ -214,10 +263,37 @@ void ChildProcess::Pump(int timeoutMs)
     }
 }
 
+void ChildProcess::TakeWhatIsLeft()
+{
+    // What the child wrote before it ended is in the pipes; their other writers are gone with its
+    // group, or are not listened to.
+    TState& s = *FState;
+    char buffer[64 << 10];
+    for (int* fd : {&s.Output, &s.Errors}) {
+        if (*fd < 0)
+            continue;
+        fcntl(*fd, F_SETFL, fcntl(*fd, F_GETFL) | O_NONBLOCK);
+        for (std::size_t taken = 0; taken < (1u << 20);) {
+            const ssize_t got = read(*fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            (fd == &s.Output ? AddOutput(buffer, static_cast<std::size_t>(got)) : AddErrors(buffer, static_cast<std::size_t>(got)));
+            taken += static_cast<std::size_t>(got);
+        }
+        Close(*fd);
+    }
+    Close(s.Input);
+    FOutputEnded = true;
+}
+
 void ChildProcess::Kill()
 {
-    if (!FState->Reaped)
-        kill(FState->Pid, SIGKILL);
+    if (!FState->Reaped) {
+        kill(-FState->Pid, SIGKILL); // the child and what it started
+        kill(FState->Pid, SIGKILL);  // also when it left its group
+    }
 }
 
 bool ChildProcess::WaitFor(int timeoutMs)
@@ -231,7 +307,7 @@ bool ChildProcess::WaitFor(int timeoutMs)
         else
             usleep(10000);
         if (FOutput.size() > MaxLine)
-            FOutput.clear(); // nobody reads it any more
+            DropOutput(); // nobody reads it any more
     }
     return true;
 }
@@ -243,7 +319,7 @@ ProcessEnd ChildProcess::Wait()
         if (FState->Errors >= 0 || FState->Output >= 0) {
             Pump(50);
             if (FOutput.size() > MaxLine)
-                FOutput.clear(); // nobody reads it any more
+                DropOutput(); // nobody reads it any more
         } else
             Reap(*FState, true);
     }
@@ -254,6 +330,31 @@ ProcessEnd ChildProcess::Wait()
 namespace {
 std::mutex GParentLock;
 int GParent = -1;
+constexpr int kCopy = -2;          // GParent in a copy made by fork(): it writes nothing to the parent
+constexpr int kCopyOrphaned = 125; // the exit code of a copy whose maker had already ended
+pid_t GForkingProcess = 0;
+void* GShared = nullptr;
+
+// A copy of the child made by fork() (a driver's, daemon()'s) is not the child: the line to the
+// parent is closed in it, and it ends with the process that made it.
+void BeforeFork()
+{
+    GParentLock.lock();
+    GForkingProcess = getpid();
+}
+void AfterForkInParent() { GParentLock.unlock(); }
+void AfterForkInCopy()
+{
+    if (GParent >= 0)
+        close(GParent);
+    GParent = kCopy;
+    if (GShared) // what the copy keeps there is its own
+        mmap(GShared, ChildProcess::SharedBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    GParentLock.unlock();
+    if (getppid() != GForkingProcess) // it ended before the copy asked to go with it
+        _exit(kCopyOrphaned);
+}
 } // namespace
 
 bool TakeStandardOutputForParent()
@@ -270,12 +371,15 @@ bool TakeStandardOutputForParent()
     }
     GParent = kept;
     prctl(PR_SET_PDEATHSIG, SIGKILL); // a child whose parent is gone has nobody to tell: it goes too
-    return true;
+    static const bool watched = pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInCopy) == 0;
+    return watched;
 }
 
 bool WriteToParent(std::string_view text)
 {
     std::lock_guard lock(GParentLock);
+    if (GParent == kCopy)
+        return false;
     const int fd = GParent >= 0 ? GParent : STDOUT_FILENO;
     while (!text.empty()) {
         const ssize_t written = WriteQuietly(fd, text.data(), text.size());
@@ -286,6 +390,23 @@ bool WriteToParent(std::string_view text)
         text.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+void* SharedWithParent()
+{
+    static void* const block = [] {
+        // Descriptor 3 is the block when it is the memory file the parent named so.
+        char target[64] = {};
+        const ssize_t n = readlink("/proc/self/fd/3", target, sizeof target - 1);
+        if (n <= 0 || std::string_view(target, static_cast<std::size_t>(n)).rfind(std::string("/memfd:") + kSharedName, 0) != 0)
+            return static_cast<void*>(nullptr);
+        void* mapped = mmap(nullptr, ChildProcess::SharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, 3, 0);
+        close(3); // nothing the driver starts inherits it
+        return mapped == MAP_FAILED ? nullptr : mapped;
+    }();
+    std::lock_guard lock(GParentLock);
+    GShared = block;
+    return block;
 }
 
 bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why)

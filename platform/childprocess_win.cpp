@@ -1,6 +1,6 @@
 // A child process on Windows: CreateProcessW with three pipes. Anonymous pipes cannot be waited
 // on, so the output is looked at (PeekNamedPipe) every few milliseconds, and the input is written
-// by a thread of its own.
+// by a thread of its own. The child and every process it starts are one job, which goes with it.
 #include "platform/childprocess.h"
 #include "platform/faults.h"
 #include "platform/internal_win.h"
@@ -12,11 +12,13 @@
 #include <mutex>
 #include <io.h>
 #include <thread>
+#include <vector>
 
 namespace platform {
 
 struct ChildProcess::TState {
     HANDLE Process = nullptr;
+    HANDLE Job = nullptr; // ends its processes when closed
     HANDLE Output = nullptr, Errors = nullptr;
     std::thread InputWriter;
     bool Ended = false;
@@ -118,19 +120,45 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, co
     std::wstring commandLine = L"\"" + file + L"\"";
     for (const std::string& argument : arguments)
         AppendArgument(commandLine, detail::WideFromUtf8(argument));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = inRead;
+    startup.StartupInfo.hStdOutput = outWrite;
+    startup.StartupInfo.hStdError = errWrite;
+    // Of the tool's inheritable handles, only the child's three ends reach it.
+    HANDLE inherited[] = {inRead, outWrite, errWrite};
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> attributes(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+    if (size > 0 && InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited, nullptr,
+                                      nullptr)) {
+            startup.lpAttributeList = list;
+            flags |= EXTENDED_STARTUPINFO_PRESENT;
+        }
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process)) {
-        why = "cannot start " + program + ": " + detail::SystemMessage(GetLastError());
+    const BOOL started = CreateProcessW(file.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                        nullptr, &startup.StartupInfo, &process);
+    const DWORD error = GetLastError();
+    if (startup.lpAttributeList)
+        DeleteProcThreadAttributeList(list);
+    if (!started) {
+        why = "cannot start " + program + ": " + detail::SystemMessage(error);
         closeAll();
         return nullptr;
     }
+    // Its job, before it runs: what it starts belongs to the job too.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+                !AssignProcessToJobObject(job, process.hProcess)))
+        Close(job); // a job the tool's own job forbids: the child alone is ended
+    ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     Close(inRead);
     Close(outWrite);
@@ -138,6 +166,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& program, co
     std::unique_ptr<ChildProcess> child(new ChildProcess());
     TState& s = *child->FState;
     s.Process = process.hProcess;
+    s.Job = job;
     child->FProcessId = process.dwProcessId;
     s.Output = outRead;
     s.Errors = errRead;
@@ -164,6 +193,7 @@ ChildProcess::~ChildProcess()
         FState->InputWriter.join(); // the child is gone: its input's write has failed
     Close(FState->Output);
     Close(FState->Errors);
+    Close(FState->Job);
     Close(FState->Process);
 }
 
@@ -173,6 +203,20 @@ void ChildProcess::Pump(int timeoutMs)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 100 : timeoutMs);
     for (;;) {
+        // Listened to until the child itself ends, whatever its pipes do: what it started goes
+        // with it, and what the pipes hold then is the last of it.
+        if (WaitForSingleObject(s.Process, 0) == WAIT_OBJECT_0) {
+            if (s.Job)
+                TerminateJobObject(s.Job, 1);
+            if (s.Output)
+                ReadAvailable(s.Output, [&](const char* d, std::size_t n) { AddOutput(d, n); });
+            if (s.Errors)
+                ReadAvailable(s.Errors, [&](const char* d, std::size_t n) { AddErrors(d, n); });
+            Close(s.Output);
+            Close(s.Errors);
+            FOutputEnded = true;
+            return;
+        }
         std::size_t before = FOutput.size() + FErrors.size();
         bool moved = false;
         if (s.Output && !ReadAvailable(s.Output, [&](const char* d, std::size_t n) { AddOutput(d, n); moved = true; })) {
@@ -184,23 +228,21 @@ void ChildProcess::Pump(int timeoutMs)
             Close(s.Errors);
         if (moved || FOutput.size() + FErrors.size() != before)
             return;
-        // Ended, and a process of its own still holds its output open: nothing more will come.
-        if (WaitForSingleObject(s.Process, 5) == WAIT_OBJECT_0) {
-            DWORD available = 0;
-            if (!s.Output || !PeekNamedPipe(s.Output, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
-                FOutputEnded = true;
-                return;
-            }
-        }
+        WaitForSingleObject(s.Process, 5);
         if (Clock::now() >= deadline)
             return;
     }
 }
 
+const void* ChildProcess::Shared() const { return nullptr; }
+
 void ChildProcess::Kill()
 {
-    if (!FState->Ended)
-        TerminateProcess(FState->Process, 1);
+    if (FState->Ended)
+        return;
+    if (FState->Job)
+        TerminateJobObject(FState->Job, 1);
+    TerminateProcess(FState->Process, 1);
 }
 
 bool ChildProcess::WaitFor(int timeoutMs)
@@ -211,7 +253,7 @@ bool ChildProcess::WaitFor(int timeoutMs)
             return false;
         Pump(50);
         if (FOutput.size() > MaxLine)
-            FOutput.clear(); // nobody reads it any more
+            DropOutput(); // nobody reads it any more
     }
     return true;
 }
@@ -226,6 +268,8 @@ ProcessEnd ChildProcess::Wait()
             GetExitCodeProcess(s.Process, &code);
             s.Ended = true;
             s.End = EndOf(code);
+            if (s.Job)
+                TerminateJobObject(s.Job, 1); // what it started goes with it
             // What it wrote to its error output just before it ended is still in the pipe.
             if (s.Errors)
                 ReadAvailable(s.Errors, [&](const char* d, std::size_t n) { AddErrors(d, n); });
@@ -233,7 +277,7 @@ ProcessEnd ChildProcess::Wait()
         }
         Pump(50);
         if (FOutput.size() > MaxLine)
-            FOutput.clear(); // nobody reads it any more
+            DropOutput(); // nobody reads it any more
     }
     return s.End;
 }
@@ -276,6 +320,8 @@ bool WriteToParent(std::string_view text)
     }
     return true;
 }
+
+void* SharedWithParent() { return nullptr; }
 
 bool ReadStandardInput(std::string& text, std::size_t maxBytes, std::string& why)
 {

@@ -7,7 +7,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,7 +37,8 @@ public:
         return *cache;
     }
 
-    HRESULT Load(const std::string& registeredPath, std::shared_ptr<LoadedServer>& out)
+    // why: the module and what is wrong with it, when it fails.
+    HRESULT Load(const std::string& registeredPath, std::shared_ptr<LoadedServer>& out, std::string& why)
     {
         // Recursive: a module's initialisers may themselves create objects.
         std::lock_guard guard(FLock);
@@ -45,24 +48,26 @@ public:
         }
         // Registrations are absolute; a bare name in a hand-edited registry would be searched for
         // by the loader among the system's libraries, which is not the file the registry names.
+        why = "the registered module " + registeredPath + ": ";
         if (registeredPath.empty() || registeredPath.front() != '/')
-            return CO_E_DLLNOTFOUND;
+            return why += "not an absolute path", CO_E_DLLNOTFOUND;
         // The path is resolved once; the file checked is the file loaded.
         char* real = realpath(registeredPath.c_str(), nullptr);
         if (!real)
-            return CO_E_DLLNOTFOUND;
+            return why += std::strerror(errno), CO_E_DLLNOTFOUND;
         const std::string path = real;
         std::free(real);
         struct stat st{};
         if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            return CO_E_DLLNOTFOUND;
+            return why += "not a regular file", CO_E_DLLNOTFOUND;
         auto server = std::make_shared<LoadedServer>();
         server->Library = Module(path);
         if (!server->Library.Loaded())
-            return CO_E_ERRORINDLL;
+            return why = "cannot load the registered module " + server->Library.Error(), CO_E_ERRORINDLL;
         server->GetClassObject = reinterpret_cast<DllGetClassObjectFn>(server->Library.Symbol("DllGetClassObject"));
         if (!server->GetClassObject)
-            return CO_E_ERRORINDLL;
+            return why += "no DllGetClassObject", CO_E_ERRORINDLL;
+        why.clear();
         server->CanUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(server->Library.Symbol("DllCanUnloadNow"));
         FServers.emplace(registeredPath, server);
         out = std::move(server);
@@ -106,9 +111,12 @@ extern "C" HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, COSERVERINFO*
         if (FAILED(hr))
             return hr;
         std::shared_ptr<platform::LoadedServer> server;
-        hr = platform::ServerCache::Instance().Load(path, server);
-        if (FAILED(hr))
+        std::string why;
+        hr = platform::ServerCache::Instance().Load(path, server, why);
+        if (FAILED(hr)) {
+            platform::detail::SetRegistryError(why); // ClassRegistryError names the module and why
             return hr;
+        }
         hr = server->GetClassObject(clsid, riid, ppv);
         if (SUCCEEDED(hr) && !*ppv)
             return CO_E_ERRORINDLL;

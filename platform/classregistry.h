@@ -62,7 +62,8 @@ PLATFORM_API HRESULT UnregisterProgIds(REFCLSID clsid, const std::string& progId
                                        const std::string& versionIndependentProgId);
 // Why the calling thread's last call of the five above (or of CLSIDFromProgID, or a failed
 // RegisterModuleTypeLibrary) failed, naming the registry file (what GetLastError is to the
-// system's calls); empty after one that succeeded.
+// system's calls); empty after one that succeeded. After CoGetClassObject or CoCreateInstance
+// failed with CO_E_DLLNOTFOUND or CO_E_ERRORINDLL: the registered module and what is wrong with it.
 PLATFORM_API std::string ClassRegistryError();
 // Sets it again: a server that undoes a failed registration keeps the reason of the failure.
 PLATFORM_API void RestoreClassRegistryError(std::string why);

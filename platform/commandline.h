@@ -13,5 +13,8 @@ namespace platform {
 PLATFORM_API std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Text written to the console is UTF-8 (on Windows the console's code page is set to it).
 PLATFORM_API void UseUtf8Console();
+// A write to a closed pipe fails (EPIPE) instead of ending the program (POSIX's SIGPIPE); nothing
+// to do on Windows, where such a write only fails.
+PLATFORM_API void IgnoreBrokenPipe();
 
 } // namespace platform

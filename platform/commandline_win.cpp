@@ -18,5 +18,6 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv)
 }
 
 void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
+void IgnoreBrokenPipe() {}
 
 } // namespace platform

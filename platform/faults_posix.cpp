@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -42,6 +43,17 @@ void WriteAll(int fd, const char* data, std::size_t size)
     }
 }
 
+// The crash line goes on a line of its own: after a write cut short (a full disk), the file ends
+// inside a line.
+void WriteCrashLine(int fd, const char* line, std::size_t size)
+{
+    struct stat file;
+    char last = '\n';
+    if (fstat(fd, &file) == 0 && file.st_size > 0 && pread(fd, &last, 1, file.st_size - 1) == 1 && last != '\n')
+        WriteAll(fd, "\n", 1);
+    WriteAll(fd, line, size);
+}
+
 void OnFatalSignal(int number, siginfo_t*, void*)
 {
     const int savedErrno = errno;
@@ -54,7 +66,7 @@ void OnFatalSignal(int number, siginfo_t*, void*)
         writer(code, GWords);
         WriteAll(STDERR_FILENO, GWords.Text, GWords.TextSize);
         if (const int fd = GCrashFile.load(); fd >= 0)
-            WriteAll(fd, GWords.FileLine, GWords.FileLineSize);
+            WriteCrashLine(fd, GWords.FileLine, GWords.FileLineSize);
     }
     errno = savedErrno;
     raise(number); // blocked until the handler returns, then taken with the default action
@@ -77,7 +89,7 @@ void OnExit(int status, void*)
     GWriter.store(nullptr);
     WriteAll(STDERR_FILENO, GExitWords.Text, GExitWords.TextSize);
     if (const int fd = GCrashFile.load(); fd >= 0)
-        WriteAll(fd, GExitWords.FileLine, GExitWords.FileLineSize);
+        WriteCrashLine(fd, GExitWords.FileLine, GExitWords.FileLineSize);
 }
 
 } // namespace
@@ -119,7 +131,7 @@ std::string FaultWords(unsigned long code)
 
 bool SetCrashFile(const std::string& path)
 {
-    const int fd = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = path.empty() ? -1 : open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
     if (const int previous = GCrashFile.exchange(fd); previous >= 0)
         close(previous);
     return path.empty() || fd >= 0;

@@ -61,6 +61,23 @@ void FormatCode(DWORD code, char* out)
     *p = '\0';
 }
 
+// The crash line goes on a line of its own: after a write cut short (a full disk), the file ends
+// inside a line.
+void WriteCrashLine(HANDLE file, const char* line, std::size_t size)
+{
+    LARGE_INTEGER length{};
+    OVERLAPPED at{};
+    char last = '\n';
+    DWORD read = 0;
+    if (GetFileSizeEx(file, &length) && length.QuadPart > 0) {
+        at.Offset = static_cast<DWORD>(length.QuadPart - 1);
+        at.OffsetHigh = static_cast<DWORD>((length.QuadPart - 1) >> 32);
+        if (ReadFile(file, &last, 1, &read, &at) && read == 1 && last != '\n')
+            WriteAll(file, "\n", 1);
+    }
+    WriteAll(file, line, size);
+}
+
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info)
 {
     if (TCrashWriter writer = GWriter.load()) {
@@ -70,7 +87,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info)
         writer(code, GWords);
         WriteAll(GetStdHandle(STD_ERROR_HANDLE), GWords.Text, GWords.TextSize);
         if (HANDLE file = GCrashFile.load(); file != INVALID_HANDLE_VALUE)
-            WriteAll(file, GWords.FileLine, GWords.FileLineSize);
+            WriteCrashLine(file, GWords.FileLine, GWords.FileLineSize);
     }
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -93,7 +110,7 @@ void OnExit()
     GWriter.store(nullptr);
     WriteAll(GetStdHandle(STD_ERROR_HANDLE), GExitWords.Text, GExitWords.TextSize);
     if (HANDLE file = GCrashFile.load(); file != INVALID_HANDLE_VALUE)
-        WriteAll(file, GExitWords.FileLine, GExitWords.FileLineSize);
+        WriteCrashLine(file, GExitWords.FileLine, GExitWords.FileLineSize);
 }
 
 } // namespace
@@ -124,7 +141,7 @@ bool SetCrashFile(const std::string& path)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
     if (!path.empty())
-        file = CreateFileW(detail::WideFromUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        file = CreateFileW(detail::WideFromUtf8(path).c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (HANDLE previous = GCrashFile.exchange(file); previous != INVALID_HANDLE_VALUE)
         CloseHandle(previous);

@@ -19,21 +19,40 @@ namespace platform {
 
 namespace {
 
-// "process 1234" as a holder wrote itself into the lock file, when that process still runs: the
-// name may be a holder's that ended, left behind by one that has not written its own yet.
+// When the process began, in clock ticks after the system's start (the 22nd field of its stat);
+// empty when it cannot be told. With the id, it names one process: ids are used again.
+std::string StartOf(long pid)
+{
+    char text[1024] = {};
+    const int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t n = fd < 0 ? -1 : read(fd, text, sizeof text - 1);
+    if (fd >= 0)
+        close(fd);
+    const char* field = n > 0 ? std::strrchr(text, ')') : nullptr; // the name may hold anything
+    for (int at = 2; field && at < 22; ++at)
+        field = std::strchr(field + 1, ' ');
+    return field ? std::string(field + 1, std::strcspn(field + 1, " ")) : std::string();
+}
+
+// "process 1234" as a holder wrote itself into the lock file ("process 1234 started 5678"), when
+// that very process still runs: the name may be a holder's that ended, left behind by one that
+// has not written its own yet, and its id may have gone to another process since.
 std::string LiveHolder(int fd)
 {
-    char text[64] = {};
+    char text[96] = {};
     const ssize_t n = pread(fd, text, sizeof text - 1, 0);
     const std::string written(text, n > 0 ? static_cast<std::size_t>(n) : 0);
-    const std::string prefix = "process ";
+    const std::string prefix = "process ", started = " started ";
     if (written.compare(0, prefix.size(), prefix) != 0)
         return {};
     char* end = nullptr;
     const long pid = std::strtol(written.c_str() + prefix.size(), &end, 10);
-    if (pid <= 0 || *end != '\0' || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
+    if (pid <= 0 || (*end != '\0' && std::string(end).rfind(started, 0) != 0)
+        || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM))
         return {};
-    return written;
+    if (*end != '\0' && StartOf(pid) != std::string(end + started.size()))
+        return {};
+    return prefix + std::to_string(pid);
 }
 
 // Whether fd is still the file at path: a holder letting go may have removed it meanwhile.
@@ -91,7 +110,7 @@ FileLock::FileLock(const std::string& lockPath, int timeoutMs) : FPath(lockPath)
             }
         }
     }
-    const std::string holder = "process " + std::to_string(getpid());
+    const std::string holder = "process " + std::to_string(getpid()) + " started " + StartOf(getpid());
     if (ftruncate(fd, 0) == 0 && pwrite(fd, holder.data(), holder.size(), 0) < 0) {
     }
     FHandle = fd;

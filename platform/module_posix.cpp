@@ -86,6 +86,16 @@ bool RangeFits(std::uint64_t offset, std::uint64_t length, std::uint64_t fileSiz
 
 constexpr unsigned char NativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
 constexpr unsigned char NativeData = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
+// The loader takes a library of another machine type for a missing file ("No such file").
+#if defined(__x86_64__)
+constexpr int NativeMachine = EM_X86_64;
+#elif defined(__i386__)
+constexpr int NativeMachine = EM_386;
+#elif defined(__aarch64__)
+constexpr int NativeMachine = EM_AARCH64;
+#else
+constexpr int NativeMachine = EM_NONE; // not checked
+#endif
 
 // Checks a library file before the loader opens it: it must be a regular file once its symbolic
 // links are resolved (the loader's open of a FIFO blocks for ever, and a device is no library),
@@ -117,6 +127,9 @@ std::string LibraryFileFault(const std::string& path, std::string& resolved)
         return "wrong ELF class: not the class of this program";
     if (header.e_ident[EI_DATA] != NativeData)
         return "ELF file data encoding not the byte order of this program";
+    if (NativeMachine != EM_NONE && header.e_machine != NativeMachine)
+        return "a module of another machine type (ELF machine " + std::to_string(header.e_machine) + ", this program's is "
+               + std::to_string(NativeMachine) + ")";
 
     if (header.e_phnum == 0 || header.e_phentsize != sizeof(ElfW(Phdr)))
         return "ELF file has no usable program headers";

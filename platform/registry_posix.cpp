@@ -96,7 +96,7 @@ enum class ReadStatus { Read, Missing, Refused };
 // cannot be used.
 ReadStatus ReadRegistry(const std::string& path, TRegistryText& registry)
 {
-    const FileRead read = ReadFileBounded(path, detail::kMaxRegistryBytes);
+    const FileRead read = ReadOwnFileBounded(path, detail::kMaxRegistryBytes); // another user's names no module
     if (read.Outcome == FileRead::TOutcome::Missing)
         return ReadStatus::Missing;
     if (read.Outcome != FileRead::TOutcome::Read)

@@ -15,6 +15,8 @@ std::string FileRead::Reason(std::uintmax_t maxBytes) const
     case TOutcome::DanglingLink: return "a symbolic link to a file that does not exist";
     case TOutcome::Denied: return "no permission to read it";
     case TOutcome::Failed: return "cannot be read: " + Error;
+    case TOutcome::ForeignLink: return Error;
+    case TOutcome::ForeignFile: return "a file of another user: not taken as ours";
     }
     return {};
 }

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -95,6 +96,7 @@ struct TPlace {
     TFd Folder;
     std::string Name;
     bool ViaLink = false;
+    bool MissingOnTheWay = false; // a folder of the path does not exist
 };
 
 void SplitInto(std::deque<std::string>& names, const std::string& path)
@@ -136,6 +138,7 @@ std::string Resolve(const std::string& path, TPlace& place)
                 place.Name = std::move(name);
                 return {};
             }
+            place.MissingOnTheWay = errno == ENOENT;
             return here + ": " + SystemReason();
         }
         if (S_ISLNK(info.st_mode)) {
@@ -187,6 +190,32 @@ bool WriteAll(int fd, std::string_view text)
     }
     return true;
 }
+
+// While it lives, a write past the file size limit (ulimit -f) fails with EFBIG instead of ending
+// the process, which would leave a temporary behind.
+class TFileSizeSignalHeld {
+public:
+    TFileSizeSignalHeld()
+    {
+        sigemptyset(&FSignal);
+        sigaddset(&FSignal, SIGXFSZ);
+        pthread_sigmask(SIG_BLOCK, &FSignal, &FPrevious);
+    }
+    ~TFileSizeSignalHeld()
+    {
+        const int saved = errno; // the write's reason
+        const timespec none{};
+        while (sigtimedwait(&FSignal, nullptr, &none) > 0) {
+        } // taken, not delivered later
+        pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+        errno = saved;
+    }
+    TFileSizeSignalHeld(const TFileSizeSignalHeld&) = delete;
+    TFileSizeSignalHeld& operator=(const TFileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t FSignal, FPrevious;
+};
 
 // The temporary of a replacement of name: ".<name>.<process>-<counter>".
 std::string TemporaryPrefix(const std::string& name) { return "." + name + "."; }
@@ -276,6 +305,57 @@ int detail::OpenWalked(const std::string& path, int flags, unsigned mode, std::s
     return why.empty() ? fd.Release() : -1;
 }
 
+namespace {
+
+// The rest of a bounded read, from the opened regular file on.
+FileRead ReadOpened(int fd, const struct stat& info, std::uintmax_t maxBytes)
+{
+    using TOutcome = FileRead::TOutcome;
+    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes)
+        return Outcome(TOutcome::TooLarge);
+    FileRead read = Outcome(TOutcome::Read);
+    read.Text.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Outcome(ReadFailure(), SystemReason());
+        if (n == 0)
+            return read;
+        read.Text.append(buffer, static_cast<std::size_t>(n));
+        if (read.Text.size() > maxBytes) // grew while being read
+            return Outcome(TOutcome::TooLarge);
+    }
+}
+
+} // namespace
+
+FileRead ReadOwnFileBounded(const std::string& path, std::uintmax_t maxBytes)
+{
+    using TOutcome = FileRead::TOutcome;
+    TPlace place;
+    if (std::string why = Resolve(path, place); !why.empty()) {
+        if (place.MissingOnTheWay)
+            return Outcome(TOutcome::Missing);
+        return Outcome(why.find(kForeignLink) != std::string::npos ? TOutcome::ForeignLink : TOutcome::Failed, why);
+    }
+    // O_NOFOLLOW: a link swapped in since the walk is not followed.
+    const TFd fd(openat(place.Folder.Get(), place.Name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT)
+            return Outcome(place.ViaLink ? TOutcome::DanglingLink : TOutcome::Missing);
+        return errno == ELOOP ? Outcome(TOutcome::ForeignLink, kForeignLink) : Outcome(ReadFailure(), SystemReason());
+    }
+    struct stat info {};
+    if (!RegularFile(fd.Get(), info))
+        return Outcome(TOutcome::NotRegular);
+    if (info.st_uid != geteuid())
+        return Outcome(TOutcome::ForeignFile);
+    return ReadOpened(fd.Get(), info, maxBytes);
+}
+
 FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
 {
     using TOutcome = FileRead::TOutcome;
@@ -293,23 +373,7 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
         return Outcome(errno == ENOENT ? TOutcome::Missing : ReadFailure(), SystemReason());
     if (!RegularFile(fd.Get(), info))
         return Outcome(TOutcome::NotRegular);
-    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes)
-        return Outcome(TOutcome::TooLarge);
-    FileRead read = Outcome(TOutcome::Read);
-    read.Text.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return Outcome(ReadFailure(), SystemReason());
-        if (n == 0)
-            return read;
-        read.Text.append(buffer, static_cast<std::size_t>(n));
-        if (read.Text.size() > maxBytes) // grew while being read
-            return Outcome(TOutcome::TooLarge);
-    }
+    return ReadOpened(fd.Get(), info, maxBytes);
 }
 
 std::string ReplaceFileAtomically(const std::string& path, std::string_view text)
@@ -326,17 +390,20 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     std::string temporary;
     TFd fd = CreateTemporary(folder, place.Name, temporary);
     if (fd.Get() < 0)
-        return "cannot create a new file beside " + path + ": " + SystemReason();
+        return "cannot create a new file beside it: " + SystemReason();
     bool written = !exists || fchmod(fd.Get(), existing.st_mode & 07777) == 0;
     // The file's group stays where the system lets us keep it.
     if (exists && fchown(fd.Get(), static_cast<uid_t>(-1), existing.st_gid) != 0) {
     }
-    written = written && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
+    {
+        const TFileSizeSignalHeld held;
+        written = written && WriteAll(fd.Get(), text) && fsync(fd.Get()) == 0;
+    }
     const bool closed = fd.Close();
     if (!written || !closed || renameat(folder, temporary.c_str(), folder, place.Name.c_str()) != 0) {
         const std::string why = SystemReason();
         unlinkat(folder, temporary.c_str(), 0);
-        return "cannot write " + path + ": " + why;
+        return why; // the caller names the file
     }
     const TFd synced(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (synced.Get() >= 0)

@@ -202,6 +202,20 @@ FileRead ReadFileBounded(const std::string& path, std::uintmax_t maxBytes)
     }
 }
 
+FileRead ReadOwnFileBounded(const std::string& path, std::uintmax_t maxBytes)
+{
+    using TOutcome = FileRead::TOutcome;
+    const std::wstring name = detail::WideFromUtf8(path);
+    if (std::string why = ForeignLinkOnTheWay(name); !why.empty())
+        return Outcome(TOutcome::ForeignLink, why);
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !PathOurs(name, false))
+        return Outcome(TOutcome::ForeignLink, "a link of another user: not followed");
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && !PathOurs(name, false))
+        return Outcome(TOutcome::ForeignFile);
+    return ReadFileBounded(path, maxBytes);
+}
+
 std::string ReplaceFileAtomically(const std::string& path, std::string_view text)
 {
     const std::wstring target = detail::WideFromUtf8(path);
@@ -218,7 +232,7 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
             break;
     }
     if (created == INVALID_HANDLE_VALUE)
-        return "cannot create a new file beside " + path + ": " + SystemReason();
+        return "cannot create a new file beside it: " + SystemReason();
     bool written;
     {
         const THandle file(created);
@@ -227,7 +241,7 @@ std::string ReplaceFileAtomically(const std::string& path, std::string_view text
     if (!written || !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const std::string why = SystemReason();
         DeleteFileW(temporary.c_str());
-        return "cannot write " + path + ": " + why;
+        return why; // the caller names the file
     }
     return {};
 }

@@ -32,7 +32,7 @@ TSettingsFileRead ReadSettingsFile(const fs::path& path)
         read.Why = "нет папки настроек пользователя (HOME или XDG_CONFIG_HOME)";
         return read;
     }
-    platform::FileRead file = platform::ReadFileBounded(runtime::Utf8FromPath(path), MaxSettingsFileSize);
+    platform::FileRead file = platform::ReadOwnFileBounded(runtime::Utf8FromPath(path), MaxSettingsFileSize);
     using TOutcome = platform::FileRead::TOutcome;
     switch (file.Outcome) {
     case TOutcome::Missing: return read;
@@ -44,6 +44,8 @@ TSettingsFileRead ReadSettingsFile(const fs::path& path)
     case TOutcome::NotRegular: return Refused(path, "это не обычный файл (папка, устройство или канал)");
     case TOutcome::DanglingLink: return Refused(path, "символическая ссылка на несуществующий файл");
     case TOutcome::Denied: return Refused(path, "нет прав на чтение");
+    case TOutcome::ForeignLink: return Refused(path, "путь идёт через символическую ссылку другого пользователя (" + file.Error + ")");
+    case TOutcome::ForeignFile: return Refused(path, "файл другого пользователя");
     case TOutcome::Failed: break;
     }
     return Refused(path, "файл не читается (" + file.Error + ")");

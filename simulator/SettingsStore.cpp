@@ -103,7 +103,7 @@ std::shared_ptr<void> TSettingsStore::HoldPort(std::int32_t port, std::string& p
 QString TSettingsStore::PutAside()
 {
     // The same damaged content is put aside once: a store that meets it again keeps the first copy.
-    const platform::FileRead damaged = platform::ReadFileBounded(runtime::Utf8FromPath(FileSystemPath()), 16 * MaxSettingsFileSize);
+    const platform::FileRead damaged = platform::ReadOwnFileBounded(runtime::Utf8FromPath(FileSystemPath()), 16 * MaxSettingsFileSize);
     const std::size_t hash = damaged.Outcome == platform::FileRead::TOutcome::Read
                                  ? std::hash<std::string>{}(damaged.Text) : 0;
     if (hash != 0 && hash == FAsideHash && QFile::exists(QFileInfo(FPath).dir().filePath(FAsideName)))
@@ -135,7 +135,9 @@ bool TSettingsStore::Save(const TDriverSettings& settings)
         FSaveProblem = "настройки заняли бы больше 4 МБ"; // the next start would find the file damaged
     else {
         QDir().mkpath(QFileInfo(FPath).absolutePath());
-        FSaveProblem = platform::ReplaceFileAtomically(runtime::Utf8FromPath(FileSystemPath()), json);
+        const std::string path = runtime::Utf8FromPath(FileSystemPath());
+        const std::string why = platform::ReplaceFileAtomically(path, json);
+        FSaveProblem = why.empty() ? why : path + ": " + why;
     }
     return FSaveProblem.empty();
 }

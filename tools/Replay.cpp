@@ -173,19 +173,26 @@ public:
         if (moduleFile.empty()) {
             FControl = std::make_unique<TStatera>(clsid);
         } else {
-            FModule = platform::Module(moduleFile);
-            if (!FModule.Loaded())
-                throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
             platform::ComPtr<IClassFactory> factory;
-            driver::ClearErrorInfo();
-            HRESULT status = platform::ModuleClassObject(FModule, clsid, IID_IClassFactory, factory.OutVoid());
+            HRESULT status;
+            {
+                driver::TCallInProgress loading(driver::LoadingTheModule, driver::TCallDirection::Setup);
+                FModule = platform::Module(moduleFile);
+                if (!FModule.Loaded())
+                    throw runtime::Exception("cannot load " + moduleFile + ": " + FModule.Error());
+                driver::ClearErrorInfo();
+                status = platform::ModuleClassObject(FModule, clsid, IID_IClassFactory, factory.OutVoid());
+            }
             if (status == CO_E_ERRORINDLL)
                 throw runtime::Exception(moduleFile + " is not a server module: it has no DllGetClassObject");
             if (FAILED(status))
                 throw runtime::Exception(moduleFile + " does not serve the class " + classId + ": "
                                          + driver::OleErrorMessage(status, u""));
             platform::ComPtr<IUnknown> object;
-            status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
+            {
+                driver::TCallInProgress creating(driver::CreatingTheObject, driver::TCallDirection::Setup);
+                status = factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
+            }
             if (FAILED(status))
                 driver::RaiseOleError(status);
             FControl = std::make_unique<TStatera>(clsid, object.Get());
@@ -470,8 +477,14 @@ bool ReplayHere(const driver::TRecording& recording, const TOptions& options, co
     return true;
 }
 
-// The lines between the driver child and its parent (after the mechanism's own).
-//   step <index>                          the recording's step begins
+// The lines between the driver child and its parent (after the mechanism's own). The child parses
+// the recording; the parent learns what it needs of it from the first lines. The step in progress
+// is the child's mark (the step's line), told as a line only before a word of that step.
+//   bad <text>                            the recording is bad, or holds nothing to replay
+//   outline <cut> <abrupt> <last> <first>  the cut line (0: none), 1 when it ended abruptly, the
+//                                         last step's line, the first's when it is no action (0)
+//   action <line>\t<handler>\t<caption>   each action of the recording, its texts %-escaped
+//   step <line>                           the step of that line is in progress
 //   diff <line>\t<call>\t<expected>\t<got>  a difference (its fields hold no tab: texts are quoted)
 //   error <text>                          the action's error
 //   note <text>                           a word for standard error
@@ -494,35 +507,93 @@ bool SplitDifference(const std::string& text, TDifference& difference)
     return true;
 }
 
-enum class TChildOutcome { Replayed, NoDriver, GivenUp };
+enum class TChildOutcome { Replayed, NoDriver, GivenUp, BadRecording };
+
+// What Run needs of a recording besides replaying it. The parent of a driver child has this and
+// the recording's actions from the child, which alone parses the recording.
+struct TOutline {
+    int CutShortLine = 0;
+    bool EndedAbruptly = false;
+    int LastLine = 1; // of the last step
+};
+
+// Why a good recording still gives nothing to replay; empty when it does.
+std::string NothingToReplay(const driver::TRecording& recording)
+{
+    if (!recording.Steps.empty())
+        return {};
+    return std::string("nothing to replay: no line after the header")
+           + (recording.EndedAbruptly() ? " (the sitting ended abruptly after it)" : "");
+}
+
+TOutline OutlineOf(const driver::TRecording& recording)
+{
+    return TOutline{recording.CutShortLine, recording.EndedAbruptly(),
+                    recording.Steps.empty() ? 1 : recording.Steps.back().Line};
+}
+
+// An action's texts on one of the child's lines: no tab, no line end.
+std::string Escaped(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        out += c == '%' ? "%25" : c == '\t' ? "%09" : c == '\n' ? "%0A" : c == '\r' ? "%0D" : std::string(1, c);
+    return out;
+}
+std::string Unescaped(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    return out;
+}
 
 // Replays in a driver child of program: builds the same result from its lines, and makes the
-// child's end (a crash, an exit, a hang) the error of the action it happened in.
-TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::string& text,
-                            const std::vector<std::string>& args, const std::string& program,
+// child's end (a crash, an exit, a hang) the error of the action it happened in. The child parses
+// the recording: a bad one is BadRecording, with the reason in why; once it is good, outlined()
+// is told of it before anything is replayed.
+TChildOutcome ReplayInChild(std::string text, const std::vector<std::string>& args, const std::string& program,
                             std::chrono::milliseconds callLimit, const TProgress& progress, std::ostream& err,
-                            TResult& result, std::string& why)
+                            TResult& result, TOutline& outline, const std::function<void()>& outlined,
+                            std::string& why)
 {
-    const driver::TRecordedStep* current = nullptr;
+    struct TActionAt {
+        int Line;
+        std::string Handler, Caption;
+    };
+    std::vector<TActionAt> actions;
+    int firstLine = 0;          // of the first step, when it is no action: the start-up's
+    int currentLine = 0;        // of the step in progress
+    std::size_t nextAction = 0; // the actions up to a step begin when the child tells of it
+    auto beginTo = [&](int line) {
+        if (result.Actions.empty() && firstLine > 0 && firstLine <= line)
+            result.Actions.push_back(TAction{firstLine, "start-up", "", {}, {}});
+        for (; nextAction < actions.size() && actions[nextAction].Line <= line; ++nextAction)
+            result.Actions.push_back(TAction{actions[nextAction].Line, actions[nextAction].Handler,
+                                             actions[nextAction].Caption, {}, {}});
+        currentLine = std::max(currentLine, line);
+    };
     auto action = [&]() -> TAction& {
         if (result.Actions.empty()) // it ended before its first step: the start-up's
             result.Actions.push_back(TAction{1, "start-up", "", {}, {}});
         return result.Actions.back();
     };
+    bool bad = false;
     driver::TDriverChildRun run;
     run.Program = program;
     run.Arguments = args;
-    run.Input = text;
+    run.Input = std::move(text);
     run.CallLimit = callLimit;
     run.OnLine = [&](const std::string& line) {
         const auto space = line.find(' ');
         const std::string word = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
         if (word == "step") {
-            const std::size_t index = std::strtoull(rest.c_str(), nullptr, 10);
-            if (index < recording.Steps.size()) {
-                current = &recording.Steps[index];
-                BeginStep(result, *current);
-            }
+            beginTo(std::atoi(rest.c_str()));
         } else if (TDifference difference; word == "diff" && SplitDifference(rest, difference)) {
             action().Differences.push_back(difference);
             if (progress.Difference)
@@ -534,18 +605,37 @@ TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::stri
         } else if (word == "note") {
             if (progress.Notice)
                 progress.Notice(rest);
+        } else if (word == "action") {
+            const auto tab = rest.find('\t'), second = rest.find('\t', tab + 1);
+            if (second != std::string::npos)
+                actions.push_back(TActionAt{std::atoi(rest.c_str()), Unescaped(rest.substr(tab + 1, second - tab - 1)),
+                                            Unescaped(rest.substr(second + 1))});
+        } else if (word == "outline") {
+            std::istringstream fields(rest);
+            int abrupt = 0;
+            fields >> outline.CutShortLine >> abrupt >> outline.LastLine >> firstLine;
+            outline.EndedAbruptly = abrupt != 0;
+            if (outlined)
+                outlined();
+        } else if (word == "bad") {
+            bad = true;
+            why = rest;
         } else if (word == "fail") {
             why += (why.empty() ? "" : "\n") + rest;
         }
     };
-    auto place = [&] { return Place(action(), current ? current->Line : action().Line); };
-    run.OnOverdue = [&](const std::string& words) { err << "ponderix-replay: " << place() << ": " << words << std::endl; };
-    const driver::TChildEnd end = driver::RunDriverChild(run);
+    auto place = [&] { return Place(action(), currentLine > 0 ? currentLine : action().Line); };
+    run.OnOverdue = [&](const std::string& words, std::uint64_t mark) {
+        beginTo(static_cast<int>(mark));
+        err << "ponderix-replay: " << place() << ": " << words << std::endl;
+    };
+    const driver::TChildEnd end = driver::RunDriverChild(std::move(run));
+    beginTo(static_cast<int>(end.Mark)); // the steps it went through without a word
     if (!end.ErrorOutput.empty()) // the driver's own words, and the child's last ones
         err << end.ErrorOutput << (end.ErrorOutput.back() == '\n' ? "" : "\n");
     switch (end.Kind) {
     case driver::TChildEndKind::Completed:
-        return why.empty() ? TChildOutcome::Replayed : TChildOutcome::NoDriver;
+        return bad ? TChildOutcome::BadRecording : why.empty() ? TChildOutcome::Replayed : TChildOutcome::NoDriver;
     case driver::TChildEndKind::NotStarted:
         why = "cannot start the driver's process: " + end.Words;
         return TChildOutcome::NoDriver;
@@ -574,24 +664,36 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: " << problem.substr(0, problem.rfind(';')) << "\n";
         return kExitUsage;
     }
-    // Read once: a child replays the very text read here.
-    const platform::FileRead read = platform::ReadFileBounded(options.Recording, driver::MaxRecordingBytes);
-    driver::TRecording recording;
-    try {
-        if (read.Outcome != platform::FileRead::TOutcome::Read)
-            throw driver::ERecordingError(0, "cannot read the recording " + options.Recording + ": "
-                                                 + read.Reason(driver::MaxRecordingBytes));
-        recording = driver::ParseRecording(read.Text);
-    } catch (const driver::ERecordingError& e) {
-        err << "ponderix-replay: " << options.Recording << ": " << e.Message() << "\n";
+    // Read once: a child replays, and parses, the very text read here.
+    platform::FileRead read = platform::ReadFileBounded(options.Recording, driver::MaxRecordingBytes);
+    if (read.Outcome != platform::FileRead::TOutcome::Read) {
+        err << "ponderix-replay: " << options.Recording << ": cannot read the recording " << options.Recording << ": "
+            << read.Reason(driver::MaxRecordingBytes) << "\n";
         return kExitUsage;
     }
-
-    if (!options.Module.empty())
-        err << "ponderix-replay: " << options.Recording << " against " << options.Module << "\n";
-    if (recording.CutShortLine)
-        err << "ponderix-replay: " << options.Recording << ": line " << recording.CutShortLine
-            << " is cut short (the sitting ended inside it): replayed up to it\n";
+    driver::TRecording recording; // in this process only
+    TOutline outline;
+    if (!place.Child) {
+        try {
+            recording = driver::ParseRecording(read.Text);
+        } catch (const driver::ERecordingError& e) {
+            err << "ponderix-replay: " << options.Recording << ": " << e.Message() << "\n";
+            return kExitUsage;
+        }
+        if (const std::string bad = NothingToReplay(recording); !bad.empty()) {
+            err << "ponderix-replay: " << options.Recording << ": " << bad << "\n";
+            return kExitUsage;
+        }
+        outline = OutlineOf(recording);
+    }
+    // Said once the recording is known to be good, before anything is replayed.
+    auto outlined = [&] {
+        if (!options.Module.empty())
+            err << "ponderix-replay: " << options.Recording << " against " << options.Module << "\n";
+        if (outline.CutShortLine)
+            err << "ponderix-replay: " << options.Recording << ": line " << outline.CutShortLine
+                << " is cut short (the sitting ended inside it): replayed up to it\n";
+    };
 
     // Each difference and error as it comes, so that what was found stands whatever comes next.
     TProgress progress;
@@ -604,18 +706,34 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::string why;
     bool givenUp = false;
     if (place.Child) {
-        const TChildOutcome outcome =
-            ReplayInChild(recording, read.Text, args, place.Program, callLimit, progress, err, result, why);
+        const TChildOutcome outcome = ReplayInChild(std::move(read.Text), args, place.Program, callLimit, progress,
+                                                    err, result, outline, outlined, why);
+        if (outcome == TChildOutcome::BadRecording) {
+            err << "ponderix-replay: " << options.Recording << ": " << why << "\n";
+            return kExitUsage;
+        }
         if (outcome == TChildOutcome::NoDriver) {
             err << "ponderix-replay: " << why << "\n";
             return kExitUsage;
         }
         givenUp = outcome == TChildOutcome::GivenUp;
-    } else if (!ReplayHere(recording, options, progress, result, why)) {
-        err << "ponderix-replay: " << why << "\n";
-        return kExitUsage;
+    } else {
+        outlined();
+        if (!ReplayHere(recording, options, progress, result, why)) {
+            err << "ponderix-replay: " << why << "\n";
+            return kExitUsage;
+        }
     }
 
+    // A sitting that stopped unseen (killed, or a driver's _exit): its last action did not end.
+    if (outline.EndedAbruptly && !givenUp && (result.Actions.empty() || result.Actions.back().Error.empty())) {
+        const int last = outline.LastLine;
+        if (result.Actions.empty())
+            result.Actions.push_back(TAction{1, "start-up", "", {}, {}});
+        TAction& action = result.Actions.back();
+        action.Error = Place(action, last) + ": the sitting ended abruptly after this line";
+        progress.Error(action);
+    }
     out << result.Passed() << " passed, " << result.Failed() << " failed";
     if (const int errors = result.Errors(); errors > 0)
         out << ", " << errors << (errors == 1 ? " error" : " errors");
@@ -631,8 +749,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (givenUp)
         return kExitUsage;
-    return result.Passed() == static_cast<int>(result.Actions.size()) && !recording.CutShortLine ? kExitSame
-                                                                                                 : kExitDifferent;
+    return result.Passed() == static_cast<int>(result.Actions.size()) && !outline.CutShortLine ? kExitSame
+                                                                                               : kExitDifferent;
 }
 
 int RunAsDriverChild(const std::vector<std::string>& args)
@@ -646,19 +764,55 @@ int RunAsDriverChild(const std::vector<std::string>& args)
     TOptions options;
     driver::TRecording recording;
     try {
-        options = ParseArguments(args);
-        recording = driver::ParseRecording(text);
-    } catch (const runtime::Exception& e) { // the parent checked both: not expected
+        options = ParseArguments(args); // the parent checked them: not expected
+    } catch (const runtime::Exception& e) {
         child.WriteLine("fail " + e.Message());
         return child.Finish(kExitUsage);
     }
+    try {
+        recording = driver::ParseRecording(text);
+    } catch (const driver::ERecordingError& e) {
+        child.WriteLine("bad " + e.Message());
+        return child.Finish(kExitUsage);
+    }
+    std::string().swap(text);
+    if (const std::string bad = NothingToReplay(recording); !bad.empty()) {
+        child.WriteLine("bad " + bad);
+        return child.Finish(kExitUsage);
+    }
+    // The parent's outline of the recording, and its actions, all at once.
+    const TOutline outline = OutlineOf(recording);
+    const driver::TRecordedStep& first = recording.Steps.front();
+    std::vector<std::string> lines{"outline " + std::to_string(outline.CutShortLine) + " "
+                                   + (outline.EndedAbruptly ? "1" : "0") + " " + std::to_string(outline.LastLine) + " "
+                                   + std::to_string(first.Kind == driver::TStepKind::Action ? 0 : first.Line)};
+    for (const driver::TRecordedStep& step : recording.Steps)
+        if (step.Kind == driver::TStepKind::Action)
+            lines.push_back("action " + std::to_string(step.Line) + "\t" + Escaped(step.Handler) + "\t" + Escaped(step.Caption));
+    child.WriteLines(lines);
+    // Each step is marked with its line (a store); the parent is told of one only before a word of it.
+    int reached = 0, told = 0;
+    auto tell = [&] {
+        if (told != reached)
+            child.WriteLine("step " + std::to_string(told = reached));
+    };
     TProgress progress;
-    progress.Step = [&](std::size_t index) { child.WriteLine("step " + std::to_string(index)); };
+    progress.Step = [&](std::size_t index) {
+        reached = recording.Steps[index].Line;
+        child.Mark(static_cast<std::uint64_t>(reached));
+    };
     progress.Difference = [&](const TAction&, const TDifference& d) {
+        tell();
         child.WriteLine("diff " + std::to_string(d.Line) + "\t" + d.Call + "\t" + d.Expected + "\t" + d.Got);
     };
-    progress.Error = [&](const TAction& action) { child.WriteLine("error " + action.Error); };
-    progress.Notice = [&](const std::string& words) { child.WriteLine("note " + words); };
+    progress.Error = [&](const TAction& action) {
+        tell();
+        child.WriteLine("error " + action.Error);
+    };
+    progress.Notice = [&](const std::string& words) {
+        tell();
+        child.WriteLine("note " + words);
+    };
     TResult result;
     if (!ReplayHere(recording, options, progress, result, why)) {
         std::istringstream lines(why);

@@ -19,5 +19,6 @@ int main(int argc, char** argv)
         args.erase(args.begin());
     if (!args.empty() && args[0] == driver::DriverChildArgument)
         return replay::RunAsDriverChild({args.begin() + 1, args.end()});
+    platform::IgnoreBrokenPipe(); // standard output closed early (| head): the report is still written
     return replay::Run(args, std::cout, std::cerr, {true, {}});
 }

@@ -180,6 +180,12 @@ TEST_P(CoCreateFailure, ReportsAStatusAndNoObject)
 #endif
         EXPECT_EQ(hr, c.Expected);
     EXPECT_EQ(object, nullptr);
+#ifndef _WIN32
+    // A module that is not there or cannot serve: its path and why, as regsvr --registered says them.
+    if (hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL)
+        EXPECT_NE(platform::ClassRegistryError().find("registered module /"), std::string::npos)
+            << platform::ClassRegistryError();
+#endif
 }
 
 

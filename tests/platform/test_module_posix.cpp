@@ -60,6 +60,12 @@ TEST(ModuleFile, IsCheckedAgainstItsOwnHeadersBeforeLoading)
         {"foreign class",
          [](std::string b) { b[EI_CLASS] = sizeof(void*) == 8 ? ELFCLASS32 : ELFCLASS64; return b; },
          "wrong ELF class"},
+        {"another machine type", // the loader would say "No such file"
+         [](std::string b) {
+             b[offsetof(ElfW(Ehdr), e_machine)] ^= 0x7f;
+             return b;
+         },
+         "a module of another machine type"},
     };
     testsupport::TTempRegistry folder;
     for (const auto& damage : damages) {

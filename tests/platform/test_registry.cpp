@@ -234,7 +234,7 @@ TEST_F(ClassRegistry, FailedWriteKeepsTheOldFileAndLeavesNoTemporary)
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_DFL); // as a shell leaves it: the write must not end us
     rlimit small = saved;
     small.rlim_cur = before.size() + 16;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -243,6 +243,9 @@ TEST_F(ClassRegistry, FailedWriteKeepsTheOldFileAndLeavesNoTemporary)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(hr, SELFREG_E_CLASS);
+    const std::string error = platform::ClassRegistryError(); // the file named once, with the system's reason
+    EXPECT_EQ(error.find(FRegistry.Path()), error.rfind(FRegistry.Path())) << error;
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
     EXPECT_EQ(testsupport::ReadFile(FRegistry.Path()), before);
     EXPECT_EQ(FolderEntries(fs::path(FRegistry.Path()).parent_path()), kRegistryFiles);
 }
@@ -278,6 +281,21 @@ struct NodeCase {
 // registry reads and writes through it.
 const NodeCase kNodeCases[] = {
     {"FIFO", [](const fs::path& r) { ASSERT_EQ(mkfifo(r.c_str(), 0600), 0); }, false},
+    // Another user's registry names the module that user chose: it is read as no registry of ours.
+    {"another user's registry",
+     [](const fs::path& r) {
+         ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/tmp/theirs.so", "Apartment", ""), S_OK);
+         ASSERT_EQ(chown(r.c_str(), 65534, 65534), 0);
+     },
+     true},
+    {"another user's link to a registry",
+     [](const fs::path& r) {
+         ASSERT_EQ(platform::RegisterInprocServer(kFirst, "/tmp/theirs.so", "Apartment", ""), S_OK);
+         fs::rename(r, r.parent_path() / "theirs.reg");
+         fs::create_symlink(r.parent_path() / "theirs.reg", r);
+         ASSERT_EQ(lchown(r.c_str(), 65534, 65534), 0);
+     },
+     true},
 };
 
 // Only a regular file is read or replaced: anything else is refused, named in the message, and
@@ -296,7 +314,8 @@ TEST_F(ClassRegistry, ANodeThatIsNoRegularRegistryIsRefusedAndLeftAlone)
         c.Make(registry);
         struct stat before {};
         ASSERT_EQ(lstat(registry.c_str(), &before), 0);
-        const auto entries = FolderEntries(registry.parent_path());
+        auto entries = FolderEntries(registry.parent_path());
+        std::erase(entries, "classes.reg.lock");
 
         std::string path;
         EXPECT_EQ(platform::LookupInprocServer(kFirst, path), REGDB_E_READREGDB);

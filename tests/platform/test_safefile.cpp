@@ -25,6 +25,7 @@ struct TNode {
     void (*Make)(const fs::path& file);
     bool NeedsRoot;
     TOutcome Read;
+    TOutcome OwnRead;           // ReadOwnFileBounded: walked as a write is, only a file of ours
     bool Replaced;              // ReplaceFileAtomically may write it
     const char* Path = "file"; // what is read and written, in the test's folder
 };
@@ -38,38 +39,38 @@ void ForeignLink(const fs::path& target, const fs::path& link)
 
 const TNode kNodes[] = {
     {"folder with a file in it", [](const fs::path& f) { testsupport::WriteFile((f / "kept").string(), "x"); }, false,
-     TOutcome::NotRegular, false},
-    {"FIFO", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, false, TOutcome::NotRegular, false},
+     TOutcome::NotRegular, TOutcome::NotRegular, false},
+    {"FIFO", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0600), 0); }, false, TOutcome::NotRegular, TOutcome::NotRegular, false},
     {"character device", [](const fs::path& f) { ASSERT_EQ(mknod(f.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0); }, true,
-     TOutcome::NotRegular, false},
+     TOutcome::NotRegular, TOutcome::NotRegular, false},
     {"symbolic link to /dev/zero", [](const fs::path& f) { fs::create_symlink("/dev/zero", f); }, false,
-     TOutcome::NotRegular, false},
+     TOutcome::NotRegular, TOutcome::NotRegular, false},
     {"symbolic link to a FIFO",
      [](const fs::path& f) {
          ASSERT_EQ(mkfifo((f.parent_path() / "fifo").c_str(), 0600), 0);
          fs::create_symlink(f.parent_path() / "fifo", f);
      },
-     false, TOutcome::NotRegular, false},
+     false, TOutcome::NotRegular, TOutcome::NotRegular, false},
     {"symbolic link to a folder", [](const fs::path& f) { fs::create_symlink(fs::temp_directory_path(), f); }, false,
-     TOutcome::NotRegular, false},
+     TOutcome::NotRegular, TOutcome::NotRegular, false},
     {"symbolic link to nothing", [](const fs::path& f) { fs::create_symlink(f.parent_path() / "absent", f); }, false,
-     TOutcome::DanglingLink, false},
+     TOutcome::DanglingLink, TOutcome::DanglingLink, false},
     {"regular file above the size bound", [](const fs::path& f) { testsupport::WriteFile(f.string(), std::string(kBound + 1, 'x')); },
-     false, TOutcome::TooLarge, true},
+     false, TOutcome::TooLarge, TOutcome::TooLarge, true},
     {"another user's link to a regular file",
      [](const fs::path& f) {
          testsupport::WriteFile((f.parent_path() / "target").string(), "x");
          fs::create_symlink(f.parent_path() / "target", f);
          ASSERT_EQ(lchown(f.c_str(), 65534, 65534), 0);
      },
-     true, TOutcome::Read, false},
+     true, TOutcome::Read, TOutcome::ForeignLink, false},
     {"another user's link to a root-only folder, in the middle of the path",
      [](const fs::path& f) {
          fs::create_directory(f.parent_path() / "private");
          testsupport::WriteFile((f.parent_path() / "private" / "file").string(), "x");
          ForeignLink(f.parent_path() / "private", f.parent_path() / "shared");
      },
-     true, TOutcome::Read, false, "shared/file"},
+     true, TOutcome::Read, TOutcome::ForeignLink, false, "shared/file"},
     {"another user's link to a folder, under our own link",
      [](const fs::path& f) {
          fs::create_directories(f.parent_path() / "private" / "out");
@@ -77,22 +78,22 @@ const TNode kNodes[] = {
          ForeignLink(f.parent_path() / "private" / "out", f.parent_path() / "private" / "shared");
          fs::create_symlink("private/shared", f.parent_path() / "mine");
      },
-     true, TOutcome::Read, false, "mine/file"},
+     true, TOutcome::Read, TOutcome::ForeignLink, false, "mine/file"},
     {"our own link to a folder, in the middle of the path",
      [](const fs::path& f) {
          fs::create_directory(f.parent_path() / "real");
          testsupport::WriteFile((f.parent_path() / "real" / "file").string(), "x");
          fs::create_symlink("real", f.parent_path() / "mine");
      },
-     false, TOutcome::Read, true, "mine/file"},
+     false, TOutcome::Read, TOutcome::Read, true, "mine/file"},
     {"an empty file of another user",
      [](const fs::path& f) {
          testsupport::WriteFile(f.string(), "");
          ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0);
      },
-     true, TOutcome::Read, false},
+     true, TOutcome::Read, TOutcome::ForeignFile, false},
     {"our link to a file of /proc", [](const fs::path& f) { fs::create_symlink("/proc/self/status", f); }, false,
-     TOutcome::NotRegular, false},
+     TOutcome::NotRegular, TOutcome::NotRegular, false},
 };
 
 TEST(SafeFile, EachNodeIsReadReplacedOrRefusedAsItsKindAllows)
@@ -112,6 +113,11 @@ TEST(SafeFile, EachNodeIsReadReplacedOrRefusedAsItsKindAllows)
         ASSERT_EQ(lstat(file.c_str(), &before), 0);
 
         EXPECT_EQ(platform::ReadFileBounded(file.string(), kBound).Outcome, node.Read);
+        const platform::FileRead own = platform::ReadOwnFileBounded(file.string(), kBound);
+        EXPECT_EQ(own.Outcome, node.OwnRead) << own.Reason(kBound);
+        if (node.OwnRead == TOutcome::ForeignLink) { // says it
+            EXPECT_NE(own.Reason(kBound).find("a symbolic link of another user"), std::string::npos) << own.Reason(kBound);
+        }
         platform::NewFileWriter writer; // never appends to what is there
         EXPECT_FALSE(writer.Open(file.string()).empty());
         EXPECT_EQ(platform::ReplaceFileAtomically(file.string(), "new").empty(), node.Replaced);
@@ -147,6 +153,11 @@ TEST(SafeFile, ALockNotHadInTimeSaysWhoHoldsIt)
         const platform::FileLock third(path, 0);
         EXPECT_TRUE(third.Held());
         EXPECT_EQ(third.Holder(), "held by another process");
+
+        // The id of a holder that ended, now another process's (this one's, begun at another time).
+        testsupport::WriteFile(path, "process " + std::to_string(getpid()) + " started 1");
+        const platform::FileLock fourth(path, 0);
+        EXPECT_EQ(fourth.Holder(), "held by another process");
     }
     const platform::FileLock unusable((folder / "folder.lock").string(), 0);
     EXPECT_FALSE(unusable.Locked());

@@ -391,11 +391,27 @@ TEST(SettingsStoreTest, APathThatIsNotARegularFileIsRefusedNeverReadMovedOrRepla
     struct Case {
         const char* Kind;
         std::function<bool(const std::string& path, const std::string& folder)> Make; // false: cannot here
+        const char* Said = ": это не обычный файл";
     };
-    // Every kind of node is the safe-file service's table (tests/platform/test_safefile.cpp); this
-    // one shows that the settings file is read and written through it.
+    // Another user's file or link: only root makes one (errno says why it was not made).
+    auto theirs = [](const std::string& path, bool link) {
+        if (geteuid() != 0)
+            return errno = EPERM, false;
+        const std::string file = link ? path + ".theirs" : path;
+        WriteAll(QString::fromStdString(file), link ? QByteArray("{damaged") : TSettingsStore::ToJson(testenv::SampleSettings()));
+        if (link && symlink(file.c_str(), path.c_str()) != 0)
+            return false;
+        return (link ? lchown(path.c_str(), 65534, 65534) : chown(path.c_str(), 65534, 65534)) == 0;
+    };
+    // Every kind of node is the safe-file service's table (tests/platform/test_safefile.cpp); these
+    // show that the settings file is read and written through it.
     const Case cases[] = {
         {"pipe", [](const std::string& path, const std::string&) { return mkfifo(path.c_str(), 0600) == 0; }},
+        {"another user's valid file", [&](const std::string& path, const std::string&) { return theirs(path, false); },
+         ": файл другого пользователя"},
+        {"a damaged file through another user's link", // not put aside there
+         [&](const std::string& path, const std::string&) { return theirs(path, true); },
+         ": путь идёт через символическую ссылку другого пользователя"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Kind);
@@ -408,7 +424,7 @@ TEST(SettingsStoreTest, APathThatIsNotARegularFileIsRefusedNeverReadMovedOrRepla
         const auto before = Listing(dir.path());
         TSettingsStore store(path);
         EXPECT_EQ(store.Load(), TDriverSettings::Defaults());
-        EXPECT_NE(store.Refusal().find(path.toStdString() + ": это не обычный файл"), std::string::npos) << store.Refusal();
+        EXPECT_NE(store.Refusal().find(path.toStdString() + c.Said), std::string::npos) << store.Refusal();
         EXPECT_FALSE(store.Save(testenv::SampleSettings()));
         EXPECT_EQ(Listing(dir.path()), before);
     }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -127,6 +128,8 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
          "or an integer from -2147483648 to 4294967295, not 4294967296"},
         {"two kinds on one line", header + "\n{\"get\":\"Weight\",\"call\":\"Zero\"}\n", 2, "exactly one of"},
         {"a second sitting", header + "\n" + header + "\n", 2, "a second recording starts here"},
+        {"a line after the end", header + "\n{\"end\":\"normal\"}\n{\"call\":\"Zero\"}\n", 3,
+         "a line after the sitting's end (line 2)"},
         {"an action before its time", header + "\n{\"action\":\"btnTareClick\",\"ms\":-5}\n", 2,
          "\"ms\" must be a whole number of milliseconds from 0 to 86400000, not -5"},
         {"an action a year after the start", header + "\n{\"action\":\"btnTareClick\",\"ms\":31536000000}\n", 2,
@@ -293,6 +296,19 @@ TEST_F(ReplayAgainstFake, ABadRecordingRunsNothing)
               std::string::npos)
         << cut.Err;
     EXPECT_EQ(fakedriver::CallTexts().back(), "call Reset");
+
+    // A header alone: nothing was checked.
+    WriteText(bad, ReadText(FRecording).substr(0, ReadText(FRecording).find('\n') + 1));
+    const auto empty = RunReplay({bad});
+    EXPECT_EQ(empty.ExitCode, 2);
+    EXPECT_NE(empty.Err.find("nothing to replay"), std::string::npos) << empty.Err;
+
+    // A full disk cut the line, and the crash's last words came after it on a line of their own.
+    WriteText(bad, ReadText(FRecording) + "{\"get\":\"Wei\n{\"call\":\"Tare\",\"crashed\":\"signal 11 (SIGSEGV)\"}\n");
+    const auto crashed = RunReplay({bad});
+    EXPECT_EQ(crashed.ExitCode, 1) << crashed.Err;
+    EXPECT_NE(crashed.Out.find("the sitting ended here: the driver crashed in call Tare"), std::string::npos)
+        << crashed.Out;
 }
 
 // Every file the replay and the recorder use goes through the safe-file service (whose table has
@@ -370,6 +386,8 @@ TEST(ReplayAgainstARogueDriver, EachMisdeedIsNamedAtItsLineAndTheReportWritten)
     const std::string accessViolation = "signal 11 (SIGSEGV)";
 #endif
     const std::string readWeight = "line 3 (btnReadWeightClick \"Получить массу\"): ";
+    // A sitting's own recording promises its end line.
+    const std::string marked = header.substr(0, header.size() - 2) + ",\"marksEnd\":true}\n" + sitting.substr(header.size());
     struct TRow {
         const char* Rules;
         std::string Recording;
@@ -400,6 +418,17 @@ TEST(ReplayAgainstARogueDriver, EachMisdeedIsNamedAtItsLineAndTheReportWritten)
         {"", sitting + "{\"call\":\"Tare\",\"exited\":\"exit code 0\"}\n", 1,
          "line 9 (btnTareClick \"Тара\"): the sitting ended here: the driver ended the process in call Tare: exit code 0",
          "2 passed, 0 failed, 1 error", 1},
+        // The driver's making is timed as its calls are.
+        {"DllGetClassObject=hang", sitting, 2,
+         "line 1 (start-up): loading the module did not return within 0.3 s; the process was ended",
+         "0 passed, 0 failed, 1 error", 1},
+        {"CreateInstance=hang", sitting, 2,
+         "line 1 (start-up): creating the object did not return within 0.3 s; the process was ended",
+         "0 passed, 0 failed, 1 error", 1},
+        // A sitting killed unseen (or a driver's _exit) leaves no end line: its last action's error.
+        {"", marked + "{\"end\":\"normal\"}\n", 0, "3 passed, 0 failed", "3 passed, 0 failed", 0},
+        {"", marked, 1, "line 8 (btnTareClick \"Тара\"): the sitting ended abruptly after this line",
+         "2 passed, 0 failed, 1 error", 1},
     };
     const auto folder = testenv::MakeTempFolder("ponderix-rogue-replay-");
     const std::string recording = (folder / "sitting.jsonl").string(), report = (folder / "report.xml").string();
@@ -423,12 +452,40 @@ TEST(ReplayAgainstARogueDriver, EachMisdeedIsNamedAtItsLineAndTheReportWritten)
         const std::string xml = ReadText(report);
         EXPECT_NE(xml.find("errors=\"" + std::to_string(row.Errors) + "\""), std::string::npos) << xml;
         if (row.ExitCode == 2) { // said while it ran, before it was given up
-            EXPECT_NE(err.str().find(readWeight + "call ReadWeight has been running for 0.3 s"), std::string::npos)
+            EXPECT_NE(err.str().find(row.Said.substr(0, row.Said.find(" did not return")) + " has been running for 0.3 s"),
+                      std::string::npos)
                 << err.str();
         }
     }
     testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
     testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
+
+    // The driver child alone parses the recording: the tool says the same of it as in-process,
+    // a bad one, an empty one, a cut one and actions whose texts hold tabs and line ends included.
+    const std::string odd = header + "{\"call\":\"Tare\",\"value\":7}\n"
+                            "{\"action\":\"btnTareClick\",\"caption\":\"a\\tb\\nc%25\"}\n{\"call\":\"Tare\",\"value\":5}\n"
+                            "{\"action\":\"btnZeroClick\"}\n{\"call\":\"Zero\"}\n{\"get\":\"Wei";
+    for (const std::string& text : {header + "{\"get\":\"Wieght\"}\n", header, odd}) {
+        SCOPED_TRACE(text);
+        WriteText(recording, text);
+        std::ostringstream childOut, childErr, hereOut, hereErr;
+        const int inChild = replay::Run({recording, "--module", ROGUE_DRIVER_PATH}, childOut, childErr,
+                                        {true, REPLAY_PROGRAM_PATH});
+        const int here = replay::Run({recording, "--module", ROGUE_DRIVER_PATH}, hereOut, hereErr, {false, ""});
+        EXPECT_EQ(inChild, here);
+        EXPECT_EQ(childOut.str(), hereOut.str());
+        EXPECT_EQ(childErr.str(), hereErr.str());
+    }
+
+#ifndef _WIN32
+    // Standard output a pipe closed before the end (| head): the report is still written.
+    WriteText(recording, sitting);
+    std::filesystem::remove(report);
+    const std::string command = std::string("'") + REPLAY_PROGRAM_PATH + "' '" + recording + "' --module '"
+                                + ROGUE_DRIVER_PATH + "' --junit '" + report + "' 2>/dev/null | true";
+    EXPECT_NE(std::system(command.c_str()), -1);
+    EXPECT_TRUE(std::filesystem::exists(report));
+#endif
     std::filesystem::remove_all(folder);
 }
 

@@ -35,6 +35,7 @@ std::string FakeLogText(const TRecorded& call)
     case TCallDirection::Read: return "get " + call.Member;
     case TCallDirection::Call: return "call " + call.Member;
     case TCallDirection::Event: return "event " + call.Member;
+    case TCallDirection::Setup: return call.Member;
     case TCallDirection::Write: break;
     }
     struct TFakeArgument {

@@ -1,5 +1,6 @@
 #include "tools/check/Target.h"
 
+#include "driver/CallGuard.h"
 #include "driver/OleError.h"
 #include "platform/bstr.h"
 #include "platform/classregistry.h"
@@ -35,6 +36,7 @@ TTarget::TTarget(const TTargetOptions& options) : FComOnly(options.ComOnly)
 {
     FClassId = options.Class.empty() ? CLSID_Statera : ClassNamed(options.Class);
     HRESULT status;
+    driver::TCallInProgress loading(driver::LoadingTheModule, driver::TCallDirection::Setup);
     if (!options.Module.empty()) {
         FModulePath = options.Module;
         FModule = platform::Module(FModulePath);

@@ -473,6 +473,8 @@ class TRogueFactory final : public platform::TUnknownImpl<IClassFactory, IID_ICl
 public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
     {
+        if (ComMisdeed("CreateInstance") == "hang")
+            std::this_thread::sleep_for(std::chrono::minutes(1));
         const std::string misdeed = outer ? ComMisdeed("CreateInstance") : "";
         if (misdeed == "wrong-refusal" && ppv) {
             *ppv = nullptr;
@@ -493,6 +495,8 @@ private:
 
 TRUTINA_SERVER_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
+    if (roguedriver::ComMisdeed("DllGetClassObject") == "hang")
+        std::this_thread::sleep_for(std::chrono::minutes(1));
     platform::ComPtr<IClassFactory> inner;
     HRESULT status = trutina_server::GetClassObject<roguedriver::TRogueTrutina>(CLSID_Statera, rclsid, IID_IClassFactory,
                                                                                  inner.OutVoid());

@@ -31,6 +31,8 @@
 //   DllCanUnloadNow=always          S_OK while objects live
 //   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
 //   CreateInstance=ignore-outer     an outer object taken and ignored: a plain object, no delegation
+//   CreateInstance=hang             never returns (a minute)
+//   DllGetClassObject=hang          never returns (a minute), as a module that hangs while it loads
 //   GetTypeInfoCount=two            answers 2
 //   GetIDsOfNames=shifted           every member's dispatch id + 100 (Invoke takes them)
 //   Invoke=no-type-check            a write of an object is taken
