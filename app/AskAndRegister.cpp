@@ -80,6 +80,9 @@ void AskAndRegisterServer(const std::string& PromptFormat, const std::string& Fi
         notes << QStringLiteral("Реестр классов не может быть использован: ") + QString::fromStdString(problem);
     if (const QString note = OtherBitnessNote(); !note.isEmpty())
         notes << note;
+    if (!platform::CanRegisterForAllUsers())
+        notes << QStringLiteral("Прав администратора нет: драйвер будет зарегистрирован только для текущего "
+                                "пользователя.");
     prompt.setInformativeText(notes.join(QStringLiteral("\n\n")));
     prompt.setDefaultButton(QMessageBox::Ok);
     prompt.setEscapeButton(QMessageBox::Cancel);

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+// oleaut32's, which the compiler's headers do not declare.
+extern "C" DECLSPEC_IMPORT void WINAPI OaEnablePerUserTLibRegistration(void);
+
 namespace platform {
 
 std::string& detail::ThreadRegistryError()
@@ -65,6 +68,39 @@ LSTATUS SetText(HKEY key, const wchar_t* name, const std::string& valueUtf8)
 // The system's registry serialises its own writes: there is no lock to wait for.
 RegistrationDeadline::RegistrationDeadline(int) {}
 RegistrationDeadline::~RegistrationDeadline() = default;
+
+bool CanRegisterForAllUsers()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)
+                          && elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+CurrentUserRegistration::CurrentUserRegistration(bool forCurrentUser)
+{
+    if (!forCurrentUser)
+        return;
+    TKey classes;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, classes.Out(), nullptr) != ERROR_SUCCESS)
+        return;
+    FActive = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes.Get()) == ERROR_SUCCESS;
+    // RegisterTypeLib then writes the type library's keys there too, rather than failing.
+    if (FActive)
+        OaEnablePerUserTLibRegistration();
+}
+
+CurrentUserRegistration::~CurrentUserRegistration()
+{
+    if (FActive)
+        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+}
 
 std::string UserConfigFolder(std::string* problem)
 {
