@@ -255,14 +255,14 @@ double Number(const std::string& option, const std::string& text)
     return value;
 }
 
+} // namespace
+
 const char* const UsageText =
     "usage: ponderix-replay RECORDING [--module FILE] [--tolerance X] [--ignore MEMBER,...]\n"
     "                       [--junit REPORT.xml] [--event-timeout MS]\n"
     "  performs the recorded driver calls against the registered driver (or the module FILE) and\n"
     "  reports every answer that differs; exit code 0: none, 1: differences, or the driver crashed\n"
     "  or ended the process; 2: misuse, no driver, or a call given up at PONDERIX_CALL_LIMIT_MS\n";
-
-} // namespace
 
 // ---------------------------------------------------------------- public
 

@@ -19,6 +19,9 @@ constexpr int kExitDifferent = 1; // differences, or the driver crashed or ended
 // Misuse, a bad recording, a driver that cannot be created, or a driver call given up at the limit.
 constexpr int kExitUsage = 2;
 
+// What --help prints, and misuse after its reason.
+extern const char* const UsageText;
+
 struct TOptions {
     std::string Recording;
     std::string Module;             // empty: the class registered for the recording's class id

@@ -16,13 +16,13 @@
 
 namespace check {
 
-namespace {
-
 const char* const UsageText =
     "usage: ponderix-check [--module FILE] [--class PROGID|{CLSID}] [--com-only] [--seed N] [--out DIR]\n"
     "                      [--call-limit MS] [--sequences N]\n"
     "  checks the driver registered for Statera (or the module FILE) against every COM and interface rule;\n"
     "  exit code 0: no rule broken, 1: a rule broken, 2: nothing could be checked\n";
+
+namespace {
 
 std::uint64_t WholeNumber(const std::string& option, const std::string& text, std::uint64_t most)
 {
