@@ -13,5 +13,7 @@ namespace platform {
 PLATFORM_API std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Text written to the console is UTF-8 (on Windows the console's code page is set to it).
 PLATFORM_API void UseUtf8Console();
+// Whether standard error is a terminal (a console), not a file or a pipe.
+PLATFORM_API bool StandardErrorIsTerminal();
 
 } // namespace platform

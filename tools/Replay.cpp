@@ -8,11 +8,13 @@
 #include "platform/apartment.h"
 #include "platform/bstr.h"
 #include "platform/classregistry.h"
+#include "platform/commandline.h"
 #include "platform/comptr.h"
 #include "platform/module.h"
 #include "platform/safefile.h"
 #include "platform/status.h"
 #include "runtime/utf.h"
+#include "tools/ProgressLine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -522,6 +524,8 @@ TChildOutcome ReplayInChild(const driver::TRecording& recording, const std::stri
             if (index < recording.Steps.size()) {
                 current = &recording.Steps[index];
                 BeginStep(result, *current);
+                if (progress.Step)
+                    progress.Step(index);
             }
         } else if (TDifference difference; word == "diff" && SplitDifference(rest, difference)) {
             action().Differences.push_back(difference);
@@ -593,13 +597,27 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "ponderix-replay: " << options.Recording << ": line " << recording.CutShortLine
             << " is cut short (the sitting ended inside it): replayed up to it\n";
 
-    // Each difference and error as it comes, so that what was found stands whatever comes next.
+    // Each difference and error as it comes, so that what was found stands whatever comes next;
+    // on a terminal, the line reached below them.
+    tools::TProgressLine line(err, platform::StandardErrorIsTerminal());
+    const std::string lines = std::to_string(std::count(read.Text.begin(), read.Text.end(), '\n')
+                                             + (read.Text.ends_with('\n') ? 0 : 1));
     TProgress progress;
-    progress.Difference = [&out](const TAction& action, const TDifference& difference) {
+    progress.Step = [&](std::size_t index) {
+        line.Show("ponderix-replay: line " + std::to_string(recording.Steps[index].Line) + " of " + lines);
+    };
+    progress.Difference = [&](const TAction& action, const TDifference& difference) {
+        line.Clear();
         out << FormatDifference(action, difference) << std::endl;
     };
-    progress.Error = [&out](const TAction& action) { out << action.Error << std::endl; };
-    progress.Notice = [&err](const std::string& words) { err << "ponderix-replay: " << words << std::endl; };
+    progress.Error = [&](const TAction& action) {
+        line.Clear();
+        out << action.Error << std::endl;
+    };
+    progress.Notice = [&](const std::string& words) {
+        line.Clear();
+        err << "ponderix-replay: " << words << std::endl;
+    };
     TResult result;
     std::string why;
     bool givenUp = false;
@@ -616,6 +634,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitUsage;
     }
 
+    line.Clear();
     out << result.Passed() << " passed, " << result.Failed() << " failed";
     if (const int errors = result.Errors(); errors > 0)
         out << ", " << errors << (errors == 1 ? " error" : " errors");
