@@ -10,9 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-// oleaut32's, which the compiler's headers do not declare.
-extern "C" DECLSPEC_IMPORT void WINAPI OaEnablePerUserTLibRegistration(void);
-
 namespace platform {
 
 std::string& detail::ThreadRegistryError()
@@ -91,9 +88,16 @@ CurrentUserRegistration::CurrentUserRegistration(bool forCurrentUser)
                         KEY_ALL_ACCESS, nullptr, classes.Out(), nullptr) != ERROR_SUCCESS)
         return;
     FActive = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes.Get()) == ERROR_SUCCESS;
-    // RegisterTypeLib then writes the type library's keys there too, rather than failing.
-    if (FActive)
-        OaEnablePerUserTLibRegistration();
+    // RegisterTypeLib then writes the type library's keys there too, rather than failing. Looked up,
+    // not linked: Wine's oleaut32 exports it as a stub that ends the process when called (Wine's
+    // RegisterTypeLib follows the override without it).
+    using TEnable = void(WINAPI*)();
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+    if (HMODULE oleaut = GetModuleHandleW(L"oleaut32.dll"); FActive && oleaut && !wine)
+        if (auto enable = reinterpret_cast<TEnable>(
+                reinterpret_cast<void*>(GetProcAddress(oleaut, "OaEnablePerUserTLibRegistration"))))
+            enable();
 }
 
 CurrentUserRegistration::~CurrentUserRegistration()
