@@ -35,6 +35,27 @@ if(WIN32)
   else()
     set(windows_bits win32)
   endif()
+  # The setup program beside the zip, made from the same folder (packaging/windows/ponderix.nsi):
+  #   cmake --build build/windows --target windows_installer   # -> ponderix-<version>-win64-setup.exe
+  find_program(PONDERIX_MAKENSIS makensis)
+  if(PONDERIX_MAKENSIS AND TARGET Ponderix)
+    include(TrutinaGuid)
+    trutina_read_guid("${PROJECT_SOURCE_DIR}/driver/Trutina_TLB.h" CLSID_Statera statera)
+    string(TIMESTAMP year "%Y" UTC)
+    string(REGEX REPLACE "^win" "" bits ${windows_bits})
+    set(installer ${PROJECT_BINARY_DIR}/installer)
+    add_custom_target(windows_installer
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${installer}
+      COMMAND ${CMAKE_COMMAND} --install ${PROJECT_BINARY_DIR} --prefix ${installer}/stage --strip
+      COMMAND ${CMAKE_COMMAND} -DSTAGE=${installer}/stage -DOUT=${installer}
+              -P ${PROJECT_SOURCE_DIR}/cmake/InstallerFiles.cmake
+      COMMAND ${PONDERIX_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DBITS=${bits} "-DSTATERA={${statera}}"
+              "-DCOPYRIGHT=Copyright ${year} ${PONDERIX_DEVELOPER_NAME}" -DLISTS=${installer}
+              -DOUTFILE=${PROJECT_BINARY_DIR}/ponderix-${PROJECT_VERSION}-${windows_bits}-setup.exe
+              ${PROJECT_SOURCE_DIR}/packaging/windows/ponderix.nsi
+      COMMENT "The setup program ponderix-${PROJECT_VERSION}-${windows_bits}-setup.exe"
+      USES_TERMINAL VERBATIM)
+  endif()
   set(CPACK_GENERATOR "ZIP")
   set(CPACK_PACKAGE_NAME "ponderix")
   set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")

@@ -3,7 +3,8 @@
 // classes registered in it. For the current user only with --user, or when the user cannot
 // register for all (on Windows: HKEY_CURRENT_USER\Software\Classes). Exit code 0 on success, 1 on
 // failure, 2 on misuse.
-// regsvr --registered <class id>: prints the module registered for the class; exit code 0 when
+// regsvr --registered [--user] <class id>: prints the module registered for the class (with --user
+// among the current user's own classes on Windows); exit code 0 when
 // one is that the program would load, 1 when none is, the registry cannot be read or the entry
 // is no absolute path (saying why), 2 on misuse.
 #include "platform/bstr.h"
@@ -29,7 +30,7 @@ constexpr int kExitUsage = 2;
 std::string UsageText(const std::string& name)
 {
     return "usage: " + name + " [-u] [--user] <module>\n"
-           "       " + name + " --registered <class id>\n"
+           "       " + name + " --registered [--user] <class id>\n"
            "  registers the server module by calling its DllRegisterServer;\n"
            "  -u unregisters it by calling DllUnregisterServer;\n"
            "  --user: for the current user only (so without administrator rights; on Windows the\n"
@@ -200,8 +201,11 @@ int main(int argc, char** argv)
     }
     if (module.empty() || (query && unregister))
         return Usage();
-    if (query)
+    if (query) {
+        // With --user, the current user's own classes rather than all that the user sees.
+        const platform::CurrentUserRegistration user(forCurrentUser);
         return PrintRegistered(module); // the argument is the class id
+    }
 
     // A server's registration code may use COM, as under the Windows tool.
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
