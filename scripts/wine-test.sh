@@ -366,7 +366,7 @@ check_completed() { # label began
     return 0
   fi
   fail "ponderix-check $1: no summary line at its end"
-  tail -20 "$check_log" "$check_log.err"
+  tail -n 20 "$check_log" "$check_log.err"
   return 1
 }
 
@@ -478,8 +478,8 @@ installer() { # build view clsid
     fi
     prefix_state "installed-$mode"
     prefix_changes "before-$mode" "installed-$mode" >"$work/$arch-installed-$mode.changes"
-    windows_folder=$({ run_wine reg query "$([[ $mode == ALLUSERS ]] && echo HKLM || echo HKCU)\\$key" /v InstallLocation ||
-                       true; } | sed -n 's/.*REG_SZ *//p')
+    windows_folder=$({ run_wine reg query "$([[ $mode == ALLUSERS ]] && echo HKLM || echo HKCU)\\$key" /v InstallLocation \
+                       "/reg:$view" || true; } | sed -n 's/.*REG_SZ *//p')
     if [[ -z "$windows_folder" ]]; then
       fail "/$mode: no uninstall entry $key"
       return
@@ -494,8 +494,10 @@ installer() { # build view clsid
       else
         pass
       fi
-      # Key names in Wine's registry files separate their parts with two backslashes.
-      if grep -qixF '+ user Software\\Classes\\CLSID\\'"$clsid"'\\InprocServer32' "$work/$arch-installed-$mode.changes"; then
+      # Key names in Wine's registry files separate their parts with two backslashes; a 32-bit
+      # program's classes are in the registry's 32-bit view (Wow6432Node).
+      if grep -qixF -e '+ user Software\\Classes\\CLSID\\'"$clsid"'\\InprocServer32' \
+           -e '+ user Software\\Classes\\Wow6432Node\\CLSID\\'"$clsid"'\\InprocServer32' "$work/$arch-installed-$mode.changes"; then
         pass
       else
         fail "/CURRENTUSER registered no driver under HKEY_CURRENT_USER\\Software\\Classes"
@@ -509,12 +511,12 @@ installer() { # build view clsid
       [[ $mode == CURRENTUSER ]] && user_mode_works=yes
     elif [[ $mode == CURRENTUSER ]]; then
       echo "note    Wine's COM does not find the class registered for the current user:"
-      echo "          $(run_wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve | grep REG_SZ)"
-      echo "          $(run_wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve 2>&1 | head -1)"
+      echo "          $(run_wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve "/reg:$view" | grep REG_SZ)"
+      echo "          HKCR: $(run_wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve "/reg:$view" 2>&1 | head -1)"
       echo "          ponderix-check: $(head -1 "$check_log.err")"
       echo "        Ponderix and ponderix-check are tried in the all-users mode (/ALLUSERS)"
     else
-      tail -20 "$check_log" "$check_log.err"
+      tail -n 20 "$check_log" "$check_log.err"
       fail "ponderix-check from the folder installed with /$mode: exit $status"
     fi
     # Ponderix from the installed folder, on the driver the setup program registered.
