@@ -449,12 +449,20 @@ prefix_changes() { # before after
   done
 }
 
+# What the install added (between before and installed) that is still there after the uninstall.
+prefix_left() { # before installed uninstalled
+  local what
+  for what in files system user; do
+    comm -12 <(comm -13 "$work/$arch-$1.$what" "$work/$arch-$2.$what") "$work/$arch-$3.$what" | sed "s/^/$what /"
+  done
+}
+
 # The setup program, silently (/S). For the current user (/CURRENTUSER): it writes under the
 # user's folders and HKEY_CURRENT_USER only, and registers the substitute driver there. Wine's
 # COM reads the classes under HKEY_CLASSES_ROOT only, which Wine does not merge with
 # HKEY_CURRENT_USER\Software\Classes: where ponderix-check from the installed folder finds no
 # class there, that is said, and Ponderix and ponderix-check are run in the all-users mode
-# (/ALLUSERS). In each mode the uninstaller (/S) leaves the prefix as it was before the install.
+# (/ALLUSERS). In each mode the uninstaller (/S) leaves none of the files and keys the install added.
 installer() { # build view clsid
   local build=$1 view=$2 clsid=$3 setup title key windows_folder folder mode user_mode_works=no status began
   echo "== The setup program"
@@ -529,11 +537,11 @@ installer() { # build view clsid
     # from a copy of itself in the temporary folder: prefix_state waits for it.
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" run_wine "$windows_folder\\uninstall.exe" /S >/dev/null || true
     prefix_state "uninstalled-$mode"
-    prefix_changes "before-$mode" "uninstalled-$mode" >"$work/$arch-left"
+    prefix_left "before-$mode" "installed-$mode" "uninstalled-$mode" >"$work/$arch-left"
     if [[ -s "$work/$arch-left" || -e "$folder" ]]; then
       cat "$work/$arch-left"
       [[ ! -e "$folder" ]] || ls -la "$folder"
-      fail "/$mode: the uninstaller left the prefix changed"
+      fail "/$mode: the uninstaller left files or keys of the install"
     else
       pass
       echo "ok      /$mode: uninstalled; $(grep -c . "$work/$arch-installed-$mode.changes") files and keys added, none left"
