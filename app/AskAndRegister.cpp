@@ -81,6 +81,9 @@ void AskAndRegisterServer(const std::string& PromptFormat, const std::string& Fi
         notes << QStringLiteral("Реестр классов не может быть использован: ") + QString::fromStdString(problem);
     if (const QString note = OtherBitnessNote(); !note.isEmpty())
         notes << note;
+    if (!platform::CanRegisterForAllUsers())
+        notes << QStringLiteral("Прав администратора нет: драйвер будет зарегистрирован только для текущего "
+                                "пользователя.");
     prompt.setInformativeText(notes.join(QStringLiteral("\n\n")));
     // Paths and --isolated in the face of the Russian text, not in a fallback of their own.
     prompt.setFont(forms::FontForText(prompt.font(), prompt.text() + prompt.informativeText()));

@@ -5,23 +5,34 @@
 #include "driver/DriverProcess.h"
 #include "forms/Application.h"
 #include "platform/commandline.h"
+#include "runtime/commandinfo.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTranslator>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
+    const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
+    // Answered before Qt starts, so that they need no display.
+    const std::string usage =
+        "usage: " + runtime::CommandName(arguments) + " [--isolated] [Qt's options: -style STYLE, -reverse ...]\n"
+        "  tests the electronic weighing-scale driver registered for the class Statera: every driver\n"
+        "  operation as a control, and everything the driver reports; asks for the driver's file and\n"
+        "  registers it when none can be created\n"
+        "  --isolated: the driver runs in a process of its own (Windows; also PONDERIX_ISOLATED=1)\n";
+    if (const auto answer = runtime::HelpOrVersion(arguments, usage))
+        return std::fputs(answer->c_str(), stdout), 0;
     QApplication qtApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QTranslator qtTranslation;
     forms::InstallQtTranslation(qtTranslation); // the standard buttons in Russian too
     // --isolated or PONDERIX_ISOLATED=1: the driver runs in a process of its own (Windows).
-    const std::vector<std::string> arguments = platform::CommandLineArguments(argc, argv);
     driver::SetIsolatedMode(std::find(arguments.begin(), arguments.end(), "--isolated") != arguments.end() ||
                             driver::IsolatedModeFromEnvironment());
     forms::TApplication application; // COM for this thread as a single-threaded apartment

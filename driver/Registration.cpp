@@ -83,6 +83,8 @@ void RegisterServerFile(const std::string& Path)
         if (!registerServer)
             return;
         const platform::RegistrationDeadline deadline;
+        // Without administrator rights the machine's classes cannot be written: the user's can.
+        const platform::CurrentUserRegistration user(!platform::CanRegisterForAllUsers());
         registerServer(); // the next creation attempt tells whether it worked
     } catch (...) {
         // Reports nothing, whatever the file did.

@@ -28,5 +28,6 @@ void EnsureDriverRegistered(platform::ComPtr<ITrutina>& Driver, const TAskAndReg
 // cannot start is no matter of registration: its runtime::EOleException leaves at once.
 std::unique_ptr<driver::TDriverProcess> EnsureIsolatedDriverRegistered(const TAskAndRegisterServer& AskAndRegisterServer);
 
-// Loads the file, calls its exported DllRegisterServer, unloads it. Never raises, reports nothing.
+// Loads the file, calls its exported DllRegisterServer, unloads it; for the current user only when
+// the user cannot register for all (platform::CanRegisterForAllUsers). Never raises, reports nothing.
 void RegisterServerFile(const std::string& Path);

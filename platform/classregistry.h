@@ -32,6 +32,26 @@ private:
     bool FOuter = false;
 };
 
+// Whether a registration can reach the machine's classes: false for a user without administrator
+// rights (a process that is not elevated) on Windows, who can register for himself only. Off
+// Windows the class registry is the user's own: true.
+PLATFORM_API bool CanRegisterForAllUsers();
+
+// While one lives, the registrations that modules make (DllRegisterServer, DllUnregisterServer,
+// RegisterTypeLib) write the current user's classes, when forCurrentUser: on Windows
+// HKEY_CLASSES_ROOT stands for HKEY_CURRENT_USER\Software\Classes (which COM reads before the
+// machine's classes) in this process. Off Windows, and when not forCurrentUser: nothing changes.
+class PLATFORM_API CurrentUserRegistration {
+public:
+    explicit CurrentUserRegistration(bool forCurrentUser);
+    ~CurrentUserRegistration();
+    CurrentUserRegistration(const CurrentUserRegistration&) = delete;
+    CurrentUserRegistration& operator=(const CurrentUserRegistration&) = delete;
+
+private:
+    bool FActive = false;
+};
+
 // What DllRegisterServer calls: records the class as an in-process server in modulePath with the
 // threading model ("Apartment", "Both", ...). Written atomically. SELFREG_E_CLASS on failure.
 PLATFORM_API HRESULT RegisterInprocServer(REFCLSID clsid, const std::string& modulePath,

@@ -16,5 +16,7 @@ PLATFORM_API void UseUtf8Console();
 // A write to a closed pipe fails (EPIPE) instead of ending the program (POSIX's SIGPIPE); nothing
 // to do on Windows, where such a write only fails.
 PLATFORM_API void IgnoreBrokenPipe();
+// Whether standard error is a terminal (a console), not a file or a pipe.
+PLATFORM_API bool StandardErrorIsTerminal();
 
 } // namespace platform

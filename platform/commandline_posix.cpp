@@ -2,6 +2,7 @@
 #include "platform/commandline.h"
 
 #include <csignal>
+#include <unistd.h>
 
 namespace platform {
 
@@ -9,5 +10,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {a
 
 void UseUtf8Console() {}
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 } // namespace platform

@@ -2,6 +2,9 @@
 #include "platform/commandline.h"
 #include "platform/internal_win.h"
 
+#include <cstdio>
+#include <io.h>
+
 namespace platform {
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv)
@@ -19,5 +22,7 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv)
 
 void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
 void IgnoreBrokenPipe() {}
+
+bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 } // namespace platform

@@ -189,6 +189,10 @@ RegistrationDeadline::~RegistrationDeadline()
         ThreadRegistrationEnds().reset();
 }
 
+bool CanRegisterForAllUsers() { return true; }
+CurrentUserRegistration::CurrentUserRegistration(bool) {}
+CurrentUserRegistration::~CurrentUserRegistration() = default;
+
 std::string UserConfigFolder(std::string* problem)
 {
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')

@@ -66,6 +66,46 @@ LSTATUS SetText(HKEY key, const wchar_t* name, const std::string& valueUtf8)
 RegistrationDeadline::RegistrationDeadline(int) {}
 RegistrationDeadline::~RegistrationDeadline() = default;
 
+bool CanRegisterForAllUsers()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)
+                          && elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+CurrentUserRegistration::CurrentUserRegistration(bool forCurrentUser)
+{
+    if (!forCurrentUser)
+        return;
+    TKey classes;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, classes.Out(), nullptr) != ERROR_SUCCESS)
+        return;
+    FActive = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes.Get()) == ERROR_SUCCESS;
+    // RegisterTypeLib then writes the type library's keys there too, rather than failing. Looked up,
+    // not linked: Wine's oleaut32 exports it as a stub that ends the process when called (Wine's
+    // RegisterTypeLib follows the override without it).
+    using TEnable = void(WINAPI*)();
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+    if (HMODULE oleaut = GetModuleHandleW(L"oleaut32.dll"); FActive && oleaut && !wine)
+        if (auto enable = reinterpret_cast<TEnable>(
+                reinterpret_cast<void*>(GetProcAddress(oleaut, "OaEnablePerUserTLibRegistration"))))
+            enable();
+}
+
+CurrentUserRegistration::~CurrentUserRegistration()
+{
+    if (FActive)
+        RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+}
+
 std::string UserConfigFolder(std::string* problem)
 {
     // Relative values are invalid here too: never the current folder.

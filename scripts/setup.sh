@@ -7,7 +7,9 @@
 # dpkg-dev to unpack Qt's and RapidCheck's source packages (and xz for their tarballs),
 # 64- and 32-bit Wine (the latter from the i386 architecture, added when missing), widl (in
 # wine64-tools) for the driver's type library, the X tools of the end-to-end run, jq for the
-# test programs' JSON reports and locales (the Russian UTF-8 locale of the run with Cyrillic folders).
+# test programs' JSON reports, locales (the Russian UTF-8 locale of the run with Cyrillic folders)
+# and nsis (makensis) for the setup programs. help2man makes the manual pages of the Debian
+# package, whose test runs lintian on it.
 set -euo pipefail
 
 packages=(
@@ -16,13 +18,14 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev librapidcheck-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
+  help2man lintian
 )
 for option in "$@"; do
   case "$option" in
     --dev) packages+=(imagemagick x11-utils xdotool) ;;
     --windows)
       packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix dpkg-dev
-                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick jq locales) ;;
+                 wine wine64 wine32:i386 wine64-tools xdotool x11-utils imagemagick jq locales nsis) ;;
     *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
   esac
 done

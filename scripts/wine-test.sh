@@ -21,6 +21,10 @@
 #     (every rule passes), the build's against the misbehaving driver crashing in ReadWeight (the
 #     crash named, the run completed), and its COM rules on two of the system's own objects
 #     (exactly the faults of theirs that system_object_faults lists);
+#   - the setup program (target windows_installer), silently: for the current user it writes
+#     only under the user's folders and HKEY_CURRENT_USER; ponderix-check and Ponderix run from
+#     the installed folder (in the all-users mode where Wine's COM does not read the user's
+#     classes, which it then shows); the uninstaller leaves no file and no key of it;
 #   - the cost of isolated mode (isolation_bench.exe), printed;
 #   - after each run of Ponderix, no driver host it started is left.
 # With both architectures, each program then runs with the other's drivers in isolated mode, in the
@@ -33,7 +37,8 @@
 #   PONDERIX_WINE_SKIP_SETUP=1           do not look for missing packages
 #   PONDERIX_WINE_PROGRAM_TIMEOUT=S      seconds one test program may take (default 120)
 #   PONDERIX_WINE_STAGES="check ..."     only these of the stages after the build and the prefix:
-#                                        zip tests e2e cyrillic bench check cross (default: all)
+#                                        zip tests e2e installer cyrillic bench check cross
+#                                        (default: all)
 #   PONDERIX_JOBS=N                      build jobs (default 2)
 #
 # Ends with "N passed, N failed" (test cases plus the script's own checks); exit code 0 only
@@ -272,19 +277,24 @@ main_window() { # pid log label
 # the Tab order (fixed, TabWalksThePageInFrontThenTheWindowLevelSkippingFlagsAndResults) puts
 # "Получить массу" 16 stops before it on the first page; Escape presses "Закрыть".
 # With --isolated the driver runs in a host of its own bitness (the view's), which the trace names.
+# A driver_build of "-": the driver is registered already (by the setup program) and stays so.
 end_to_end() { # build driver_build view clsid [Ponderix.exe's arguments...]
-  local build=$1 install=$1/install driver_install=$2/install view=$3 clsid=$4 window status trace driver
+  local build=$1 install=$1/install driver_install=$2/install view=$3 clsid=$4 window status trace driver=
   local caption='Тест: драйвер электронных весов'
   shift 4
-  echo "== End to end: $install/Ponderix.exe $* with $driver_install/Trutina.dll"
-  driver=$(winepath -w "$driver_install/Trutina.dll")
-  if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
-     [[ "$(registered_in_view "$clsid" "$view")" != "$driver" ]]; then
-    cat "$work/regsvr32.log"
-    fail "end to end: regsvr32 did not register the installed Trutina.dll"
-    return
+  if [[ $driver_install == -/install ]]; then
+    echo "== End to end: $install/Ponderix.exe $* with the driver registered for $clsid"
+  else
+    echo "== End to end: $install/Ponderix.exe $* with $driver_install/Trutina.dll"
+    driver=$(winepath -w "$driver_install/Trutina.dll")
+    if ! run_wine regsvr32 /s "$driver" >"$work/regsvr32.log" ||
+       [[ "$(registered_in_view "$clsid" "$view")" != "$driver" ]]; then
+      cat "$work/regsvr32.log"
+      fail "end to end: regsvr32 did not register the installed Trutina.dll"
+      return
+    fi
+    pass
   fi
-  pass
   trace=$work/$arch-e2e.err
   # The system's own platform on the X display, and the driver call trace on standard error.
   set_qt_variable QT_QPA_PLATFORM ""
@@ -319,7 +329,7 @@ end_to_end() { # build driver_build view clsid [Ponderix.exe's arguments...]
     fail "end to end: Ponderix.exe ended with exit code $status after \"Закрыть\""
   fi
   echo "        screenshot: $build/ponderix-e2e.png"
-  run_wine regsvr32 /u /s "$driver" >/dev/null || true
+  [[ -z "$driver" ]] || run_wine regsvr32 /u /s "$driver" >/dev/null || true
   hosts_ended
 }
 
@@ -359,7 +369,7 @@ check_completed() { # label began
     return 0
   fi
   fail "ponderix-check $1: no summary line at its end"
-  tail -20 "$check_log" "$check_log.err"
+  tail -n 20 "$check_log" "$check_log.err"
   return 1
 }
 
@@ -415,6 +425,130 @@ check_drivers() { # build view clsid
     fi
     # The rules it reports, and those it could not finish or apply (less the interface rules).
     grep -vE '^PASS |: an interface rule \(--com-only\)$' "$check_log" | sed '$d; s/^/          /' || true
+  done
+}
+
+# ---------------------------------------------------------------- the setup program
+# What the prefix holds, for comparing before and after: the keys that hold values in the
+# machine's registry (system.reg) and in the user's (user.reg), and the files under drive_c but in
+# Wine's own folder and the temporary ones. (An empty key or folder left behind, such as the
+# Uninstall key's parent made for the first entry, holds nothing of ours.)
+prefix_state() { # name
+  wineserver -w # the registry is written out when the server ends
+  local hive
+  for hive in system user; do
+    awk '/^\[/ { key = $0; sub(/^\[/, "", key); sub(/\][^]]*$/, "", key); next }
+         /^(@|")/ && key != "" { print key; key = "" }' "$WINEPREFIX/$hive.reg" | sort >"$work/$arch-$1.$hive"
+  done
+  (cd "$WINEPREFIX/drive_c" && find . \( -path ./windows -o -path './users/*/Temp' -o -path './users/*/AppData/Local/Temp' \) \
+    -prune -o ! -type d -print | sort) >"$work/$arch-$1.files"
+}
+
+# What was added between two states: files and keys ("+ ..."), and what was removed ("- ...").
+prefix_changes() { # before after
+  local what
+  for what in files system user; do
+    comm -3 "$work/$arch-$1.$what" "$work/$arch-$2.$what" | sed "s/^\t/+ $what /; t; s/^/- $what /"
+  done
+}
+
+# What the install added (between before and installed) that is still there after the uninstall.
+prefix_left() { # before installed uninstalled
+  local what
+  for what in files system user; do
+    comm -12 <(comm -13 "$work/$arch-$1.$what" "$work/$arch-$2.$what") "$work/$arch-$3.$what" | sed "s/^/$what /"
+  done
+}
+
+# The setup program, silently (/S). For the current user (/CURRENTUSER): it writes under the
+# user's folders and HKEY_CURRENT_USER only, and registers the substitute driver there. Wine's
+# COM reads the classes under HKEY_CLASSES_ROOT only, which Wine does not merge with
+# HKEY_CURRENT_USER\Software\Classes: where ponderix-check from the installed folder finds no
+# class there, that is said, and Ponderix and ponderix-check are run in the all-users mode
+# (/ALLUSERS). In each mode the uninstaller (/S) leaves none of the files and keys the install added.
+installer() { # build view clsid
+  local build=$1 view=$2 clsid=$3 setup title key windows_folder folder mode user_mode_works=no status began
+  echo "== The setup program"
+  if ! cmake --build "$build" --target windows_installer >"$work/$arch-installer.log" 2>&1; then
+    tail -20 "$work/$arch-installer.log"
+    fail "the setup program was not made (target windows_installer)"
+    return
+  fi
+  setup=$(ls "$build"/ponderix-*-setup.exe)
+  title=Ponderix
+  [[ $view == 64 ]] || title='Ponderix (32-bit)'
+  key="Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$title"
+  for mode in CURRENTUSER ALLUSERS; do
+    [[ $mode == ALLUSERS && $user_mode_works == yes ]] && break
+    prefix_state "before-$mode"
+    # Without Wine's menu builder, which would copy the Start menu entry into the host's menus.
+    if ! WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" run_wine "$setup" /S "/$mode" >"$work/$arch-setup.log"; then
+      cat "$work/$arch-setup.log"
+      fail "$(basename "$setup") /S /$mode ended with an error"
+      return
+    fi
+    prefix_state "installed-$mode"
+    prefix_changes "before-$mode" "installed-$mode" >"$work/$arch-installed-$mode.changes"
+    windows_folder=$({ run_wine reg query "$([[ $mode == ALLUSERS ]] && echo HKLM || echo HKCU)\\$key" /v InstallLocation \
+                       "/reg:$view" || true; } | sed -n 's/.*REG_SZ *//p')
+    if [[ -z "$windows_folder" ]]; then
+      fail "/$mode: no uninstall entry $key"
+      return
+    fi
+    echo "ok      /S /$mode installed in $windows_folder"
+    folder=$(winepath -u "$windows_folder")
+    if [[ $mode == CURRENTUSER ]]; then
+      # Only the user's files and keys: no file outside users\, no key of the machine's.
+      if grep -v '^+ files \./users/\|^+ user ' "$work/$arch-installed-$mode.changes" >"$work/$arch-outside"; then
+        cat "$work/$arch-outside"
+        fail "/CURRENTUSER wrote outside the user's folders and HKEY_CURRENT_USER"
+      else
+        pass
+      fi
+      # Key names in Wine's registry files separate their parts with two backslashes; a 32-bit
+      # program's classes are in the registry's 32-bit view (Wow6432Node).
+      if grep -qixF -e '+ user Software\\Classes\\CLSID\\'"$clsid"'\\InprocServer32' \
+           -e '+ user Software\\Classes\\Wow6432Node\\CLSID\\'"$clsid"'\\InprocServer32' "$work/$arch-installed-$mode.changes"; then
+        pass
+      else
+        fail "/CURRENTUSER registered no driver under HKEY_CURRENT_USER\\Software\\Classes"
+      fi
+    fi
+    # ponderix-check from the installed folder, on the driver registered for Statera.
+    status=0 began=$(date +%s)
+    run_check "installed-$mode" "$folder" --sequences 20 || status=$?
+    if [[ $status -eq 0 ]] && check_completed "from the folder installed with /$mode" "$began"; then
+      pass; echo "ok      $check_summary"
+      [[ $mode == CURRENTUSER ]] && user_mode_works=yes
+    elif [[ $mode == CURRENTUSER ]]; then
+      echo "note    Wine's COM does not find the class registered for the current user:"
+      echo "          $(run_wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve "/reg:$view" | grep REG_SZ)"
+      echo "          HKCR: $(run_wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve "/reg:$view" 2>&1 | head -1)"
+      echo "          ponderix-check: $(head -1 "$check_log.err")"
+      echo "        Ponderix and ponderix-check are tried in the all-users mode (/ALLUSERS)"
+    else
+      tail -n 20 "$check_log" "$check_log.err"
+      fail "ponderix-check from the folder installed with /$mode: exit $status"
+    fi
+    # Ponderix from the installed folder, on the driver the setup program registered.
+    if [[ $mode == ALLUSERS || $user_mode_works == yes ]]; then
+      mkdir -p "$work/installed-$arch"
+      ln -sfn "$folder" "$work/installed-$arch/install"
+      end_to_end "$work/installed-$arch" - "$view" "$clsid"
+    fi
+    # The uninstaller, by the folder's Windows name (its mode is the entry naming that folder), runs
+    # from a copy of itself in the temporary folder: prefix_state waits for it.
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" run_wine "$windows_folder\\uninstall.exe" /S >/dev/null || true
+    prefix_state "uninstalled-$mode"
+    prefix_left "before-$mode" "installed-$mode" "uninstalled-$mode" >"$work/$arch-left"
+    if [[ -s "$work/$arch-left" || -e "$folder" ]]; then
+      cat "$work/$arch-left"
+      [[ ! -e "$folder" ]] || ls -la "$folder"
+      fail "/$mode: the uninstaller left files or keys of the install"
+    else
+      pass
+      echo "ok      /$mode: uninstalled; $(grep -c . "$work/$arch-installed-$mode.changes") files and keys added, none left"
+    fi
   done
 }
 
@@ -633,6 +767,7 @@ test_architecture() { # arch (also the label of its failures)
   if want tests; then stage "tests ($arch)" tests_stage; fi
   if want check; then stage "check ($arch)" check_drivers "$build" "$view" "$statera_clsid"; fi
   if want e2e; then stage "end to end ($arch)" end_to_end_stage; fi
+  if want installer; then stage "setup program ($arch)" installer "$build" "$view" "$statera_clsid"; fi
   if want cyrillic; then stage "folders outside ASCII ($arch)" cyrillic_folders "$build" "$view" "$statera_clsid"; fi
   if want bench; then stage "bench ($arch)" bench_stage; fi
 

@@ -8,11 +8,13 @@
 #include "platform/apartment.h"
 #include "platform/bstr.h"
 #include "platform/classregistry.h"
+#include "platform/commandline.h"
 #include "platform/comptr.h"
 #include "platform/module.h"
 #include "platform/safefile.h"
 #include "platform/status.h"
 #include "runtime/utf.h"
+#include "tools/ProgressLine.h"
 
 #include <algorithm>
 #include <chrono>
@@ -262,14 +264,14 @@ double Number(const std::string& option, const std::string& text)
     return value;
 }
 
+} // namespace
+
 const char* const UsageText =
     "usage: ponderix-replay RECORDING [--module FILE] [--tolerance X] [--ignore MEMBER,...]\n"
     "                       [--junit REPORT.xml] [--event-timeout MS]\n"
     "  performs the recorded driver calls against the registered driver (or the module FILE) and\n"
     "  reports every answer that differs; exit code 0: none, 1: differences, or the driver crashed\n"
     "  or ended the process; 2: misuse, no driver, or a call given up at PONDERIX_CALL_LIMIT_MS\n";
-
-} // namespace
 
 // ---------------------------------------------------------------- public
 
@@ -594,6 +596,8 @@ TChildOutcome ReplayInChild(std::string text, const std::vector<std::string>& ar
         const std::string word = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
         if (word == "step") {
             beginTo(std::atoi(rest.c_str()));
+            if (progress.Reached)
+                progress.Reached(currentLine);
         } else if (TDifference difference; word == "diff" && SplitDifference(rest, difference)) {
             action().Differences.push_back(difference);
             if (progress.Difference)
@@ -695,13 +699,26 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                 << " is cut short (the sitting ended inside it): replayed up to it\n";
     };
 
-    // Each difference and error as it comes, so that what was found stands whatever comes next.
+    // Each difference and error as it comes, so that what was found stands whatever comes next;
+    // on a terminal, the line reached below them.
+    tools::TProgressLine line(err, platform::StandardErrorIsTerminal());
+    const std::string lines = std::to_string(std::count(read.Text.begin(), read.Text.end(), '\n')
+                                             + (read.Text.ends_with('\n') ? 0 : 1));
     TProgress progress;
-    progress.Difference = [&out](const TAction& action, const TDifference& difference) {
+    progress.Reached = [&](int reached) { line.Show("ponderix-replay: line " + std::to_string(reached) + " of " + lines); };
+    progress.Step = [&](std::size_t index) { progress.Reached(recording.Steps[index].Line); };
+    progress.Difference = [&](const TAction& action, const TDifference& difference) {
+        line.Clear();
         out << FormatDifference(action, difference) << std::endl;
     };
-    progress.Error = [&out](const TAction& action) { out << action.Error << std::endl; };
-    progress.Notice = [&err](const std::string& words) { err << "ponderix-replay: " << words << std::endl; };
+    progress.Error = [&](const TAction& action) {
+        line.Clear();
+        out << action.Error << std::endl;
+    };
+    progress.Notice = [&](const std::string& words) {
+        line.Clear();
+        err << "ponderix-replay: " << words << std::endl;
+    };
     TResult result;
     std::string why;
     bool givenUp = false;
@@ -734,6 +751,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         action.Error = Place(action, last) + ": the sitting ended abruptly after this line";
         progress.Error(action);
     }
+    line.Clear();
     out << result.Passed() << " passed, " << result.Failed() << " failed";
     if (const int errors = result.Errors(); errors > 0)
         out << ", " << errors << (errors == 1 ? " error" : " errors");
@@ -800,6 +818,8 @@ int RunAsDriverChild(const std::vector<std::string>& args)
     progress.Step = [&](std::size_t index) {
         reached = recording.Steps[index].Line;
         child.Mark(static_cast<std::uint64_t>(reached));
+        if (index % 4096 == 0) // now and then, for the parent's progress line
+            tell();
     };
     progress.Difference = [&](const TAction&, const TDifference& d) {
         tell();

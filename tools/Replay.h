@@ -19,6 +19,9 @@ constexpr int kExitDifferent = 1; // differences, or the driver crashed or ended
 // Misuse, a bad recording, a driver that cannot be created, or a driver call given up at the limit.
 constexpr int kExitUsage = 2;
 
+// What --help prints, and misuse after its reason.
+extern const char* const UsageText;
+
 struct TOptions {
     std::string Recording;
     std::string Module;             // empty: the class registered for the recording's class id
@@ -68,6 +71,9 @@ struct TResult {
 // What a replay tells as it goes, besides its result.
 struct TProgress {
     std::function<void(std::size_t step)> Step; // the recording's step of this index begins
+    // The step on this line of the recording has begun (the parent of a driver child, which does
+    // not parse the recording, hears of some steps only).
+    std::function<void(int line)> Reached;
     std::function<void(const TAction&, const TDifference&)> Difference;
     std::function<void(const TAction&)> Error;            // the action's Error was just set
     std::function<void(const std::string& words)> Notice; // for standard error: a long wait

@@ -7,6 +7,7 @@
 // driver cannot be created or a call was given up.
 #include "driver/DriverChild.h"
 #include "platform/commandline.h"
+#include "runtime/commandinfo.h"
 #include "tools/Replay.h"
 
 #include <iostream>
@@ -15,10 +16,12 @@ int main(int argc, char** argv)
 {
     platform::UseUtf8Console();
     std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
+    if (args.size() > 1 && args[1] == driver::DriverChildArgument)
+        return replay::RunAsDriverChild({args.begin() + 2, args.end()});
+    if (const auto answer = runtime::HelpOrVersion(args, replay::UsageText))
+        return std::cout << *answer, 0;
     if (!args.empty())
         args.erase(args.begin());
-    if (!args.empty() && args[0] == driver::DriverChildArgument)
-        return replay::RunAsDriverChild({args.begin() + 1, args.end()});
     platform::IgnoreBrokenPipe(); // standard output closed early (| head): the report is still written
     return replay::Run(args, std::cout, std::cerr, {true, {}});
 }

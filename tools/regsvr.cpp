@@ -1,7 +1,10 @@
-// regsvr [-u] <module>: registers a server module by calling its DllRegisterServer, or with -u
-// removes it by calling DllUnregisterServer; -u of a module file that is gone removes the classes
-// registered in it. Exit code 0 on success, 1 on failure, 2 on misuse.
-// regsvr --registered <class id>: prints the module registered for the class; exit code 0 when
+// regsvr [-u] [--user] <module>: registers a server module by calling its DllRegisterServer, or
+// with -u removes it by calling DllUnregisterServer; -u of a module file that is gone removes the
+// classes registered in it. For the current user only with --user, or when the user cannot
+// register for all (on Windows: HKEY_CURRENT_USER\Software\Classes). Exit code 0 on success, 1 on
+// failure, 2 on misuse.
+// regsvr --registered [--user] <class id>: prints the module registered for the class (with --user
+// among the current user's own classes on Windows); exit code 0 when
 // one is that the program would load, 1 when none is, the registry cannot be read or the entry
 // is no absolute path (saying why), 2 on misuse.
 #include "platform/bstr.h"
@@ -9,6 +12,7 @@
 #include "platform/commandline.h"
 #include "platform/module.h"
 #include "platform/status.h"
+#include "runtime/commandinfo.h"
 #include "runtime/utf.h"
 
 #include <cstdio>
@@ -23,13 +27,23 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+std::string UsageText(const std::string& name)
+{
+    return "usage: " + name + " [-u] [--user] <module>\n"
+           "       " + name + " --registered [--user] <class id>\n"
+           "  registers the server module by calling its DllRegisterServer;\n"
+           "  -u unregisters it by calling DllUnregisterServer;\n"
+           "  --user: for the current user only (so without administrator rights; on Windows the\n"
+           "  classes under HKEY_CURRENT_USER\\Software\\Classes)\n"
+           "  --registered prints the module registered for the class {xxxxxxxx-...}\n"
+           "  exit code 0: done, 1: failed, 2: misuse\n";
+}
+
+std::string gName = "regsvr"; // as called: ponderix-regsvr on the path
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: regsvr [-u] <module>\n"
-                         "       regsvr --registered <class id>\n"
-                         "  registers the server module by calling its DllRegisterServer;\n"
-                         "  -u unregisters it by calling DllUnregisterServer;\n"
-                         "  --registered prints the module registered for the class {xxxxxxxx-...}\n");
+    std::fputs(UsageText(gName).c_str(), stderr);
     return kExitUsage;
 }
 
@@ -79,7 +93,7 @@ int UnregisterGone(const std::string& moduleFile, const std::string& loadError)
     return 0;
 }
 
-int Run(const std::string& moduleFile, bool unregister)
+int Run(const std::string& moduleFile, bool unregister, bool forCurrentUser)
 {
     const char* entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
     platform::Module module(moduleFile);
@@ -107,6 +121,7 @@ int Run(const std::string& moduleFile, bool unregister)
     HRESULT status;
     try {
         const platform::RegistrationDeadline deadline; // one wait for the registry's lock, not one per change
+        const platform::CurrentUserRegistration user(forCurrentUser || !platform::CanRegisterForAllUsers());
         status = entry();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "regsvr: %s in %s raised an exception: %s\n", entryName, moduleFile.c_str(), e.what());
@@ -160,19 +175,25 @@ int PrintRegistered(const std::string& classId)
 
 int main(int argc, char** argv)
 {
-    bool unregister = false, query = false;
+    bool unregister = false, query = false, forCurrentUser = false;
     std::string module;
     const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
+    if (!args.empty())
+        gName = runtime::CommandName(args);
+    if (const auto answer = runtime::HelpOrVersion(args, UsageText(gName)))
+        return std::fputs(answer->c_str(), stdout), 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-u")
             unregister = true;
+        else if (arg == "--user")
+            forCurrentUser = true;
         else if (arg == "--registered")
             query = true;
-        else if (arg == "-h" || arg == "--help")
-            return Usage(), 0;
+        else if (arg == "-h")
+            return std::fputs(UsageText(gName).c_str(), stdout), 0;
         else if (arg.size() > 1 && arg.front() == '-')
-            return std::fprintf(stderr, "regsvr: unknown option %s\n", args[i].c_str()), Usage();
+            return std::fprintf(stderr, "%s: unknown option %s\n", gName.c_str(), args[i].c_str()), Usage();
         else if (!module.empty())
             return std::fprintf(stderr, "regsvr: only one module may be named\n"), Usage();
         else
@@ -180,12 +201,15 @@ int main(int argc, char** argv)
     }
     if (module.empty() || (query && unregister))
         return Usage();
-    if (query)
+    if (query) {
+        // With --user, the current user's own classes rather than all that the user sees.
+        const platform::CurrentUserRegistration user(forCurrentUser);
         return PrintRegistered(module); // the argument is the class id
+    }
 
     // A server's registration code may use COM, as under the Windows tool.
     const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int result = Run(ModuleFile(module), unregister);
+    const int result = Run(ModuleFile(module), unregister, forCurrentUser);
     if (SUCCEEDED(init))
         CoUninitialize();
     return result;

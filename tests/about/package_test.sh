@@ -2,10 +2,11 @@
 # Builds the Debian package from a build tree, unpacks it into a temporary root as dpkg would
 # install it, and checks the installed program: files in their places, libraries found through
 # the RPATH, every library the package's binaries need provided by a package it depends on, and
-# the launcher starting the program against the substitute driver for a new user.
+# the launcher starting the program against the substitute driver for a new user; the commands on
+# the path with --help, --version and their manual pages; lintian finding nothing to warn about.
 #
 #   package_test.sh <cpack> <build dir> <version>
-# Exit 77 (skipped) when dpkg or dpkg-deb is missing.
+# Exit 77 (skipped) when dpkg or dpkg-deb is missing, or when all else passed and lintian is missing.
 set -u
 cpack=$1 build=$2 version=$3
 
@@ -86,6 +87,20 @@ for binary in "$private/Ponderix" "$private/regsvr" "$private/ponderix-replay" "
     done
 done
 
+# ------------------------------------------------------------------ the commands on the path
+for command in ponderix ponderix-check ponderix-replay ponderix-regsvr; do
+    "$root/usr/bin/$command" --help >"$work/help" 2>"$work/help.err" && grep -q '^usage: ' "$work/help" ||
+        fail "$command --help: exit $?, no usage on standard output: $(cat "$work/help" "$work/help.err")"
+    # The launcher's --version is the program's, which knows itself as Ponderix.
+    said=$("$root/usr/bin/$command" --version 2>&1 | tr A-Z a-z)
+    [ "$said" = "$command (ponderix) $version" ] || fail "$command --version says '$said'"
+    [ $command = ponderix ] || { "$root/usr/bin/$command" --no-such-option >/dev/null 2>&1; status=$?
+        [ $status = 2 ] || fail "$command --no-such-option: exit $status, not 2"; }
+    page="$root/usr/share/man/man1/$command.1.gz"
+    title=$(gzip -dc "$page" 2>/dev/null | sed -n 's/^\.TH "\{0,1\}\([^" ]*\).*/\1/p' | tr -d '\\' | tr a-z A-Z)
+    [ "$title" = "$(echo "$command" | tr a-z A-Z)" ] || fail "$command(1): no page, or its title is '$title'"
+done
+
 # ------------------------------------------------------------------ the launcher
 # Starts the launcher as a user with its own (temporary) home and waits up to $1 tenths of a
 # second for the driver call trace to show the first refresh; then stops the program. running:
@@ -125,6 +140,17 @@ REG
 start 20 # the launcher looks at the registry before it starts the program
 grep -qx "InprocServer32=$work/elsewhere/Trutina.dll" "$registry" ||
     fail "the launcher replaced a driver the user had registered: $(cat "$registry")"
+
+# ------------------------------------------------------------------ lintian
+# Every error and warning fails; notes (I:, P:) do not.
+if command -v lintian >/dev/null 2>&1; then
+    lintian "$deb" >"$work/lintian" 2>&1
+    grep '^[EW]: ' "$work/lintian" | while read -r line; do echo "FAIL: lintian: $line"; done
+    grep -q '^[EW]: ' "$work/lintian" && failures=$((failures + 1))
+elif [ $failures -eq 0 ]; then
+    echo "SKIP: lintian is not installed (scripts/setup.sh installs it); all else passed"
+    exit 77
+fi
 
 [ $failures -eq 0 ] && echo "PASS: $deb installs and starts"
 exit $((failures > 0))

@@ -3,6 +3,7 @@
 // and drivers that cannot be created end with exit code 2 and the reason.
 #include "ReplaySitting.h"
 #include "TestEnv.h"
+#include "tools/ProgressLine.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <sstream>
+#include <thread>
 
 namespace {
 
@@ -527,6 +530,47 @@ TEST(ReplayArguments, MisuseIsRefusedWithCode2)
     // A module named without a folder is the current folder's, not the one the loader would find.
     EXPECT_EQ(replay::ParseArguments({"r.jsonl", "--module", "Trutina.dll"}).Module,
               (std::filesystem::current_path() / "Trutina.dll").string());
+}
+
+// What a terminal shows of text written to one line: a carriage return goes back to its start.
+std::string Shown(const std::string& written)
+{
+    std::string line;
+    std::size_t column = 0;
+    for (char c : written) {
+        if (c == '\r') {
+            column = 0;
+            continue;
+        }
+        if (column < line.size())
+            line[column] = c;
+        else
+            line += c;
+        ++column;
+    }
+    return line.substr(0, line.find_last_not_of(' ') + 1);
+}
+
+// The progress line: nothing off a terminal (logs stay clean); on one, a shorter text leaves
+// nothing of the longer one before it, and clearing leaves the line empty for what follows.
+TEST(ProgressLine, RewritesItsLineWholeAndOnlyOnATerminal)
+{
+    std::ostringstream log;
+    {
+        tools::TProgressLine line(log, false);
+        line.Show("ponderix-replay: line 1 of 9");
+    }
+    EXPECT_EQ(log.str(), "");
+
+    std::ostringstream terminal;
+    tools::TProgressLine line(terminal, true);
+    line.Show("ponderix-replay: line 10 of 99");
+    EXPECT_EQ(Shown(terminal.str()), "ponderix-replay: line 10 of 99");
+    std::this_thread::sleep_for(std::chrono::milliseconds(120)); // past its ten redraws a second
+    line.Show("ponderix-replay: line 9");
+    EXPECT_EQ(Shown(terminal.str()), "ponderix-replay: line 9");
+    line.Clear();
+    EXPECT_EQ(Shown(terminal.str()), "");
 }
 
 } // namespace

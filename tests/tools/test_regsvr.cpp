@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NoUnregisterEntryPoint", "-u @PLATFORM@", 1,
                     "the entry point DllUnregisterServer was not found"},
         FailureCase{"EntryPointFails", "@NOENTRY@", 1, "DllRegisterServer in @NOENTRY@ failed: 0x80070005 (@DENIED@)"},
-        FailureCase{"NoModule", "", 2, "usage: regsvr [-u] <module>"},
+        FailureCase{"NoModule", "", 2, "usage: regsvr [-u] [--user] <module>"},
         FailureCase{"OnlyOption", "-u", 2, "usage:"},
         FailureCase{"UnknownOption", "-x @NOENTRY@", 2, "unknown option -x"},
         FailureCase{"TwoModules", "a.dll b.dll", 2, "only one module"}),

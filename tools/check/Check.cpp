@@ -2,8 +2,10 @@
 
 #include "driver/CallGuard.h"
 #include "driver/DriverChild.h"
+#include "platform/commandline.h"
 #include "runtime/exceptions.h"
 #include "runtime/utf.h"
+#include "tools/ProgressLine.h"
 #include "tools/check/GroupProcess.h"
 #include "tools/check/Groups.h"
 #include "tools/check/Report.h"
@@ -16,13 +18,13 @@
 
 namespace check {
 
-namespace {
-
 const char* const UsageText =
     "usage: ponderix-check [--module FILE] [--class PROGID|{CLSID}] [--com-only] [--seed N] [--out DIR]\n"
     "                      [--call-limit MS] [--sequences N]\n"
     "  checks the driver registered for Statera (or the module FILE) against every COM and interface rule;\n"
     "  exit code 0: no rule broken, 1: a rule broken, 2: nothing could be checked\n";
+
+namespace {
 
 std::uint64_t WholeNumber(const std::string& option, const std::string& text, std::uint64_t most)
 {
@@ -121,8 +123,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     std::uint64_t calls = 0, sequenceCalls = 0;
     double sequenceSeconds = 0;
     const auto start = std::chrono::steady_clock::now();
+    tools::TProgressLine line(err, platform::StandardErrorIsTerminal());
     for (TGroup group : {TGroup::Com, TGroup::Dispatch, TGroup::Sequences}) {
-        const TGroupOutcome run = RunGroupInChildren(group, settings);
+        const auto show = [&](const std::string& rule, int sequences, std::uint64_t groupCalls) {
+            const std::string where =
+                group == TGroup::Com        ? "COM rules: " + rule
+                : group == TGroup::Dispatch ? "interface rules: " + rule
+                                            : "sequence rules: " + std::to_string(sequences) + " of "
+                                                  + std::to_string(settings.Sequences) + " sequences";
+            line.Show("ponderix-check: " + where + ", " + std::to_string(calls + groupCalls) + " calls");
+        };
+        const TGroupOutcome run = RunGroupInChildren(group, settings, show);
+        line.Clear();
         if (!run.NothingChecked.empty()) {
             err << "ponderix-check: nothing checked: " << run.NothingChecked << "\n";
             return kExitNothingChecked;

@@ -15,6 +15,9 @@ constexpr int kExitKept = 0;
 constexpr int kExitBroken = 1;
 constexpr int kExitNothingChecked = 2; // no driver, not a server module, a bad option
 
+// What --help prints, and a bad option after its reason.
+extern const char* const UsageText;
+
 struct TOptions {
     std::string Module;
     std::string Class;

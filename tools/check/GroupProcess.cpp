@@ -136,6 +136,9 @@ int GroupChild(const std::string& name, const std::string& resumeAfter, const st
                 sequences.Seed = options.Seed.value_or(0);
                 sequences.Sequences = options.Sequences;
                 sequences.Avoid = avoid;
+                sequences.OnSequence = [&](int done) {
+                    child.WriteLine(Line({"progress", std::to_string(done), std::to_string(TCalls::Count() - before)}));
+                };
                 const TSequenceReport report = CheckSequenceRules(*target, sequences);
                 for (const TRuleResult& r : report.Results)
                     Tell(child, r);
@@ -150,6 +153,7 @@ int GroupChild(const std::string& name, const std::string& resumeAfter, const st
                         continue;
                     }
                     child.WriteLine(Line({"begin", rule->Id}));
+                    child.WriteLine(Line({"progress", "0", std::to_string(TCalls::Count() - before)}));
                     Tell(child, CheckStaticRule(*target, *rule, interruptions));
                 }
                 for (const char* every : {"exception", "hang"}) {
@@ -224,7 +228,7 @@ TRuleResult EndFinding(const driver::TChildEnd& end, std::chrono::milliseconds l
 
 } // namespace
 
-TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
+TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, const TGroupProgress& progress)
 {
     TGroupOutcome outcome;
     std::string resumeAfter;
@@ -258,6 +262,8 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
                 inProgress.clear();
             } else if (f[0] == "line" && f.size() > 2 && !outcome.Results.empty())
                 outcome.Results.back().Finding.Recording.push_back(f[2]);
+            else if (f[0] == "progress" && f.size() > 2 && progress)
+                progress(inProgress, std::stoi(f[1]), outcome.Calls + std::stoull(f[2]));
             else if (f[0] == "calls" && f.size() > 1)
                 outcome.Calls += std::stoull(f[1]);
             else if (f[0] == "sequences" && f.size() > 2) {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -34,8 +35,12 @@ struct TGroupOutcome {
     double SequenceSeconds = 0;
 };
 
+// How far a group has come: the rule begun (static groups), the random sequences done, and the
+// calls made in the group so far.
+using TGroupProgress = std::function<void(const std::string& rule, int sequences, std::uint64_t calls)>;
+
 // The parent's side.
-TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings);
+TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, const TGroupProgress& progress = {});
 
 // The child's side (the program's main, run with driver::DriverChildArgument): "group NAME
 // [--resume-after RULE] [--avoid CALL;...] <the parent's options>" runs the group's rules here and

@@ -396,7 +396,17 @@ rc::detail::TestMetadata Metadata()
 // reproduction (the seed repeats a run).
 void CheckProperty(const std::function<void()>& property, const TSequenceOptions& options)
 {
-    rc::detail::TestListenerAdapter silent;
+    // Silent, but for a word after each sequence.
+    struct TListener final : rc::detail::TestListenerAdapter {
+        const TSequenceOptions& Options;
+        int Done = 0;
+        explicit TListener(const TSequenceOptions& options) : Options(options) {}
+        void onTestCaseFinished(const rc::detail::CaseDescription&) override
+        {
+            if (Options.OnSequence)
+                Options.OnSequence(++Done);
+        }
+    } silent(options);
     // RapidCheck names its own configuration on standard error when first used; the run's seed
     // is ours (--seed), so that line would only mislead.
     std::streambuf* const error = std::cerr.rdbuf(nullptr);

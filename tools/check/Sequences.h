@@ -24,6 +24,8 @@ struct TSequenceOptions {
     // Calls a sequence never makes ("put UnitPrice"): where a crash has been found already, so
     // that the other rules are still checked.
     std::set<std::string> Avoid;
+    // After each sequence of a round (not the tries of shrinking): how many of it are done.
+    std::function<void(int done)> OnSequence;
 };
 
 struct TSequenceReport {

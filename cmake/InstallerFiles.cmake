@@ -1,0 +1,38 @@
+# The setup program's lists of what it installs and what its uninstaller removes, from the folder
+# the zip holds (cmake -DSTAGE=<folder> -DOUT=<folder> -P InstallerFiles.cmake):
+#   OUT/files.nsh    SetOutPath for each folder, File for each file in it
+#   OUT/remove.nsh   Delete for each file, then RMDir for each folder, the deepest first
+# So the uninstaller removes exactly the files it installed and leaves anything else in the folder.
+file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${STAGE}" "${STAGE}/*")
+list(SORT files)
+set(install "")
+set(remove "")
+set(folders "")
+set(last "-")
+foreach(file IN LISTS files)
+  get_filename_component(folder "${file}" DIRECTORY)
+  string(REPLACE "/" "\\" windows_file "${file}")
+  if(NOT folder STREQUAL last)
+    string(REPLACE "/" "\\" windows_folder "\\${folder}")
+    if(folder STREQUAL "")
+      set(windows_folder "")
+    endif()
+    string(APPEND install "SetOutPath \"$INSTDIR${windows_folder}\"\n")
+    set(last "${folder}")
+  endif()
+  string(APPEND install "File \"${STAGE}/${file}\"\n")
+  string(APPEND remove "Delete \"$INSTDIR\\${windows_file}\"\n")
+  while(NOT folder STREQUAL "")
+    list(APPEND folders "${folder}")
+    get_filename_component(folder "${folder}" DIRECTORY)
+  endwhile()
+endforeach()
+list(REMOVE_DUPLICATES folders)
+list(SORT folders)
+list(REVERSE folders) # a folder after the folders in it
+foreach(folder IN LISTS folders)
+  string(REPLACE "/" "\\" windows_folder "${folder}")
+  string(APPEND remove "RMDir \"$INSTDIR\\${windows_folder}\"\n")
+endforeach()
+file(WRITE "${OUT}/files.nsh" "${install}")
+file(WRITE "${OUT}/remove.nsh" "${remove}")
