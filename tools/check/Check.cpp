@@ -10,9 +10,11 @@
 #include "tools/check/Sequences.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <ostream>
 #include <random>
+#include <set>
 
 namespace check {
 
@@ -42,14 +44,34 @@ std::uint64_t WholeNumber(const std::string& option, const std::string& text, st
     return value;
 }
 
+// The watchdog's limit: the checker always has one, or a driver that never returns would hang it.
+std::chrono::milliseconds CallLimit(const std::string& source, const std::string& text)
+{
+    const std::string range = " takes whole milliseconds from " + std::to_string(driver::MinCallLimit.count()) + " to "
+                              + std::to_string(driver::MaxCallLimit.count()) + " (ponderix-check always has a limit), not \""
+                              + text.substr(0, 40) + "\"";
+    std::uint64_t ms = 0;
+    try {
+        ms = WholeNumber(source, text, driver::MaxCallLimit.count());
+    } catch (const runtime::Exception&) {
+        throw runtime::Exception(source + range);
+    }
+    if (ms < static_cast<std::uint64_t>(driver::MinCallLimit.count()))
+        throw runtime::Exception(source + range);
+    return std::chrono::milliseconds(ms);
+}
+
 } // namespace
 
 TOptions ParseArguments(const std::vector<std::string>& args)
 {
     TOptions options;
-    options.CallLimit = driver::CallLimitFromEnvironment();
+    std::set<std::string> given;
+    bool limitGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (!given.insert(arg).second)
+            throw runtime::Exception(arg + " is given twice");
         auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size())
                 throw runtime::Exception(arg + " needs a value");
@@ -61,7 +83,7 @@ TOptions ParseArguments(const std::vector<std::string>& args)
                 throw runtime::Exception("--module needs a file name (leave it out for the registered driver)");
             // A relative name means the current folder, never the loader's search.
             std::error_code ec;
-            const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(module), ec).make_preferred();
+            const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(module), ec).lexically_normal().make_preferred();
             options.Module = ec ? module : runtime::Utf8FromPath(absolute);
         } else if (arg == "--class") {
             options.Class = value();
@@ -76,7 +98,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
             if (options.Out.empty())
                 throw runtime::Exception("--out needs a folder");
         } else if (arg == "--call-limit") {
-            options.CallLimit = std::chrono::milliseconds(WholeNumber(arg, value(), 24ull * 3600 * 1000));
+            options.CallLimit = CallLimit(arg, value());
+            limitGiven = true;
         } else if (arg == "--sequences") {
             options.Sequences = static_cast<int>(WholeNumber(arg, value(), 100000));
             if (options.Sequences == 0)
@@ -85,6 +108,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
             throw runtime::Exception("unknown argument " + arg);
         }
     }
+    if (const char* limit = std::getenv("PONDERIX_CALL_LIMIT_MS"); !limitGiven && limit && *limit)
+        options.CallLimit = CallLimit("PONDERIX_CALL_LIMIT_MS", limit);
     return options;
 }
 
@@ -110,6 +135,15 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         settings.TargetArguments.insert(settings.TargetArguments.end(), {"--class", options.Class});
     if (options.ComOnly)
         settings.TargetArguments.push_back("--com-only");
+    // The folder is made ready before the driver is called: a run that cannot write its findings
+    // would hide a broken rule behind exit code 2.
+    std::set<std::string> written;
+    if (!options.Out.empty()) {
+        if (const std::string why = PrepareOut(options.Out, written); !why.empty()) {
+            err << "ponderix-check: --out: " << why << "\n";
+            return kExitNothingChecked;
+        }
+    }
     settings.Seed = seed;
     settings.Sequences = options.Sequences;
     settings.CallLimit = options.CallLimit;
@@ -150,9 +184,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out.flush();
 
     if (!options.Out.empty()) {
-        if (const std::string why = WriteOut(options.Out, header, results, "ponderix-check");
+        if (const std::string why = WriteOut(options.Out, header, results, "ponderix-check", written);
             !why.empty()) {
-            err << "ponderix-check: cannot write " << why << "\n";
+            err << "ponderix-check: --out: " << why << "\n";
             return kExitNothingChecked;
         }
     }

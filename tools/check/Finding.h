@@ -57,13 +57,13 @@ inline void Require(bool kept, const std::string& member, const std::string& exp
         Broken(member, expected, observed);
 }
 
-// "0x80004005"
+// "E_FAIL"; "0x80004321" for a status without a name here.
 std::string StatusWords(long status);
 
 // Every driver call the checker makes.
 class TCalls {
 public:
-    // The limit a call must return within (--call-limit); 0: none.
+    // The limit a call must return within (--call-limit).
     static void SetLimit(std::chrono::milliseconds limit);
     static std::chrono::milliseconds Limit();
     static std::uint64_t Count();
