@@ -189,6 +189,8 @@ int PlayChild(const TOptions& options, driver::TDriverChild& child, std::ostream
         for (const driver::TRecordedStep& step : recording.Steps) {
             if (step.Kind != driver::TStepKind::Call)
                 continue;
+            // The parent cuts the recording after the call that crashed or hung.
+            child.WriteLine(Line({"at", std::to_string(step.Line)}));
             driver::TCallValue answer;
             try {
                 TCalls::Make(step.Member->Name, step.Direction, [&] {
@@ -288,7 +290,7 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
             options.Avoid = avoid;
             const auto deadline = std::chrono::steady_clock::now() + settings.ShrinkBudget;
             const driver::TChildEndKind kind = end.Kind;
-            found.Finding.Recording = ShortestSequence(options, [&](const std::vector<std::string>& lines) {
+            found.Finding.Recording = ShortestSequence(options, [&](std::vector<std::string>& lines) {
                 if (std::chrono::steady_clock::now() > deadline)
                     return false;
                 driver::TDriverChildRun play;
@@ -297,10 +299,19 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
                 play.Input = outcome.Header + "\n";
                 for (const std::string& line : lines)
                     play.Input += line + "\n";
+                std::size_t at = 0; // the line of the call being made (the header is line 1)
+                play.OnLine = [&](const std::string& line) {
+                    if (const std::vector<std::string> f = Fields(line); f.size() == 2 && f[0] == "at")
+                        at = std::stoul(f[1]);
+                };
                 const driver::TChildEnd played = driver::RunDriverChild(play);
                 const bool sameKind = (played.Kind == driver::TChildEndKind::Hung) == (kind == driver::TChildEndKind::Hung);
-                return played.Kind != driver::TChildEndKind::Completed && played.Kind != driver::TChildEndKind::NotStarted
-                       && sameKind && CallOf(played.Call) == call;
+                const bool same = played.Kind != driver::TChildEndKind::Completed
+                                  && played.Kind != driver::TChildEndKind::NotStarted && sameKind
+                                  && CallOf(played.Call) == call;
+                if (same && at >= 2 && at - 1 <= lines.size())
+                    lines.resize(at - 1); // it ends with the call that crashed or hung
+                return same;
             });
             outcome.Results.push_back(std::move(found));
             avoid.insert(call); // the other rules are still checked, without that call

@@ -21,6 +21,8 @@ using driver::TCallDirection;
 using platform::ComPtr;
 
 constexpr DISPID NoSuchDispatchId = 0x5EC0DE;
+// What the checker puts in GetIDsOfNames' out id: a value no answer is.
+constexpr DISPID LeftAsItWas = 0x7777;
 
 ComPtr<IDispatch> DispatchOf(const TTarget& target, IUnknown* object)
 {
@@ -38,7 +40,7 @@ HRESULT IdOfName(IDispatch* dispatch, const char* name, DISPID& id)
 {
     std::u16string text = runtime::Utf8ToUtf16(name);
     LPOLESTR names[1] = {platform::AsOleStr(text.data())};
-    id = 0x7777;
+    id = LeftAsItWas;
     return TCalls::Make("GetIDsOfNames", std::string(name),
                         [&] { return dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); });
 }
@@ -125,7 +127,8 @@ void CheckDispatchNames(const TTarget& target)
     DISPID id = 0;
     HRESULT status = IdOfName(dispatch.Get(), "PonderixNoSuchMember", id);
     Require(status == DISP_E_UNKNOWNNAME && id == DISPID_UNKNOWN, "GetIDsOfNames(\"PonderixNoSuchMember\")",
-            "DISP_E_UNKNOWNNAME and DISPID_UNKNOWN", StatusWords(status) + " and id " + std::to_string(id));
+            "DISP_E_UNKNOWNNAME and DISPID_UNKNOWN",
+            StatusWords(status) + (id == LeftAsItWas ? " with the id left as it was" : " and id " + std::to_string(id)));
     if (!target.Trutina())
         return;
     std::map<DISPID, const char*> owners;
@@ -139,6 +142,23 @@ void CheckDispatchNames(const TTarget& target)
             Require(id == m.Number, call, "dispatch id " + std::to_string(m.Number), "dispatch id " + std::to_string(id));
         const auto [owner, fresh] = owners.emplace(id, m.Name);
         Require(fresh, call, "a dispatch id of its own", "the dispatch id of " + std::string(owner->second));
+        // Names are matched without regard to case: a script may write portnumber.
+        std::string upper = m.Name;
+        for (char& c : upper)
+            c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        DISPID again = 0;
+        status = IdOfName(dispatch.Get(), upper.c_str(), again);
+        Require(status == S_OK && again == id, "GetIDsOfNames(\"" + upper + "\")",
+                "the dispatch id of " + std::string(m.Name) + " (names match whatever their case)",
+                status == S_OK ? "dispatch id " + std::to_string(again) : StatusWords(status));
+        if (m.Kind != TrutinaMemberKind::Method && InVtable(m)) {
+            // The id must be one Invoke knows: a client calls the member by it.
+            TInvoked invoked;
+            InvokeOf(dispatch.Get(), id, DISPATCH_PROPERTYGET, {}, invoked);
+            Require(invoked.Status != DISP_E_MEMBERNOTFOUND && invoked.Status != DISP_E_UNKNOWNNAME, call,
+                    "a dispatch id Invoke knows", "dispatch id " + std::to_string(id) + ", which Invoke answers "
+                                                      + StatusWords(invoked.Status));
+        }
     }
 }
 
@@ -159,6 +179,10 @@ void CheckDispatchInvoke(const TTarget& target)
         || IdOfName(dispatch.Get(), "CurrentDeviceName", name) != S_OK
         || IdOfName(dispatch.Get(), "GetDeviceMetrics", metrics) != S_OK)
         throw ESkipped{"GetIDsOfNames does not name the members (see dispatch-names)"};
+    for (const auto& [member, id] : {std::pair{"DeviceCount", count}, std::pair{"PortNumber", port},
+                                     std::pair{"CurrentDeviceName", name}, std::pair{"GetDeviceMetrics", metrics}})
+        if (const TrutinaMemberInfo& m = MemberNamed(member); FixedDispatchId(m) && id != m.Number)
+            throw ESkipped{"GetIDsOfNames gives the members other dispatch ids than the table's (see dispatch-names)"};
     struct TCase {
         const char* Call;
         DISPID Id;
@@ -211,7 +235,7 @@ void CheckDualAgree(const TTarget& target)
         if (!InVtable(m) || m.Kind == TrutinaMemberKind::Method)
             continue;
         DISPID id = 0;
-        if (IdOfName(dispatch.Get(), m.Name, id) != S_OK)
+        if (IdOfName(dispatch.Get(), m.Name, id) != S_OK || (FixedDispatchId(m) && id != m.Number))
             continue; // dispatch-names tells
         auto readByTable = [&](driver::TCallValue& value) {
             return TCalls::Make(m.Name, TCallDirection::Read, [&] {
@@ -224,6 +248,8 @@ void CheckDualAgree(const TTarget& target)
         InvokeOf(dispatch.Get(), id, DISPATCH_PROPERTYGET, {}, invoked);
         const HRESULT again = readByTable(last);
         const std::string call = std::string("get ") + m.Name + " through Invoke";
+        if (invoked.Status == DISP_E_MEMBERNOTFOUND)
+            continue; // an id GetIDsOfNames gave that Invoke does not know: dispatch-names tells
         if (FAILED(status) || FAILED(invoked.Status)) {
             const HRESULT invokeStatus =
                 invoked.Status == DISP_E_EXCEPTION && invoked.Exception.scode ? invoked.Exception.scode : invoked.Status;
