@@ -56,6 +56,7 @@ protected:
     {
         testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
         testenv::UnsetVariable("ASAN_OPTIONS");
+        testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
         testenv::UnsetVariable("TRUTINA_SETTINGS");
         testenv::UnsetVariable("PONDERIX_CLASS_REGISTRY");
         std::error_code ignored;
@@ -93,7 +94,12 @@ const TMisbehaviour Misbehaviours[] = {
     {"Unadvise=keep-reference", "connection-point", true},
     {"Unadvise=late-event", "event-after-unadvise"},
     {"GetTypeInfoCount=two", "typeinfo"},
-    {"GetIDsOfNames=shifted", "dispatch-names"},
+    {"GetIDsOfNames=shifted", "dispatch-names", false, "", 1},
+    {"GetIDsOfNames=wrong", "dispatch-names", false, "", 1},
+    {"GetIDsOfNames=case-sensitive", "dispatch-names"},
+    {"QueryInterface=unstable", "qi-rules", false, "", 1},
+    {"Unadvise=keep-pointer;GenerateEvent=call-events:1", "event-after-unadvise"},
+    {"ResultCode=stale;put PortNumber=refuse:-4", "result-code"},
     {"Invoke=no-type-check", "dispatch-invoke"},
     {"Invoke=disagree", "dual-agree"},
     {"get ResultDescription=fail", "result-code"},
@@ -101,9 +107,16 @@ const TMisbehaviour Misbehaviours[] = {
     {"put PortNumber=refuse-and-change:-4", "refused-write-keeps-value"},
     {"AddDevice=miscount", "device-list"},
     {"ReadWeight=thread-events:1", "event-thread"},
+    // Late, after the sequence: named with the call that started the thread.
+    {"ReadWeight=late-thread-event:10", "event-thread", false, "FAIL event-thread: call ReadWeight: "},
+    {"ReadWeight=late-thread-event:50", "event-thread", false, "FAIL event-thread: call ReadWeight: "},
+    {"ReadWeight=late-thread-event:200", "event-thread", false, "FAIL event-thread: call ReadWeight: "},
+    {"ReadWeight=late-thread-event:1000", "event-thread", false, "FAIL event-thread: call ReadWeight: "},
     {"Reset=throw", "exception"},
-    {"ReadWeight=crash", "crash"},
+    {"ReadWeight=crash", "crash", false, "", 1}, // in event-after-unadvise's calls
     {"put UnitPrice=exit:3", "crash"},
+    // The sequences go on without a read that crashes (the rule it happened in is not finished).
+    {"get PortNumber=crash", "crash", false, "FAIL crash: get PortNumber: ", 2},
     {"QueryInterface=null-out-crash", "crash", false, "FAIL crash: call QueryInterface \"IUnknown, null out pointer\": ",
      1},
     {"Zero=hang:3000", "hang"},
@@ -161,6 +174,50 @@ TEST_F(PonderixCheck, AFindingsShortestSequenceReplaysToTheSameFault)
     EXPECT_EQ(replayed.Code, 1) << replayed.Output;
     EXPECT_NE(replayed.Output.find("get PortNumber: expected 0, got 1"), std::string::npos) << replayed.Output;
     EXPECT_NE(replayed.Output.find("0 passed, 1 failed"), std::string::npos) << replayed.Output; // one step: shrunk
+}
+
+TEST_F(PonderixCheck, RefusesWhatWouldSwitchTheWatchdogOffOrSayAnOptionTwice)
+{
+    const struct {
+        std::vector<std::string> Arguments;
+        const char* Limit; // PONDERIX_CALL_LIMIT_MS
+        const char* Words;
+    } cases[] = {
+        {{"--call-limit", "0"}, "", "--call-limit takes whole milliseconds from 100 to 86400000"},
+        {{"--call-limit", "50"}, "", "--call-limit takes whole milliseconds from 100"},
+        {{}, "0", "PONDERIX_CALL_LIMIT_MS takes whole milliseconds from 100"},
+        {{}, "abc", "PONDERIX_CALL_LIMIT_MS takes whole milliseconds from 100"},
+        {{"--sequences", "3"}, "", "--sequences is given twice"},
+    };
+    for (const auto& c : cases) {
+        testenv::SetVariable("PONDERIX_CALL_LIMIT_MS", c.Limit);
+        std::vector<std::string> arguments{"--module", TRUTINA_MODULE_PATH, "--sequences", "1"};
+        arguments.insert(arguments.end(), c.Arguments.begin(), c.Arguments.end());
+        const TRun run = RunProgram("ponderix-check", arguments);
+        EXPECT_EQ(run.Code, 2) << c.Words << "\n" << run.Output;
+        EXPECT_NE(run.Output.find(c.Words), std::string::npos) << run.Output;
+    }
+    testenv::UnsetVariable("PONDERIX_CALL_LIMIT_MS");
+}
+
+TEST_F(PonderixCheck, OutIsCheckedBeforeTheRunAndLosesOnlyTheFindingsItWrote)
+{
+    std::ofstream((FFolder / "file").string()) << "not a folder";
+    TRun run = Check(TRUTINA_MODULE_PATH, {"--out", (FFolder / "file").string()});
+    EXPECT_EQ(run.Code, 2) << run.Output;
+    EXPECT_EQ(run.Output.find("PASS "), std::string::npos) << run.Output; // refused before any rule
+
+    // A finding of an earlier run goes once the rule is kept; a file of the same kind it did not write stays.
+    const std::filesystem::path out = FFolder / "out";
+    const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
+    testenv::SetVariable("PONDERIX_ROGUE_DRIVER", "put PortNumber=refuse-and-change:-4");
+    ASSERT_EQ(Check(module, {"--out", out.string()}).Code, 1);
+    ASSERT_TRUE(std::filesystem::exists(out / "refused-write-keeps-value.jsonl"));
+    std::ofstream((out / "crash.jsonl").string()) << "someone else's\n";
+    testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
+    ASSERT_EQ(Check(module, {"--out", out.string()}).Code, 0);
+    EXPECT_FALSE(std::filesystem::exists(out / "refused-write-keeps-value.jsonl"));
+    EXPECT_TRUE(std::filesystem::exists(out / "crash.jsonl"));
 }
 
 TEST_F(PonderixCheck, ACrashInAStaticRuleSkipsThatRuleAndTheGroupGoesOnAfterIt)
