@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -35,7 +36,39 @@ struct TAnswer {
     HRESULT Status = S_OK;
     std::string StatusText;
     TCallValue Value;
+    bool Thrown = false; // a C++ exception left the call
 };
+
+// A read through the object's IDispatch::Invoke, by the dispatch id its GetIDsOfNames gives.
+HRESULT ReadThroughInvoke(ITrutina* d, const TrutinaMemberInfo& member, TCallValue& value)
+{
+    platform::ComPtr<IDispatch> dispatch;
+    HRESULT status = d->QueryInterface(IID_IDispatch, dispatch.OutVoid());
+    if (FAILED(status) || !dispatch)
+        return FAILED(status) ? status : E_NOINTERFACE;
+    std::u16string name = runtime::Utf8ToUtf16(member.Name);
+    LPOLESTR names[1] = {platform::AsOleStr(name.data())};
+    DISPID id = DISPID_UNKNOWN;
+    if (status = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); FAILED(status))
+        return status;
+    DISPPARAMS none{};
+    VARIANT result;
+    VariantInit(&result);
+    status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    if (SUCCEEDED(status) && result.vt != member.Type)
+        status = DISP_E_TYPEMISMATCH;
+    else if (SUCCEEDED(status)) {
+        switch (member.Type) {
+        case VT_I4: value = driver::ToCallValue(result.lVal); break;
+        case VT_BOOL: value = driver::ToCallValue(result.boolVal); break;
+        case VT_R8: value = driver::ToCallValue(result.dblVal); break;
+        case VT_CY: value = driver::ToCallValue(result.cyVal); break;
+        default: value = driver::ToCallValue(result.bstrVal); break;
+        }
+    }
+    VariantClear(&result);
+    return status;
+}
 
 TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
 {
@@ -47,8 +80,10 @@ TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
         if (step.Direction == driver::TCallDirection::Write)
             inProgress.KeepArgument([&] { return step.Value; });
         try {
-            answer.Status = driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
+            answer.Status = step.ThroughInvoke ? ReadThroughInvoke(d, *step.Member, answer.Value)
+                                               : driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
         } catch (...) {
+            answer.Thrown = true;
             answer.Status = driver::EscapedExceptionStatus;
             answer.StatusText = driver::EscapedExceptionText(std::current_exception());
             answer.Value = {};
@@ -156,6 +191,53 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     if (a && b && (a->size() > kShownText || b->size() > kShownText))
         difference.Got += "; first difference at offset " + std::to_string(at);
     return true;
+}
+
+// The difference of a call from what its expectation says, given what this replay read before.
+bool CompareExpected(const driver::TRecordedStep& step, const TAnswer& got, const std::map<std::string, TCallValue>& read,
+                     double tolerance, TDifference& difference)
+{
+    using driver::TExpectation;
+    difference.Line = step.Line;
+    difference.Call = driver::TraceCallName(step.Direction, step.Member->Name) + (step.ThroughInvoke ? " through Invoke" : "");
+    const auto code = read.find("ResultCode");
+    const std::int32_t* result = code == read.end() ? nullptr : std::get_if<std::int32_t>(&code->second);
+    const auto before = read.find(step.Member->Name);
+    switch (step.Expect) {
+    case TExpectation::Returned:
+        difference.Expected = "a status (the call returned)";
+        difference.Got = "a C++ exception: " + got.StatusText;
+        return got.Thrown;
+    case TExpectation::Described:
+        difference.Expected = "a description of ResultCode " + (result ? std::to_string(*result) : std::string("?"));
+        difference.Got = FAILED(got.Status) ? Outcome(got.Status, got.StatusText, {}, 0) : "an empty text";
+        if (result && *result == 0)
+            return false;
+        if (const auto* text = std::get_if<std::string>(&got.Value); SUCCEEDED(got.Status) && text)
+            return text->empty();
+        return true;
+    case TExpectation::Agrees: {
+        const auto method = read.find(""); // the last method's integer result
+        const std::int32_t* answered = method == read.end() ? nullptr : std::get_if<std::int32_t>(&method->second);
+        const std::int32_t* code = std::get_if<std::int32_t>(&got.Value);
+        difference.Expected = "0, or the integer result of the method before ("
+                              + (answered ? std::to_string(*answered) : std::string("?")) + ")";
+        difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
+        return FAILED(got.Status) || (code && answered && *code != 0 && *code != *answered);
+    }
+    case TExpectation::Kept:
+        if (!result || *result == 0)
+            return false; // taken: nothing to keep
+        [[fallthrough]];
+    default:
+        if (before == read.end())
+            return false; // nothing read before to compare with
+        difference.Expected = driver::FormatTraceValue(before->second)
+                              + (step.Expect == TExpectation::Kept ? " kept (ResultCode " + std::to_string(*result) + ")"
+                                                                   : " as read before");
+        difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
+        return FAILED(got.Status) || !SameValue(before->second, got.Value, tolerance);
+    }
 }
 
 // ---------------------------------------------------------------- the driver
@@ -370,6 +452,8 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
 {
     TResult result;
     int eventsExpected = 0;
+    // Each member's last value read in this replay; under "" the last method's integer result.
+    std::map<std::string, TCallValue> read;
     auto differs = [&](TAction& action, TDifference difference) {
         action.Differences.push_back(std::move(difference));
         if (progress.Difference)
@@ -410,8 +494,13 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
         const TAnswer answer = Perform(trutina, step);
         TDifference difference;
         if (step.Checked && !options.Ignore.count(step.Member->Name)
-            && Compare(step, answer, options.Tolerance, difference))
+            && (step.Expect == driver::TExpectation::Recorded ? Compare(step, answer, options.Tolerance, difference)
+                                                               : CompareExpected(step, answer, read, options.Tolerance, difference)))
             differs(action, std::move(difference));
+        if (step.Direction == driver::TCallDirection::Read && SUCCEEDED(answer.Status))
+            read[step.Member->Name] = answer.Value;
+        if (step.Direction == driver::TCallDirection::Call && SUCCEEDED(answer.Status))
+            read[""] = answer.Value;
     }
     return result;
 }

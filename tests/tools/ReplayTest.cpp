@@ -129,6 +129,12 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
         {"a second sitting", header + "\n" + header + "\n", 2, "a second recording starts here"},
         {"an action before its time", header + "\n{\"action\":\"btnTareClick\",\"ms\":-5}\n", 2,
          "\"ms\" must be a whole number of milliseconds from 0 to 86400000, not -5"},
+        {"an unknown expectation", header + "\n{\"get\":\"Weight\",\"expect\":\"heavy\"}\n", 2,
+         "unknown expectation \"heavy\""},
+        {"an expectation beside a value", header + "\n{\"get\":\"Model\",\"value\":1,\"expect\":\"same\"}\n", 2,
+         "an expectation stands instead of a value"},
+        {"a write through Invoke", header + "\n{\"put\":\"Model\",\"value\":1,\"through\":\"Invoke\"}\n", 2,
+         "only a read is made"},
         {"an action a year after the start", header + "\n{\"action\":\"btnTareClick\",\"ms\":31536000000}\n", 2,
          "\"ms\" is 31536000000, more than a day"},
     };
