@@ -158,22 +158,42 @@ TEST_F(PonderixCheck, TheSubstituteDriverKeepsEveryRule)
     EXPECT_NE(run.Output.find("19 passed, 0 failed, 0 skipped"), std::string::npos) << run.Output;
 }
 
-TEST_F(PonderixCheck, AFindingsShortestSequenceReplaysToTheSameFault)
+TEST_F(PonderixCheck, AFindingsRecordingFailsAgainstTheFaultAndPassesWithItMended)
 {
-    testenv::SetVariable("PONDERIX_ROGUE_DRIVER", "put PortNumber=refuse-and-change:-4");
+    const struct {
+        const char* Rogue;
+        const char* Rule;
+        const char* Difference; // what the replay against the faulty driver says
+    } rows[] = {
+        {"put PortNumber=refuse-and-change:-4", "refused-write-keeps-value",
+         "get PortNumber: expected 0 kept (ResultCode -4), got 1"},
+        {"put PortNumber=refuse-silently:-4", "failure-described",
+         "get ResultDescription: expected a description of ResultCode -4, got an empty text"},
+        {"Invoke=disagree", "dual-agree", "through Invoke: expected 0 as read before, got 1"},
+        {"Reset=throw", "exception", "call Reset: expected a status (the call returned), got a C++ exception"},
+        {"ResultCode=stale;put PortNumber=refuse:-4", "result-code", "get ResultCode: expected 0, or the integer result"},
+        {"ReadWeight=crash", "crash", "the driver crashed in call ReadWeight"},
+    };
     const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
-    const TRun run = Check(module, {"--out", (FFolder / "out").string()});
-    ASSERT_EQ(run.Failed, std::set<std::string>{"refused-write-keeps-value"}) << run.Output;
-    std::ifstream junit(FFolder / "out" / "junit.xml", std::ios::binary);
-    const std::string report(std::istreambuf_iterator<char>(junit), {});
-    EXPECT_NE(report.find("tests=\"19\" failures=\"1\""), std::string::npos) << report;
-    EXPECT_NE(report.find("<failure type=\"refused-write-keeps-value\""), std::string::npos) << report;
+    const std::filesystem::path out = FFolder / "out";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Rogue);
+        testenv::SetVariable("PONDERIX_ROGUE_DRIVER", row.Rogue);
+        const TRun run = Check(module, {"--out", out.string()});
+        ASSERT_EQ(run.Failed, std::set<std::string>{row.Rule}) << run.Output;
+        std::ifstream junit(out / "junit.xml", std::ios::binary);
+        const std::string report(std::istreambuf_iterator<char>(junit), {});
+        EXPECT_NE(report.find("tests=\"19\" failures=\"1\""), std::string::npos) << report;
+        EXPECT_NE(report.find(std::string("<failure type=\"") + row.Rule + "\""), std::string::npos) << report;
 
-    const TRun replayed = RunProgram("ponderix-replay",
-                                     {(FFolder / "out" / "refused-write-keeps-value.jsonl").string(), "--module", module});
-    EXPECT_EQ(replayed.Code, 1) << replayed.Output;
-    EXPECT_NE(replayed.Output.find("get PortNumber: expected 0, got 1"), std::string::npos) << replayed.Output;
-    EXPECT_NE(replayed.Output.find("0 passed, 1 failed"), std::string::npos) << replayed.Output; // one step: shrunk
+        const std::string recording = (out / (std::string(row.Rule) + ".jsonl")).string();
+        const TRun faulty = RunProgram("ponderix-replay", {recording, "--module", module});
+        EXPECT_EQ(faulty.Code, 1) << faulty.Output;
+        EXPECT_NE(faulty.Output.find(row.Difference), std::string::npos) << faulty.Output;
+        testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
+        const TRun mended = RunProgram("ponderix-replay", {recording, "--module", module});
+        EXPECT_EQ(mended.Code, 0) << mended.Output;
+    }
 }
 
 TEST_F(PonderixCheck, RefusesWhatWouldSwitchTheWatchdogOffOrSayAnOptionTwice)

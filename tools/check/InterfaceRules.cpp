@@ -263,22 +263,11 @@ void CheckDualAgree(const TTarget& target)
         const std::string byInvoke = VariantText(invoked.Result, m.Type);
         Require(invoked.Result.vt == m.Type, call, std::string("a ") + TypeWord(m.Type), std::string("a ") + TypeWord(invoked.Result.vt));
         if (byInvoke != byTable) {
-            driver::TDriverCall expected;
-            expected.Member = m.Name;
-            expected.Direction = TCallDirection::Read;
-            expected.Value = first;
             TFinding finding{call, byTable + " as through the table", byInvoke, {}};
-            // Replayed through the table, which answers as the recording expects only if both ways agree.
-            driver::TCallValue invokeValue;
-            switch (m.Type) {
-            case VT_I4: invokeValue = driver::ToCallValue(invoked.Result.lVal); break;
-            case VT_BOOL: invokeValue = driver::ToCallValue(invoked.Result.boolVal); break;
-            case VT_R8: invokeValue = driver::ToCallValue(invoked.Result.dblVal); break;
-            case VT_CY: invokeValue = driver::ToCallValue(invoked.Result.cyVal); break;
-            default: invokeValue = driver::ToCallValue(invoked.Result.bstrVal); break;
-            }
-            expected.Value = invokeValue;
-            finding.Recording.push_back(driver::RecordingCallLine(expected));
+            // Replayed as a read through the table, then one through Invoke that must give the same.
+            finding.Recording.push_back(driver::RecordingDriveLine(m.Name, TCallDirection::Read));
+            finding.Recording.push_back(driver::RecordingExpectLine(m.Name, TCallDirection::Read, {},
+                                                                    driver::TExpectation::Same, true));
             throw EBroken{std::move(finding)};
         }
     }
