@@ -5,9 +5,11 @@
 #include "TestEnv.h"
 
 #include "platform/childprocess.h"
+#include "tools/check/Rules.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -277,6 +279,18 @@ TEST_F(PonderixCheck, ComOnlyChecksCOMsRulesAndSkipsTheInterfaces)
         EXPECT_NE(run.Output.find(std::string("SKIP ") + rule + ": an interface rule (--com-only)"), std::string::npos)
             << rule << "\n" << run.Output;
     EXPECT_NE(run.Output.find("13 passed, 0 failed, 6 skipped"), std::string::npos) << run.Output;
+}
+
+TEST(CheckRules, TheReadmesRuleTableSaysWhatTheRuleTableSays)
+{
+    std::ifstream in(PONDERIX_README, std::ios::binary);
+    std::string readme(std::istreambuf_iterator<char>(in), {});
+    readme.erase(std::remove(readme.begin(), readme.end(), '`'), readme.end());
+    for (std::size_t i = 0; i < check::RuleCount; ++i) {
+        const check::TRule& rule = check::Rules[i];
+        const std::string row = std::string("| ") + rule.Id + " | " + rule.Statement + " | " + rule.Basis + " | ";
+        EXPECT_NE(readme.find(row), std::string::npos) << row;
+    }
 }
 
 TEST_F(PonderixCheck, NothingCheckedWhenTheFileIsNoServerModule)

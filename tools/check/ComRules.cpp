@@ -108,6 +108,8 @@ struct TReleaseAll {
 };
 
 // --------------------------------------------------------------- qi-identity
+} // namespace
+
 void CheckQiIdentity(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
@@ -125,6 +127,7 @@ void CheckQiIdentity(const TTarget& target)
 }
 
 // --------------------------------------------------------------- qi-rules
+
 void CheckQiRules(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
@@ -188,6 +191,8 @@ void CheckQiRules(const TTarget& target)
     }
 }
 
+namespace {
+
 // --------------------------------------------------------------- connection points
 // The object's connection point for its events: ITrutinaEvents, or for another class the first
 // one it lists. Empty when it has none (iid unchanged).
@@ -249,6 +254,8 @@ struct TSinks {
     }
 };
 
+} // namespace
+
 void CheckConnectionPoint(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
@@ -305,6 +312,7 @@ void CheckConnectionPoint(const TTarget& target)
                 std::to_string(sink->References()) + " reference(s) kept");
 }
 
+
 void CheckEventAfterUnadvise(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
@@ -352,6 +360,7 @@ void CheckEventAfterUnadvise(const TTarget& target)
 }
 
 // --------------------------------------------------------------- refcount
+
 void CheckRefcount(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
@@ -390,6 +399,7 @@ void CheckRefcount(const TTarget& target)
 }
 
 // --------------------------------------------------------------- unload
+
 void CheckUnload(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
@@ -398,6 +408,8 @@ void CheckUnload(const TTarget& target)
         throw ESkipped{"the module's DllCanUnloadNow cannot be reached"};
     Require(answer == S_FALSE, "DllCanUnloadNow", "S_FALSE while an object lives", StatusWords(answer));
 }
+
+namespace {
 
 // --------------------------------------------------------------- class-factory
 // An outer object for an aggregation attempt: it answers only for itself and counts the references
@@ -446,6 +458,8 @@ void RequireDelegation(TOuter* outer, const std::vector<THeld>& held)
                     + std::to_string(outer->References() - before - taken));
     }
 }
+
+} // namespace
 
 void CheckClassFactory(const TTarget& target)
 {
@@ -497,13 +511,6 @@ void CheckClassFactory(const TTarget& target)
     }
 }
 
-} // namespace
-
-void CheckTypeInfo(const TTarget& target); // InterfaceRules.cpp
-void CheckDispatchNames(const TTarget& target);
-void CheckDispatchInvoke(const TTarget& target);
-void CheckDualAgree(const TTarget& target);
-
 void PumpFor(int ms)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -511,27 +518,6 @@ void PumpFor(int ms)
     for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now())
         platform::WaitAndPumpApartment(
             static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1);
-}
-
-TStaticCheck StaticCheck(std::string_view rule)
-{
-    static const std::pair<std::string_view, TStaticCheck> checks[] = {
-        {"qi-identity", &CheckQiIdentity},
-        {"qi-rules", &CheckQiRules},
-        {"refcount", &CheckRefcount},
-        {"unload", &CheckUnload},
-        {"class-factory", &CheckClassFactory},
-        {"connection-point", &CheckConnectionPoint},
-        {"event-after-unadvise", &CheckEventAfterUnadvise},
-        {"typeinfo", &CheckTypeInfo},
-        {"dispatch-names", &CheckDispatchNames},
-        {"dispatch-invoke", &CheckDispatchInvoke},
-        {"dual-agree", &CheckDualAgree},
-    };
-    for (const auto& [id, check] : checks)
-        if (id == rule)
-            return check;
-    return nullptr;
 }
 
 } // namespace check

@@ -1,6 +1,7 @@
 #include "tools/check/Finding.h"
 
 #include "platform/ole.h"
+#include "tools/check/Rules.h"
 
 #include <atomic>
 #include <cstdio>
@@ -82,13 +83,13 @@ void TCalls::Thrown(std::string call, std::exception_ptr e)
         what += ": " + std::string(x.what());
     } catch (...) {
     }
-    throw EInterrupted{"exception", TFinding{std::move(call), "a status, no exception", what, {}}};
+    throw EInterrupted{rule::Exception, TFinding{std::move(call), "a status, no exception", what, {}}};
 }
 
 void TCalls::Overdue(std::string call, std::chrono::steady_clock::duration took)
 {
     const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
-    throw EInterrupted{"hang", TFinding{std::move(call), "a return within " + std::to_string(GLimit.count()) + " ms",
+    throw EInterrupted{rule::Hang, TFinding{std::move(call), "a return within " + std::to_string(GLimit.count()) + " ms",
                                        "it returned after " + std::to_string(ms) + " ms", {}}};
 }
 

@@ -152,7 +152,7 @@ int GroupChild(const std::string& name, const std::string& resumeAfter, const st
                     child.WriteLine(Line({"begin", rule->Id}));
                     Tell(child, CheckStaticRule(*target, *rule, interruptions));
                 }
-                for (const char* every : {"exception", "hang"}) {
+                for (const char* every : {rule::Exception, rule::Hang}) {
                     bool broken = false;
                     for (const TRuleResult& r : interruptions)
                         broken = broken || r.Rule == every;
@@ -221,7 +221,7 @@ TRuleResult EndFinding(const driver::TChildEnd& end, std::chrono::milliseconds l
     finding.Member = end.Call.empty() ? "outside any driver call" : end.Call;
     finding.Expected = hung ? "a return within " + std::to_string(limit.count()) + " ms" : "the call to return";
     finding.Observed = end.Words;
-    return TRuleResult{hung ? "hang" : "crash", TVerdict::Fail, std::move(finding), {}};
+    return TRuleResult{hung ? rule::Hang : rule::Crash, TVerdict::Fail, std::move(finding), {}};
 }
 
 } // namespace
@@ -271,7 +271,7 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
         if (!outcome.NothingChecked.empty())
             return outcome;
         if (end.Kind == driver::TChildEndKind::Completed) {
-            outcome.Results.push_back(TRuleResult{"crash", TVerdict::Pass, {}, {}});
+            outcome.Results.push_back(TRuleResult{rule::Crash, TVerdict::Pass, {}, {}});
             break;
         }
         if (end.Kind == driver::TChildEndKind::NotStarted) {

@@ -20,8 +20,8 @@ TRuleResult CheckStaticRule(const TTarget& target, const TRule& rule, std::vecto
     TRuleResult result;
     result.Rule = rule.Id;
     try {
-        if (const TStaticCheck check = StaticCheck(rule.Id))
-            check(target);
+        if (rule.Check)
+            rule.Check(target);
     } catch (const EBroken& broken) {
         result.Verdict = TVerdict::Fail;
         result.Finding = broken.Finding;

@@ -5,6 +5,7 @@
 #include "driver/Statera.h"
 #include "platform/apartment.h"
 #include "tools/check/MemberTable.h"
+#include "tools/check/Rules.h"
 #include "tools/check/StaticRules.h"
 
 #include <rapidcheck.h>
@@ -182,7 +183,7 @@ public:
         FControl = std::make_unique<TStatera>(target.ClassId(), target.Create().Get());
         FControl->OnForeignThreadEvent = [this](TStatera*, const std::string& notice) {
             FForeignEvent = notice;
-            if (!FRounds.ForeignEvent && FRounds.Open.count("event-thread"))
+            if (!FRounds.ForeignEvent && FRounds.Open.count(rule::EventThread))
                 FRounds.ForeignEvent = FSteps;
         };
         FDriver = FControl->DriverInterface();
@@ -249,7 +250,7 @@ private:
             }, direction == TCallDirection::Write ? &argument : nullptr);
         } catch (const EInterrupted& interrupted) {
             // The replay expects the call to return.
-            if (interrupted.Rule == "exception")
+            if (interrupted.Rule == rule::Exception)
                 FLines.back() = driver::RecordingExpectLine(m.Name, direction, argument, driver::TExpectation::Returned);
             throw;
         }
@@ -278,7 +279,7 @@ private:
         if (code.Status == NotMade || description.Status == NotMade)
             return;
         if (FAILED(code.Status) || FAILED(description.Status))
-            return Breaks("result-code", what, "ResultCode and ResultDescription answered",
+            return Breaks(rule::ResultCode, what, "ResultCode and ResultDescription answered",
                           std::string(FAILED(code.Status) ? "get ResultCode" : "get ResultDescription") + " failed: "
                               + StatusWords(FAILED(code.Status) ? code.Status : description.Status));
         const std::int32_t result = *std::get_if<std::int32_t>(&code.Value);
@@ -288,14 +289,14 @@ private:
         if (const auto* answered = std::get_if<std::int32_t>(&done.Value);
             step.Direction == TCallDirection::Call && SUCCEEDED(done.Status) && answered && result != 0 && *answered != result) {
             FLines.end()[-2] = driver::RecordingExpectLine("ResultCode", TCallDirection::Read, {}, driver::TExpectation::Agrees);
-            Breaks("result-code", what, "an integer result equal to ResultCode " + std::to_string(result),
+            Breaks(rule::ResultCode, what, "an integer result equal to ResultCode " + std::to_string(result),
                    "the integer result " + std::to_string(*answered));
             return;
         }
         if (result != 0 && text.empty()) {
             FLines.back() = driver::RecordingExpectLine("ResultDescription", TCallDirection::Read, {},
                                                         driver::TExpectation::Described);
-            Breaks("failure-described", what, "a description of ResultCode " + std::to_string(result),
+            Breaks(rule::FailureDescribed, what, "a description of ResultCode " + std::to_string(result),
                    "an empty ResultDescription");
         }
 
@@ -312,7 +313,7 @@ private:
             if (changed && !asBefore) {
                 // Kept relative to the read before the write: a mended driver's value may be any.
                 FLines.back() = driver::RecordingExpectLine(m.Name, TCallDirection::Read, {}, driver::TExpectation::Kept);
-                Breaks("refused-write-keeps-value", what,
+                Breaks(rule::RefusedWriteKeepsValue, what,
                        std::string(m.Name) + " " + driver::FormatTraceValue(before->Value) + " kept (ResultCode "
                            + std::to_string(result) + ")",
                        driver::FormatTraceValue(after.Value));
@@ -340,7 +341,7 @@ private:
         const std::int32_t now = *std::get_if<std::int32_t>(&count.Value);
         if (now != expected) {
             Expect(MemberNamed("DeviceCount"), std::int32_t(expected));
-            Breaks("device-list", what, "DeviceCount " + std::to_string(expected) + " (ResultCode " + std::to_string(result) + ")",
+            Breaks(rule::DeviceList, what, "DeviceCount " + std::to_string(expected) + " (ResultCode " + std::to_string(result) + ")",
                    "DeviceCount " + std::to_string(now));
         }
         const TAnswer index = Read(MemberNamed("CurrentDeviceIndex"));
@@ -348,20 +349,20 @@ private:
             return;
         const std::int32_t current = *std::get_if<std::int32_t>(&index.Value);
         if (current < 0 || current >= now)
-            Breaks("device-list", what, "CurrentDeviceIndex from 0 to " + std::to_string(now - 1),
+            Breaks(rule::DeviceList, what, "CurrentDeviceIndex from 0 to " + std::to_string(now - 1),
                    "CurrentDeviceIndex " + std::to_string(current));
         if (!succeeded || result != 0 || step.Direction != TCallDirection::Write)
             return;
         if (name == "CurrentDeviceIndex" && driver::FormatTraceValue(index.Value) != driver::FormatTraceValue(step.Argument)) {
             Expect(m, step.Argument);
-            Breaks("device-list", what, "CurrentDeviceIndex " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
+            Breaks(rule::DeviceList, what, "CurrentDeviceIndex " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
                    "CurrentDeviceIndex " + std::to_string(current));
         }
         if (name == "CurrentDeviceNumber") {
             const TAnswer number = Read(m);
             if (SUCCEEDED(number.Status) && driver::FormatTraceValue(number.Value) != driver::FormatTraceValue(step.Argument)) {
                 Expect(m, step.Argument);
-                Breaks("device-list", what, "CurrentDeviceNumber " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
+                Breaks(rule::DeviceList, what, "CurrentDeviceNumber " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
                        "CurrentDeviceNumber " + driver::FormatTraceValue(number.Value));
             }
         }
@@ -565,9 +566,9 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     }
     if (rounds.ForeignEvent && rounds.Error.empty()) {
         try {
-            broken["event-thread"] = ForeignEventFinding(target, *rounds.ForeignEvent, rounds.Avoid);
+            broken[rule::EventThread] = ForeignEventFinding(target, *rounds.ForeignEvent, rounds.Avoid);
         } catch (const std::exception& e) {
-            broken["event-thread"] = TFinding{"a sequence", "data events on the object's thread",
+            broken[rule::EventThread] = TFinding{"a sequence", "data events on the object's thread",
                                               std::string("a data event on a thread of the driver's own (") + e.what() + ")", {}};
         }
     }
