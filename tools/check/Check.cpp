@@ -22,9 +22,9 @@ namespace {
 
 const char* const UsageText =
     "usage: ponderix-check [--module FILE] [--class PROGID|{CLSID}] [--com-only] [--seed N] [--out DIR]\n"
-    "                      [--call-limit MS] [--sequences N]\n"
+    "                      [--call-limit MS] [--sequences N] [--strict]\n"
     "  checks the driver registered for Statera (or the module FILE) against every COM and interface rule;\n"
-    "  exit code 0: no rule broken, 1: a rule broken, 2: nothing could be checked\n";
+    "  exit code 0: no rule broken (warnings allowed unless --strict), 1: a rule broken, 2: nothing could be checked\n";
 
 std::uint64_t WholeNumber(const std::string& option, const std::string& text, std::uint64_t most)
 {
@@ -91,6 +91,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
                 throw runtime::Exception("--class needs a ProgID or a class id");
         } else if (arg == "--com-only") {
             options.ComOnly = true;
+        } else if (arg == "--strict") {
+            options.Strict = true;
         } else if (arg == "--seed") {
             options.Seed = WholeNumber(arg, value(), UINT64_MAX);
         } else if (arg == "--out") {
@@ -191,7 +193,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     for (const TRuleResult& r : results)
-        if (r.Verdict == TVerdict::Fail)
+        if (r.Verdict == TVerdict::Fail || (options.Strict && r.Verdict == TVerdict::Warn))
             return kExitBroken;
     return kExitKept;
 }

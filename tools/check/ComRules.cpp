@@ -121,8 +121,15 @@ void CheckQiIdentity(const TTarget& target)
         Require(SUCCEEDED(status) && identity, std::string("QueryInterface(IUnknown) from ") + h.Interface.Name,
                 "S_OK", StatusWords(status));
         static_cast<IUnknown*>(identity)->Release();
-        Require(identity == object.Get(), std::string("QueryInterface(IUnknown) from ") + h.Interface.Name,
-                "the object's one IUnknown pointer", "another pointer");
+        if (identity == object.Get())
+            continue;
+        // A tear-off ISupportErrorInfo with an IUnknown of its own: MSXML's, on Windows too.
+        if (h.Interface.Iid == &IID_ISupportErrorInfo)
+            Warn(std::string("QueryInterface(IUnknown) from ") + h.Interface.Name, "the object's one IUnknown pointer",
+                 "another pointer (a tear-off's own)");
+        else
+            Broken(std::string("QueryInterface(IUnknown) from ") + h.Interface.Name, "the object's one IUnknown pointer",
+                   "another pointer");
     }
 }
 
@@ -140,7 +147,11 @@ void CheckQiRules(const TTarget& target)
     }
     {
         const HRESULT status = Query(object.Get(), IID_IUnknown, nullptr);
-        Require(status == E_POINTER, "QueryInterface(IUnknown, null)", "E_POINTER", StatusWords(status));
+        // E_INVALIDARG is refused all the same: Windows' pointer moniker answers so.
+        if (status == E_INVALIDARG)
+            Warn("QueryInterface(IUnknown, null)", "E_POINTER", StatusWords(status));
+        else
+            Require(status == E_POINTER, "QueryInterface(IUnknown, null)", "E_POINTER", StatusWords(status));
     }
     std::vector<THeld> held = HeldInterfaces(target, object.Get());
     TReleaseAll release{held};
@@ -206,8 +217,11 @@ ComPtr<IConnectionPoint> EventPoint(const TTarget& target, IConnectionPointConta
         return point;
     }
     ComPtr<IEnumConnectionPoints> points;
-    if (FAILED(TCalls::Make("EnumConnectionPoints", TCallDirection::Call,
-                            [&] { return container->EnumConnectionPoints(points.Out()); })) || !points)
+    const HRESULT listed = TCalls::Make("EnumConnectionPoints", TCallDirection::Call,
+                                        [&] { return container->EnumConnectionPoints(points.Out()); });
+    // A container must list its connection points.
+    Require(listed != E_NOTIMPL, "EnumConnectionPoints", "S_OK and the connection points", StatusWords(listed));
+    if (FAILED(listed) || !points)
         return {};
     IConnectionPoint* first = nullptr;
     ULONG fetched = 0;
@@ -300,8 +314,13 @@ void CheckConnectionPoint(const TTarget& target)
             "cookies " + std::to_string(a) + " and " + std::to_string(b));
     const DWORD unknown = (a > b ? a : b) + 1000;
     status = Unadvise(point.Get(), unknown);
-    Require(status == CONNECT_E_NOCONNECTION, "Unadvise(a cookie it never gave)", "CONNECT_E_NOCONNECTION",
-            StatusWords(status));
+    // Another refusal breaks no client: Windows' ADO answers E_FAIL, its network list manager
+    // OLE_E_NOCONNECTION.
+    if (FAILED(status) && status != CONNECT_E_NOCONNECTION)
+        Warn("Unadvise(a cookie it never gave)", "CONNECT_E_NOCONNECTION", StatusWords(status));
+    else
+        Require(status == CONNECT_E_NOCONNECTION, "Unadvise(a cookie it never gave)", "CONNECT_E_NOCONNECTION",
+                StatusWords(status));
     for (const DWORD cookie : {a, b}) {
         status = Unadvise(point.Get(), cookie);
         Require(status == S_OK, "Unadvise", "S_OK", StatusWords(status));
@@ -492,8 +511,11 @@ void CheckClassFactory(const TTarget& target)
         object = Garbage;
         status = create(outer.Get(), *iid, &object);
         if (FAILED(status)) {
-            Require(status == CLASS_E_NOAGGREGATION, "CreateInstance(an outer object)",
-                    "CLASS_E_NOAGGREGATION (or an aggregated object)", StatusWords(status));
+            // Only IUnknown may be asked with an outer object: any refusal of another interface is
+            // right (Windows' filter graph answers E_NOINTERFACE, its global options E_INVALIDARG).
+            if (*iid == IID_IUnknown)
+                Require(status == CLASS_E_NOAGGREGATION, "CreateInstance(an outer object)",
+                        "CLASS_E_NOAGGREGATION (or an aggregated object)", StatusWords(status));
             Require(object == nullptr, "CreateInstance(an outer object)", "a null object on failure",
                     "the out pointer left as it was");
             continue;

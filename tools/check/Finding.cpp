@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 
 namespace check {
@@ -13,6 +14,25 @@ namespace {
 std::atomic<std::uint64_t> GCalls{0};
 std::chrono::milliseconds GLimit{5000};
 } // namespace
+
+namespace {
+std::optional<TFinding> GWarning;
+} // namespace
+
+void Warn(std::string member, std::string expected, std::string observed)
+{
+    if (!GWarning)
+        GWarning = TFinding{std::move(member), std::move(expected), std::move(observed), {}};
+}
+
+bool TakeWarning(TFinding& warning)
+{
+    const bool warned = GWarning.has_value();
+    if (warned)
+        warning = std::move(*GWarning);
+    GWarning.reset();
+    return warned;
+}
 
 std::string StatusWords(long status)
 {

@@ -24,12 +24,13 @@ struct TFinding {
     std::vector<std::string> Recording;
 };
 
-enum class TVerdict { Pass, Fail, Skip };
+// Warn: a departure from the documentation that Windows' own objects make too; it breaks no client.
+enum class TVerdict { Pass, Fail, Skip, Warn };
 
 struct TRuleResult {
     std::string Rule;
     TVerdict Verdict = TVerdict::Pass;
-    TFinding Finding;   // Fail
+    TFinding Finding;   // Fail, Warn
     std::string Reason; // Skip
 };
 
@@ -56,6 +57,11 @@ inline void Require(bool kept, const std::string& member, const std::string& exp
     if (!kept)
         Broken(member, expected, observed);
 }
+
+// Notes a warning of the rule being checked; the first one stands, and a failure wins over it.
+void Warn(std::string member, std::string expected, std::string observed);
+// The warning noted since the last call, if any (the rule's check has ended).
+bool TakeWarning(TFinding& warning);
 
 // "E_FAIL"; "0x80004321" for a status without a name here.
 std::string StatusWords(long status);

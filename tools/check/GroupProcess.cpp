@@ -71,7 +71,8 @@ std::string Line(std::initializer_list<std::string> fields)
 
 void Tell(driver::TDriverChild& child, const TRuleResult& r)
 {
-    const char* verdict = r.Verdict == TVerdict::Pass ? "pass" : r.Verdict == TVerdict::Fail ? "fail" : "skip";
+    const char* const verdicts[] = {"pass", "fail", "skip", "warn"};
+    const char* verdict = verdicts[static_cast<int>(r.Verdict)];
     child.WriteLine(Line({"result", r.Rule, verdict, r.Finding.Member, r.Finding.Expected, r.Finding.Observed, r.Reason}));
     for (const std::string& recorded : r.Finding.Recording)
         child.WriteLine(Line({"line", r.Rule, recorded}));
@@ -254,7 +255,10 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings)
             else if (f[0] == "begin" && f.size() > 1)
                 inProgress = f[1];
             else if (f[0] == "result" && f.size() >= 7) {
-                const TVerdict verdict = f[2] == "pass" ? TVerdict::Pass : f[2] == "fail" ? TVerdict::Fail : TVerdict::Skip;
+                const TVerdict verdict = f[2] == "pass"   ? TVerdict::Pass
+                                         : f[2] == "fail" ? TVerdict::Fail
+                                         : f[2] == "warn" ? TVerdict::Warn
+                                                          : TVerdict::Skip;
                 outcome.Results.push_back(TRuleResult{f[1], verdict, TFinding{f[3], f[4], f[5], {}}, f[6]});
                 reported.insert(f[1]);
                 inProgress.clear();

@@ -35,6 +35,7 @@ std::string ResultLine(const TRuleResult& result)
     switch (result.Verdict) {
     case TVerdict::Pass: return "PASS " + result.Rule;
     case TVerdict::Fail: return "FAIL " + result.Rule + ": " + FindingText(result.Finding);
+    case TVerdict::Warn: return "WARN " + result.Rule + ": " + FindingText(result.Finding);
     default: return "SKIP " + result.Rule + ": " + result.Reason;
     }
 }
@@ -42,7 +43,8 @@ std::string ResultLine(const TRuleResult& result)
 std::string SummaryLine(const std::vector<TRuleResult>& results)
 {
     return std::to_string(Count(results, TVerdict::Pass)) + " passed, " + std::to_string(Count(results, TVerdict::Fail))
-           + " failed, " + std::to_string(Count(results, TVerdict::Skip)) + " skipped";
+           + " failed, " + std::to_string(Count(results, TVerdict::Skip)) + " skipped"
+           + (Count(results, TVerdict::Warn) > 0 ? ", " + std::to_string(Count(results, TVerdict::Warn)) + " warned" : "");
 }
 
 std::string JUnitReport(const std::vector<TRuleResult>& results, const std::string& suiteName)
@@ -61,7 +63,9 @@ std::string JUnitReport(const std::vector<TRuleResult>& results, const std::stri
             continue;
         }
         xml += ">\n";
-        if (r.Verdict == TVerdict::Skip)
+        if (r.Verdict == TVerdict::Warn) // shown, not failing the case
+            xml += "      <system-out>" + replay::XmlText(ResultLine(r)) + "</system-out>\n";
+        else if (r.Verdict == TVerdict::Skip)
             xml += "      <skipped message=\"" + replay::XmlText(r.Reason) + "\"/>\n";
         else
             xml += "      <failure type=\"" + replay::XmlText(r.Rule) + "\" message=\""

@@ -32,7 +32,8 @@ const TRule Rules[] = {
      "IClassFactory::CreateInstance's contract. Supporting aggregation means delegating: every interface "
      "the inner object hands out answers QueryInterface for IUnknown with the outer object and takes "
      "AddRef and Release to it; an object that takes the outer object and ignores it is blamed, as is a "
-     "refusal other than CLASS_E_NOAGGREGATION",
+     "refusal of IUnknown other than CLASS_E_NOAGGREGATION; an outer object may ask only for IUnknown, so "
+     "any refusal of another interface with a null object is right",
      true, TGroup::Com, &CheckClassFactory},
     {rule::ConnectionPoint,
      "answer FindConnectionPoint for its event interface and CONNECT_E_NOCONNECTION for others; give "

@@ -193,6 +193,8 @@ public:
     {
         if (FQueryInterface == "null-out-crash" && !ppv)
             CrashHere();
+        if (FQueryInterface == "null-out-invalidarg" && !ppv)
+            return E_INVALIDARG;
         if (FQueryInterface == "keep-out" && ppv && riid != IID_IUnknown) {
             void* kept = *ppv;
             const HRESULT status = TTrutinaServerBase::QueryInterface(riid, ppv);

@@ -28,6 +28,7 @@
 //   QueryInterface=split-identity   IUnknown answered with another pointer after the object's first
 //   QueryInterface=keep-out         a refusal leaves the out pointer as it was
 //   QueryInterface=null-out-crash   a null out pointer crashes it
+//   QueryInterface=null-out-invalidarg  a null out pointer answered E_INVALIDARG (not E_POINTER)
 //   QueryInterface=unstable         IConnectionPointContainer refused every second time it is asked
 //   Release=leak                    the last Release leaves the object alive, its sinks held
 //   DllCanUnloadNow=always          S_OK while objects live
