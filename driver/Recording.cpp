@@ -316,7 +316,9 @@ TRecordedStep ParseStep(int line, const Json& object)
                                                                      {"kept", TExpectation::Kept},
                                                                      {"same", TExpectation::Same},
                                                                      {"described", TExpectation::Described},
-                                                                     {"agrees", TExpectation::Agrees}};
+                                                                     {"agrees", TExpectation::Agrees},
+                                                                     {"added", TExpectation::Added},
+                                                                     {"deleted", TExpectation::Deleted}};
         for (const auto& [word, expectation] : words)
             if (expect == word)
                 step.Expect = expectation;
@@ -400,7 +402,7 @@ std::string RecordingExpectLine(const char* member, TCallDirection direction, co
         line["value"] = ValueJson(argument);
     if (throughInvoke)
         line["through"] = "Invoke";
-    static const char* const words[] = {"", "returned", "kept", "same", "described", "agrees"};
+    static const char* const words[] = {"", "returned", "kept", "same", "described", "agrees", "added", "deleted"};
     line["expect"] = words[static_cast<int>(expectation)];
     return Dump(line);
 }

@@ -32,6 +32,10 @@
 //                                                                ResultCode read was 0
 //   {"get":"ResultCode","expect":"agrees"}                       0, or the integer result of the
 //                                                                method called last
+//   {"get":"DeviceCount","expect":"added"}                       one more than this member's read
+//                                                                before ("deleted": one less),
+//                                                                unless the last ResultCode read
+//                                                                was not 0: the same
 #pragma once
 
 #include "driver/CallTrace.h"
@@ -63,7 +67,7 @@ struct TRecordingHeader {
 enum class TStepKind { Action, Call, Event };
 
 // What a call's answer is compared with besides a recorded value (RecordingExpectLine).
-enum class TExpectation { Recorded, Returned, Kept, Same, Described, Agrees };
+enum class TExpectation { Recorded, Returned, Kept, Same, Described, Agrees, Added, Deleted };
 
 // One line of a recording after the header.
 struct TRecordedStep {

@@ -225,6 +225,18 @@ bool CompareExpected(const driver::TRecordedStep& step, const TAnswer& got, cons
         difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
         return FAILED(got.Status) || (code && answered && *code != 0 && *code != *answered);
     }
+    case TExpectation::Added:
+    case TExpectation::Deleted: {
+        const std::int32_t* previous = before == read.end() ? nullptr : std::get_if<std::int32_t>(&before->second);
+        const std::int32_t* now = std::get_if<std::int32_t>(&got.Value);
+        if (!previous || !result)
+            return false;
+        const std::int32_t expected = *previous + (*result != 0 ? 0 : step.Expect == TExpectation::Added ? 1 : -1);
+        difference.Expected = std::to_string(expected) + " (" + std::to_string(*previous) + " before, ResultCode "
+                              + std::to_string(*result) + ")";
+        difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
+        return FAILED(got.Status) || !now || *now != expected;
+    }
     case TExpectation::Kept:
         if (!result || *result == 0)
             return false; // taken: nothing to keep
