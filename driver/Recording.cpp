@@ -281,10 +281,15 @@ TRecordedStep ParseStep(int line, const Json& object)
         return step;
     }
     if (object.contains("event")) {
-        AllowOnly(line, object, {"event", "notice"});
+        AllowOnly(line, object, {"event", "notice", "expect"});
         if (RequireString(line, object, "event", true) != "DataEvent")
             throw ERecordingError(line, "unknown event \"" + object["event"].get<std::string>() + "\"");
         step.Kind = TStepKind::Event;
+        if (const std::string expect = RequireString(line, object, "expect", false); !expect.empty()) {
+            if (expect != "own-thread")
+                throw ERecordingError(line, "unknown expectation \"" + expect + "\" of an event");
+            step.Expect = TExpectation::OwnThread;
+        }
         return step;
     }
 
@@ -402,7 +407,8 @@ std::string RecordingExpectLine(const char* member, TCallDirection direction, co
         line["value"] = ValueJson(argument);
     if (throughInvoke)
         line["through"] = "Invoke";
-    static const char* const words[] = {"", "returned", "kept", "same", "described", "agrees", "added", "deleted"};
+    static const char* const words[] = {"",       "returned", "kept",    "same",      "described",
+                                        "agrees", "added",    "deleted", "own-thread"};
     line["expect"] = words[static_cast<int>(expectation)];
     return Dump(line);
 }

@@ -36,6 +36,8 @@
 //                                                                before ("deleted": one less),
 //                                                                unless the last ResultCode read
 //                                                                was not 0: the same
+//   {"event":"DataEvent","expect":"own-thread"}                  any data event that comes (within
+//                                                                1.2 s) on the object's thread
 #pragma once
 
 #include "driver/CallTrace.h"
@@ -67,7 +69,7 @@ struct TRecordingHeader {
 enum class TStepKind { Action, Call, Event };
 
 // What a call's answer is compared with besides a recorded value (RecordingExpectLine).
-enum class TExpectation { Recorded, Returned, Kept, Same, Described, Agrees, Added, Deleted };
+enum class TExpectation { Recorded, Returned, Kept, Same, Described, Agrees, Added, Deleted, OwnThread };
 
 // One line of a recording after the header.
 struct TRecordedStep {

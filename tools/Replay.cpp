@@ -285,6 +285,7 @@ public:
             FControl = std::make_unique<TStatera>(clsid, object.Get());
         }
         FControl->OnDataEvent = [this](TStatera*) { ++FEvents; };
+        FControl->OnForeignThreadEvent = [this](TStatera*, const std::string&) { ++FForeignEvents; };
         FDriver = FControl->DriverInterface();
         FCreated = std::chrono::steady_clock::now();
     }
@@ -302,6 +303,8 @@ public:
 
     ITrutina* Driver() const { return FDriver.Get(); }
 
+    // Data events raised on a thread of the driver's own (the first of them: the control says it once).
+    int ForeignEvents() const { return FForeignEvents; }
     int WaitForEvents(int wanted, int timeoutMs)
     {
         using Clock = std::chrono::steady_clock;
@@ -332,6 +335,7 @@ private:
     std::unique_ptr<TStatera> FControl;
     platform::ComPtr<ITrutina> FDriver;
     int FEvents = 0;
+    int FForeignEvents = 0;
 };
 
 // A number for --tolerance and --event-timeout; the whole text must be it.
@@ -460,7 +464,8 @@ std::string RecordedEnd(const driver::TRecordedStep& step)
 } // namespace
 
 TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
-               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress)
+               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress,
+               const std::function<int()>& foreignEvents)
 {
     TResult result;
     int eventsExpected = 0;
@@ -483,6 +488,14 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
                         progress.Notice(Place(action, step.Line) + ": waits " + driver::FormatSeconds(std::chrono::milliseconds(waitMs))
                                         + ", to begin as long after the start as in the sitting");
                 });
+            continue;
+        }
+        if (step.Kind == driver::TStepKind::Event && step.Expect == driver::TExpectation::OwnThread) {
+            // Any data event that comes within the slowest polling interval (1 s) is the object's.
+            eventsExpected = std::max(eventsExpected, waitForEvents(eventsExpected + 1, std::min(options.EventTimeoutMs, 1200)));
+            if (foreignEvents && foreignEvents() > 0 && !options.Ignore.count("DataEvent"))
+                differs(action, TDifference{step.Line, "event DataEvent", "data events on the object's thread",
+                                            "a data event on a thread of the driver's own"});
             continue;
         }
         if (step.Kind == driver::TStepKind::Event) {
@@ -564,7 +577,7 @@ bool ReplayHere(const driver::TRecording& recording, const TOptions& options, co
         recording, driver->Driver(),
         [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); },
         [&driver](long long ms, const std::function<void(long long)>& before) { driver->WaitUntil(ms, before); },
-        options, progress);
+        options, progress, [&driver] { return driver->ForeignEvents(); });
     // Its release is a call too, and may fail as any other.
     driver::TCallInProgress releasing("Release", driver::TCallDirection::Call);
     driver.reset();

@@ -183,6 +183,8 @@ TEST_F(PonderixCheck, AFindingsRecordingFailsAgainstTheFaultAndPassesWithItMende
         {"ResultCode=stale;put PortNumber=refuse:-4", "result-code", "get ResultCode: expected 0, or the integer result"},
         {"ReadWeight=crash", "crash", "the driver crashed in call ReadWeight"},
         {"AddDevice=miscount", "device-list", "get DeviceCount: expected 2 (1 before, ResultCode 0), got 1"},
+        {"ReadWeight=late-thread-event:200", "event-thread",
+         "event DataEvent: expected data events on the object's thread, got a data event on a thread of the driver's own"},
     };
     const std::string module = std::string(PONDERIX_BIN) + "/RogueTrutina.dll";
     const std::filesystem::path out = FFolder / "out";

@@ -209,11 +209,9 @@ public:
                 Change(step);
             platform::PumpApartment();
             if (!FForeignEvent.empty()) {
-                driver::TDriverCall event;
-                event.Member = "DataEvent";
-                event.Direction = TCallDirection::Event;
-                event.Notice = FForeignEvent;
-                FLines.push_back(driver::RecordingCallLine(event));
+                // The replay expects every data event on the object's thread.
+                FLines.push_back(driver::RecordingExpectLine("DataEvent", TCallDirection::Event, {},
+                                                             driver::TExpectation::OwnThread));
                 FForeignEvent.clear();
                 FForeignEventSeen = true;
             }
