@@ -174,7 +174,12 @@ struct TRounds {
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::unique_ptr<TSequenceRun>>> Watched;
 };
 
-struct TModel {};
+// What the sequences know before each step: the calls they no longer make (a crash or a hang was
+// found in them), refused by RapidCheck's preconditions so that a sequence holds only the steps
+// it performs.
+struct TModel {
+    const std::set<std::string>* Avoid = nullptr;
+};
 
 class TSequenceRun {
 public:
@@ -195,8 +200,6 @@ public:
 
     void Perform(const TStep& step)
     {
-        if (step.Member && Avoided(*step.Member, step.Direction))
-            return;
         FSteps.push_back(step);
         ++FNumber;
         FLines.push_back(driver::RecordingActionLine("step" + std::to_string(FNumber), StepText(step)));
@@ -453,6 +456,12 @@ template <typename TSut>
 struct TStepCommand final : rc::state::Command<TModel, TSut> {
     TStep Step;
     explicit TStepCommand(TStep step) : Step(std::move(step)) {}
+    void checkPreconditions(const TModel& model) const override
+    {
+        // Decided first: RapidCheck's captured expression does not stop at the first true operand.
+        const bool avoided = Step.Member && model.Avoid && model.Avoid->count(TCalls::Name(Step.Member->Name, Step.Direction));
+        RC_PRE(!avoided);
+    }
     void run(const TModel&, TSut& sut) const override { sut.Perform(Step); }
     void show(std::ostream& os) const override { os << StepText(Step); }
 };
@@ -468,12 +477,11 @@ rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const 
 
 // The calls of a sequence as recording lines: each step an action and its call.
 struct TCollected {
-    const std::set<std::string>& Avoid;
     std::vector<std::string> Lines;
     int Number = 0;
     void Perform(const TStep& step)
     {
-        if (!step.Member || Avoid.count(TCalls::Name(step.Member->Name, step.Direction)))
+        if (!step.Member)
             return;
         Lines.push_back(driver::RecordingActionLine("step" + std::to_string(++Number), StepText(step)));
         Lines.push_back(driver::RecordingDriveLine(step.Member->Name, step.Direction, step.Argument));
@@ -554,7 +562,7 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
                                             std::move(Run));
             }
         } watchAfter{rounds, run};
-        rc::state::check(TModel{}, *run, &Commands<TSequenceRun>);
+        rc::state::check(TModel{&rounds.Avoid}, *run, &Commands<TSequenceRun>);
     };
     // Each round shrinks the first rule it finds broken, then goes on without it.
     while (!rounds.Open.empty()) {
@@ -600,8 +608,8 @@ std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
 {
     std::vector<std::string> shortest;
     const auto property = [&] {
-        TCollected collected{options.Avoid, {}, 0};
-        rc::state::check(TModel{}, collected, &Commands<TCollected>);
+        TCollected collected;
+        rc::state::check(TModel{&options.Avoid}, collected, &Commands<TCollected>);
         if (breaks(collected.Lines)) {
             shortest = collected.Lines; // RapidCheck's last failing candidate is its shortest
             RC_FAIL("breaks");
