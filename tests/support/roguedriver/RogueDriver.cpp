@@ -431,14 +431,14 @@ private:
             });
             break;
         case TMisdeed::LateThreadEvent:
-            if (FEventThread.joinable())
-                FEventThread.join();
+            // Its own thread each time, never waited for: the call returns at once however many
+            // are still to come. The thread holds the object until its event is raised.
             AddRef();
-            FEventThread = std::thread([this, delay = rule.Count] {
+            std::thread([this, delay = rule.Count] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
                 RaiseAll();
                 Release();
-            });
+            }).detach();
             break;
         case TMisdeed::CallEvents:
             for (long i = 0; i < rule.Count; ++i)
