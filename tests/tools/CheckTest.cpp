@@ -122,6 +122,8 @@ const TMisbehaviour Misbehaviours[] = {
     {"get PortNumber=crash", "crash", false, "FAIL crash: get PortNumber: ", 2},
     {"QueryInterface=null-out-invalidarg", "", false,
      "WARN qi-rules: QueryInterface(IUnknown, null): expected E_POINTER, observed E_INVALIDARG", 0, 1},
+    {"Unadvise=unknown-fail", "", false,
+     "WARN connection-point: Unadvise(a cookie it never gave): expected CONNECT_E_NOCONNECTION, observed E_FAIL", 0, 1},
     {"QueryInterface=null-out-crash", "crash", false, "FAIL crash: call QueryInterface \"IUnknown, null out pointer\": ",
      1},
     {"Zero=hang:3000", "hang"},
@@ -131,6 +133,8 @@ const TMisbehaviour Misbehaviours[] = {
     {"get CurrentDeviceName=null;get DriverVersion=null", ""},
     {"put PortNumber=refuse:-4;ReadWeight=refuse:-11", ""},
     {"ReadWeight=call-events:2;GenerateEvent=call-events:1", ""},
+    // Allowed outright: another interface than IUnknown refused with an outer object; no type information.
+    {"CreateInstance=refuse-interface;GetTypeInfoCount=notimpl", ""},
     {"", ""},
 };
 

@@ -133,6 +133,8 @@ TEST(RecordingLine, BadRecordingsAreRefusedWithTheLineAndTheReason)
          "unknown expectation \"heavy\""},
         {"an expectation beside a value", header + "\n{\"get\":\"Model\",\"value\":1,\"expect\":\"same\"}\n", 2,
          "an expectation stands instead of a value"},
+        {"an unknown expectation of an event", header + "\n{\"event\":\"DataEvent\",\"expect\":\"late\"}\n", 2,
+         "unknown expectation \"late\" of an event"},
         {"a write through Invoke", header + "\n{\"put\":\"Model\",\"value\":1,\"through\":\"Invoke\"}\n", 2,
          "only a read is made"},
         {"an action a year after the start", header + "\n{\"action\":\"btnTareClick\",\"ms\":31536000000}\n", 2,

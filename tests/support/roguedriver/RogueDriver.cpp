@@ -155,6 +155,8 @@ public:
                     dispatch->Release();
                 });
         }
+        if (!sink && FMisdeed == "unknown-fail")
+            return E_FAIL;
         return FInner->Unadvise(cookie);
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override { return FInner->EnumConnections(out); }
@@ -223,6 +225,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
+        if (FTypeInfoCount == "notimpl")
+            return E_NOTIMPL;
         if (FTypeInfoCount != "two" || !count)
             return TTrutinaServerBase::GetTypeInfoCount(count);
         *count = 2;
@@ -537,6 +541,10 @@ public:
         if (misdeed == "wrong-refusal" && ppv) {
             *ppv = nullptr;
             return E_INVALIDARG;
+        }
+        if (misdeed == "refuse-interface" && ppv && riid != IID_IUnknown) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
         }
         return FFactory->CreateInstance(misdeed == "ignore-outer" ? nullptr : outer, riid, ppv);
     }

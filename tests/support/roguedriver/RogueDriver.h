@@ -34,7 +34,10 @@
 //   DllCanUnloadNow=always          S_OK while objects live
 //   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
 //   CreateInstance=ignore-outer     an outer object taken and ignored: a plain object, no delegation
+//   CreateInstance=refuse-interface an outer object with another interface than IUnknown refused
+//                                   with E_NOINTERFACE
 //   GetTypeInfoCount=two            answers 2
+//   GetTypeInfoCount=notimpl        answers E_NOTIMPL
 //   GetIDsOfNames=shifted           every member's dispatch id + 100 (Invoke takes them)
 //   GetIDsOfNames=case-sensitive    a name in another case than the table's is unknown
 //   GetIDsOfNames=wrong             every member's dispatch id + 100 (Invoke does not take them)
@@ -43,6 +46,7 @@
 //   Invoke=disagree                 an integer read through Invoke answers one more than the vtable
 //   Unadvise=keep-reference         the sink is not released
 //   Unadvise=late-event             one more data event reaches the sink after Unadvise
+//   Unadvise=unknown-fail           a cookie it never gave refused with E_FAIL
 //   Unadvise=keep-pointer           the sink is released but kept: the object's later events reach it
 //
 // Every other member answers zero or empty, ResultCode 0 (the last write's or method's result, which
