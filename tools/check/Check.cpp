@@ -185,17 +185,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << SummaryLine(results) << "\n";
     out.flush();
 
+    bool broken = false;
+    for (const TRuleResult& r : results)
+        broken = broken || r.Verdict == TVerdict::Fail || (options.Strict && r.Verdict == TVerdict::Warn);
     if (!options.Out.empty()) {
         if (const std::string why = WriteOut(options.Out, header, results, "ponderix-check", written);
             !why.empty()) {
             err << "ponderix-check: --out: " << why << "\n";
-            return kExitNothingChecked;
+            return broken ? kExitBroken : kExitNothingChecked; // a broken rule is never hidden
         }
     }
-    for (const TRuleResult& r : results)
-        if (r.Verdict == TVerdict::Fail || (options.Strict && r.Verdict == TVerdict::Warn))
-            return kExitBroken;
-    return kExitKept;
+    return broken ? kExitBroken : kExitKept;
 }
 
 } // namespace check
