@@ -331,7 +331,6 @@ void CheckConnectionPoint(const TTarget& target)
                 std::to_string(sink->References()) + " reference(s) kept");
 }
 
-
 void CheckEventAfterUnadvise(const TTarget& target)
 {
     ComPtr<IUnknown> object = target.Create();
