@@ -339,9 +339,10 @@ void CheckEventAfterUnadvise(const TTarget& target)
     if (!point)
         throw ESkipped{"the object has no connection point"};
     // Never freed: a driver that lets the sink go but keeps calling it must be seen doing so, not
-    // crash the check (kept reachable, so that a leak check at exit does not count it).
-    static std::vector<TEventSink*> kept;
-    TEventSink* sink = kept.emplace_back(new TEventSink(iid));
+    // crash the check. Kept reachable to the process's end (a list never destroyed), so that a
+    // leak check at exit does not count it.
+    static auto* const kept = new std::vector<TEventSink*>;
+    TEventSink* sink = kept->emplace_back(new TEventSink(iid));
     DWORD cookie = 0;
     if (Advise(point.Get(), sink, cookie) != S_OK)
         throw ESkipped{"Advise refused the sink"};
