@@ -32,10 +32,10 @@
 //   QueryInterface=unstable         IConnectionPointContainer refused every second time it is asked
 //   Release=leak                    the last Release leaves the object alive, its sinks held
 //   DllCanUnloadNow=always          S_OK while objects live
-//   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
-//   CreateInstance=ignore-outer     an outer object taken and ignored: a plain object, no delegation
 //   CreateInstance=refuse-interface an outer object with another interface than IUnknown refused
 //                                   with E_NOINTERFACE
+//   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
+//   CreateInstance=ignore-outer     an outer object taken and ignored: a plain object, no delegation
 //   GetTypeInfoCount=two            answers 2
 //   GetTypeInfoCount=notimpl        answers E_NOTIMPL
 //   GetIDsOfNames=shifted           every member's dispatch id + 100 (Invoke takes them)
