@@ -286,17 +286,22 @@ TRecordedStep ParseStep(int line, const Json& object)
         return step;
     }
     if (object.contains("event")) {
-        AllowOnly(line, object, {"event", "notice"});
+        AllowOnly(line, object, {"event", "notice", "expect"});
         if (RequireString(line, object, "event", true) != "DataEvent")
             throw ERecordingError(line, "unknown event \"" + object["event"].get<std::string>() + "\"");
         step.Kind = TStepKind::Event;
+        if (const std::string expect = RequireString(line, object, "expect", false); !expect.empty()) {
+            if (expect != "own-thread")
+                throw ERecordingError(line, "unknown expectation \"" + expect + "\" of an event");
+            step.Expect = TExpectation::OwnThread;
+        }
         return step;
     }
 
     step.Kind = TStepKind::Call;
     const char* key = object.contains("get") ? "get" : object.contains("put") ? "put" : "call";
     step.Direction = key[0] == 'g' ? TCallDirection::Read : key[0] == 'p' ? TCallDirection::Write : TCallDirection::Call;
-    AllowOnly(line, object, {key, "value", "status", "error", "crashed", "exited"});
+    AllowOnly(line, object, {key, "value", "status", "error", "crashed", "exited", "expect", "through"});
     const std::string name = RequireString(line, object, key, true);
     step.Member = FindMember(name);
     if (!step.Member)
@@ -316,16 +321,40 @@ TRecordedStep ParseStep(int line, const Json& object)
         step.Value = ParseValue(line, *step.Member, step.Direction, *value);
     step.Crashed = RequireString(line, object, "crashed", false);
     step.Exited = RequireString(line, object, "exited", false);
+    if (const std::string expect = RequireString(line, object, "expect", false); !expect.empty()) {
+        static const std::pair<const char*, TExpectation> words[] = {{"returned", TExpectation::Returned},
+                                                                     {"kept", TExpectation::Kept},
+                                                                     {"same", TExpectation::Same},
+                                                                     {"described", TExpectation::Described},
+                                                                     {"agrees", TExpectation::Agrees},
+                                                                     {"added", TExpectation::Added},
+                                                                     {"deleted", TExpectation::Deleted}};
+        for (const auto& [word, expectation] : words)
+            if (expect == word)
+                step.Expect = expectation;
+        if (step.Expect == TExpectation::Recorded)
+            throw ERecordingError(line, "unknown expectation \"" + expect + "\"");
+        if (step.Expect != TExpectation::Returned && step.Direction != TCallDirection::Read)
+            throw ERecordingError(line, "\"" + expect + "\" is expected of a read");
+        if ((step.Direction != TCallDirection::Write && value != object.end()) || status != object.end())
+            throw ERecordingError(line, "an expectation stands instead of a value and a status");
+        step.Checked = true;
+    }
+    if (const std::string through = RequireString(line, object, "through", false); !through.empty()) {
+        if (through != "Invoke" || step.Direction != TCallDirection::Read)
+            throw ERecordingError(line, "only a read is made \"through\" \"Invoke\"");
+        step.ThroughInvoke = true;
+    }
     if (!step.Crashed.empty() || !step.Exited.empty())
         return step; // it never returned: nothing to compare
     if (step.Direction == TCallDirection::Write) {
         if (value == object.end())
             throw ERecordingError(line, "a write needs its argument in \"value\"");
-        step.Checked = status != object.end();
+        step.Checked = step.Checked || status != object.end();
     } else {
         if (value != object.end() && FAILED(step.Status))
             throw ERecordingError(line, "a failed " + std::string(key) + " has no value");
-        step.Checked = value != object.end() || status != object.end();
+        step.Checked = step.Checked || value != object.end() || status != object.end();
     }
     return step;
 }
@@ -375,6 +404,21 @@ std::string RecordingDriveLine(const char* member, TCallDirection direction, con
     line[TraceDirectionWord(direction)] = member;
     if (direction == TCallDirection::Write)
         line["value"] = ValueJson(argument);
+    return Dump(line);
+}
+
+std::string RecordingExpectLine(const char* member, TCallDirection direction, const TCallValue& argument,
+                                TExpectation expectation, bool throughInvoke)
+{
+    OrderedJson line;
+    line[TraceDirectionWord(direction)] = member;
+    if (direction == TCallDirection::Write)
+        line["value"] = ValueJson(argument);
+    if (throughInvoke)
+        line["through"] = "Invoke";
+    static const char* const words[] = {"",       "returned", "kept",    "same",      "described",
+                                        "agrees", "added",    "deleted", "own-thread"};
+    line["expect"] = words[static_cast<int>(expectation)];
     return Dump(line);
 }
 

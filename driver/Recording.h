@@ -23,7 +23,25 @@
 // "-inf" as texts), money the amount as a decimal text ("12.3400"), texts JSON strings.
 // A read or method without "value" and "status", or a write without "status", only drives: its
 // answer is not compared; an action without "ms" starts at once. That lets a recording be edited
-// by hand into a script.
+// by hand into a script. What a rule expects of a driver's answer, whatever its state, instead of
+// a value ("expect"), and a read made through IDispatch::Invoke ("through"):
+//   {"call":"Reset","expect":"returned"}                         the call returns a status (no
+//                                                                C++ exception out of it)
+//   {"get":"PortNumber","expect":"kept"}                         the value this member's read
+//                                                                before gave, unless the last
+//                                                                ResultCode read was 0
+//   {"get":"Model","through":"Invoke","expect":"same"}           the value this member's read
+//                                                                before gave
+//   {"get":"ResultDescription","expect":"described"}             a non-empty text, unless the last
+//                                                                ResultCode read was 0
+//   {"get":"ResultCode","expect":"agrees"}                       0, or the integer result of the
+//                                                                method called last
+//   {"get":"DeviceCount","expect":"added"}                       one more than this member's read
+//                                                                before ("deleted": one less),
+//                                                                unless the last ResultCode read
+//                                                                was not 0: the same
+//   {"event":"DataEvent","expect":"own-thread"}                  any data event that comes (within
+//                                                                1.2 s) on the object's thread
 #pragma once
 
 #include "driver/CallTrace.h"
@@ -55,6 +73,9 @@ struct TRecordingHeader {
 
 enum class TStepKind { Action, Call, Event };
 
+// What a call's answer is compared with besides a recorded value (RecordingExpectLine).
+enum class TExpectation { Recorded, Returned, Kept, Same, Described, Agrees, Added, Deleted, OwnThread };
+
 // One line of a recording after the header.
 struct TRecordedStep {
     int Line = 0; // 1-based line number in the file
@@ -68,7 +89,9 @@ struct TRecordedStep {
     const TrutinaMemberInfo* Member = nullptr;
     TCallDirection Direction = TCallDirection::Read;
     TCallValue Value;
-    bool Checked = false; // an expected answer is given (value and/or status)
+    bool Checked = false; // an expected answer is given (value and/or status, or an expectation)
+    TExpectation Expect = TExpectation::Recorded;
+    bool ThroughInvoke = false; // a read made through IDispatch::Invoke
     HRESULT Status = S_OK;
     std::string StatusText;
     std::string Crashed; // the process died in this call, of this fault; the recording ends here
@@ -107,6 +130,9 @@ std::string RecordingHeaderLine(const TRecordingHeader& header);
 std::string RecordingCallLine(const TDriverCall& call); // a call or a data event
 // A call that only drives: the member and a write's argument, no answer to compare.
 std::string RecordingDriveLine(const char* member, TCallDirection direction, const TCallValue& argument = {});
+// A call whose answer is held to an expectation (not Recorded); a read may be made through Invoke.
+std::string RecordingExpectLine(const char* member, TCallDirection direction, const TCallValue& argument,
+                                TExpectation expectation, bool throughInvoke = false);
 // A value as a recording line holds it (JSON).
 std::string RecordingValueText(const TCallValue& value);
 // elapsedMs: the time since the header; negative leaves it out.

@@ -362,7 +362,7 @@ run_check() { # label folder [arguments...]
 # The report ended with its summary line: sets check_summary to it, with the run's time (and the
 # driver calls it made, when it says).
 check_completed() { # label began
-  if grep -qE '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' <(tail -1 "$check_log"); then
+  if grep -qE '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped(, [0-9]+ warned)?$' <(tail -1 "$check_log"); then
     local calls
     calls=$(cat "$check_log" "$check_log.err" | grep -m1 -o '[0-9]* driver calls' || true)
     check_summary="ponderix-check $1: $(tail -1 "$check_log") in $(seconds "$2") s${calls:+, $calls}"

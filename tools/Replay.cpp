@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <functional>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -37,7 +38,39 @@ struct TAnswer {
     HRESULT Status = S_OK;
     std::string StatusText;
     TCallValue Value;
+    bool Thrown = false; // a C++ exception left the call
 };
+
+// A read through the object's IDispatch::Invoke, by the dispatch id its GetIDsOfNames gives.
+HRESULT ReadThroughInvoke(ITrutina* d, const TrutinaMemberInfo& member, TCallValue& value)
+{
+    platform::ComPtr<IDispatch> dispatch;
+    HRESULT status = d->QueryInterface(IID_IDispatch, dispatch.OutVoid());
+    if (FAILED(status) || !dispatch)
+        return FAILED(status) ? status : E_NOINTERFACE;
+    std::u16string name = runtime::Utf8ToUtf16(member.Name);
+    LPOLESTR names[1] = {platform::AsOleStr(name.data())};
+    DISPID id = DISPID_UNKNOWN;
+    if (status = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); FAILED(status))
+        return status;
+    DISPPARAMS none{};
+    VARIANT result;
+    VariantInit(&result);
+    status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    if (SUCCEEDED(status) && result.vt != member.Type)
+        status = DISP_E_TYPEMISMATCH;
+    else if (SUCCEEDED(status)) {
+        switch (member.Type) {
+        case VT_I4: value = driver::ToCallValue(result.lVal); break;
+        case VT_BOOL: value = driver::ToCallValue(result.boolVal); break;
+        case VT_R8: value = driver::ToCallValue(result.dblVal); break;
+        case VT_CY: value = driver::ToCallValue(result.cyVal); break;
+        default: value = driver::ToCallValue(result.bstrVal); break;
+        }
+    }
+    VariantClear(&result);
+    return status;
+}
 
 TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
 {
@@ -49,8 +82,10 @@ TAnswer Perform(ITrutina* d, const driver::TRecordedStep& step)
         if (step.Direction == driver::TCallDirection::Write)
             inProgress.KeepArgument([&] { return step.Value; });
         try {
-            answer.Status = driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
+            answer.Status = step.ThroughInvoke ? ReadThroughInvoke(d, *step.Member, answer.Value)
+                                               : driver::CallMember(d, *step.Member, step.Direction, step.Value, answer.Value);
         } catch (...) {
+            answer.Thrown = true;
             answer.Status = driver::EscapedExceptionStatus;
             answer.StatusText = driver::EscapedExceptionText(std::current_exception());
             answer.Value = {};
@@ -160,6 +195,65 @@ bool Compare(const driver::TRecordedStep& step, const TAnswer& got, double toler
     return true;
 }
 
+// The difference of a call from what its expectation says, given what this replay read before.
+bool CompareExpected(const driver::TRecordedStep& step, const TAnswer& got, const std::map<std::string, TCallValue>& read,
+                     double tolerance, TDifference& difference)
+{
+    using driver::TExpectation;
+    difference.Line = step.Line;
+    difference.Call = driver::TraceCallName(step.Direction, step.Member->Name) + (step.ThroughInvoke ? " through Invoke" : "");
+    const auto code = read.find("ResultCode");
+    const std::int32_t* result = code == read.end() ? nullptr : std::get_if<std::int32_t>(&code->second);
+    const auto before = read.find(step.Member->Name);
+    switch (step.Expect) {
+    case TExpectation::Returned:
+        difference.Expected = "a status (the call returned)";
+        difference.Got = "a C++ exception: " + got.StatusText;
+        return got.Thrown;
+    case TExpectation::Described:
+        difference.Expected = "a description of ResultCode " + (result ? std::to_string(*result) : std::string("?"));
+        difference.Got = FAILED(got.Status) ? Outcome(got.Status, got.StatusText, {}, 0) : "an empty text";
+        if (result && *result == 0)
+            return false;
+        if (const auto* text = std::get_if<std::string>(&got.Value); SUCCEEDED(got.Status) && text)
+            return text->empty();
+        return true;
+    case TExpectation::Agrees: {
+        const auto method = read.find(""); // the last method's integer result
+        const std::int32_t* answered = method == read.end() ? nullptr : std::get_if<std::int32_t>(&method->second);
+        const std::int32_t* code = std::get_if<std::int32_t>(&got.Value);
+        difference.Expected = "0, or the integer result of the method before ("
+                              + (answered ? std::to_string(*answered) : std::string("?")) + ")";
+        difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
+        return FAILED(got.Status) || (code && answered && *code != 0 && *code != *answered);
+    }
+    case TExpectation::Added:
+    case TExpectation::Deleted: {
+        const std::int32_t* previous = before == read.end() ? nullptr : std::get_if<std::int32_t>(&before->second);
+        const std::int32_t* now = std::get_if<std::int32_t>(&got.Value);
+        if (!previous || !result)
+            return false;
+        const std::int32_t expected = *previous + (*result != 0 ? 0 : step.Expect == TExpectation::Added ? 1 : -1);
+        difference.Expected = std::to_string(expected) + " (" + std::to_string(*previous) + " before, ResultCode "
+                              + std::to_string(*result) + ")";
+        difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
+        return FAILED(got.Status) || !now || *now != expected;
+    }
+    case TExpectation::Kept:
+        if (!result || *result == 0)
+            return false; // taken: nothing to keep
+        [[fallthrough]];
+    default:
+        if (before == read.end())
+            return false; // nothing read before to compare with
+        difference.Expected = driver::FormatTraceValue(before->second)
+                              + (step.Expect == TExpectation::Kept ? " kept (ResultCode " + std::to_string(*result) + ")"
+                                                                   : " as read before");
+        difference.Got = Outcome(got.Status, got.StatusText, got.Value, 0);
+        return FAILED(got.Status) || !SameValue(before->second, got.Value, tolerance);
+    }
+}
+
 // ---------------------------------------------------------------- the driver
 
 // The driver under test: the registered class, or the class from the given module file, loaded
@@ -200,6 +294,7 @@ public:
             FControl = std::make_unique<TStatera>(clsid, object.Get());
         }
         FControl->OnDataEvent = [this](TStatera*) { ++FEvents; };
+        FControl->OnForeignThreadEvent = [this](TStatera*, const std::string&) { ++FForeignEvents; };
         FDriver = FControl->DriverInterface();
         FCreated = std::chrono::steady_clock::now();
     }
@@ -217,6 +312,8 @@ public:
 
     ITrutina* Driver() const { return FDriver.Get(); }
 
+    // Data events raised on a thread of the driver's own (the first of them: the control says it once).
+    int ForeignEvents() const { return FForeignEvents; }
     int WaitForEvents(int wanted, int timeoutMs)
     {
         using Clock = std::chrono::steady_clock;
@@ -247,6 +344,7 @@ private:
     std::unique_ptr<TStatera> FControl;
     platform::ComPtr<ITrutina> FDriver;
     int FEvents = 0;
+    int FForeignEvents = 0;
 };
 
 // A number for --tolerance and --event-timeout; the whole text must be it.
@@ -375,10 +473,13 @@ std::string RecordedEnd(const driver::TRecordedStep& step)
 } // namespace
 
 TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
-               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress)
+               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress,
+               const std::function<int()>& foreignEvents)
 {
     TResult result;
     int eventsExpected = 0;
+    // Each member's last value read in this replay; under "" the last method's integer result.
+    std::map<std::string, TCallValue> read;
     auto differs = [&](TAction& action, TDifference difference) {
         action.Differences.push_back(std::move(difference));
         if (progress.Difference)
@@ -396,6 +497,14 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
                         progress.Notice(Place(action, step.Line) + ": waits " + driver::FormatSeconds(std::chrono::milliseconds(waitMs))
                                         + ", to begin as long after the start as in the sitting");
                 });
+            continue;
+        }
+        if (step.Kind == driver::TStepKind::Event && step.Expect == driver::TExpectation::OwnThread) {
+            // Any data event that comes within the slowest polling interval (1 s) is the object's.
+            eventsExpected = std::max(eventsExpected, waitForEvents(eventsExpected + 1, std::min(options.EventTimeoutMs, 1200)));
+            if (foreignEvents && foreignEvents() > 0 && !options.Ignore.count("DataEvent"))
+                differs(action, TDifference{step.Line, "event DataEvent", "data events on the object's thread",
+                                            "a data event on a thread of the driver's own"});
             continue;
         }
         if (step.Kind == driver::TStepKind::Event) {
@@ -419,8 +528,13 @@ TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWa
         const TAnswer answer = Perform(trutina, step);
         TDifference difference;
         if (step.Checked && !options.Ignore.count(step.Member->Name)
-            && Compare(step, answer, options.Tolerance, difference))
+            && (step.Expect == driver::TExpectation::Recorded ? Compare(step, answer, options.Tolerance, difference)
+                                                               : CompareExpected(step, answer, read, options.Tolerance, difference)))
             differs(action, std::move(difference));
+        if (step.Direction == driver::TCallDirection::Read && SUCCEEDED(answer.Status))
+            read[step.Member->Name] = answer.Value;
+        if (step.Direction == driver::TCallDirection::Call && SUCCEEDED(answer.Status))
+            read[""] = answer.Value;
     }
     return result;
 }
@@ -472,7 +586,7 @@ bool ReplayHere(const driver::TRecording& recording, const TOptions& options, co
         recording, driver->Driver(),
         [&driver](int wanted, int timeoutMs) { return driver->WaitForEvents(wanted, timeoutMs); },
         [&driver](long long ms, const std::function<void(long long)>& before) { driver->WaitUntil(ms, before); },
-        options, progress);
+        options, progress, [&driver] { return driver->ForeignEvents(); });
     // Its release is a call too, and may fail as any other.
     driver::TCallInProgress releasing("Release", driver::TCallDirection::Call);
     driver.reset();

@@ -92,8 +92,10 @@ constexpr long long kLongWaitMs = 10000;
 // Performs every recorded call on driver in order, with the recorded arguments, and compares. An
 // action recorded with its time begins no earlier after the start than it did in the sitting. A
 // C++ exception out of a call is its failure (driver::EscapedExceptionStatus).
+// foreignEvents: how many data events the driver has raised on a thread of its own so far.
 TResult Replay(const driver::TRecording& recording, ITrutina* trutina, const TWaitForEvents& waitForEvents,
-               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress = {});
+               const TWaitUntil& waitUntil, const TOptions& options, const TProgress& progress = {},
+               const std::function<int()>& foreignEvents = {});
 
 // "line 14 (btnReadWeightClick "Получить массу"): get Weight: expected 1.25, got 1.3". A text
 // longer than kShownText bytes is shown as an excerpt at its first difference, with its length.

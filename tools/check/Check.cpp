@@ -12,17 +12,19 @@
 #include "tools/check/Sequences.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <ostream>
 #include <random>
+#include <set>
 
 namespace check {
 
 const char* const UsageText =
     "usage: ponderix-check [--module FILE] [--class PROGID|{CLSID}] [--com-only] [--seed N] [--out DIR]\n"
-    "                      [--call-limit MS] [--sequences N]\n"
+    "                      [--call-limit MS] [--sequences N] [--strict]\n"
     "  checks the driver registered for Statera (or the module FILE) against every COM and interface rule;\n"
-    "  exit code 0: no rule broken, 1: a rule broken, 2: nothing could be checked\n";
+    "  exit code 0: no rule broken (warnings allowed unless --strict), 1: a rule broken, 2: nothing could be checked\n";
 
 namespace {
 
@@ -44,14 +46,34 @@ std::uint64_t WholeNumber(const std::string& option, const std::string& text, st
     return value;
 }
 
+// The watchdog's limit: the checker always has one, or a driver that never returns would hang it.
+std::chrono::milliseconds CallLimit(const std::string& source, const std::string& text)
+{
+    const std::string range = " takes whole milliseconds from " + std::to_string(driver::MinCallLimit.count()) + " to "
+                              + std::to_string(driver::MaxCallLimit.count()) + " (ponderix-check always has a limit), not \""
+                              + text.substr(0, 40) + "\"";
+    std::uint64_t ms = 0;
+    try {
+        ms = WholeNumber(source, text, driver::MaxCallLimit.count());
+    } catch (const runtime::Exception&) {
+        throw runtime::Exception(source + range);
+    }
+    if (ms < static_cast<std::uint64_t>(driver::MinCallLimit.count()))
+        throw runtime::Exception(source + range);
+    return std::chrono::milliseconds(ms);
+}
+
 } // namespace
 
 TOptions ParseArguments(const std::vector<std::string>& args)
 {
     TOptions options;
-    options.CallLimit = driver::CallLimitFromEnvironment();
+    std::set<std::string> given;
+    bool limitGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (!given.insert(arg).second)
+            throw runtime::Exception(arg + " is given twice");
         auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size())
                 throw runtime::Exception(arg + " needs a value");
@@ -63,7 +85,7 @@ TOptions ParseArguments(const std::vector<std::string>& args)
                 throw runtime::Exception("--module needs a file name (leave it out for the registered driver)");
             // A relative name means the current folder, never the loader's search.
             std::error_code ec;
-            const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(module), ec).make_preferred();
+            const auto absolute = std::filesystem::absolute(runtime::PathFromUtf8(module), ec).lexically_normal().make_preferred();
             options.Module = ec ? module : runtime::Utf8FromPath(absolute);
         } else if (arg == "--class") {
             options.Class = value();
@@ -71,6 +93,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
                 throw runtime::Exception("--class needs a ProgID or a class id");
         } else if (arg == "--com-only") {
             options.ComOnly = true;
+        } else if (arg == "--strict") {
+            options.Strict = true;
         } else if (arg == "--seed") {
             options.Seed = WholeNumber(arg, value(), UINT64_MAX);
         } else if (arg == "--out") {
@@ -78,7 +102,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
             if (options.Out.empty())
                 throw runtime::Exception("--out needs a folder");
         } else if (arg == "--call-limit") {
-            options.CallLimit = std::chrono::milliseconds(WholeNumber(arg, value(), 24ull * 3600 * 1000));
+            options.CallLimit = CallLimit(arg, value());
+            limitGiven = true;
         } else if (arg == "--sequences") {
             options.Sequences = static_cast<int>(WholeNumber(arg, value(), 100000));
             if (options.Sequences == 0)
@@ -87,6 +112,8 @@ TOptions ParseArguments(const std::vector<std::string>& args)
             throw runtime::Exception("unknown argument " + arg);
         }
     }
+    if (const char* limit = std::getenv("PONDERIX_CALL_LIMIT_MS"); !limitGiven && limit && *limit)
+        options.CallLimit = CallLimit("PONDERIX_CALL_LIMIT_MS", limit);
     return options;
 }
 
@@ -112,6 +139,15 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         settings.TargetArguments.insert(settings.TargetArguments.end(), {"--class", options.Class});
     if (options.ComOnly)
         settings.TargetArguments.push_back("--com-only");
+    // The folder is made ready before the driver is called: a run that cannot write its findings
+    // would hide a broken rule behind exit code 2.
+    std::set<std::string> written;
+    if (!options.Out.empty()) {
+        if (const std::string why = PrepareOut(options.Out, written); !why.empty()) {
+            err << "ponderix-check: --out: " << why << "\n";
+            return kExitNothingChecked;
+        }
+    }
     settings.Seed = seed;
     settings.Sequences = options.Sequences;
     settings.CallLimit = options.CallLimit;
@@ -161,17 +197,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     out << SummaryLine(results) << "\n";
     out.flush();
 
+    bool broken = false;
+    for (const TRuleResult& r : results)
+        broken = broken || r.Verdict == TVerdict::Fail || (options.Strict && r.Verdict == TVerdict::Warn);
     if (!options.Out.empty()) {
-        if (const std::string why = WriteOut(options.Out, header, results, "ponderix-check");
+        if (const std::string why = WriteOut(options.Out, header, results, "ponderix-check", written);
             !why.empty()) {
-            err << "ponderix-check: cannot write " << why << "\n";
-            return kExitNothingChecked;
+            err << "ponderix-check: --out: " << why << "\n";
+            return broken ? kExitBroken : kExitNothingChecked; // a broken rule is never hidden
         }
     }
-    for (const TRuleResult& r : results)
-        if (r.Verdict == TVerdict::Fail)
-            return kExitBroken;
-    return kExitKept;
+    return broken ? kExitBroken : kExitKept;
 }
 
 } // namespace check

@@ -22,6 +22,7 @@ struct TOptions {
     std::string Module;
     std::string Class;
     bool ComOnly = false;
+    bool Strict = false; // a warning breaks the run as a failure does
     std::optional<std::uint64_t> Seed;
     std::string Out;
     std::chrono::milliseconds CallLimit{5000};

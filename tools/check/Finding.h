@@ -24,12 +24,13 @@ struct TFinding {
     std::vector<std::string> Recording;
 };
 
-enum class TVerdict { Pass, Fail, Skip };
+// Warn: a departure from the documentation that Windows' own objects make too; it breaks no client.
+enum class TVerdict { Pass, Fail, Skip, Warn };
 
 struct TRuleResult {
     std::string Rule;
     TVerdict Verdict = TVerdict::Pass;
-    TFinding Finding;   // Fail
+    TFinding Finding;   // Fail, Warn
     std::string Reason; // Skip
 };
 
@@ -57,13 +58,18 @@ inline void Require(bool kept, const std::string& member, const std::string& exp
         Broken(member, expected, observed);
 }
 
-// "0x80004005"
+// Notes a warning of the rule being checked; the first one stands, and a failure wins over it.
+void Warn(std::string member, std::string expected, std::string observed);
+// The warning noted since the last call, if any (the rule's check has ended).
+bool TakeWarning(TFinding& warning);
+
+// "E_FAIL"; "0x80004321" for a status without a name here.
 std::string StatusWords(long status);
 
 // Every driver call the checker makes.
 class TCalls {
 public:
-    // The limit a call must return within (--call-limit); 0: none.
+    // The limit a call must return within (--call-limit).
     static void SetLimit(std::chrono::milliseconds limit);
     static std::chrono::milliseconds Limit();
     static std::uint64_t Count();

@@ -71,7 +71,8 @@ std::string Line(std::initializer_list<std::string> fields)
 
 void Tell(driver::TDriverChild& child, const TRuleResult& r)
 {
-    const char* verdict = r.Verdict == TVerdict::Pass ? "pass" : r.Verdict == TVerdict::Fail ? "fail" : "skip";
+    const char* const verdicts[] = {"pass", "fail", "skip", "warn"};
+    const char* verdict = verdicts[static_cast<int>(r.Verdict)];
     child.WriteLine(Line({"result", r.Rule, verdict, r.Finding.Member, r.Finding.Expected, r.Finding.Observed, r.Reason}));
     for (const std::string& recorded : r.Finding.Recording)
         child.WriteLine(Line({"line", r.Rule, recorded}));
@@ -156,7 +157,7 @@ int GroupChild(const std::string& name, const std::string& resumeAfter, const st
                     child.WriteLine(Line({"progress", "0", std::to_string(TCalls::Count() - before)}));
                     Tell(child, CheckStaticRule(*target, *rule, interruptions));
                 }
-                for (const char* every : {"exception", "hang"}) {
+                for (const char* every : {rule::Exception, rule::Hang}) {
                     bool broken = false;
                     for (const TRuleResult& r : interruptions)
                         broken = broken || r.Rule == every;
@@ -193,6 +194,8 @@ int PlayChild(const TOptions& options, driver::TDriverChild& child, std::ostream
         for (const driver::TRecordedStep& step : recording.Steps) {
             if (step.Kind != driver::TStepKind::Call)
                 continue;
+            // The parent cuts the recording after the call that crashed or hung.
+            child.WriteLine(Line({"at", std::to_string(step.Line)}));
             driver::TCallValue answer;
             try {
                 TCalls::Make(step.Member->Name, step.Direction, [&] {
@@ -223,7 +226,7 @@ TRuleResult EndFinding(const driver::TChildEnd& end, std::chrono::milliseconds l
     finding.Member = end.Call.empty() ? "outside any driver call" : end.Call;
     finding.Expected = hung ? "a return within " + std::to_string(limit.count()) + " ms" : "the call to return";
     finding.Observed = end.Words;
-    return TRuleResult{hung ? "hang" : "crash", TVerdict::Fail, std::move(finding), {}};
+    return TRuleResult{hung ? rule::Hang : rule::Crash, TVerdict::Fail, std::move(finding), {}};
 }
 
 } // namespace
@@ -256,7 +259,10 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, c
             else if (f[0] == "begin" && f.size() > 1)
                 inProgress = f[1];
             else if (f[0] == "result" && f.size() >= 7) {
-                const TVerdict verdict = f[2] == "pass" ? TVerdict::Pass : f[2] == "fail" ? TVerdict::Fail : TVerdict::Skip;
+                const TVerdict verdict = f[2] == "pass"   ? TVerdict::Pass
+                                         : f[2] == "fail" ? TVerdict::Fail
+                                         : f[2] == "warn" ? TVerdict::Warn
+                                                          : TVerdict::Skip;
                 outcome.Results.push_back(TRuleResult{f[1], verdict, TFinding{f[3], f[4], f[5], {}}, f[6]});
                 reported.insert(f[1]);
                 inProgress.clear();
@@ -275,7 +281,7 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, c
         if (!outcome.NothingChecked.empty())
             return outcome;
         if (end.Kind == driver::TChildEndKind::Completed) {
-            outcome.Results.push_back(TRuleResult{"crash", TVerdict::Pass, {}, {}});
+            outcome.Results.push_back(TRuleResult{rule::Crash, TVerdict::Pass, {}, {}});
             break;
         }
         if (end.Kind == driver::TChildEndKind::NotStarted) {
@@ -294,7 +300,7 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, c
             options.Avoid = avoid;
             const auto deadline = std::chrono::steady_clock::now() + settings.ShrinkBudget;
             const driver::TChildEndKind kind = end.Kind;
-            found.Finding.Recording = ShortestSequence(options, [&](const std::vector<std::string>& lines) {
+            found.Finding.Recording = ShortestSequence(options, [&](std::vector<std::string>& lines) {
                 if (std::chrono::steady_clock::now() > deadline)
                     return false;
                 driver::TDriverChildRun play;
@@ -303,10 +309,19 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, c
                 play.Input = outcome.Header + "\n";
                 for (const std::string& line : lines)
                     play.Input += line + "\n";
+                std::size_t at = 0; // the line of the call being made (the header is line 1)
+                play.OnLine = [&](const std::string& line) {
+                    if (const std::vector<std::string> f = Fields(line); f.size() == 2 && f[0] == "at")
+                        at = std::stoul(f[1]);
+                };
                 const driver::TChildEnd played = driver::RunDriverChild(play);
                 const bool sameKind = (played.Kind == driver::TChildEndKind::Hung) == (kind == driver::TChildEndKind::Hung);
-                return played.Kind != driver::TChildEndKind::Completed && played.Kind != driver::TChildEndKind::NotStarted
-                       && sameKind && CallOf(played.Call) == call;
+                const bool same = played.Kind != driver::TChildEndKind::Completed
+                                  && played.Kind != driver::TChildEndKind::NotStarted && sameKind
+                                  && CallOf(played.Call) == call;
+                if (same && at >= 2 && at - 1 <= lines.size())
+                    lines.resize(at - 1); // it ends with the call that crashed or hung
+                return same;
             });
             outcome.Results.push_back(std::move(found));
             avoid.insert(call); // the other rules are still checked, without that call

@@ -20,8 +20,14 @@ TRuleResult CheckStaticRule(const TTarget& target, const TRule& rule, std::vecto
     TRuleResult result;
     result.Rule = rule.Id;
     try {
-        if (const TStaticCheck check = StaticCheck(rule.Id))
-            check(target);
+        TFinding warning;
+        TakeWarning(warning); // none left from an earlier rule
+        if (rule.Check)
+            rule.Check(target);
+        if (TakeWarning(warning)) {
+            result.Verdict = TVerdict::Warn;
+            result.Finding = std::move(warning);
+        }
     } catch (const EBroken& broken) {
         result.Verdict = TVerdict::Fail;
         result.Finding = broken.Finding;
@@ -56,7 +62,12 @@ std::vector<TRuleResult> MergeResults(const std::vector<TRuleResult>& found, con
 {
     // A finding with a sequence to replay is worth more than one without.
     auto rank = [](const TRuleResult& r) {
-        return r.Verdict == TVerdict::Fail ? (r.Finding.Recording.empty() ? 2 : 3) : r.Verdict == TVerdict::Pass ? 1 : 0;
+        switch (r.Verdict) {
+        case TVerdict::Fail: return r.Finding.Recording.empty() ? 3 : 4;
+        case TVerdict::Warn: return 2;
+        case TVerdict::Pass: return 1;
+        default: return 0;
+        }
     };
     std::map<std::string, const TRuleResult*> best;
     for (const TRuleResult& r : found) {

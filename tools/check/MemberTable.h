@@ -6,6 +6,10 @@
 
 #include "driver/Trutina_TLB.h"
 
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
 namespace check {
 
 // The member's vtable place, name and type are the interface's.
@@ -16,6 +20,15 @@ inline bool NamedMember(const TrutinaMemberInfo& m) { return InVtable(m) || m.Nu
 inline bool FixedDispatchId(const TrutinaMemberInfo& m)
 {
     return (m.Kind == TrutinaMemberKind::ReadWrite && m.Number <= 45) || m.Number == 60;
+}
+
+// The member of this name (one of the table's: a logic error otherwise).
+inline const TrutinaMemberInfo& MemberNamed(std::string_view name)
+{
+    for (const TrutinaMemberInfo& m : TrutinaMembers)
+        if (name == m.Name)
+            return m;
+    throw std::logic_error("no member " + std::string(name));
 }
 
 } // namespace check

@@ -18,6 +18,12 @@ int Count(const std::vector<TRuleResult>& results, TVerdict verdict)
     return n;
 }
 
+// The reason a write failed, naming its file once.
+std::string WriteFailure(const std::string& path, const std::string& why)
+{
+    return why.find(path) != std::string::npos ? why : path + ": " + why;
+}
+
 std::string FindingText(const TFinding& f)
 {
     return f.Member + ": expected " + f.Expected + ", observed " + f.Observed;
@@ -29,6 +35,7 @@ std::string ResultLine(const TRuleResult& result)
     switch (result.Verdict) {
     case TVerdict::Pass: return "PASS " + result.Rule;
     case TVerdict::Fail: return "FAIL " + result.Rule + ": " + FindingText(result.Finding);
+    case TVerdict::Warn: return "WARN " + result.Rule + ": " + FindingText(result.Finding);
     default: return "SKIP " + result.Rule + ": " + result.Reason;
     }
 }
@@ -36,7 +43,8 @@ std::string ResultLine(const TRuleResult& result)
 std::string SummaryLine(const std::vector<TRuleResult>& results)
 {
     return std::to_string(Count(results, TVerdict::Pass)) + " passed, " + std::to_string(Count(results, TVerdict::Fail))
-           + " failed, " + std::to_string(Count(results, TVerdict::Skip)) + " skipped";
+           + " failed, " + std::to_string(Count(results, TVerdict::Skip)) + " skipped"
+           + (Count(results, TVerdict::Warn) > 0 ? ", " + std::to_string(Count(results, TVerdict::Warn)) + " warned" : "");
 }
 
 std::string JUnitReport(const std::vector<TRuleResult>& results, const std::string& suiteName)
@@ -55,7 +63,9 @@ std::string JUnitReport(const std::vector<TRuleResult>& results, const std::stri
             continue;
         }
         xml += ">\n";
-        if (r.Verdict == TVerdict::Skip)
+        if (r.Verdict == TVerdict::Warn) // shown, not failing the case
+            xml += "      <system-out>" + replay::XmlText(ResultLine(r)) + "</system-out>\n";
+        else if (r.Verdict == TVerdict::Skip)
             xml += "      <skipped message=\"" + replay::XmlText(r.Reason) + "\"/>\n";
         else
             xml += "      <failure type=\"" + replay::XmlText(r.Rule) + "\" message=\""
@@ -70,24 +80,52 @@ std::string JUnitReport(const std::vector<TRuleResult>& results, const std::stri
     return xml;
 }
 
-std::string WriteOut(const std::string& folder, const std::string& header, const std::vector<TRuleResult>& results,
-                     const std::string& suiteName)
+std::string PrepareOut(const std::string& folder, std::set<std::string>& written)
 {
     std::error_code ec;
     const std::filesystem::path dir = runtime::PathFromUtf8(folder);
-    std::filesystem::create_directories(dir, ec);
+    // Made only where nothing is, not even a link: a link is walked by the write below, which
+    // refuses another user's.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(dir, ec)))
+        std::filesystem::create_directories(dir, ec);
     if (ec)
         return folder + ": " + ec.message();
+    const std::string junit = runtime::Utf8FromPath(dir / "junit.xml");
+    const platform::FileRead earlier = platform::ReadFileBounded(junit, 4 << 20);
+    const std::string unfinished =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<testsuites name=\"ponderix-check\" tests=\"1\" failures=\"0\" errors=\"1\">\n"
+        "  <testsuite name=\"ponderix-check\" tests=\"1\" failures=\"0\" errors=\"1\" skipped=\"0\">\n"
+        "    <testcase classname=\"ponderix-check\" name=\"run\">\n"
+        "      <error message=\"the run has not finished, or could not write its findings\"/>\n"
+        "    </testcase>\n  </testsuite>\n</testsuites>\n";
+    if (const std::string why = platform::ReplaceFileAtomically(junit, unfinished); !why.empty())
+        return WriteFailure(junit, why);
+    if (earlier.Outcome == platform::FileRead::TOutcome::Read)
+        for (std::size_t i = 0; i < RuleCount; ++i)
+            if (earlier.Text.find(std::string("Shortest sequence: ") + Rules[i].Id + ".jsonl") != std::string::npos)
+                written.insert(Rules[i].Id);
+    return {};
+}
+
+std::string WriteOut(const std::string& folder, const std::string& header, const std::vector<TRuleResult>& results,
+                     const std::string& suiteName, const std::set<std::string>& written)
+{
+    const std::filesystem::path dir = runtime::PathFromUtf8(folder);
     auto write = [&](const std::string& name, const std::string& text) -> std::string {
         const std::string path = runtime::Utf8FromPath(dir / name);
         const std::string why = platform::ReplaceFileAtomically(path, text);
-        return why.empty() ? why : path + ": " + why;
+        return why.empty() ? why : WriteFailure(path, why);
     };
     for (const TRuleResult& r : results) {
         if (r.Verdict != TVerdict::Fail || r.Finding.Recording.empty()) {
-            // An earlier run's finding of a rule kept now would mislead: it goes.
-            if (std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / (r.Rule + ".jsonl"), ec)))
-                std::filesystem::remove(dir / (r.Rule + ".jsonl"), ec);
+            // An earlier run's finding of a rule kept now would mislead: it goes, if it is still
+            // our own regular file (emptied first: the safe-file service refuses anybody else's).
+            const std::filesystem::path stale = dir / (r.Rule + ".jsonl");
+            std::error_code ec;
+            if (written.count(r.Rule) && std::filesystem::is_regular_file(std::filesystem::symlink_status(stale, ec))
+                && platform::ReplaceFileAtomically(runtime::Utf8FromPath(stale), "").empty())
+                std::filesystem::remove(stale, ec);
             continue;
         }
         std::string text = header + "\n";

@@ -4,6 +4,7 @@
 
 #include "tools/check/Finding.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,16 @@ std::string SummaryLine(const std::vector<TRuleResult>& results);
 // JUnit XML: one test case per rule; a skipped rule says why.
 std::string JUnitReport(const std::vector<TRuleResult>& results, const std::string& suiteName);
 
-// Writes DIR/<id>.jsonl for each finding with a sequence (the header, then its lines; an earlier
-// run's file of a rule without one is removed) and DIR/junit.xml, through the safe-file service. Empty on success, else what could not be written.
+// Before the run: makes the folder when nothing is there and replaces its junit.xml with the report
+// of a run that has not finished, so that an unwritable folder is told before the driver is called
+// and a run that cannot write its findings leaves no earlier verdict. written gets the rules whose
+// recordings the earlier junit.xml (ours: it could be replaced) named. Empty on success, else why.
+std::string PrepareOut(const std::string& folder, std::set<std::string>& written);
+
+// Writes DIR/<id>.jsonl for each finding with a sequence (the header, then its lines) and then
+// DIR/junit.xml, through the safe-file service; removes the earlier run's recordings (written) of
+// the rules without one now. Empty on success, else what could not be written.
 std::string WriteOut(const std::string& folder, const std::string& header, const std::vector<TRuleResult>& results,
-                     const std::string& suiteName);
+                     const std::string& suiteName, const std::set<std::string>& written);
 
 } // namespace check

@@ -5,6 +5,7 @@
 #include "driver/Statera.h"
 #include "platform/apartment.h"
 #include "tools/check/MemberTable.h"
+#include "tools/check/Rules.h"
 #include "tools/check/StaticRules.h"
 
 #include <rapidcheck.h>
@@ -154,37 +155,52 @@ rc::Gen<TStep> Steps()
 
 // What the rounds share: the rules still to check, the one a failure has fixed as the target of
 // shrinking, and the shortest breaking sequence found so far.
+class TSequenceRun;
+
+// How long after a call an event of the driver's own thread may still come: its slowest polling
+// interval is 1 s.
+constexpr int LateEventMs = 1200;
+
 struct TRounds {
     std::set<std::string> Open;
     std::string Target;
     TFinding Last;
     std::set<std::string> Avoid;
     std::string Error; // why a new object could not be made: the rounds stop
+    // The steps of the first sequence whose object raised a data event on another thread, however
+    // late: event-thread is judged from them once the rounds are over.
+    std::optional<std::vector<TStep>> ForeignEvent;
+    // Sequences that have ended, their objects still watched for late events until their time is up.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::unique_ptr<TSequenceRun>>> Watched;
 };
 
-struct TModel {};
-
-const TrutinaMemberInfo& MemberNamed(std::string_view name)
-{
-    for (const TrutinaMemberInfo& m : TrutinaMembers)
-        if (name == m.Name)
-            return m;
-    throw std::logic_error("no member " + std::string(name));
-}
+// What the sequences know before each step: the calls they no longer make (a crash or a hang was
+// found in them), refused by RapidCheck's preconditions so that a sequence holds only the steps
+// it performs.
+struct TModel {
+    const std::set<std::string>* Avoid = nullptr;
+};
 
 class TSequenceRun {
 public:
     TSequenceRun(const TTarget& target, TRounds& rounds) : FRounds(rounds)
     {
         FControl = std::make_unique<TStatera>(target.ClassId(), target.Create().Get());
-        FControl->OnForeignThreadEvent = [this](TStatera*, const std::string& notice) { FForeignEvent = notice; };
+        FControl->OnForeignThreadEvent = [this](TStatera*, const std::string& notice) {
+            FForeignEvent = notice;
+            if (!FRounds.ForeignEvent && FRounds.Open.count(rule::EventThread))
+                FRounds.ForeignEvent = FSteps;
+        };
         FDriver = FControl->DriverInterface();
     }
 
+    // A data event came on another thread of the driver's, the call that started it made.
+    bool ForeignEventSeen() const { return FForeignEventSeen || !FForeignEvent.empty(); }
+    const std::vector<std::string>& Lines() const { return FLines; }
+
     void Perform(const TStep& step)
     {
-        if (step.Member && FRounds.Avoid.count(TCalls::Name(step.Member->Name, step.Direction)))
-            return;
+        FSteps.push_back(step);
         ++FNumber;
         FLines.push_back(driver::RecordingActionLine("step" + std::to_string(FNumber), StepText(step)));
         try {
@@ -196,13 +212,11 @@ public:
                 Change(step);
             platform::PumpApartment();
             if (!FForeignEvent.empty()) {
-                driver::TDriverCall event;
-                event.Member = "DataEvent";
-                event.Direction = TCallDirection::Event;
-                event.Notice = FForeignEvent;
-                FLines.push_back(driver::RecordingCallLine(event));
-                Breaks("event-thread", StepText(step), "data events on the object's thread", FForeignEvent);
+                // The replay expects every data event on the object's thread.
+                FLines.push_back(driver::RecordingExpectLine("DataEvent", TCallDirection::Event, {},
+                                                             driver::TExpectation::OwnThread));
                 FForeignEvent.clear();
+                FForeignEventSeen = true;
             }
         } catch (const EInterrupted& interrupted) {
             Breaks(interrupted.Rule, interrupted.Finding.Member, interrupted.Finding.Expected,
@@ -216,13 +230,31 @@ private:
         TCallValue Value;
     };
 
+    // A call where a crash or a hang has been found already: the sequences go on without it.
+    bool Avoided(const TrutinaMemberInfo& m, TCallDirection direction) const
+    {
+        return FRounds.Avoid.count(TCalls::Name(m.Name, direction)) != 0;
+    }
+
+    // What an avoided call answers: nothing to judge by.
+    static constexpr HRESULT NotMade = E_ABORT;
+
     TAnswer Call(const TrutinaMemberInfo& m, TCallDirection direction, const TCallValue& argument = {})
     {
+        if (Avoided(m, direction))
+            return TAnswer{NotMade, {}};
         FLines.push_back(driver::RecordingDriveLine(m.Name, direction, argument));
         TAnswer answer;
-        answer.Status = TCalls::Make(m.Name, direction, [&] {
-            return driver::CallMember(FDriver.Get(), m, direction, argument, answer.Value);
-        }, direction == TCallDirection::Write ? &argument : nullptr);
+        try {
+            answer.Status = TCalls::Make(m.Name, direction, [&] {
+                return driver::CallMember(FDriver.Get(), m, direction, argument, answer.Value);
+            }, direction == TCallDirection::Write ? &argument : nullptr);
+        } catch (const EInterrupted& interrupted) {
+            // The replay expects the call to return.
+            if (interrupted.Rule == rule::Exception)
+                FLines.back() = driver::RecordingExpectLine(m.Name, direction, argument, driver::TExpectation::Returned);
+            throw;
+        }
         return answer;
     }
     TAnswer Read(const TrutinaMemberInfo& m) { return Call(m, TCallDirection::Read); }
@@ -235,29 +267,54 @@ private:
         const bool write = step.Direction == TCallDirection::Write;
         // EventNumber moves as data messages come: what it held before is no measure.
         const bool keeps = write && std::string_view(m.Name) != "EventNumber";
-        std::optional<TAnswer> before;
-        if (keeps)
+        std::optional<TAnswer> before, codeBefore;
+        if (keeps) {
             before = Read(m);
+            codeBefore = Read(MemberNamed("ResultCode"));
+        }
         const TAnswer count = Read(MemberNamed("DeviceCount"));
         const TAnswer done = Call(m, step.Direction, step.Argument);
 
         const TAnswer code = Read(MemberNamed("ResultCode"));
         const TAnswer description = Read(MemberNamed("ResultDescription"));
+        if (code.Status == NotMade || description.Status == NotMade)
+            return;
         if (FAILED(code.Status) || FAILED(description.Status))
-            return Breaks("result-code", what, "ResultCode and ResultDescription answered",
+            return Breaks(rule::ResultCode, what, "ResultCode and ResultDescription answered",
                           std::string(FAILED(code.Status) ? "get ResultCode" : "get ResultDescription") + " failed: "
                               + StatusWords(FAILED(code.Status) ? code.Status : description.Status));
         const std::int32_t result = *std::get_if<std::int32_t>(&code.Value);
         const std::string& text = *std::get_if<std::string>(&description.Value);
-        if (result != 0 && text.empty())
-            Breaks("failure-described", what, "a description of ResultCode " + std::to_string(result),
+        // A method's integer result is its ResultCode when it fails (on success it may be a value,
+        // as AddDevice's number): one that says otherwise leaves the other rules nothing to trust.
+        if (const auto* answered = std::get_if<std::int32_t>(&done.Value);
+            step.Direction == TCallDirection::Call && SUCCEEDED(done.Status) && answered && result != 0 && *answered != result) {
+            FLines.end()[-2] = driver::RecordingExpectLine("ResultCode", TCallDirection::Read, {}, driver::TExpectation::Agrees);
+            Breaks(rule::ResultCode, what, "an integer result equal to ResultCode " + std::to_string(result),
+                   "the integer result " + std::to_string(*answered));
+            return;
+        }
+        if (result != 0 && text.empty()) {
+            FLines.back() = driver::RecordingExpectLine("ResultDescription", TCallDirection::Read, {},
+                                                        driver::TExpectation::Described);
+            Breaks(rule::FailureDescribed, what, "a description of ResultCode " + std::to_string(result),
                    "an empty ResultDescription");
+        }
 
         if (keeps && result != 0 && SUCCEEDED(done.Status) && SUCCEEDED(before->Status)) {
             const TAnswer after = Read(m);
-            if (SUCCEEDED(after.Status) && driver::FormatTraceValue(after.Value) != driver::FormatTraceValue(before->Value)) {
-                Expect(m, before->Value);
-                Breaks("refused-write-keeps-value", what,
+            const bool changed = SUCCEEDED(after.Status)
+                                 && driver::FormatTraceValue(after.Value) != driver::FormatTraceValue(before->Value);
+            // The value written taken and ResultCode as the operation before left it: a success
+            // that did not set its result, or a refusal like the one before that changed the
+            // value all the same. Not told apart here; a method's integer result tells the first.
+            const bool asBefore = SUCCEEDED(codeBefore->Status)
+                                  && driver::FormatTraceValue(codeBefore->Value) == driver::FormatTraceValue(code.Value)
+                                  && driver::FormatTraceValue(after.Value) == driver::FormatTraceValue(step.Argument);
+            if (changed && !asBefore) {
+                // Kept relative to the read before the write: a mended driver's value may be any.
+                FLines.back() = driver::RecordingExpectLine(m.Name, TCallDirection::Read, {}, driver::TExpectation::Kept);
+                Breaks(rule::RefusedWriteKeepsValue, what,
                        std::string(m.Name) + " " + driver::FormatTraceValue(before->Value) + " kept (ResultCode "
                            + std::to_string(result) + ")",
                        driver::FormatTraceValue(after.Value));
@@ -284,8 +341,12 @@ private:
             return;
         const std::int32_t now = *std::get_if<std::int32_t>(&count.Value);
         if (now != expected) {
-            Expect(MemberNamed("DeviceCount"), std::int32_t(expected));
-            Breaks("device-list", what, "DeviceCount " + std::to_string(expected) + " (ResultCode " + std::to_string(result) + ")",
+            // Relative to the count read before the call: a mended driver's list may be any length.
+            const driver::TExpectation counted = name == "AddDevice"      ? driver::TExpectation::Added
+                                                 : name == "DeleteDevice" ? driver::TExpectation::Deleted
+                                                                          : driver::TExpectation::Same;
+            FLines.back() = driver::RecordingExpectLine("DeviceCount", TCallDirection::Read, {}, counted);
+            Breaks(rule::DeviceList, what, "DeviceCount " + std::to_string(expected) + " (ResultCode " + std::to_string(result) + ")",
                    "DeviceCount " + std::to_string(now));
         }
         const TAnswer index = Read(MemberNamed("CurrentDeviceIndex"));
@@ -293,20 +354,20 @@ private:
             return;
         const std::int32_t current = *std::get_if<std::int32_t>(&index.Value);
         if (current < 0 || current >= now)
-            Breaks("device-list", what, "CurrentDeviceIndex from 0 to " + std::to_string(now - 1),
+            Breaks(rule::DeviceList, what, "CurrentDeviceIndex from 0 to " + std::to_string(now - 1),
                    "CurrentDeviceIndex " + std::to_string(current));
         if (!succeeded || result != 0 || step.Direction != TCallDirection::Write)
             return;
         if (name == "CurrentDeviceIndex" && driver::FormatTraceValue(index.Value) != driver::FormatTraceValue(step.Argument)) {
             Expect(m, step.Argument);
-            Breaks("device-list", what, "CurrentDeviceIndex " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
+            Breaks(rule::DeviceList, what, "CurrentDeviceIndex " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
                    "CurrentDeviceIndex " + std::to_string(current));
         }
         if (name == "CurrentDeviceNumber") {
             const TAnswer number = Read(m);
             if (SUCCEEDED(number.Status) && driver::FormatTraceValue(number.Value) != driver::FormatTraceValue(step.Argument)) {
                 Expect(m, step.Argument);
-                Breaks("device-list", what, "CurrentDeviceNumber " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
+                Breaks(rule::DeviceList, what, "CurrentDeviceNumber " + driver::FormatTraceValue(step.Argument) + " (ResultCode 0)",
                        "CurrentDeviceNumber " + driver::FormatTraceValue(number.Value));
             }
         }
@@ -338,9 +399,56 @@ private:
     std::unique_ptr<TStatera> FControl;
     platform::ComPtr<ITrutina> FDriver;
     std::vector<std::string> FLines;
+    std::vector<TStep> FSteps;
     std::string FForeignEvent;
+    bool FForeignEventSeen = false;
     int FNumber = 0;
 };
+
+// Pumps the apartment (the watched objects' late events come) and lets go of the objects whose
+// time is up; all of them with all.
+void Watch(TRounds& rounds, bool all)
+{
+    if (all && !rounds.Watched.empty())
+        PumpFor(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     rounds.Watched.back().first - std::chrono::steady_clock::now())
+                                     .count()));
+    platform::PumpApartment();
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(rounds.Watched, [&](const auto& watched) { return all || watched.first <= now; });
+}
+
+// The call whose thread raised a data event in this sequence: the shortest beginning of it after
+// which one comes (each tried on a new object, watched for the slowest polling interval), then its
+// last step alone when that is enough. The finding names that call.
+TFinding ForeignEventFinding(const TTarget& target, const std::vector<TStep>& steps, const std::set<std::string>& avoid)
+{
+    TRounds quiet; // no rule open: nothing is judged while trying
+    quiet.Avoid = avoid;
+    auto tryOut = [&](const std::vector<TStep>& tried, TFinding* finding) {
+        TSequenceRun run(target, quiet);
+        for (const TStep& step : tried)
+            run.Perform(step);
+        run.Perform(TStep{nullptr, TCallDirection::Read, {}, LateEventMs});
+        if (finding && run.ForeignEventSeen())
+            finding->Recording = run.Lines();
+        return run.ForeignEventSeen();
+    };
+    std::size_t low = 1, high = steps.size();
+    while (low < high) {
+        const std::size_t middle = (low + high) / 2;
+        if (tryOut({steps.begin(), steps.begin() + middle}, nullptr))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    const TStep& starter = steps[high - 1];
+    TFinding finding{StepText(starter), "data events on the object's thread",
+                     "a data event on a thread of the driver's own", {}};
+    if (!tryOut({starter}, &finding))
+        tryOut({steps.begin(), steps.begin() + high}, &finding);
+    return finding;
+}
 
 // A step as a command of RapidCheck's state machine, over the object (TSequenceRun) or over a
 // list of calls to be played elsewhere (TCollected).
@@ -348,6 +456,12 @@ template <typename TSut>
 struct TStepCommand final : rc::state::Command<TModel, TSut> {
     TStep Step;
     explicit TStepCommand(TStep step) : Step(std::move(step)) {}
+    void checkPreconditions(const TModel& model) const override
+    {
+        // Decided first: RapidCheck's captured expression does not stop at the first true operand.
+        const bool avoided = Step.Member && model.Avoid && model.Avoid->count(TCalls::Name(Step.Member->Name, Step.Direction));
+        RC_PRE(!avoided);
+    }
     void run(const TModel&, TSut& sut) const override { sut.Perform(Step); }
     void show(std::ostream& os) const override { os << StepText(Step); }
 };
@@ -363,12 +477,11 @@ rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const 
 
 // The calls of a sequence as recording lines: each step an action and its call.
 struct TCollected {
-    const std::set<std::string>& Avoid;
     std::vector<std::string> Lines;
     int Number = 0;
     void Perform(const TStep& step)
     {
-        if (!step.Member || Avoid.count(TCalls::Name(step.Member->Name, step.Direction)))
+        if (!step.Member)
             return;
         Lines.push_back(driver::RecordingActionLine("step" + std::to_string(++Number), StepText(step)));
         Lines.push_back(driver::RecordingDriveLine(step.Member->Name, step.Direction, step.Argument));
@@ -438,9 +551,10 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
     const auto start = std::chrono::steady_clock::now();
 
     const auto property = [&] {
-        std::optional<TSequenceRun> run;
+        Watch(rounds, false);
+        std::unique_ptr<TSequenceRun> run;
         try {
-            run.emplace(target, rounds);
+            run = std::make_unique<TSequenceRun>(target, rounds);
         } catch (const EInterrupted& e) {
             rounds.Error = e.Finding.Member + ": " + e.Finding.Observed;
         } catch (const std::exception& e) {
@@ -448,16 +562,35 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
         }
         if (!rounds.Error.empty())
             return; // nothing more can be learnt here
-        rc::state::check(TModel{}, *run, &Commands<TSequenceRun>);
+        // The object is watched for late events after the sequence, however it ended.
+        struct TWatchAfter {
+            TRounds& Rounds;
+            std::unique_ptr<TSequenceRun>& Run;
+            ~TWatchAfter()
+            {
+                Rounds.Watched.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(LateEventMs),
+                                            std::move(Run));
+            }
+        } watchAfter{rounds, run};
+        rc::state::check(TModel{&rounds.Avoid}, *run, &Commands<TSequenceRun>);
     };
     // Each round shrinks the first rule it finds broken, then goes on without it.
     while (!rounds.Open.empty()) {
         rounds.Target.clear();
         CheckProperty(property, options);
+        Watch(rounds, true);
         if (rounds.Target.empty() || !rounds.Error.empty())
             break;
         broken[rounds.Target] = rounds.Last;
         rounds.Open.erase(rounds.Target);
+    }
+    if (rounds.ForeignEvent && rounds.Error.empty()) {
+        try {
+            broken[rule::EventThread] = ForeignEventFinding(target, *rounds.ForeignEvent, rounds.Avoid);
+        } catch (const std::exception& e) {
+            broken[rule::EventThread] = TFinding{"a sequence", "data events on the object's thread",
+                                              std::string("a data event on a thread of the driver's own (") + e.what() + ")", {}};
+        }
     }
     for (const std::string& rule : options.Rules) {
         TRuleResult r;
@@ -481,12 +614,12 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
 namespace check {
 
 std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
-                                          const std::function<bool(const std::vector<std::string>& lines)>& breaks)
+                                          const std::function<bool(std::vector<std::string>& lines)>& breaks)
 {
     std::vector<std::string> shortest;
     const auto property = [&] {
-        TCollected collected{options.Avoid, {}, 0};
-        rc::state::check(TModel{}, collected, &Commands<TCollected>);
+        TCollected collected;
+        rc::state::check(TModel{&options.Avoid}, collected, &Commands<TCollected>);
         if (breaks(collected.Lines)) {
             shortest = collected.Lines; // RapidCheck's last failing candidate is its shortest
             RC_FAIL("breaks");

@@ -41,8 +41,9 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
 
 // The shortest sequence (as recording lines after the header) whose calls break a rule when
 // played: RapidCheck generates sequences as CheckSequences does (the same seed gives the same
-// ones) and shrinks the first that breaks(lines) says breaks it. Empty when none does.
+// ones) and shrinks the first that breaks(lines) says breaks it (it may cut lines after the call
+// that broke it). Empty when none does.
 std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
-                                          const std::function<bool(const std::vector<std::string>& lines)>& breaks);
+                                          const std::function<bool(std::vector<std::string>& lines)>& breaks);
 
 } // namespace check

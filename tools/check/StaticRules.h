@@ -6,14 +6,21 @@
 
 #include "tools/check/Target.h"
 
-#include <string_view>
 
 namespace check {
 
-using TStaticCheck = void (*)(const TTarget& target);
-
-// The check of a static rule; nullptr for the rules the random sequences check.
-TStaticCheck StaticCheck(std::string_view rule);
+// The static rules' checks (the rule table names each with its rule).
+void CheckQiIdentity(const TTarget& target);
+void CheckQiRules(const TTarget& target);
+void CheckRefcount(const TTarget& target);
+void CheckUnload(const TTarget& target);
+void CheckClassFactory(const TTarget& target);
+void CheckConnectionPoint(const TTarget& target);
+void CheckEventAfterUnadvise(const TTarget& target);
+void CheckTypeInfo(const TTarget& target);
+void CheckDispatchNames(const TTarget& target);
+void CheckDispatchInvoke(const TTarget& target);
+void CheckDualAgree(const TTarget& target);
 
 // Runs posted calls (the driver's events) for ms milliseconds.
 void PumpFor(int ms);

@@ -83,8 +83,10 @@ platform::ComPtr<IUnknown> TTarget::Create() const
     const HRESULT status = TCalls::Make("CreateInstance", "IUnknown", [&] {
         return FFactory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid());
     });
-    if (FAILED(status) || !object)
-        driver::RaiseOleError(FAILED(status) ? status : E_POINTER);
+    if (FAILED(status))
+        throw runtime::Exception("CreateInstance answered " + StatusWords(status));
+    if (!object)
+        throw runtime::Exception("CreateInstance answered " + StatusWords(status) + " without an object");
     return object;
 }
 

@@ -33,7 +33,7 @@ public:
     bool Trutina() const { return !FComOnly; }
 
     IClassFactory* Factory() const { return FFactory.Get(); }
-    // A new object's IUnknown; runtime::EOleException when it cannot be created.
+    // A new object's IUnknown; runtime::Exception saying what CreateInstance answered when none is made.
     platform::ComPtr<IUnknown> Create() const;
     // DllCanUnloadNow of the module; false when the module or its export is not known.
     bool CanUnloadNow(HRESULT& answer) const;

@@ -3,6 +3,7 @@
 #include "platform/bstr.h"
 #include "platform/comptr.h"
 #include "RogueDriver.h"
+#include "runtime/utf.h"
 
 #include "server/TrutinaServer.h"
 
@@ -24,7 +25,7 @@ namespace roguedriver {
 namespace {
 
 enum class TMisdeed {
-    None, Crash, ThreadCrash, Exit, CExit, Hang, Throw, Null, Huge, ThreadEvents, CallEvents, LateEvents,
+    None, Crash, ThreadCrash, Exit, CExit, Hang, Throw, Null, Huge, ThreadEvents, LateThreadEvent, CallEvents, LateEvents,
     Fail, Refuse, RefuseSilently, RefuseAndChange, Miscount,
 };
 
@@ -51,6 +52,7 @@ TMisdeed MisdeedNamed(std::string_view name)
         {"hang", TMisdeed::Hang},     {"throw", TMisdeed::Throw},
         {"null", TMisdeed::Null},     {"huge", TMisdeed::Huge},
         {"thread-events", TMisdeed::ThreadEvents}, {"call-events", TMisdeed::CallEvents},
+        {"late-thread-event", TMisdeed::LateThreadEvent},
         {"late-events", TMisdeed::LateEvents}, {"fail", TMisdeed::Fail},
         {"refuse", TMisdeed::Refuse},         {"refuse-silently", TMisdeed::RefuseSilently},
         {"refuse-and-change", TMisdeed::RefuseAndChange}, {"miscount", TMisdeed::Miscount},
@@ -115,7 +117,10 @@ constexpr DISPID ShiftedIds = 100;
 // object's point uncounted (a counted one would keep the object alive): the object outlives it.
 class TRogueConnectionPoint final : public platform::TUnknownImpl<IConnectionPoint, IID_IConnectionPoint> {
 public:
-    TRogueConnectionPoint(IConnectionPoint* inner, std::string misdeed) : FInner(inner), FMisdeed(std::move(misdeed)) {}
+    TRogueConnectionPoint(IConnectionPoint* inner, std::string misdeed, std::vector<IUnknown*>* keptPointers)
+        : FInner(inner), FMisdeed(std::move(misdeed)), FKeptPointers(keptPointers)
+    {
+    }
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override { return FInner->GetConnectionInterface(iid); }
     HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** c) override
@@ -135,6 +140,8 @@ public:
         for (const auto& [c, s] : FSinks)
             if (c == cookie)
                 sink = s;
+        if (sink && FMisdeed == "keep-pointer" && FKeptPointers)
+            FKeptPointers->push_back(sink); // raised from the object's calls, never counted
         if (sink && FMisdeed == "keep-reference")
             sink->AddRef(); // never released
         if (sink && FMisdeed == "late-event") {
@@ -148,6 +155,8 @@ public:
                     dispatch->Release();
                 });
         }
+        if (!sink && FMisdeed == "unknown-fail")
+            return E_FAIL;
         return FInner->Unadvise(cookie);
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override { return FInner->EnumConnections(out); }
@@ -156,6 +165,7 @@ private:
     IConnectionPoint* FInner;
     std::string FMisdeed;
     std::vector<std::pair<DWORD, IUnknown*>> FSinks; // not counted: only compared
+    std::vector<IUnknown*>* FKeptPointers;           // the object's: sinks it goes on calling
 };
 
 class TRogueTrutina final : public trutina_server::TTrutinaServerBase {
@@ -163,7 +173,8 @@ public:
     TRogueTrutina()
         : FRules(ReadRules()), FThread(std::this_thread::get_id()), FQueryInterface(ComMisdeed("QueryInterface")),
           FRelease(ComMisdeed("Release")), FTypeInfoCount(ComMisdeed("GetTypeInfoCount")),
-          FNames(ComMisdeed("GetIDsOfNames")), FInvoke(ComMisdeed("Invoke")), FUnadvise(ComMisdeed("Unadvise"))
+          FNames(ComMisdeed("GetIDsOfNames")), FInvoke(ComMisdeed("Invoke")), FUnadvise(ComMisdeed("Unadvise")),
+          FResultMisdeed(ComMisdeed("ResultCode"))
     {
     }
 
@@ -184,12 +195,20 @@ public:
     {
         if (FQueryInterface == "null-out-crash" && !ppv)
             CrashHere();
+        if (FQueryInterface == "null-out-invalidarg" && !ppv)
+            return E_INVALIDARG;
         if (FQueryInterface == "keep-out" && ppv && riid != IID_IUnknown) {
             void* kept = *ppv;
             const HRESULT status = TTrutinaServerBase::QueryInterface(riid, ppv);
             if (FAILED(status))
                 *ppv = kept;
             return status;
+        }
+        // Every second ask, over all objects, refused.
+        static std::atomic<int> containerAsks{0};
+        if (FQueryInterface == "unstable" && ppv && riid == IID_IConnectionPointContainer && containerAsks++ % 2 == 1) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
         }
         if (FQueryInterface == "split-identity" && ppv && riid == IID_IUnknown && FIdentityGiven++ > 0) {
             *ppv = static_cast<ISupportErrorInfo*>(this);
@@ -206,6 +225,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
+        if (FTypeInfoCount == "notimpl")
+            return E_NOTIMPL;
         if (FTypeInfoCount != "two" || !count)
             return TTrutinaServerBase::GetTypeInfoCount(count);
         *count = 2;
@@ -213,8 +234,20 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override
     {
+        // Names in another case than the table's refused.
+        if (FNames == "case-sensitive" && names && count > 0) {
+            const std::string name = runtime::Utf16ToUtf8(platform::AsU16(names[0]));
+            bool known = false;
+            for (const auto& m : TrutinaMembers)
+                known = known || name == m.Name;
+            if (!known) {
+                for (UINT i = 0; i < count; ++i)
+                    ids[i] = DISPID_UNKNOWN;
+                return DISP_E_UNKNOWNNAME;
+            }
+        }
         const HRESULT status = TTrutinaServerBase::GetIDsOfNames(riid, names, count, lcid, ids);
-        if (FNames == "shifted" && status == S_OK)
+        if ((FNames == "shifted" || FNames == "wrong") && status == S_OK)
             for (UINT i = 0; i < count; ++i)
                 ids[i] += ShiftedIds;
         return status;
@@ -237,7 +270,7 @@ public:
         const HRESULT status = TTrutinaServerBase::FindConnectionPoint(riid, out);
         if (SUCCEEDED(status) && !FUnadvise.empty()) {
             if (!FPoint)
-                FPoint = new TRogueConnectionPoint(*out, FUnadvise);
+                FPoint = new TRogueConnectionPoint(*out, FUnadvise, &FKeptPointers);
             (*out)->Release();
             FPoint->AddRef();
             *out = FPoint;
@@ -307,24 +340,33 @@ private:
         return Result(0, u"");
     }
 
+    // A method: its misdeed, its result, and that result as its integer result.
     HRESULT Method(int number, LONG* out)
     {
         const TRule& rule = FRules.Read[number];
         if (HRESULT status = Answer(number, out); FAILED(status))
             return status;
+        Perform(number, rule);
+        *out = FLastCode;
+        return S_OK;
+    }
+    void Perform(int number, const TRule& rule)
+    {
         if (Refused(rule))
-            return S_OK;
+            return;
         if (rule.Misdeed != TMisdeed::Miscount && number == AddDeviceId) {
             ++FDevices;
             FDeviceIndex = FDevices - 1;
         }
         if (rule.Misdeed != TMisdeed::Miscount && number == DeleteDeviceId) {
-            if (FDevices == 1)
-                return Result(-9, u"Нельзя удалить единственное логическое устройство");
+            if (FDevices == 1) {
+                Result(-9, u"Нельзя удалить единственное логическое устройство");
+                return;
+            }
             --FDevices;
             FDeviceIndex = std::min(FDeviceIndex, FDevices - 1);
         }
-        return Result(0, u"");
+        Result(0, u"");
     }
 
     // A refusal by the rule: its code, with or without a description.
@@ -340,6 +382,9 @@ private:
 
     HRESULT Result(LONG code, std::u16string description)
     {
+        FLastCode = code;
+        if (code == 0 && FResultMisdeed == "stale")
+            return S_OK;
         FResultCode = code;
         FResultDescription = std::move(description);
         return S_OK;
@@ -389,6 +434,16 @@ private:
                 Release();
             });
             break;
+        case TMisdeed::LateThreadEvent:
+            // Its own thread each time, never waited for: the call returns at once however many
+            // are still to come. The thread holds the object until its event is raised.
+            AddRef();
+            std::thread([this, delay = rule.Count] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                RaiseAll();
+                Release();
+            }).detach();
+            break;
         case TMisdeed::CallEvents:
             for (long i = 0; i < rule.Count; ++i)
                 RaiseAll();
@@ -412,6 +467,13 @@ private:
     {
         ++GEventsRaised;
         FireDataEvent();
+        for (IUnknown* sink : FKeptPointers) {
+            IDispatch* dispatch = nullptr;
+            if (SUCCEEDED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+                Raise(dispatch);
+                dispatch->Release();
+            }
+        }
     }
 
     static void Raise(IDispatch* sink)
@@ -443,17 +505,19 @@ private:
 
     const TRules FRules;
     const std::thread::id FThread;
-    const std::string FQueryInterface, FRelease, FTypeInfoCount, FNames, FInvoke, FUnadvise;
+    const std::string FQueryInterface, FRelease, FTypeInfoCount, FNames, FInvoke, FUnadvise, FResultMisdeed;
     int FIdentityGiven = 0;
     std::atomic<int> FLeakCount{0};
     TRogueConnectionPoint* FPoint = nullptr;
     LONG FResultCode = 0;
+    LONG FLastCode = 0; // the last write's or method's own result, whatever ResultCode says
     std::u16string FResultDescription;
     LONG FDevices = 1;
     LONG FDeviceIndex = 0;
     std::array<std::optional<LONG>, SlotCount> FStored{};
     std::thread FEventThread;
     std::vector<IDispatch*> FKeptSinks;
+    std::vector<IUnknown*> FKeptPointers; // released sinks still called (Unadvise=keep-pointer)
 };
 
 static_assert(TrutinaMemberCount < SlotCount);
@@ -479,6 +543,10 @@ public:
         if (misdeed == "wrong-refusal" && ppv) {
             *ppv = nullptr;
             return E_INVALIDARG;
+        }
+        if (misdeed == "refuse-interface" && ppv && riid != IID_IUnknown) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
         }
         return FFactory->CreateInstance(misdeed == "ignore-outer" ? nullptr : outer, riid, ppv);
     }

@@ -15,6 +15,7 @@
 //   null              a text read answers a null BSTR
 //   huge:N            a text read answers N characters
 //   thread-events:N   a thread of the driver's own raises N data events, then the call returns
+//   late-thread-event:MS  MS milliseconds after the call a thread of the driver's own raises one data event
 //   call-events:N     N data events raised inside the call, on the caller's thread
 //   late-events       the sinks are kept, and raised once more after the object was released
 //   fail              the call fails with E_FAIL
@@ -27,20 +28,31 @@
 //   QueryInterface=split-identity   IUnknown answered with another pointer after the object's first
 //   QueryInterface=keep-out         a refusal leaves the out pointer as it was
 //   QueryInterface=null-out-crash   a null out pointer crashes it
+//   QueryInterface=null-out-invalidarg  a null out pointer answered E_INVALIDARG (not E_POINTER)
+//   QueryInterface=unstable         IConnectionPointContainer refused every second time it is asked
 //   Release=leak                    the last Release leaves the object alive, its sinks held
 //   DllCanUnloadNow=always          S_OK while objects live
+//   CreateInstance=refuse-interface an outer object with another interface than IUnknown refused
+//                                   with E_NOINTERFACE
 //   CreateInstance=wrong-refusal    an outer object refused with E_INVALIDARG
 //   CreateInstance=ignore-outer     an outer object taken and ignored: a plain object, no delegation
 //   CreateInstance=hang             never returns (a minute)
 //   DllGetClassObject=hang          never returns (a minute), as a module that hangs while it loads
 //   GetTypeInfoCount=two            answers 2
+//   GetTypeInfoCount=notimpl        answers E_NOTIMPL
 //   GetIDsOfNames=shifted           every member's dispatch id + 100 (Invoke takes them)
+//   GetIDsOfNames=case-sensitive    a name in another case than the table's is unknown
+//   GetIDsOfNames=wrong             every member's dispatch id + 100 (Invoke does not take them)
+//   ResultCode=stale                a success leaves ResultCode and ResultDescription as they were
 //   Invoke=no-type-check            a write of an object is taken
 //   Invoke=disagree                 an integer read through Invoke answers one more than the vtable
 //   Unadvise=keep-reference         the sink is not released
 //   Unadvise=late-event             one more data event reaches the sink after Unadvise
+//   Unadvise=unknown-fail           a cookie it never gave refused with E_FAIL
+//   Unadvise=keep-pointer           the sink is released but kept: the object's later events reach it
 //
-// Every other member answers zero or empty, ResultCode 0 (the last write's or method's result); the
+// Every other member answers zero or empty, ResultCode 0 (the last write's or method's result, which
+// a method also answers as its integer result); the
 // device list is kept (DeviceCount, CurrentDeviceIndex, CurrentDeviceNumber = index + 1, AddDevice,
 // DeleteDevice), a selection of no device refused with a description. A call on a thread other than the one
 // that created the object answers RPC_E_WRONG_THREAD, as the system's marshalling would.
