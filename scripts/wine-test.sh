@@ -432,13 +432,15 @@ check_drivers() { # build view clsid
 # What the prefix holds, for comparing before and after: the keys that hold values in the
 # machine's registry (system.reg) and in the user's (user.reg), and the files under drive_c but in
 # Wine's own folder and the temporary ones. (An empty key or folder left behind, such as the
-# Uninstall key's parent made for the first entry, holds nothing of ours.)
+# Uninstall key's parent made for the first entry, holds nothing of ours; nor do Wine's own keys,
+# such as Console, which its console writes when a console program first runs.)
 prefix_state() { # name
   wineserver -w # the registry is written out when the server ends
   local hive
   for hive in system user; do
     awk '/^\[/ { key = $0; sub(/^\[/, "", key); sub(/\][^]]*$/, "", key); next }
-         /^(@|")/ && key != "" { print key; key = "" }' "$WINEPREFIX/$hive.reg" | sort >"$work/$arch-$1.$hive"
+         /^(@|")/ && key != "" { print key; key = "" }' "$WINEPREFIX/$hive.reg" |
+    grep -v '^Console$\|^Software\\\\Wine\\\\' | sort >"$work/$arch-$1.$hive"
   done
   (cd "$WINEPREFIX/drive_c" && find . \( -path ./windows -o -path './users/*/Temp' -o -path './users/*/AppData/Local/Temp' \) \
     -prune -o ! -type d -print | sort) >"$work/$arch-$1.files"
@@ -498,8 +500,16 @@ installer() { # build view clsid
     echo "ok      /S /$mode installed in $windows_folder"
     folder=$(winepath -u "$windows_folder")
     if [[ $mode == CURRENTUSER ]]; then
-      # Only the user's files and keys: no file outside users\, no key of the machine's.
-      if grep -v '^+ files \./users/\|^+ user ' "$work/$arch-installed-$mode.changes" >"$work/$arch-outside"; then
+      # Only the user's files and keys: no file outside users\, no key of the machine's. Wine's
+      # RegisterTypeLib registers the interfaces in the 32-bit view too, and writes that view's keys
+      # machine-wide, past the override of HKEY_CLASSES_ROOT: said, not counted.
+      if grep '^+ system Software\\\\Classes\\\\Wow6432Node\\\\Interface\\\\' "$work/$arch-installed-$mode.changes" \
+           >"$work/$arch-wine-typelib"; then
+        echo "note    Wine's RegisterTypeLib wrote the interfaces' 32-bit view machine-wide:"
+        sed 's/^/          /' "$work/$arch-wine-typelib"
+      fi
+      if grep -v '^+ files \./users/\|^+ user \|^+ system Software\\\\Classes\\\\Wow6432Node\\\\Interface\\\\' \
+           "$work/$arch-installed-$mode.changes" >"$work/$arch-outside"; then
         cat "$work/$arch-outside"
         fail "/CURRENTUSER wrote outside the user's folders and HKEY_CURRENT_USER"
       else
@@ -524,7 +534,7 @@ installer() { # build view clsid
       echo "note    Wine's COM does not find the class registered for the current user:"
       echo "          $(run_wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" /ve "/reg:$view" | grep REG_SZ)"
       echo "          HKCR: $(run_wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve "/reg:$view" 2>&1 | head -1)"
-      echo "          ponderix-check: $(head -1 "$check_log.err")"
+      echo "          $(grep -m1 'nothing checked' "$check_log.err" || head -1 "$check_log.err")"
       echo "        Ponderix and ponderix-check are tried in the all-users mode (/ALLUSERS)"
     else
       tail -n 20 "$check_log" "$check_log.err"
