@@ -178,6 +178,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://ponderix.example.org")
 # explicitly so that building the package needs no dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.34)")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+# Qt's own Russian translation: without it Qt's standard buttons and dialogs speak English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt6-translations-l10n")
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
