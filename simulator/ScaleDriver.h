@@ -113,7 +113,7 @@ public:
     std::int32_t PortNumber() const;
     std::int32_t BaudRate() const;
     std::int32_t Parity() const;
-    bool DeviceEnabled() const;
+    bool DeviceEnabled();
     std::int32_t Timeout() const;
     TDeviceSettings CurrentDevice() const;
     TDriverSettings Settings() const;
@@ -325,7 +325,6 @@ private:
         std::shared_ptr<void> File; // the hold against other processes
     };
     std::map<std::int32_t, TPortHold> FHolds; // by device number
-    std::set<std::int32_t> FRefusedOn; // devices this object could not switch on (on in the file for another)
     std::string FUnsavedWhy;         // ... and why, said with -19
     std::string FLockProblem;        // the file's lock could not be used by the last Reread
     std::map<std::int32_t, std::unique_ptr<TScalePlatform>> FPlatforms; // by device number

@@ -104,7 +104,6 @@ TResult TScaleDriver::HoldPort(const TDeviceSettings& device)
         FUnsavedWhy = std::move(problem); // said with -19, as an unusable settings lock is
         return TResult::SettingsNotSaved;
     }
-    FRefusedOn.erase(device.Number);
     // The device moved to another port: the old one is given back once the new one is held.
     if (held != FHolds.end()) {
         GivePort(held->second.Port, holder);
@@ -237,11 +236,12 @@ std::int32_t TScaleDriver::Parity() const
     return Current().Parity;
 }
 
-bool TScaleDriver::DeviceEnabled() const
+bool TScaleDriver::DeviceEnabled()
 {
     std::lock_guard lock(FMutex);
-    // On in the file because another program switched it on is not on here when this one was refused.
-    return Current().Enabled && !FRefusedOn.count(Current().Number);
+    // On in the file is on here only with the port: a device another program switched on reads off
+    // in this one, before a switch-on here is refused as after it (a refusal changes nothing).
+    return Current().Enabled && HoldPort(Current()) == TResult::Ok;
 }
 
 std::int32_t TScaleDriver::Timeout() const
@@ -362,13 +362,10 @@ TResult TScaleDriver::SetDeviceEnabled(bool enabled)
         // Switched on, the device opens its port: refused while another device, object or process
         // holds it. Switched off, it gives the port back.
         if (enabled) {
-            if (const TResult r = HoldPort(Current()); r != TResult::Ok) {
-                FRefusedOn.insert(Current().Number);
+            if (const TResult r = HoldPort(Current()); r != TResult::Ok)
                 return r;
-            }
         } else {
             ReleasePort(Current().Number);
-            FRefusedOn.erase(Current().Number);
         }
         if (enabled != Current().Enabled) {
             // A device's load profile runs from the moment it is switched on.

@@ -302,6 +302,7 @@ TEST(SettingsStoreTest, APortHeldByAnotherObjectOrProcessIsRefused)
     ASSERT_EQ(other.SetCurrentDeviceNumber(1), TResult::Ok);
     ASSERT_EQ(other.SetDeviceEnabled(true), TResult::Ok);
     ASSERT_EQ(driver.SetCurrentDeviceNumber(1), TResult::Ok);
+    EXPECT_FALSE(driver.DeviceEnabled()); // before the refusal too: a refused write changes nothing
     EXPECT_EQ(driver.SetDeviceEnabled(true), TResult::PortBusy);
     EXPECT_FALSE(driver.DeviceEnabled());
 }
