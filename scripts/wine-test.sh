@@ -19,8 +19,8 @@
 #     the driver's settings, a recording and its replay;
 #   - ponderix-check: the zip's against the installed substitute driver registered by regsvr32
 #     (every rule passes), the build's against the misbehaving driver crashing in ReadWeight (the
-#     crash named, the run completed), and its COM rules on two of the system's own objects
-#     (exactly the faults of theirs that system_object_faults lists);
+#     crash named, the run completed), and its COM rules on the system's own objects that
+#     scripts/wine-system-objects.txt lists (exactly the findings it lists of each);
 #   - the setup program (target windows_installer), silently: for the current user it writes
 #     only under the user's folders and HKEY_CURRENT_USER; ponderix-check and Ponderix run from
 #     the installed folder (in the all-users mode where Wine's COM does not read the user's
@@ -342,13 +342,17 @@ hosts_ended() {
 }
 
 # ---------------------------------------------------------------- ponderix-check
-# The rules each of the system's own automation objects breaks under Wine, as ponderix-check
-# reports them (ids, space-separated), each a fault of the object that the README shows ("Tested
-# under Wine"); anything else it reported there would be a false alarm of the checker.
-declare -A system_object_faults=(
-  [Scripting.Dictionary]="class-factory crash"
-  [Scripting.FileSystemObject]="qi-rules class-factory"
-)
+# The system's own automation objects that Wine implements and tests against Windows: the
+# findings (FAIL or WARN, and the rule) each is known to have on a bitness, as ponderix-check
+# --com-only reports them, are listed with their evidence in scripts/wine-system-objects.txt;
+# any other finding would be a false alarm of the checker.
+system_objects_file=$source_dir/scripts/wine-system-objects.txt
+system_objects() { awk '/^[^#[:space:]]/ { print $1 }' "$system_objects_file" | uniq; }
+# The findings known for the class on this bitness, "FAIL rule" or "WARN rule" a line, sorted.
+known_findings() { # class
+  awk -v class="$1" -v arch="$arch" '/^[^#[:space:]]/ && $1 == class && index("," $2 ",", "," arch ",") && $3 != "none" {
+    print $3, $4 }' "$system_objects_file" | sort -u
+}
 
 # Runs the folder's ponderix-check.exe with a time limit; its report, without CRs, in check_log.
 run_check() { # label folder [arguments...]
@@ -376,7 +380,7 @@ check_completed() { # label began
 # The zip's ponderix-check.exe against the zip's substitute driver registered for Statera (every
 # rule passes), the build's against the misbehaving driver made to crash in ReadWeight (its crash
 # named by the rule crash with the member, the other rules still run), and its COM rules against
-# two of the system's own automation objects.
+# the system's own automation objects (system_objects).
 check_drivers() { # build view clsid
   local build=$1 install=$1/install view=$2 clsid=$3 driver status began out class found
   echo "== ponderix-check"
@@ -412,16 +416,21 @@ check_drivers() { # build view clsid
     fi
   fi
 
-  for class in Scripting.Dictionary Scripting.FileSystemObject; do
+  local known expected classes
+  mapfile -t classes < <(system_objects)
+  for class in "${classes[@]}"; do
     began=$(date +%s) status=0
     run_check "$class" "$install" --com-only --class "$class" || status=$?
     check_completed "--com-only --class $class" "$began" || continue
-    found=$(sed -n 's/^FAIL \([^:]*\):.*/\1/p' "$check_log" | sort -u | xargs)
-    if [[ "$found" == "$(tr ' ' '\n' <<<"${system_object_faults[$class]}" | sort -u | xargs)" &&
-          $status -eq $([[ -z "$found" ]] && echo 0 || echo 1) ]]; then
+    found=$(sed -n 's/^\(FAIL\|WARN\) \([^:]*\):.*/\1 \2/p' "$check_log" | sort -u)
+    known=$(known_findings "$class")
+    # Exit code 1 exactly when a rule failed: warnings alone leave it 0.
+    expected=0
+    grep -q '^FAIL' <<<"$found" && expected=1
+    if [[ "$found" == "$known" && $status -eq $expected ]]; then
       pass; echo "ok      $check_summary"
     else
-      fail "ponderix-check --com-only --class $class: exit $status, reported '${found}', known '${system_object_faults[$class]}'"
+      fail "ponderix-check --com-only --class $class: exit $status, reported '$(paste -sd, <<<"$found")', known on $arch '$(paste -sd, <<<"$known")' ($system_objects_file)"
     fi
     # The rules it reports, and those it could not finish or apply (less the interface rules).
     grep -vE '^PASS |: an interface rule \(--com-only\)$' "$check_log" | sed '$d; s/^/          /' || true

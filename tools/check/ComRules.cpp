@@ -206,8 +206,9 @@ namespace {
 
 // --------------------------------------------------------------- connection points
 // The object's connection point for its events: ITrutinaEvents, or for another class the first
-// one it lists. Empty when it has none (iid unchanged).
-ComPtr<IConnectionPoint> EventPoint(const TTarget& target, IConnectionPointContainer* container, IID& iid)
+// one it lists (what EnumConnectionPoints answered in listed). Empty when it has none (iid unchanged).
+ComPtr<IConnectionPoint> EventPoint(const TTarget& target, IConnectionPointContainer* container, IID& iid,
+                                    HRESULT* listed = nullptr)
 {
     ComPtr<IConnectionPoint> point;
     if (target.Trutina()) {
@@ -217,11 +218,11 @@ ComPtr<IConnectionPoint> EventPoint(const TTarget& target, IConnectionPointConta
         return point;
     }
     ComPtr<IEnumConnectionPoints> points;
-    const HRESULT listed = TCalls::Make("EnumConnectionPoints", TCallDirection::Call,
+    const HRESULT status = TCalls::Make("EnumConnectionPoints", TCallDirection::Call,
                                         [&] { return container->EnumConnectionPoints(points.Out()); });
-    // A container must list its connection points.
-    Require(listed != E_NOTIMPL, "EnumConnectionPoints", "S_OK and the connection points", StatusWords(listed));
-    if (FAILED(listed) || !points)
+    if (listed)
+        *listed = status;
+    if (FAILED(status) || !points)
         return {};
     IConnectionPoint* first = nullptr;
     ULONG fetched = 0;
@@ -295,7 +296,11 @@ void CheckConnectionPoint(const TTarget& target)
                 "the out pointer set to null", "the out pointer left as it was");
     }
     IID iid = IID_NULL;
-    ComPtr<IConnectionPoint> point = EventPoint(target, container.Get(), iid);
+    HRESULT listed = S_OK;
+    ComPtr<IConnectionPoint> point = EventPoint(target, container.Get(), iid, &listed);
+    // A container must list its connection points: this rule's finding only, the rules that use
+    // the connection point just have none.
+    Require(listed != E_NOTIMPL, "EnumConnectionPoints", "S_OK and the connection points", StatusWords(listed));
     if (!point) {
         if (target.Trutina())
             Broken("FindConnectionPoint(ITrutinaEvents)", "S_OK with the data event's connection point",
