@@ -584,7 +584,7 @@ rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const 
     });
 }
 
-// The calls of a sequence as recording lines: each step an action and its call.
+// The calls of a sequence as recording lines: each step an action, the read before a write, and its call.
 struct TCollected {
     const std::set<std::string>& Avoid;
     std::vector<std::string> Lines;
