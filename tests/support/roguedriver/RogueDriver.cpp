@@ -334,10 +334,11 @@ private:
         }
         if constexpr (std::is_same_v<T, LONG>) {
             if (number == DeviceIndexId || number == DeviceNumberId) {
-                const LONG index = number == DeviceIndexId ? value : value - 1;
+                // Wide: the number of the least LONG has no index below it.
+                const long long index = number == DeviceIndexId ? value : static_cast<long long>(value) - 1;
                 if (index < 0 || index >= FDevices)
                     return Result(-6, u"Логическое устройство не найдено");
-                FDeviceIndex = index;
+                FDeviceIndex = static_cast<LONG>(index);
             }
         }
         return Result(0, u"");
