@@ -1,4 +1,4 @@
-// The command line and the console, in UTF-8.
+// The command line, the console and the process's environment, in UTF-8.
 #pragma once
 
 #include "platform/ole.h"
@@ -18,5 +18,7 @@ PLATFORM_API void UseUtf8Console();
 PLATFORM_API void IgnoreBrokenPipe();
 // Whether standard error is a terminal (a console), not a file or a pipe.
 PLATFORM_API bool StandardErrorIsTerminal();
+// Sets a variable of this process's environment (seen by getenv and by children started after).
+PLATFORM_API void SetProcessVariable(const std::string& name, const std::string& value);
 
 } // namespace platform

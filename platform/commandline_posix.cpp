@@ -2,6 +2,7 @@
 #include "platform/commandline.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace platform {
@@ -12,5 +13,7 @@ void UseUtf8Console() {}
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void SetProcessVariable(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
 
 } // namespace platform

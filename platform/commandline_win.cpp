@@ -3,6 +3,7 @@
 #include "platform/internal_win.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <io.h>
 
 namespace platform {
@@ -24,5 +25,9 @@ void UseUtf8Console() { SetConsoleOutputCP(CP_UTF8); }
 void IgnoreBrokenPipe() {}
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+// Through the C library, whose getenv reads its own copy of the environment (_putenv copies the
+// text it is given).
+void SetProcessVariable(const std::string& name, const std::string& value) { _putenv((name + "=" + value).c_str()); }
 
 } // namespace platform

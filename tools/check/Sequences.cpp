@@ -4,14 +4,15 @@
 #include "driver/Recording.h"
 #include "driver/Statera.h"
 #include "platform/apartment.h"
+#include "platform/commandline.h"
 #include "tools/check/MemberTable.h"
 #include "tools/check/Rules.h"
 #include "tools/check/StaticRules.h"
 
 #include <rapidcheck.h>
-#include <rapidcheck/detail/TestListenerAdapter.h>
 #include <rapidcheck/state.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <climits>
@@ -21,17 +22,27 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 
 namespace check {
 
 using driver::TCallDirection;
 using driver::TCallValue;
 
+// What a step was drawn for, which a shorter sequence may no longer give it.
+enum class TNeed {
+    Nothing,
+    AddedDevice,   // a device this sequence added (DeleteDevice deletes it)
+    WrittenValue,  // a value this sequence wrote to the member (a write outside its domain must leave it)
+    QueuedMessage, // a data message queued in asynchronous mode (DeleteEvent removes it)
+};
+
 struct TStep {
     const TrutinaMemberInfo* Member = nullptr; // nullptr: a wait for events
     TCallDirection Direction = TCallDirection::Read;
     TCallValue Argument;
     int WaitMs = 0;
+    TNeed Need = TNeed::Nothing;
 };
 
 std::string StepText(const TStep& step)
@@ -60,58 +71,58 @@ constexpr TIntegerDomain IntegerDomains[] = {
     {"ValuePurpose", 0, 4},
 };
 
-rc::Gen<TCallValue> IntegerValues(const TrutinaMemberInfo& m)
+// A member's values: those the windows write, and the interesting ones outside them.
+struct TDomain {
+    rc::Gen<TCallValue> Inside, Outside;
+};
+
+TDomain IntegerDomainOf(const TrutinaMemberInfo& m)
 {
     int low = INT_MIN / 2, high = INT_MAX / 2;
     for (const TIntegerDomain& d : IntegerDomains)
         if (std::string_view(d.Member) == m.Name)
             low = d.Low, high = d.High;
     auto toValue = [](int v) { return TCallValue(std::int32_t(v)); };
-    return rc::gen::weightedOneOf<TCallValue>({
-        {4, rc::gen::map(rc::gen::inRange(low, high + 1), toValue)},
-        {1, rc::gen::map(rc::gen::element(-1, 0, high + 1, 1000, INT_MIN, INT_MAX), toValue)},
-    });
+    return {rc::gen::map(rc::gen::inRange(low, high + 1), toValue),
+            rc::gen::map(rc::gen::element(-1, 0, high + 1, 1000, INT_MIN, INT_MAX), toValue)};
 }
 
-rc::Gen<TCallValue> ValuesOf(const TrutinaMemberInfo& m)
+TDomain DomainOf(const TrutinaMemberInfo& m)
 {
     switch (m.Type) {
     case VT_BOOL: {
         auto toFlag = [](int raw) { return TCallValue(driver::TTraceFlag{static_cast<VARIANT_BOOL>(raw)}); };
         // The windows write -1 and 0; any other non-zero value is true as well.
-        return rc::gen::weightedOneOf<TCallValue>({{5, rc::gen::map(rc::gen::element(-1, 0), toFlag)},
-                                                   {1, rc::gen::map(rc::gen::element(1, 2, 0x7FFF), toFlag)}});
+        return {rc::gen::map(rc::gen::element(-1, 0), toFlag), rc::gen::map(rc::gen::element(1, 2, 0x7FFF), toFlag)};
     }
-    case VT_R8: {
-        auto toReal = [](double v) { return TCallValue(v); };
-        return rc::gen::weightedOneOf<TCallValue>({
-            {4, rc::gen::map(rc::gen::inRange(0, 20001), [](int grams) { return TCallValue(grams / 1000.0); })},
-            {1, rc::gen::map(rc::gen::element(-1.0, -0.5, 1e9, std::numeric_limits<double>::infinity(),
+    case VT_R8:
+        return {rc::gen::map(rc::gen::inRange(0, 20001), [](int grams) { return TCallValue(grams / 1000.0); }),
+                rc::gen::map(rc::gen::element(-1.0, -0.5, 1e9, std::numeric_limits<double>::infinity(),
                                               std::numeric_limits<double>::quiet_NaN()),
-                             toReal)},
-        });
-    }
+                             [](double v) { return TCallValue(v); })};
     case VT_CY: {
         auto toMoney = [](std::int64_t raw) { return TCallValue(driver::TTraceMoney{raw}); };
-        return rc::gen::weightedOneOf<TCallValue>({
-            {4, rc::gen::map(rc::gen::inRange(0, 100001), [](int cents) {
-                 return TCallValue(driver::TTraceMoney{std::int64_t(cents) * 100});
-             })},
-            {1, rc::gen::map(rc::gen::element(std::int64_t(-10000), std::int64_t(10000000001LL),
+        return {rc::gen::map(rc::gen::inRange(0, 100001), [](int cents) {
+                    return TCallValue(driver::TTraceMoney{std::int64_t(cents) * 100});
+                }),
+                rc::gen::map(rc::gen::element(std::int64_t(-10000), std::int64_t(10000000001LL),
                                               std::numeric_limits<std::int64_t>::max(),
                                               std::numeric_limits<std::int64_t>::min()),
-                             toMoney)},
-        });
+                             toMoney)};
     }
     case VT_BSTR: {
         auto toText = [](std::string v) { return TCallValue(std::move(v)); };
-        return rc::gen::weightedOneOf<TCallValue>({
-            {4, rc::gen::map(rc::gen::element(std::string("Весы 1"), std::string("Касса 2"), std::string("Scale"), std::string("A")), toText)},
-            {1, rc::gen::map(rc::gen::element(std::string(), std::string(300, 'W'), std::string("tab\tnew\nline"), std::string("\"\\")), toText)},
-        });
+        return {rc::gen::map(rc::gen::element(std::string("Весы 1"), std::string("Касса 2"), std::string("Scale"), std::string("A")), toText),
+                rc::gen::map(rc::gen::element(std::string(), std::string(300, 'W'), std::string("tab\tnew\nline"), std::string("\"\\")), toText)};
     }
-    default: return IntegerValues(m);
+    default: return IntegerDomainOf(m);
     }
+}
+
+rc::Gen<TCallValue> ValuesOf(const TrutinaMemberInfo& m)
+{
+    TDomain domain = DomainOf(m);
+    return rc::gen::weightedOneOf<TCallValue>({{4, std::move(domain.Inside)}, {1, std::move(domain.Outside)}});
 }
 
 std::vector<const TrutinaMemberInfo*> MembersWhere(bool (*wanted)(const TrutinaMemberInfo&))
@@ -131,24 +142,129 @@ bool Callable(const TrutinaMemberInfo& m)
 bool Writable(const TrutinaMemberInfo& m) { return m.Kind == TrutinaMemberKind::ReadWrite; }
 bool Readable(const TrutinaMemberInfo& m) { return m.Kind != TrutinaMemberKind::Method; }
 
-rc::Gen<TStep> Steps()
+// What the steps alone predict of the object: the generation of the next step follows it, and
+// the preconditions keep a shrunk sequence to steps that still mean what they were drawn for. The
+// rules judge the driver against reads around each call instead: its settings and device list
+// outlive its objects, so what a new object starts with is not known.
+struct TModel {
+    explicit TModel(const std::set<std::string>& avoid) : Avoid(&avoid) {}
+    const std::set<std::string>* Avoid; // calls where a crash or a hang was found: not made
+    int Added = 0;             // devices this sequence added and has not deleted
+    bool CurrentMoved = false; // the last step changed the current device (added, deleted or selected one)
+    // The properties this sequence wrote: a write refused over one must leave the value written.
+    std::set<std::string, std::less<>> Written;
+    bool Async = false; // asynchronous mode, as last written
+    int Queued = 0;     // data messages GenerateEvent queued in asynchronous mode, not deleted since
+};
+
+void Apply(const TStep& step, TModel& model)
+{
+    model.CurrentMoved = false;
+    if (!step.Member)
+        return;
+    const std::string_view name = step.Member->Name;
+    if (step.Direction == TCallDirection::Write) {
+        model.Written.insert(std::string(name));
+        model.CurrentMoved = name == "CurrentDeviceIndex" || name == "CurrentDeviceNumber";
+        if (const auto* flag = std::get_if<driver::TTraceFlag>(&step.Argument); flag && name == "AsyncMode") {
+            model.Async = flag->Raw != 0;
+            model.Queued = model.Async ? model.Queued : 0;
+        }
+    } else if (step.Direction == TCallDirection::Call) {
+        if (name == "AddDevice")
+            ++model.Added;
+        if (name == "DeleteDevice")
+            model.Added = std::max(0, model.Added - 1);
+        model.CurrentMoved = name == "AddDevice" || name == "DeleteDevice";
+        if (name == "GenerateEvent" && model.Async)
+            ++model.Queued;
+        if (name == "DeleteEvent")
+            model.Queued = std::max(0, model.Queued - 1);
+    }
+}
+
+bool Met(const TStep& step, const TModel& model)
+{
+    switch (step.Need) {
+    case TNeed::AddedDevice: return model.Added > 0;
+    case TNeed::WrittenValue: return model.Written.count(step.Member->Name) != 0;
+    case TNeed::QueuedMessage: return model.Queued > 0;
+    default: return true;
+    }
+}
+
+// One of the generators, each as often as its weight says, whatever the size (RapidCheck's inRange
+// keeps to the low end of its range at small sizes; elementOf does not).
+rc::Gen<TStep> Weighted(std::vector<std::pair<int, rc::Gen<TStep>>> choices)
+{
+    std::vector<std::size_t> slots;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        slots.insert(slots.end(), static_cast<std::size_t>(choices[i].first), i);
+    return rc::gen::mapcat(rc::gen::elementOf(std::move(slots)),
+                           [choices = std::move(choices)](std::size_t i) { return choices[i].second; });
+}
+
+rc::Gen<TStep> CallOf(const char* name, TNeed need = TNeed::Nothing)
+{
+    return rc::gen::just(TStep{&MemberNamed(name), TCallDirection::Call, {}, 0, need});
+}
+
+// The next step, from the whole member table and, as the model says, from what its state makes
+// worth trying: the device this sequence added deleted again, the current device's operations
+// right after it changed, a write outside a member's domain over a value written, a queued
+// message removed.
+rc::Gen<TStep> Steps(const TModel& model)
 {
     static const auto writable = MembersWhere(&Writable);
     static const auto callable = MembersWhere(&Callable);
     static const auto readable = MembersWhere(&Readable);
-    return rc::gen::weightedOneOf<TStep>({
+    static const std::vector<const TrutinaMemberInfo*> onDevice = [] {
+        std::vector<const TrutinaMemberInfo*> members;
+        for (const char* name : {"ReadWeight", "Zero", "Tare", "SetTare", "GetDeviceMetrics", "ReadValue", "WriteValue", "Reset"})
+            members.push_back(&MemberNamed(name));
+        return members;
+    }();
+    auto calls = [](const std::vector<const TrutinaMemberInfo*>& members) {
+        return rc::gen::map(rc::gen::elementOf(members),
+                            [](const TrutinaMemberInfo* m) { return TStep{m, TCallDirection::Call, {}, 0}; });
+    };
+    std::vector<std::pair<int, rc::Gen<TStep>>> choices{
         {9, rc::gen::mapcat(rc::gen::elementOf(writable),
                             [](const TrutinaMemberInfo* m) {
                                 return rc::gen::map(ValuesOf(*m), [m](TCallValue v) {
                                     return TStep{m, TCallDirection::Write, std::move(v), 0};
                                 });
                             })},
-        {6, rc::gen::map(rc::gen::elementOf(callable),
-                         [](const TrutinaMemberInfo* m) { return TStep{m, TCallDirection::Call, {}, 0}; })},
+        {6, calls(callable)},
         {3, rc::gen::map(rc::gen::elementOf(readable),
                          [](const TrutinaMemberInfo* m) { return TStep{m, TCallDirection::Read, {}, 0}; })},
         {1, rc::gen::map(rc::gen::inRange(0, 30), [](int ms) { return TStep{nullptr, TCallDirection::Read, {}, ms}; })},
-    });
+        {2, CallOf("AddDevice")},
+    };
+    if (model.Added > 0)
+        choices.emplace_back(12, CallOf("DeleteDevice", TNeed::AddedDevice));
+    if (model.CurrentMoved)
+        choices.emplace_back(21, calls(onDevice));
+    if (!model.Written.empty()) {
+        std::vector<const TrutinaMemberInfo*> written;
+        for (const std::string& name : model.Written)
+            written.push_back(&MemberNamed(name));
+        choices.emplace_back(2, rc::gen::mapcat(rc::gen::elementOf(written), [](const TrutinaMemberInfo* m) {
+                                 return rc::gen::map(DomainOf(*m).Outside, [m](TCallValue v) {
+                                     return TStep{m, TCallDirection::Write, std::move(v), 0, TNeed::WrittenValue};
+                                 });
+                             }));
+    }
+    if (model.Queued > 0)
+        choices.emplace_back(2, CallOf("DeleteEvent", TNeed::QueuedMessage));
+    return Weighted(std::move(choices));
+}
+
+// A write whose value the sequence reads before it, for what a refusal must leave. EventNumber
+// moves as data messages come: what it held before is no measure.
+bool ReadsBefore(const TStep& step)
+{
+    return step.Member && step.Direction == TCallDirection::Write && std::string_view(step.Member->Name) != "EventNumber";
 }
 
 // ---------------------------------------------------------------- one sequence on one object
@@ -172,13 +288,6 @@ struct TRounds {
     std::optional<std::vector<TStep>> ForeignEvent;
     // Sequences that have ended, their objects still watched for late events until their time is up.
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::unique_ptr<TSequenceRun>>> Watched;
-};
-
-// What the sequences know before each step: the calls they no longer make (a crash or a hang was
-// found in them), refused by RapidCheck's preconditions so that a sequence holds only the steps
-// it performs.
-struct TModel {
-    const std::set<std::string>* Avoid = nullptr;
 };
 
 class TSequenceRun {
@@ -264,9 +373,7 @@ private:
     {
         const TrutinaMemberInfo& m = *step.Member;
         const std::string what = StepText(step);
-        const bool write = step.Direction == TCallDirection::Write;
-        // EventNumber moves as data messages come: what it held before is no measure.
-        const bool keeps = write && std::string_view(m.Name) != "EventNumber";
+        const bool keeps = ReadsBefore(step);
         std::optional<TAnswer> before, codeBefore;
         if (keeps) {
             before = Read(m);
@@ -459,24 +566,27 @@ struct TStepCommand final : rc::state::Command<TModel, TSut> {
     void checkPreconditions(const TModel& model) const override
     {
         // Decided first: RapidCheck's captured expression does not stop at the first true operand.
-        const bool avoided = Step.Member && model.Avoid && model.Avoid->count(TCalls::Name(Step.Member->Name, Step.Direction));
-        RC_PRE(!avoided);
+        const bool avoided = Step.Member && model.Avoid->count(TCalls::Name(Step.Member->Name, Step.Direction));
+        const bool met = Met(Step, model);
+        RC_PRE(!avoided && met);
     }
+    void apply(TModel& model) const override { Apply(Step, model); }
     void run(const TModel&, TSut& sut) const override { sut.Perform(Step); }
     void show(std::ostream& os) const override { os << StepText(Step); }
 };
 
 template <typename TSut>
-rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const TModel&)
+rc::Gen<std::shared_ptr<const rc::state::Command<TModel, TSut>>> Commands(const TModel& model)
 {
     using TCommand = rc::state::Command<TModel, TSut>;
-    return rc::gen::map(Steps(), [](TStep step) {
+    return rc::gen::map(Steps(model), [](TStep step) {
         return std::shared_ptr<const TCommand>(std::make_shared<TStepCommand<TSut>>(std::move(step)));
     });
 }
 
-// The calls of a sequence as recording lines: each step an action and its call.
+// The calls of a sequence as recording lines: each step an action, the read before a write, and its call.
 struct TCollected {
+    const std::set<std::string>& Avoid;
     std::vector<std::string> Lines;
     int Number = 0;
     void Perform(const TStep& step)
@@ -484,51 +594,54 @@ struct TCollected {
         if (!step.Member)
             return;
         Lines.push_back(driver::RecordingActionLine("step" + std::to_string(++Number), StepText(step)));
+        // The read before a write as the sequences make it, so that a crash or a hang there is played too.
+        if (ReadsBefore(step) && !Avoid.count(TCalls::Name(step.Member->Name, TCallDirection::Read)))
+            Lines.push_back(driver::RecordingDriveLine(step.Member->Name, TCallDirection::Read, {}));
         Lines.push_back(driver::RecordingDriveLine(step.Member->Name, step.Direction, step.Argument));
     }
 };
 
-rc::detail::TestParams ParamsOf(const TSequenceOptions& options)
+// RapidCheck's parameters from the options: rc::check reads them from RC_PARAMS, once a process.
+void Configure(const TSequenceOptions& options)
 {
-    rc::detail::TestParams params;
-    params.seed = options.Seed;
-    params.maxSuccess = options.Sequences;
-    params.maxSize = options.MaxLength;
-    params.maxDiscardRatio = 10;
-    return params;
+    static std::string configured;
+    const std::string params = "seed=" + std::to_string(options.Seed) + " max_success=" + std::to_string(options.Sequences)
+                               + " max_size=" + std::to_string(options.MaxLength)
+                               + " max_discard_ratio=10 verbose_progress=0 verbose_shrinking=0";
+    if (!configured.empty() && configured != params)
+        throw std::logic_error("RapidCheck was configured with " + configured + " already, not " + params);
+    configured = params;
+    platform::SetProcessVariable("RC_PARAMS", params);
 }
 
-rc::detail::TestMetadata Metadata()
-{
-    rc::detail::TestMetadata metadata;
-    metadata.id = metadata.description = "ponderix-check sequences";
-    return metadata;
-}
-
-// Runs the property with our own parameters; nothing is printed, nothing is kept for a later
-// reproduction (the seed repeats a run).
+// Runs the property with our own parameters; nothing is printed (the seed repeats a run).
 void CheckProperty(const std::function<void()>& property, const TSequenceOptions& options)
 {
-    // Silent, but for a word after each sequence.
-    struct TListener final : rc::detail::TestListenerAdapter {
-        const TSequenceOptions& Options;
-        int Done = 0;
-        explicit TListener(const TSequenceOptions& options) : Options(options) {}
-        void onTestCaseFinished(const rc::detail::CaseDescription&) override
+    Configure(options);
+    // rc::check names its configuration and its verdict on standard error: the run's own report
+    // says what was found, and the run's seed is ours (--seed).
+    struct TSilence {
+        std::streambuf* const Error = std::cerr.rdbuf(nullptr);
+        ~TSilence()
         {
-            if (Options.OnSequence)
-                Options.OnSequence(++Done);
+            std::cerr.rdbuf(Error);
+            std::cerr.clear();
         }
-    } silent(options);
-    // RapidCheck names its own configuration on standard error when first used; the run's seed
-    // is ours (--seed), so that line would only mislead.
-    std::streambuf* const error = std::cerr.rdbuf(nullptr);
-    rc::detail::configuration();
-    std::cerr.rdbuf(error);
-    std::cerr.clear();
-    rc::detail::checkProperty(rc::detail::toProperty(property), Metadata(), ParamsOf(options), silent);
+    } silence;
+    // A word after each sequence of the search; the tries of shrinking after the first failure are not counted.
+    int done = 0;
+    bool failed = false;
+    rc::check([&] {
+        try {
+            property();
+        } catch (...) {
+            failed = true;
+            throw;
+        }
+        if (!failed && options.OnSequence)
+            options.OnSequence(++done);
+    });
 }
-
 
 } // namespace
 
@@ -572,7 +685,7 @@ TSequenceReport CheckSequences(const TTarget& target, const TSequenceOptions& op
                                             std::move(Run));
             }
         } watchAfter{rounds, run};
-        rc::state::check(TModel{&rounds.Avoid}, *run, &Commands<TSequenceRun>);
+        rc::state::check(TModel(rounds.Avoid), *run, &Commands<TSequenceRun>);
     };
     // Each round shrinks the first rule it finds broken, then goes on without it.
     while (!rounds.Open.empty()) {
@@ -618,8 +731,8 @@ std::vector<std::string> ShortestSequence(const TSequenceOptions& options,
 {
     std::vector<std::string> shortest;
     const auto property = [&] {
-        TCollected collected;
-        rc::state::check(TModel{&options.Avoid}, collected, &Commands<TCollected>);
+        TCollected collected{options.Avoid, {}, 0};
+        rc::state::check(TModel(options.Avoid), collected, &Commands<TCollected>);
         if (breaks(collected.Lines)) {
             shortest = collected.Lines; // RapidCheck's last failing candidate is its shortest
             RC_FAIL("breaks");

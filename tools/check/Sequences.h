@@ -1,8 +1,11 @@
-// The random call sequences: a model-based property test over the whole member table (writes with
-// values from the domains the windows produce and from outside them, methods, reads, device
-// selection, asynchronous mode, waits for events), in random order, with the sequence rules checked
-// after every step. RapidCheck's state-machine testing generates the sequences and shrinks a broken
-// rule's to the shortest one that still breaks it; each sequence runs on a new object.
+// The random call sequences: a property test over the whole member table (writes with values from
+// the domains the windows produce and from outside them, methods, reads, device selection,
+// asynchronous mode, waits for events), in random order, with the sequence rules checked after
+// every step against what the driver answered around it. RapidCheck's state machine generates the
+// sequences from a model of what the steps alone predict (the devices the sequence added, whether
+// the current device just changed, the values written, the messages queued), its preconditions
+// keep a shrunk sequence to steps that still mean what they were drawn for, and it shrinks a broken
+// rule's sequence to the shortest one that still breaks it; each sequence runs on a new object.
 #pragma once
 
 #include "tools/check/Finding.h"

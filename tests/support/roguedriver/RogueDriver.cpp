@@ -26,7 +26,7 @@ namespace {
 
 enum class TMisdeed {
     None, Crash, ThreadCrash, Exit, CExit, Hang, Throw, Null, Huge, ThreadEvents, LateThreadEvent, CallEvents, LateEvents,
-    Fail, Refuse, RefuseSilently, RefuseAndChange, Miscount,
+    Fail, Refuse, RefuseSilently, RefuseAndChange, Miscount, Dangle,
 };
 
 struct TRule {
@@ -56,6 +56,7 @@ TMisdeed MisdeedNamed(std::string_view name)
         {"late-events", TMisdeed::LateEvents}, {"fail", TMisdeed::Fail},
         {"refuse", TMisdeed::Refuse},         {"refuse-silently", TMisdeed::RefuseSilently},
         {"refuse-and-change", TMisdeed::RefuseAndChange}, {"miscount", TMisdeed::Miscount},
+        {"dangle", TMisdeed::Dangle},
     };
     for (const auto& [word, misdeed] : names)
         if (word == name)
@@ -321,6 +322,8 @@ private:
     HRESULT Write(int number, T value)
     {
         const TRule& rule = FRules.Write[number];
+        FDangling = false;
+        FLastChange = number;
         if (HRESULT status = Misbehave(rule); FAILED(status))
             return status;
         if (Refused(rule)) {
@@ -331,10 +334,11 @@ private:
         }
         if constexpr (std::is_same_v<T, LONG>) {
             if (number == DeviceIndexId || number == DeviceNumberId) {
-                const LONG index = number == DeviceIndexId ? value : value - 1;
+                // Wide: the number of the least LONG has no index below it.
+                const long long index = number == DeviceIndexId ? value : static_cast<long long>(value) - 1;
                 if (index < 0 || index >= FDevices)
                     return Result(-6, u"Логическое устройство не найдено");
-                FDeviceIndex = index;
+                FDeviceIndex = static_cast<LONG>(index);
             }
         }
         return Result(0, u"");
@@ -344,9 +348,17 @@ private:
     HRESULT Method(int number, LONG* out)
     {
         const TRule& rule = FRules.Read[number];
+        // DeleteDevice=dangle: a deletion right after AddDevice leaves the current device the
+        // deleted one until the next write or method selects one anew; ReadWeight uses it.
+        if (FDangling && number == ReadWeightId)
+            CrashHere();
+        const bool dangles = number == DeleteDeviceId && rule.Misdeed == TMisdeed::Dangle && FLastChange == AddDeviceId;
+        FDangling = false;
+        FLastChange = number;
         if (HRESULT status = Answer(number, out); FAILED(status))
             return status;
         Perform(number, rule);
+        FDangling = dangles && FLastCode == 0;
         *out = FLastCode;
         return S_OK;
     }
@@ -501,7 +513,7 @@ private:
     }
 
     static constexpr int ResultCodeId = 1, ResultDescriptionId = 2, DeviceIndexId = 4, DeviceNumberId = 5,
-                         DeviceCountId = 7, AddDeviceId = 47, DeleteDeviceId = 48;
+                         DeviceCountId = 7, AddDeviceId = 47, DeleteDeviceId = 48, ReadWeightId = 50;
 
     const TRules FRules;
     const std::thread::id FThread;
@@ -514,6 +526,8 @@ private:
     std::u16string FResultDescription;
     LONG FDevices = 1;
     LONG FDeviceIndex = 0;
+    int FLastChange = 0;     // the dispatch id of the last write or method
+    bool FDangling = false;  // DeleteDevice=dangle: the current device is the one just deleted
     std::array<std::optional<LONG>, SlotCount> FStored{};
     std::thread FEventThread;
     std::vector<IDispatch*> FKeptSinks;

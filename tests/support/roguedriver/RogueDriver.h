@@ -23,6 +23,8 @@
 //   refuse-silently:CODE   ... without a description
 //   refuse-and-change:CODE ... with a description, and an integer property takes the value all the same
 //   miscount          AddDevice or DeleteDevice succeeds without changing the device list
+//   dangle            DeleteDevice right after AddDevice leaves the deleted device current: a ReadWeight
+//                     next crashes (any other write or method first selects a device again)
 //
 // The COM operations misbehave by the same variable ("Invoke=disagree"):
 //   QueryInterface=split-identity   IUnknown answered with another pointer after the object's first
