@@ -315,6 +315,13 @@ TEST_F(PonderixCheck, ComOnlyChecksCOMsRulesAndSkipsTheInterfaces)
         EXPECT_NE(run.Output.find(std::string("SKIP ") + rule + ": an interface rule (--com-only)"), std::string::npos)
             << rule << "\n" << run.Output;
     EXPECT_NE(run.Output.find("13 passed, 0 failed, 6 skipped"), std::string::npos) << run.Output;
+
+    // A crash of an object checked for COM's rules alone is the object's (a system's object is no driver).
+    testenv::SetVariable("PONDERIX_ROGUE_DRIVER", "QueryInterface=null-out-crash");
+    const TRun crashed = Check(std::string(PONDERIX_BIN) + "/RogueTrutina.dll", {"--com-only"});
+    testenv::UnsetVariable("PONDERIX_ROGUE_DRIVER");
+    EXPECT_NE(crashed.Output.find("the object crashed in "), std::string::npos) << crashed.Output;
+    EXPECT_EQ(crashed.Output.find("the driver crashed"), std::string::npos) << crashed.Output;
 }
 
 TEST(CheckRules, TheReadmesRuleTableSaysWhatTheRuleTableSays)

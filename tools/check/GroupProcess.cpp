@@ -219,6 +219,15 @@ int PlayChild(const TOptions& options, driver::TDriverChild& child, std::ostream
 // ---------------------------------------------------------------- the parent
 
 // The end of a child as a finding of crash or hang.
+// An object checked with --com-only (a system's object as well as a driver) ended the child: its
+// end is the object's, not "the driver's".
+void SayTheObject(std::string& words)
+{
+    const std::string driver = "the driver ";
+    if (words.rfind(driver, 0) == 0)
+        words.replace(0, driver.size(), "the object ");
+}
+
 TRuleResult EndFinding(const driver::TChildEnd& end, std::chrono::milliseconds limit)
 {
     const bool hung = end.Kind == driver::TChildEndKind::Hung;
@@ -277,7 +286,9 @@ TGroupOutcome RunGroupInChildren(TGroup group, const TChildSettings& settings, c
                 outcome.SequenceSeconds += std::stod(f[2]);
             }
         };
-        const driver::TChildEnd end = driver::RunDriverChild(run);
+        driver::TChildEnd end = driver::RunDriverChild(run);
+        if (!interfaceRules)
+            SayTheObject(end.Words);
         if (!outcome.NothingChecked.empty())
             return outcome;
         if (end.Kind == driver::TChildEndKind::Completed) {
