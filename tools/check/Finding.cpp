@@ -72,6 +72,8 @@ std::string StatusWords(long status)
         {CONNECT_E_NOCONNECTION, "CONNECT_E_NOCONNECTION"},
         {CONNECT_E_ADVISELIMIT, "CONNECT_E_ADVISELIMIT"},
         {CONNECT_E_CANNOTCONNECT, "CONNECT_E_CANNOTCONNECT"},
+        {static_cast<HRESULT>(0x8002801DL), "TYPE_E_LIBNOTREGISTERED"},
+        {static_cast<HRESULT>(0x8002802BL), "TYPE_E_ELEMENTNOTFOUND"},
     };
     for (const TNamed& named : Named)
         if (named.Status == static_cast<HRESULT>(status))
