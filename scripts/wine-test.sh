@@ -35,7 +35,7 @@
 #   scripts/wine-test.sh                 both architectures
 #   scripts/wine-test.sh x86_64|i686     one
 #   PONDERIX_WINE_SKIP_SETUP=1           do not look for missing packages
-#   PONDERIX_WINE_PROGRAM_TIMEOUT=S      seconds one test program may take (default 120)
+#   PONDERIX_WINE_PROGRAM_TIMEOUT=S      seconds one test program may take (default 120; check_test five times that)
 #   PONDERIX_WINE_STAGES="check ..."     only these of the stages after the build and the prefix:
 #                                        zip tests e2e installer cyrillic bench check cross
 #                                        (default: all)
@@ -152,10 +152,20 @@ check_registration() { # folder module clsid view other_view
 # Runs one gtest program from its folder with a time limit; adds its cases to the counts from
 # GoogleTest's JSON report. A program that crashes or hangs writes none: its console names the case
 # that had started and not finished.
+# The time limit of one test program: ponderix-check's test runs the checker some forty times, each
+# with its driver children, which Wine starts slowly: five times the others'.
+program_limit() { # name
+  case $1 in
+    check_test) echo $((program_timeout * 5)) ;;
+    *) echo "$program_timeout" ;;
+  esac
+}
+
 run_test_program() { # program [its arguments...]
-  local program=$1 name log report status
+  local program=$1 name log report status limit
   shift
   name=$(basename "$program" .exe)
+  limit=$(program_limit "$name")
   log=$work/$arch-$name.log
   report=$work/$arch-$name.json
   set +e
@@ -163,7 +173,7 @@ run_test_program() { # program [its arguments...]
   # (such as at a thread's end) fails where it happens instead of by chance later.
   local debug=-all
   if [[ $name == platform_* ]]; then debug=warn+heap; fi
-  (cd "$(dirname "$program")" && WINEDEBUG=$debug timeout -k 10 "$program_timeout" \
+  (cd "$(dirname "$program")" && WINEDEBUG=$debug timeout -k 10 "$limit" \
     wine "$program" "$@" "--gtest_output=json:$(winepath -w "$report")" >"$log" 2>&1)
   status=$?
   set -e
@@ -182,7 +192,7 @@ run_test_program() { # program [its arguments...]
     hung=$(awk '/^\[ RUN      \]/ { current = $4 } /^\[       OK \]|^\[  FAILED  \]|^\[  SKIPPED \]/ { current = "" }
                 END { print current }' "$log.txt")
     if [[ $status -eq 124 || $status -eq 137 ]]; then
-      reason="stopped after ${program_timeout}s in ${hung:-no running test case}"
+      reason="stopped after ${limit}s in ${hung:-no running test case}"
     else
       reason="exit $status${hung:+ during $hung}, no test report"
     fi
