@@ -520,14 +520,16 @@ installer() { # build view clsid
     folder=$(winepath -u "$windows_folder")
     if [[ $mode == CURRENTUSER ]]; then
       # Only the user's files and keys: no file outside users\, no key of the machine's. Wine's
-      # RegisterTypeLib registers the interfaces in the 32-bit view too, and writes that view's keys
+      # RegisterTypeLib registers the interfaces in the registry's other view too (the 32-bit one
+      # from a 64-bit process, the 64-bit one from a 32-bit process), and writes that view's keys
       # machine-wide, past the override of HKEY_CLASSES_ROOT: said, not counted.
-      if grep '^+ system Software\\\\Classes\\\\Wow6432Node\\\\Interface\\\\' "$work/$arch-installed-$mode.changes" \
-           >"$work/$arch-wine-typelib"; then
-        echo "note    Wine's RegisterTypeLib wrote the interfaces' 32-bit view machine-wide:"
+      local other_view_interfaces='^+ system Software\\\\Classes\\\\Wow6432Node\\\\Interface\\\\'
+      [[ $arch == i686 ]] && other_view_interfaces='^+ system Software\\\\Classes\\\\Interface\\\\'
+      if grep "$other_view_interfaces" "$work/$arch-installed-$mode.changes" >"$work/$arch-wine-typelib"; then
+        echo "note    Wine's RegisterTypeLib wrote the interfaces' other registry view machine-wide:"
         sed 's/^/          /' "$work/$arch-wine-typelib"
       fi
-      if grep -v '^+ files \./users/\|^+ user \|^+ system Software\\\\Classes\\\\Wow6432Node\\\\Interface\\\\' \
+      if grep -v -e '^+ files \./users/' -e '^+ user ' -e "$other_view_interfaces" \
            "$work/$arch-installed-$mode.changes" >"$work/$arch-outside"; then
         cat "$work/$arch-outside"
         fail "/CURRENTUSER wrote outside the user's folders and HKEY_CURRENT_USER"
